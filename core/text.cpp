@@ -1,0 +1,96 @@
+#include "core/text.h"
+
+#include <array>
+#include <cwctype>
+#include <mutex>
+
+int32_t TextLength(TextView text) { return static_cast<int32_t>(text.size()); }
+
+int32_t FirstUnit(TextView text) { return text.empty() ? 0 : text.front(); }
+
+Text TextLeft(TextView text, int64_t n) {
+  if (n <= 0) return Text();
+  if (n >= static_cast<int64_t>(text.size())) return Text(text);
+  return Text(text.substr(0, static_cast<size_t>(n)));
+}
+
+Text TextSlice(TextView text, int64_t offset, int64_t n) {
+  if (n < -1 || offset < 0 || offset >= static_cast<int64_t>(text.size())) return Text();
+  const size_t count = n == -1 ? TextView::npos : static_cast<size_t>(n);
+  return Text(text.substr(static_cast<size_t>(offset), count));
+}
+
+int32_t TextFind(TextView text, TextView pattern) {
+  if (pattern.empty() || text.empty() || pattern.size() > text.size()) return 0;
+  const size_t at = text.find(pattern);
+  return at == TextView::npos ? 0 : static_cast<int32_t>(at + 1);
+}
+
+Text TextReplaceAll(TextView text, TextView pattern, TextView replacement) {
+  if (pattern.empty()) return Text(text);
+  size_t occurrences = 0;
+  for (size_t at = text.find(pattern); at != TextView::npos; at = text.find(pattern, at + pattern.size()))
+    ++occurrences;
+  if (occurrences == 0) return Text(text);
+  Text result;
+  result.reserve(text.size() + occurrences * replacement.size() - occurrences * pattern.size());
+  size_t from = 0;
+  for (size_t at = text.find(pattern); at != TextView::npos; at = text.find(pattern, from)) {
+    result.append(text.substr(from, at - from));
+    result.append(replacement);
+    from = at + pattern.size();
+  }
+  result.append(text.substr(from));
+  return result;
+}
+
+namespace {
+
+// towlower is a locale lookup per call; the table of all 65536 answers is built once per
+// process on first use, after start-up has fixed the locale for good.
+const std::array<char16_t, 65536>& LowerTable() {
+  static std::array<char16_t, 65536> table;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (uint32_t unit = 0; unit < 65536; ++unit)
+      table[unit] = static_cast<char16_t>(std::towlower(static_cast<wint_t>(unit)) & 0xFFFF);
+  });
+  return table;
+}
+
+}  // namespace
+
+char16_t LowerUnit(char16_t unit) { return LowerTable()[unit]; }
+
+void TextLowerInto(TextView text, char16_t* out) {
+  const auto& table = LowerTable();
+  for (char16_t unit : text) *out++ = table[unit];
+}
+
+Text TextLower(TextView text) {
+  Text result(text.size(), u'\0');
+  TextLowerInto(text, result.data());
+  return result;
+}
+
+Text TextFromInteger(int64_t value) {
+  // Work on the unsigned magnitude so that the most negative value prints all its digits.
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  char16_t digits[24];
+  int at = 24;
+  do {
+    digits[--at] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) digits[--at] = u'-';
+  return Text(digits + at, digits + 24);
+}
+
+bool TextEquals(TextView a, TextView b) { return a == b; }
+
+Text TextFromAscii(std::string_view ascii) {
+  Text result;
+  result.reserve(ascii.size());
+  for (unsigned char c : ascii) result.push_back(c);
+  return result;
+}

@@ -1,0 +1,56 @@
+// Text files: reading whole sources with their byte-order marks and encodings, and writing
+// results. A TextFile buffers 4096 bytes; it is owned by whoever opened it until CloseTextFile.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "core/text.h"
+
+enum TextFormat : int {
+  FormatUtf8 = 2,
+  FormatUtf16BE = 4,
+  FormatUtf32LE = 5,
+  FormatUtf32BE = 6,
+  FormatSingleByte = 24,
+  FormatUtf16LE = 25,
+};
+
+struct TextFile;
+
+struct TextFileCloser {
+  void operator()(TextFile* file) const;
+};
+// CloseTextFile is what the deleter calls; a TextFilePtr going out of scope closes the file.
+using TextFilePtr = std::unique_ptr<TextFile, TextFileCloser>;
+
+// Size in bytes; -1 when there is no such file or its status cannot be read, -2 for a directory.
+// Symbolic links are followed.
+int64_t QueryFileSize(TextView path);
+// "/tmp/", with its trailing slash; the environment is not consulted.
+Text TempDirectory();
+
+TextFilePtr OpenForReading(TextView path);
+// Wraps an already open stream (standard input, for instance) for reading; the stream is not
+// closed by CloseTextFile when owns_stream is false.
+TextFilePtr WrapForReading(std::FILE* stream, bool owns_stream);
+TextFormat DetectByteOrderMark(TextFile& file);
+// Everything from the current position to the end of the file, or to its first zero character.
+Text ReadRest(TextFile& file, TextFormat format);
+
+// Creates or truncates the file ("w+"): follows symbolic links, so never use it in a directory
+// that others can write to; see CreateFreshForWriting.
+TextFilePtr CreateForWriting(TextView path);
+// Creates a new file with a unique name next to path_prefix (exclusive create, mode 0600) and
+// reports its name; the caller renames it into place when it is complete.
+TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& created_name);
+void WriteByteOrderMark(TextFile& file, TextFormat format);
+// Encodes the text and writes it; returns the number of bytes accepted.
+int64_t WriteText(TextFile& file, TextView text, TextFormat format);
+// Raw bytes through the file's buffer (the result writer streams its own encoding this way).
+int64_t WriteBytes(TextFile& file, const void* bytes, size_t count);
+// Flushes what is pending, closes the stream and releases the file. Returns false when a write
+// or the close failed (the caller may ignore it).
+bool CloseTextFile(TextFilePtr file);

@@ -1,0 +1,154 @@
+#include "core/utf8.h"
+
+namespace {
+
+void PutCodePoint(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
+void Utf8Encoder::Encode(TextView piece, std::string& out) {
+  if (stopped_) return;
+  size_t i = 0;
+  if (pending_high_ != 0 && !piece.empty()) {
+    if (!IsLow(piece[0])) {
+      stopped_ = true;
+      return;
+    }
+    PutCodePoint(((pending_high_ & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, out);
+    pending_high_ = 0;
+    i = 1;
+  }
+  const size_t n = piece.size();
+  while (i < n) {
+    // Plain ASCII runs are the common case of every list; copy them without branching per kind.
+    size_t run = i;
+    while (run < n && piece[run] < 0x80) ++run;
+    if (run > i) {
+      const size_t old = out.size();
+      out.resize(old + (run - i));
+      char* dst = out.data() + old;
+      for (size_t k = i; k < run; ++k) *dst++ = static_cast<char>(piece[k]);
+      i = run;
+      if (i == n) break;
+    }
+    const char16_t u = piece[i];
+    if (IsHigh(u)) {
+      if (i + 1 == n) {
+        pending_high_ = u;
+        return;
+      }
+      if (!IsLow(piece[i + 1])) {
+        stopped_ = true;
+        return;
+      }
+      PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, out);
+      i += 2;
+    } else {
+      PutCodePoint(u, out);
+      ++i;
+    }
+  }
+}
+
+std::string Utf8FromText(TextView text) {
+  std::string out;
+  out.reserve(text.size());
+  Utf8Encoder encoder;
+  encoder.Encode(text, out);
+  // A high surrogate as the very last unit ends the encoding: it stays pending and is dropped.
+  return out;
+}
+
+Text TextFromUtf8(std::string_view bytes) {
+  // The input is taken to end at its first zero byte, followed by one terminating zero that
+  // belongs to the input, so "fewer bytes than needed" counts that terminator as a byte.
+  const size_t zero = bytes.find('\0');
+  if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
+  const size_t n = bytes.size();  // bytes[n] is the virtual terminator
+  auto at = [&](size_t k) -> uint8_t { return k < n ? static_cast<uint8_t>(bytes[k]) : 0; };
+  Text out;
+  out.reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t lead = at(i);
+    if (lead < 0x80) {
+      out.push_back(lead);
+      ++i;
+      continue;
+    }
+    int needed;
+    uint32_t value;
+    if (lead >= 0xC0 && lead <= 0xDF) {
+      needed = 1;
+      value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      needed = 2;
+      value = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF7) {
+      needed = 3;
+      value = lead & 0x07;
+    } else {
+      break;  // a stray continuation byte or F8..FF ends the conversion
+    }
+    // Bytes available after the lead, the terminator counted.
+    if (n + 1 - (i + 1) < static_cast<size_t>(needed)) break;
+    size_t k = i + 1;
+    const uint8_t first = at(k);
+    if ((first & 0xC0) != 0x80) {
+      // Not a continuation: the lead's own bits become a unit and the examined byte is skipped.
+      if (value == 0) break;
+      out.push_back(static_cast<char16_t>(value));
+      if (k >= n) break;  // the skipped byte was the terminator
+      i = k + 1;
+      continue;
+    }
+    value = (value << 6) | (first & 0x3F);
+    ++k;
+    int remaining = needed - 1;
+    bool skipped_terminator = false;
+    while (remaining > 0 && k <= n) {
+      const uint8_t b = at(k);
+      if ((b & 0xC0) != 0x80) {
+        // The first non-continuation byte stops the sequence and is skipped as well.
+        if (k >= n) skipped_terminator = true;
+        ++k;
+        break;
+      }
+      value = (value << 6) | (b & 0x3F);
+      ++k;
+      --remaining;
+    }
+    if (value == 0) break;
+    if (value <= 0xFFFF) {
+      out.push_back(static_cast<char16_t>(value));
+    } else if (value <= 0x10FFFF) {
+      const uint32_t v = value - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+    } else {
+      break;
+    }
+    if (skipped_terminator) break;
+    i = k;
+  }
+  return out;
+}

@@ -1,0 +1,52 @@
+// A whole comparison run, from what the window shows to the result file and the viewer.
+// The engine never touches GTK: everything outside it is reached through RunHost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/text.h"
+
+enum Operation : int {
+  ModeOnlyInSecond = 0,
+  ModeInBoth = 1,
+  ModeDeduplicate = 2,
+  ModeCountUnique = 3,
+  ModeMerge = 4,
+};
+
+// What a run reads from the window when StartButton is pressed.
+struct RunRequest {
+  Text first_field;        // a path, or a clipboard marker starting with "<"
+  Text second_field;
+  int operation = ModeOnlyInSecond;
+  Text read_separator;     // as typed: escapes such as \r\n not yet expanded
+  Text result_separator;   // as typed; may be empty
+  int whole_separator_flag = 0;  // 1: the read separator is one string
+  int case_flag = 1;             // 1: letter case counts
+  TextView clipboard_first;      // the texts kept by the paste buttons (ClipboardFirst/Second)
+  TextView clipboard_second;
+};
+
+// The window side of a run.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+  // The text of StatusLine.
+  virtual void SetStatus(const Text& text) = 0;
+  // The modal message box titled "Ошибка" of kind 16; returns once the user has closed it.
+  virtual void ShowError(const Text& message) = 0;
+  // Makes StartButton, ModeBox, OpenFirst, OpenSecond, PasteFirst, PasteSecond insensitive
+  // (true) or sensitive again (false), in that order.
+  virtual void LockControls(bool locked) = 0;
+  // Starts the viewer detached: LaunchProgram("xdg-open", path, "").
+  virtual void LaunchViewer(const Text& path) = 0;
+};
+
+// "/tmp/~ListwiseData.txt"
+Text ResultPath();
+
+// The run of StartButton: checks the request, loads the sources, runs the operation, reports,
+// writes ResultPath and launches the viewer. Input errors are shown through the host and end the
+// run before anything is locked, computed or written.
+void RunComparison(const RunRequest& request, RunHost& host);

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs one command inside a private X session: Xvfb on a free display, a D-Bus session bus with
+# the accessibility bus (for AT-SPI), and, with --wm, the openbox window manager.
+# Usage: xvfb_session.sh [--wm] [--size WxHxD] -- command args...
+set -euo pipefail
+wm=0
+size=1280x800x24
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --wm) wm=1; shift ;;
+    --size) size=$2; shift 2 ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+
+display=""
+for n in $(seq 90 189); do
+  if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "xvfb_session: no free display" >&2; exit 1; }
+
+Xvfb "$display" -screen 0 "$size" -nolisten tcp -ac >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() {
+  [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null || true
+  [ -n "${DBUS_SESSION_BUS_PID:-}" ] && kill "$DBUS_SESSION_BUS_PID" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 1 100); do
+  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+  sleep 0.05
+done
+export DISPLAY=$display
+unset WAYLAND_DISPLAY
+export GDK_BACKEND=x11
+export NO_AT_BRIDGE=0
+export GTK_A11Y=atspi
+eval "$(dbus-launch --sh-syntax)"
+export DBUS_SESSION_BUS_PID
+if [ "$wm" = 1 ]; then
+  openbox >/dev/null 2>&1 &
+  wm_pid=$!
+  for _ in $(seq 1 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+set +e
+"$@"
+status=$?
+exit $status
