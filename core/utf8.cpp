@@ -78,23 +78,19 @@ std::string Utf8FromText(TextView text) {
   return out;
 }
 
-Text TextFromUtf8(std::string_view bytes) {
-  // The input is taken to end at its first zero byte, followed by one terminating zero that
-  // belongs to the input, so "fewer bytes than needed" counts that terminator as a byte.
-  const size_t zero = bytes.find('\0');
-  if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
-  const size_t n = bytes.size();  // bytes[n] is the virtual terminator
-  auto at = [&](size_t k) -> uint8_t { return k < n ? static_cast<uint8_t>(bytes[k]) : 0; };
-  Text out;
-  out.reserve(n);
+size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* out,
+                       size_t* out_len, bool* ended) {
+  // bytes[n] is the virtual terminator when final; otherwise a non-ASCII lead is decoded only
+  // when all the bytes it may look at (lead and three more) are present.
+  auto at = [&](size_t k) -> uint8_t { return k < n ? b[k] : 0; };
+  size_t len = *out_len;
   size_t i = 0;
   while (i < n) {
-    const uint8_t lead = at(i);
-    if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    }
+    // Plain ASCII runs are the bulk of every list.
+    while (i < n && b[i] < 0x80) out[len++] = b[i++];
+    if (i == n) break;
+    if (!final && n - i < 4) break;
+    const uint8_t lead = b[i];
     int needed;
     uint32_t value;
     if (lead >= 0xC0 && lead <= 0xDF) {
@@ -107,48 +103,69 @@ Text TextFromUtf8(std::string_view bytes) {
       needed = 3;
       value = lead & 0x07;
     } else {
-      break;  // a stray continuation byte or F8..FF ends the conversion
+      *ended = true;  // a stray continuation byte or F8..FF ends the conversion
+      break;
     }
-    // Bytes available after the lead, the terminator counted.
-    if (n + 1 - (i + 1) < static_cast<size_t>(needed)) break;
+    // Bytes that follow the lead, the terminating zero counted.
+    if (n - i < static_cast<size_t>(needed)) {
+      *ended = true;
+      break;
+    }
     size_t k = i + 1;
     const uint8_t first = at(k);
     if ((first & 0xC0) != 0x80) {
       // Not a continuation: the lead's own bits become a unit and the examined byte is skipped.
-      if (value == 0) break;
-      out.push_back(static_cast<char16_t>(value));
-      if (k >= n) break;  // the skipped byte was the terminator
+      if (value == 0 || k >= n) {
+        if (value != 0) out[len++] = static_cast<char16_t>(value);
+        *ended = true;
+        break;
+      }
+      out[len++] = static_cast<char16_t>(value);
       i = k + 1;
       continue;
     }
     value = (value << 6) | (first & 0x3F);
     ++k;
-    int remaining = needed - 1;
     bool skipped_terminator = false;
-    while (remaining > 0 && k <= n) {
-      const uint8_t b = at(k);
-      if ((b & 0xC0) != 0x80) {
-        // The first non-continuation byte stops the sequence and is skipped as well.
-        if (k >= n) skipped_terminator = true;
-        ++k;
+    for (int remaining = needed - 1; remaining > 0; --remaining) {
+      const uint8_t next = at(k);
+      ++k;
+      if ((next & 0xC0) != 0x80) {
+        // The first byte that is no continuation stops the sequence and is skipped as well.
+        skipped_terminator = k > n;
         break;
       }
-      value = (value << 6) | (b & 0x3F);
-      ++k;
-      --remaining;
+      value = (value << 6) | (next & 0x3F);
     }
-    if (value == 0) break;
-    if (value <= 0xFFFF) {
-      out.push_back(static_cast<char16_t>(value));
-    } else if (value <= 0x10FFFF) {
-      const uint32_t v = value - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    } else {
+    if (value == 0 || value > 0x10FFFF) {
+      *ended = true;
       break;
     }
-    if (skipped_terminator) break;
+    if (value <= 0xFFFF) {
+      out[len++] = static_cast<char16_t>(value);
+    } else {
+      const uint32_t v = value - 0x10000;
+      out[len++] = static_cast<char16_t>(0xD800 + (v >> 10));
+      out[len++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    }
+    if (skipped_terminator) {
+      *ended = true;
+      break;
+    }
     i = k;
   }
+  *out_len = len;
+  return *ended ? n : i;
+}
+
+Text TextFromUtf8(std::string_view bytes) {
+  const size_t zero = bytes.find('\0');
+  if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
+  Text out(bytes.size(), u'\0');
+  size_t len = 0;
+  bool ended = false;
+  DecodeUtf8Units(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), true,
+                  out.data(), &len, &ended);
+  out.resize(len);
   return out;
 }

@@ -15,6 +15,14 @@ std::string Utf8FromText(TextView text);
 // at a zero. Misaligned input is not rejected; see the comments in the implementation.
 Text TextFromUtf8(std::string_view bytes);
 
+// The conversion of TextFromUtf8 on a stream that arrives in pieces. Decodes as much of
+// bytes[0, n) as can be decided now and returns how many bytes it consumed; the caller keeps the
+// rest and offers it again with more. With final set, the input ends after bytes[n-1] (followed
+// by the terminating zero). Writes at most n units to out (advancing *out_len); sets *ended when
+// the conversion has stopped for good. The input must hold no zero byte.
+size_t DecodeUtf8Units(const unsigned char* bytes, size_t n, bool final, char16_t* out,
+                       size_t* out_len, bool* ended);
+
 // Streaming form of the encoding, for results too large to hold twice: feed pieces in order,
 // the bytes come out through the sink. Once a lone high surrogate has been met, nothing more
 // is produced, exactly as the one-piece encoding would have stopped there.

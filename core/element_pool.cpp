@@ -1,0 +1,192 @@
+#include "core/element_pool.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <new>
+
+namespace {
+
+// Each slot starts with the address of its block, so a slot goes back in constant time.
+struct SlotHeader {
+  void* block;
+  void* next_free;  // valid while the slot is free; overlaps the element otherwise
+};
+constexpr size_t kHeaderSize = sizeof(void*);
+constexpr size_t kAlign = alignof(void*);  // every element of this program is pointer-aligned
+
+}  // namespace
+
+struct ElementPool::Block {
+  Block* next = nullptr;  // in blocks_
+  Block* prev = nullptr;
+  Block* next_available = nullptr;
+  Block* prev_available = nullptr;
+  bool listed_available = false;
+  uint32_t capacity = 0;
+  uint32_t handed_out = 0;
+  uint32_t never_used = 0;  // slots from this index on were never handed out
+  void* free_list = nullptr;
+  unsigned char* slots = nullptr;
+};
+
+uint32_t ElementPool::NextBlockSize(size_t slots_held) {
+  if (slots_held == 0) return 16;
+  size_t size = slots_held / 16 / 16 * 16;
+  return static_cast<uint32_t>(std::clamp<size_t>(size, 16, 65536));
+}
+
+ElementPool::ElementPool(size_t element_size) : element_size_(element_size) {
+  const size_t raw = kHeaderSize + std::max(element_size, sizeof(void*));
+  slot_size_ = (raw + kAlign - 1) / kAlign * kAlign;
+  if (slot_size_ - kHeaderSize < element_size) slot_size_ += kAlign;
+}
+
+ElementPool::~ElementPool() {
+  while (blocks_ != nullptr) DropBlock(blocks_);
+}
+
+ElementPool::Block* ElementPool::NewBlock() {
+  const uint32_t capacity = NextBlockSize(slots_held_);
+  auto* block = new (std::nothrow) Block;
+  if (block == nullptr) return nullptr;
+  block->slots = static_cast<unsigned char*>(std::aligned_alloc(kAlign, slot_size_ * capacity));
+  if (block->slots == nullptr) {
+    delete block;
+    return nullptr;
+  }
+  block->capacity = capacity;
+  block->next = blocks_;
+  if (blocks_ != nullptr) blocks_->prev = block;
+  blocks_ = block;
+  slots_held_ += capacity;
+  return block;
+}
+
+void ElementPool::DropBlock(Block* block) {
+  if (block->listed_available) {
+    if (block->prev_available) block->prev_available->next_available = block->next_available;
+    else available_ = block->next_available;
+    if (block->next_available) block->next_available->prev_available = block->prev_available;
+  }
+  if (block->prev) block->prev->next = block->next;
+  else blocks_ = block->next;
+  if (block->next) block->next->prev = block->prev;
+  slots_held_ -= block->capacity;
+  std::free(block->slots);
+  delete block;
+}
+
+void* ElementPool::Allocate() {
+  Block* block = available_;
+  if (block == nullptr) {
+    block = NewBlock();
+    if (block == nullptr) return nullptr;
+    block->listed_available = true;
+    block->next_available = available_;
+    if (available_) available_->prev_available = block;
+    available_ = block;
+  }
+  unsigned char* slot;
+  if (block->free_list != nullptr) {
+    slot = static_cast<unsigned char*>(block->free_list);
+    block->free_list = reinterpret_cast<SlotHeader*>(slot)->next_free;
+  } else {
+    slot = block->slots + static_cast<size_t>(block->never_used++) * slot_size_;
+  }
+  reinterpret_cast<SlotHeader*>(slot)->block = block;
+  ++block->handed_out;
+  ++in_use_;
+  if (block->free_list == nullptr && block->never_used == block->capacity) {
+    // Full: off the list of blocks that can hand out slots.
+    available_ = block->next_available;
+    if (available_) available_->prev_available = nullptr;
+    block->listed_available = false;
+    block->next_available = block->prev_available = nullptr;
+  }
+  return slot + kHeaderSize;
+}
+
+void ElementPool::Release(void* element) {
+  if (element == nullptr) return;
+  auto* slot = static_cast<unsigned char*>(element) - kHeaderSize;
+  auto* block = static_cast<Block*>(reinterpret_cast<SlotHeader*>(slot)->block);
+  --in_use_;
+  if (--block->handed_out == 0) {
+    DropBlock(block);
+    return;
+  }
+  reinterpret_cast<SlotHeader*>(slot)->next_free = block->free_list;
+  block->free_list = slot;
+  if (!block->listed_available) {
+    block->listed_available = true;
+    block->prev_available = nullptr;
+    block->next_available = available_;
+    if (available_) available_->prev_available = block;
+    available_ = block;
+  }
+}
+
+std::vector<uint32_t> ElementPool::BlockSizes() const {
+  std::vector<uint32_t> sizes;
+  for (Block* b = blocks_; b != nullptr; b = b->next) sizes.push_back(b->capacity);
+  std::reverse(sizes.begin(), sizes.end());
+  return sizes;
+}
+
+namespace {
+
+struct Registry {
+  pthread_mutex_t mutex;
+  std::map<size_t, std::pair<ElementPool*, size_t>> pools;  // size -> pool, users
+};
+
+pthread_once_t registry_once = PTHREAD_ONCE_INIT;
+Registry* registry = nullptr;
+
+void CreateRegistry() {
+  registry = new Registry;
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(&registry->mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+
+class RegistryLock {
+ public:
+  RegistryLock() {
+    pthread_once(&registry_once, CreateRegistry);
+    pthread_mutex_lock(&registry->mutex);
+  }
+  ~RegistryLock() { pthread_mutex_unlock(&registry->mutex); }
+};
+
+}  // namespace
+
+ElementPool* AcquireElementPool(size_t element_size) {
+  RegistryLock lock;
+  auto& [pool, users] = registry->pools[element_size];
+  if (pool == nullptr) {
+    pool = new (std::nothrow) ElementPool(element_size);
+    if (pool == nullptr) {
+      registry->pools.erase(element_size);
+      return nullptr;
+    }
+  }
+  ++users;
+  return pool;
+}
+
+void ReleaseElementPool(ElementPool* pool) {
+  if (pool == nullptr) return;
+  RegistryLock lock;
+  auto it = registry->pools.find(pool->element_size());
+  if (it == registry->pools.end() || it->second.first != pool) return;
+  if (--it->second.second == 0) {
+    delete pool;
+    registry->pools.erase(it);
+  }
+}

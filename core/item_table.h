@@ -1,0 +1,188 @@
+// ItemTable: the string-keyed hash table whose walk order is the order of most results.
+//
+// The order is fixed: StringHash (h = h * 65599 + unit, modulo 2^32), slot = hash mod the slot
+// count (512 for the engine), slots ascending, and within a slot the most recently linked entry
+// first. A re-added key keeps its place. The entries sit in those chains exactly so; beside them
+// an open-addressing index on the full hash finds a key in expected constant time, so a table of
+// millions of distinct items never walks a chain to look one up.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/element_pool.h"
+#include "core/text.h"
+
+uint32_t StringHash(TextView key);
+
+// A text value that points into texts owned elsewhere (a source the whole run keeps), with a spare
+// mark for the operations.
+struct TextRef {
+  const char16_t* data = nullptr;
+  uint32_t size = 0;
+  uint32_t mark = 0;
+  TextView view() const { return TextView(data, size); }
+};
+
+template <typename Value>
+struct TableEntry {
+  TableEntry* next;  // towards older entries of the same slot
+  const char16_t* key;
+  uint32_t key_size;  // the top bit marks an entry removed but not yet unlinked
+  uint32_t hash;
+  Value value;
+
+  TextView Key() const { return TextView(key, key_size & kSizeMask); }
+  bool removed() const { return (key_size & ~kSizeMask) != 0; }
+  static constexpr uint32_t kSizeMask = 0x7FFFFFFF;
+};
+
+template <typename Value>
+class ItemTable {
+ public:
+  using Entry = TableEntry<Value>;
+
+  explicit ItemTable(int32_t slot_count);
+  ~ItemTable();
+  ItemTable(const ItemTable&) = delete;
+  ItemTable& operator=(const ItemTable&) = delete;
+
+  // See the free functions below for what each does.
+  Value* Add(TextView key, uint32_t hash, bool copy_key);
+  Value* AddNew(TextView key, uint32_t hash, bool copy_key);
+  Value* Find(TextView key, uint32_t hash);
+  bool Remove(TextView key, uint32_t hash);
+  void Clear();
+  void Reset() {
+    cursor_ = nullptr;
+    cursor_slot_ = -1;
+  }
+  Value* Next();
+  void DropCursorEntry() { cursor_ = nullptr; }
+  const Entry* cursor() const { return cursor_; }
+  int32_t count() const { return count_; }
+  int32_t slot_count() const { return slot_count_; }
+
+  // Visits every entry in walk order without moving the cursor: fn(const Entry&).
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (int32_t slot = 0; slot < slot_count_; ++slot) {
+      for (const Entry* e = heads_[slot]; e != nullptr; e = e->next) {
+        if (e->next != nullptr) __builtin_prefetch(e->next);
+        if (!e->removed()) fn(*e);
+      }
+    }
+  }
+  // Prepares the index for a lookup of this hash soon (the splitters call it ahead).
+  void Prefetch(uint32_t hash) const {
+    if (!index_.empty()) __builtin_prefetch(&index_[Position(hash)]);
+  }
+
+ private:
+  static uint64_t Pack(const Entry* e, uint32_t hash) {
+    return reinterpret_cast<uint64_t>(e) | (uint64_t{hash & 0xFFFF} << 48);
+  }
+  static Entry* Unpack(uint64_t s) {
+    return reinterpret_cast<Entry*>(s & 0x0000FFFFFFFFFFFFull);
+  }
+  static bool TagMatches(uint64_t s, uint32_t hash) { return (s >> 48) == (hash & 0xFFFF); }
+  size_t Position(uint32_t hash) const {
+    return static_cast<size_t>((uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
+  size_t FindIndex(TextView key, uint32_t hash) const;
+  Entry* Link(TextView key, uint32_t hash, bool copy_key);
+  void IndexInsertNewest(Entry* e);
+  void IndexErase(size_t at);
+  void GrowIndex();
+  const char16_t* StoreKey(TextView key);
+  void Purge();
+  void ReleaseEntry(Entry* e);
+
+  int32_t slot_count_;
+  std::vector<Entry*> heads_;
+  int32_t count_ = 0;
+  int32_t removed_ = 0;  // entries removed but still linked
+  Entry* cursor_ = nullptr;
+  int32_t cursor_slot_ = 0;
+  std::vector<uint64_t> index_;
+  size_t index_used_ = 0;
+  int shift_ = 64;
+  ElementPool* pool_;
+  std::vector<std::unique_ptr<char16_t[]>> key_blocks_;
+  size_t key_block_room_ = 0;
+  char16_t* key_block_at_ = nullptr;
+};
+
+template <typename Value>
+using ItemTablePtr = std::unique_ptr<ItemTable<Value>>;
+
+// The operations by their program names. A value reference is a Value* that stays valid until
+// its entry is removed. Keys are copied into the table unless the *Borrowed form is used, whose
+// key must outlive the table (the engine's splitters borrow from the source text of the run).
+template <typename Value>
+ItemTablePtr<Value> NewItemTable(int32_t slot_count) {
+  return std::make_unique<ItemTable<Value>>(slot_count);
+}
+template <typename Value>
+void FreeItemTable(ItemTablePtr<Value>& table) {
+  table.reset();
+}
+template <typename Value>
+Value* TableAdd(ItemTable<Value>& t, TextView key) {
+  return t.Add(key, StringHash(key), true);
+}
+template <typename Value>
+Value* TableAddBorrowed(ItemTable<Value>& t, TextView key, uint32_t hash) {
+  return t.Add(key, hash, false);
+}
+template <typename Value>
+Value* TableAddNew(ItemTable<Value>& t, TextView key) {
+  return t.AddNew(key, StringHash(key), true);
+}
+template <typename Value>
+Value* TableFind(ItemTable<Value>& t, TextView key) {
+  return t.Find(key, StringHash(key));
+}
+template <typename Value>
+Value* TableEnsure(ItemTable<Value>& t, TextView key) {
+  const uint32_t hash = StringHash(key);
+  if (Value* found = t.Find(key, hash)) return found;
+  return t.AddNew(key, hash, true);
+}
+template <typename Value>
+Value TableValue(ItemTable<Value>& t, TextView key) {
+  Value* found = t.Find(key, StringHash(key));
+  if (found == nullptr) {
+    t.DropCursorEntry();  // a miss leaves no cursor entry but keeps the cursor slot
+    return Value{};
+  }
+  return *found;
+}
+template <typename Value>
+bool TableRemove(ItemTable<Value>& t, TextView key) {
+  return t.Remove(key, StringHash(key));
+}
+template <typename Value>
+void TableClear(ItemTable<Value>& t) {
+  t.Clear();
+}
+template <typename Value>
+void TableReset(ItemTable<Value>& t) {
+  t.Reset();
+}
+template <typename Value>
+Value* TableNext(ItemTable<Value>& t) {
+  return t.Next();
+}
+template <typename Value>
+Text TableKey(const ItemTable<Value>& t) {
+  return t.cursor() == nullptr ? Text() : Text(t.cursor()->Key());
+}
+template <typename Value>
+int32_t TableCount(const ItemTable<Value>& t) {
+  return t.count();
+}
+
+#include "core/item_table_impl.h"
