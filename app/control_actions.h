@@ -1,0 +1,10 @@
+// What each control does when the loop hands it an event. Every action runs to its end on the
+// main thread before the loop takes the next event.
+#pragma once
+
+// A ControlActivity event: the control's number and what happened (Clicked, FocusGained,
+// FocusLost, ValueChanged).
+void RunControlAction(int control, int type);
+
+// A FilesDropped event on the control that received the drop.
+void RunDropAction(int control);

@@ -1,0 +1,79 @@
+#include "app/control_table.h"
+
+#include "desktop/image_table.h"
+
+namespace {
+
+constexpr const char* kModeItems[] = {
+    "Уникальные строки 2-го файла, которых нет в первом",
+    "Одинаковые строки в 2-х файлах",
+    "Уникальные строки одного файла, удаляет повторы",
+    "Подсчёт уникальных строк одного файла",
+    "Объединить строки 2-х файлов",
+};
+// Escapes are shown as typed, backslash and letter; a run expands them.
+constexpr const char* kReadSeparatorItems[] = {
+    "\\r\\n",
+    "\\n",
+    "\\r\\n\\t\\f",
+    "Введите ваш разделитель",
+};
+constexpr const char* kResultSeparatorItems[] = {
+    "\\r\\n",
+    "Введите ваш разделитель",
+};
+
+constexpr const char* kStatusText = "Выберите два файла и нажмите «Старт»";
+
+constexpr const char* kOpenTip = "Открыть файл";
+constexpr const char* kPasteTip = "Вставить из буфера обмена";
+
+using K = ControlKind;
+// clang-format off
+const ControlSpec kControls[kControlCount] = {
+  {LabelFirst, "LabelFirst", K::Label, 12, 13, 17, 28, "1", {}, kNoState, nullptr, kNoIcon},
+  {LabelSecond, "LabelSecond", K::Label, 12, 68, 17, 28, "2", {}, kNoState, nullptr, kNoIcon},
+  {LabelReadSeparator, "LabelReadSeparator", K::Label, 10, 133, 250, 28,
+   "Разделитель при чтении", {}, kNoState, nullptr, kNoIcon},
+  {LabelResultSeparator, "LabelResultSeparator", K::Label, 10, 163, 250, 28,
+   "Разделитель в результатах", {}, kNoState, nullptr, kNoIcon},
+  {FieldFirst, "FieldFirst", K::InputField, 45, 10, 388, 33, "", {}, kNoState, nullptr, kNoIcon},
+  {FieldSecond, "FieldSecond", K::InputField, 45, 60, 388, 33, "", {}, kNoState, nullptr, kNoIcon},
+  {OpenFirst, "OpenFirst", K::ImageButton, 436, 10, 36, 33, nullptr, {}, kNoState, kOpenTip, IconOpen},
+  {OpenSecond, "OpenSecond", K::ImageButton, 436, 60, 36, 33, nullptr, {}, kNoState, kOpenTip, IconOpen},
+  {PasteFirst, "PasteFirst", K::ImageButton, 476, 10, 36, 33, nullptr, {}, kNoState, kPasteTip, IconPaste},
+  {PasteSecond, "PasteSecond", K::ImageButton, 476, 60, 36, 33, nullptr, {}, kNoState, kPasteTip, IconPaste},
+  {ModeBox, "ModeBox", K::ChoiceBox, 20, 99, 490, 28, nullptr, kModeItems, 0, nullptr, kNoIcon},
+  {ReadSeparatorBox, "ReadSeparatorBox", K::EditableChoiceBox, 260, 130, 250, 28, nullptr,
+   kReadSeparatorItems, 0, nullptr, kNoIcon},
+  {ResultSeparatorBox, "ResultSeparatorBox", K::EditableChoiceBox, 260, 160, 250, 28, nullptr,
+   kResultSeparatorItems, 0, nullptr, kNoIcon},
+  {CaseCheck, "CaseCheck", K::CheckBox, 45, 190, 190, 23, "Учитывать регистр", {}, 1, nullptr, kNoIcon},
+  {WholeSeparatorCheck, "WholeSeparatorCheck", K::CheckBox, 45, 213, 270, 23,
+   "Вся строка как один разделитель", {}, 0, nullptr, kNoIcon},
+  {SwapButton, "SwapButton", K::ImageButton, 3, 33, 36, 36, nullptr, {}, kNoState, nullptr, IconSwap},
+  {StartButton, "StartButton", K::PushButton, 420, 205, 90, 43, "Старт", {}, kNoState, nullptr, kNoIcon},
+  {StatusLine, "StatusLine", K::Label, 5, 242, 410, 23, kStatusText, {}, kNoState, nullptr, kNoIcon},
+};
+// clang-format on
+
+constexpr int kCreationOrder[kControlCount] = {
+    LabelFirst,          LabelSecond,        FieldFirst,           FieldSecond,
+    OpenFirst,           OpenSecond,         PasteFirst,           PasteSecond,
+    ModeBox,             LabelReadSeparator, ReadSeparatorBox,     LabelResultSeparator,
+    ResultSeparatorBox,  CaseCheck,          WholeSeparatorCheck,  SwapButton,
+    StartButton,         StatusLine,
+};
+
+}  // namespace
+
+const char* const kInitialStatusText = kStatusText;
+
+const ControlSpec* FindControlSpec(int number) {
+  if (number < 1 || number > kControlCount) return nullptr;
+  return &kControls[number - 1];
+}
+
+std::span<const ControlSpec> ControlSpecs() { return kControls; }
+
+std::span<const int> ControlCreationOrder() { return kCreationOrder; }

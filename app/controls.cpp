@@ -1,0 +1,302 @@
+#include "app/controls.h"
+
+#include <array>
+#include <string>
+
+#include "app/event_queue.h"
+#include "app/main_window.h"
+#include "app/window_layout.h"
+#include "core/utf8.h"
+
+namespace {
+
+// Columns of a choice box's list store.
+enum ItemColumn : int { ItemData = 0, ItemText = 1, ItemPicture = 2 };
+
+struct ControlWidgets {
+  ControlKind kind = ControlKind::Label;
+  GtkWidget* outer = nullptr;   // placed and sized in the layout
+  GtkWidget* widget = nullptr;  // label, entry, button, combo box, check button
+  GtkWidget* entry = nullptr;   // an editable choice box's entry
+  GtkListStore* store = nullptr;
+};
+
+std::array<ControlWidgets, kControlCount + 1> controls;
+
+ControlWidgets* Find(int control) {
+  if (control < 1 || control > kControlCount) return nullptr;
+  ControlWidgets* c = &controls[control];
+  return c->widget ? c : nullptr;
+}
+
+gpointer NumberData(int control) { return GINT_TO_POINTER(control); }
+int NumberOf(gpointer data) { return GPOINTER_TO_INT(data); }
+
+void OnClicked(GtkWidget*, gpointer data) { PostEvent(ControlActivity, NumberOf(data), Clicked); }
+void OnValueChanged(GtkWidget*, gpointer data) {
+  PostEvent(ControlActivity, NumberOf(data), ValueChanged);
+}
+gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
+  PostEvent(ControlActivity, NumberOf(data), FocusGained);
+  return FALSE;
+}
+gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
+  PostEvent(ControlActivity, NumberOf(data), FocusLost);
+  return FALSE;
+}
+
+void ConnectFocus(GtkWidget* widget, int control) {
+  g_signal_connect(widget, "focus-in-event", G_CALLBACK(OnFocusIn), NumberData(control));
+  g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), NumberData(control));
+}
+
+ControlWidgets MakeLabel(const ControlSpec& spec) {
+  GtkWidget* label = gtk_label_new(spec.text ? spec.text : "");
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(label), 0);
+  gtk_label_set_yalign(GTK_LABEL(label), 0);
+  GtkWidget* event_box = gtk_event_box_new();
+  gtk_event_box_set_visible_window(GTK_EVENT_BOX(event_box), FALSE);
+  gtk_container_add(GTK_CONTAINER(event_box), label);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_box_pack_start(GTK_BOX(box), event_box, TRUE, TRUE, 0);
+  return {ControlKind::Label, box, label, nullptr, nullptr};
+}
+
+ControlWidgets MakeInputField(const ControlSpec& spec) {
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
+  g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+  ConnectFocus(entry, spec.number);
+  return {ControlKind::InputField, entry, entry, nullptr, nullptr};
+}
+
+ControlWidgets MakeImageButton(const ControlSpec& spec, GdkPixbuf* icon) {
+  GtkWidget* button = gtk_button_new();
+  GtkWidget* image = icon ? gtk_image_new_from_pixbuf(icon) : gtk_image_new();
+  gtk_container_add(GTK_CONTAINER(button), image);
+  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(spec.number));
+  return {ControlKind::ImageButton, button, button, nullptr, nullptr};
+}
+
+ControlWidgets MakePushButton(const ControlSpec& spec) {
+  GtkWidget* button = gtk_button_new_with_label(spec.text ? spec.text : "");
+  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(spec.number));
+  return {ControlKind::PushButton, button, button, nullptr, nullptr};
+}
+
+ControlWidgets MakeChoiceBox(const ControlSpec& spec, bool editable) {
+  GtkListStore* store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, GDK_TYPE_PIXBUF);
+  GtkWidget* combo = editable ? gtk_combo_box_new_with_model_and_entry(GTK_TREE_MODEL(store))
+                              : gtk_combo_box_new_with_model(GTK_TREE_MODEL(store));
+  // The combo box holds its own reference to the store from here on.
+  g_object_unref(store);
+  GtkCellLayout* cells = GTK_CELL_LAYOUT(combo);
+  GtkCellRenderer* picture = gtk_cell_renderer_pixbuf_new();
+  gtk_cell_layout_pack_start(cells, picture, FALSE);
+  gtk_cell_layout_add_attribute(cells, picture, "pixbuf", ItemPicture);
+  GtkWidget* entry = nullptr;
+  if (editable) {
+    // The entry's own text cell comes with the text column; the picture goes before it.
+    gtk_combo_box_set_entry_text_column(GTK_COMBO_BOX(combo), ItemText);
+    gtk_cell_layout_reorder(cells, picture, 0);
+    entry = gtk_bin_get_child(GTK_BIN(combo));
+    gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
+    // Every edit of the entry is a change of value; the combo box itself only reports
+    // changes of the selection.
+    g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+    ConnectFocus(entry, spec.number);
+  } else {
+    GtkCellRenderer* text = gtk_cell_renderer_text_new();
+    gtk_cell_layout_pack_start(cells, text, TRUE);
+    gtk_cell_layout_add_attribute(cells, text, "text", ItemText);
+  }
+  g_signal_connect(combo, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+  GtkWidget* event_box = gtk_event_box_new();
+  gtk_container_add(GTK_CONTAINER(event_box), combo);
+  return {editable ? ControlKind::EditableChoiceBox : ControlKind::ChoiceBox, event_box, combo,
+          entry, store};
+}
+
+ControlWidgets MakeCheckBox(const ControlSpec& spec) {
+  GtkWidget* check = gtk_check_button_new_with_label(spec.text ? spec.text : "");
+  g_signal_connect(check, "toggled", G_CALLBACK(OnClicked), NumberData(spec.number));
+  return {ControlKind::CheckBox, check, check, nullptr, nullptr};
+}
+
+std::string ItemTextAt(GtkTreeModel* model, GtkTreeIter* iter) {
+  gchar* text = nullptr;
+  gtk_tree_model_get(model, iter, ItemText, &text, -1);
+  std::string result = text ? text : "";
+  g_free(text);
+  return result;
+}
+
+// The index of the first item whose text is exactly the given one, −1 when none is.
+int FindItem(GtkListStore* store, const std::string& wanted) {
+  GtkTreeModel* model = GTK_TREE_MODEL(store);
+  GtkTreeIter iter;
+  int index = 0;
+  for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+       ok = gtk_tree_model_iter_next(model, &iter), ++index) {
+    if (ItemTextAt(model, &iter) == wanted) return index;
+  }
+  return -1;
+}
+
+int ItemCount(GtkListStore* store) {
+  return gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr);
+}
+
+bool IsChoice(ControlKind kind) {
+  return kind == ControlKind::ChoiceBox || kind == ControlKind::EditableChoiceBox;
+}
+
+}  // namespace
+
+void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) {
+  ControlWidgets made;
+  switch (spec.kind) {
+    case ControlKind::Label: made = MakeLabel(spec); break;
+    case ControlKind::InputField: made = MakeInputField(spec); break;
+    case ControlKind::ImageButton: made = MakeImageButton(spec, icon); break;
+    case ControlKind::PushButton: made = MakePushButton(spec); break;
+    case ControlKind::ChoiceBox: made = MakeChoiceBox(spec, false); break;
+    case ControlKind::EditableChoiceBox: made = MakeChoiceBox(spec, true); break;
+    case ControlKind::CheckBox: made = MakeCheckBox(spec); break;
+  }
+  gtk_widget_set_name(made.widget, spec.name);
+  if (spec.tooltip) gtk_widget_set_tooltip_text(made.widget, spec.tooltip);
+  gtk_widget_set_size_request(made.outer, spec.width, spec.height);
+  gtk_layout_put(layout, made.outer, spec.x, spec.y);
+  gtk_widget_show_all(made.outer);
+  controls[spec.number] = made;
+}
+
+void AddControlItem(int control, TextView text) {
+  ControlWidgets* c = Find(control);
+  if (!c || !c->store) return;
+  ProgramChange quiet(ProgramEventQueue());
+  const std::string utf8 = Utf8FromText(text);
+  gtk_list_store_insert_with_values(c->store, nullptr, -1, ItemData, ItemCount(c->store),
+                                    ItemText, utf8.c_str(), ItemPicture, nullptr, -1);
+}
+
+Text ControlText(int control) {
+  ControlWidgets* c = Find(control);
+  if (!c) return Text();
+  const char* text = nullptr;
+  std::string item;
+  switch (c->kind) {
+    case ControlKind::Label: text = gtk_label_get_text(GTK_LABEL(c->widget)); break;
+    case ControlKind::PushButton:
+    case ControlKind::CheckBox: text = gtk_button_get_label(GTK_BUTTON(c->widget)); break;
+    case ControlKind::ImageButton: break;
+    case ControlKind::InputField: text = gtk_entry_get_text(GTK_ENTRY(c->widget)); break;
+    case ControlKind::EditableChoiceBox: text = gtk_entry_get_text(GTK_ENTRY(c->entry)); break;
+    case ControlKind::ChoiceBox: {
+      GtkTreeIter iter;
+      if (gtk_combo_box_get_active_iter(GTK_COMBO_BOX(c->widget), &iter)) {
+        item = ItemTextAt(GTK_TREE_MODEL(c->store), &iter);
+        text = item.c_str();
+      }
+      break;
+    }
+  }
+  return text ? TextFromUtf8(text) : Text();
+}
+
+void SetControlText(int control, TextView text) {
+  ControlWidgets* c = Find(control);
+  if (!c) return;
+  ProgramChange quiet(ProgramEventQueue());
+  const std::string utf8 = Utf8FromText(text);
+  switch (c->kind) {
+    case ControlKind::Label: gtk_label_set_text(GTK_LABEL(c->widget), utf8.c_str()); break;
+    case ControlKind::PushButton:
+    case ControlKind::CheckBox: gtk_button_set_label(GTK_BUTTON(c->widget), utf8.c_str()); break;
+    // An image button's child is its picture; a text would replace it.
+    case ControlKind::ImageButton: break;
+    case ControlKind::InputField: gtk_entry_set_text(GTK_ENTRY(c->widget), utf8.c_str()); break;
+    case ControlKind::ChoiceBox:
+    case ControlKind::EditableChoiceBox: {
+      const int index = FindItem(c->store, utf8);
+      gtk_combo_box_set_active(GTK_COMBO_BOX(c->widget), index);
+      if (index < 0 && c->entry) gtk_entry_set_text(GTK_ENTRY(c->entry), utf8.c_str());
+      break;
+    }
+  }
+}
+
+int ControlState(int control) {
+  ControlWidgets* c = Find(control);
+  if (!c) return kNoState;
+  if (IsChoice(c->kind)) return gtk_combo_box_get_active(GTK_COMBO_BOX(c->widget));
+  if (c->kind == ControlKind::CheckBox) {
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c->widget)) ? 1 : 0;
+  }
+  return kNoState;
+}
+
+void SetControlState(int control, int state) {
+  ControlWidgets* c = Find(control);
+  if (!c) return;
+  ProgramChange quiet(ProgramEventQueue());
+  if (IsChoice(c->kind)) {
+    const int index = state >= 0 && state < ItemCount(c->store) ? state : -1;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(c->widget), index);
+  } else if (c->kind == ControlKind::CheckBox) {
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(c->widget), state != 0);
+  }
+}
+
+void SetControlEnabled(int control, bool enabled) {
+  if (ControlWidgets* c = Find(control)) gtk_widget_set_sensitive(c->widget, enabled);
+}
+
+bool ControlEnabled(int control) {
+  ControlWidgets* c = Find(control);
+  return c && gtk_widget_is_sensitive(c->widget);
+}
+
+void FocusControl(int control) {
+  ControlWidgets* c = Find(control);
+  if (!c) return;
+  if (GtkWidget* window = MainWindowWidget()) gtk_window_present(GTK_WINDOW(window));
+  gtk_widget_grab_focus(c->entry ? c->entry : c->widget);
+}
+
+void PlaceControl(int control, int x, int y, int width, int height) {
+  ControlWidgets* c = Find(control);
+  if (!c) return;
+  GtkWidget* parent = gtk_widget_get_parent(c->outer);
+  if ((x != kUnchanged || y != kUnchanged) && GTK_IS_LAYOUT(parent)) {
+    gint now_x = 0;
+    gint now_y = 0;
+    gtk_container_child_get(GTK_CONTAINER(parent), c->outer, "x", &now_x, "y", &now_y, nullptr);
+    gtk_layout_move(GTK_LAYOUT(parent), c->outer, x != kUnchanged ? x : now_x,
+                    y != kUnchanged ? y : now_y);
+  }
+  if (width != kUnchanged || height != kUnchanged) {
+    gint now_width = 0;
+    gint now_height = 0;
+    gtk_widget_get_size_request(c->outer, &now_width, &now_height);
+    const int new_width = width != kUnchanged ? width : now_width;
+    const int new_height = height != kUnchanged ? height : now_height;
+    if (new_width > 0 && new_height > 0) {
+      gtk_widget_set_size_request(c->outer, new_width, new_height);
+    }
+  }
+}
+
+GtkWidget* ControlOuterWidget(int control) {
+  ControlWidgets* c = Find(control);
+  return c ? c->outer : nullptr;
+}
+
+GtkWidget* ControlWidget(int control) {
+  ControlWidgets* c = Find(control);
+  return c ? c->widget : nullptr;
+}
+
+void ForgetControls() { controls = {}; }

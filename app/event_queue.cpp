@@ -1,0 +1,38 @@
+#include "app/event_queue.h"
+
+#include <utility>
+
+bool SameReport(const Event& a, const Event& b) {
+  return a.kind == b.kind && a.control == b.control && a.window == b.window && a.type == b.type;
+}
+
+bool EventQueue::Post(Event event) {
+  if (InProgramChange()) return false;
+  if (!events_.empty() && SameReport(events_.back(), event)) return false;
+  if (event.kind == ControlActivity && event.type == Clicked && !events_.empty() &&
+      events_.front().kind == CloseRequested) {
+    return false;
+  }
+  events_.push_back(std::move(event));
+  return true;
+}
+
+std::optional<Event> EventQueue::Take() {
+  if (events_.empty()) return std::nullopt;
+  Event event = std::move(events_.front());
+  events_.pop_front();
+  return event;
+}
+
+EventQueue& ProgramEventQueue() {
+  static EventQueue queue;
+  return queue;
+}
+
+void PostEvent(int kind, int control, int type) {
+  ProgramEventQueue().Post(Event{kind, control, kMainWindowNumber, type, nullptr});
+}
+
+void PostEvent(int kind, int control, int type, std::shared_ptr<void> data) {
+  ProgramEventQueue().Post(Event{kind, control, kMainWindowNumber, type, std::move(data)});
+}

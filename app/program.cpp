@@ -1,0 +1,67 @@
+#include "app/program.h"
+
+#include <gtk/gtk.h>
+
+#include <clocale>
+#include <span>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/control_table.h"
+#include "app/controls.h"
+#include "app/event_loop.h"
+#include "app/file_drops.h"
+#include "app/main_window.h"
+#include "app/program_values.h"
+#include "app/window_style.h"
+#include "core/utf8.h"
+#include "desktop/image_table.h"
+#include "desktop/clipboard.h"
+
+namespace {
+
+void BuildControl(int number, const std::vector<Text>& arguments) {
+  const ControlSpec& spec = *FindControlSpec(number);
+  GdkPixbuf* icon = spec.icon != kNoIcon ? ImagePixbuf(spec.icon) : nullptr;
+  CreateControl(MainLayout(), spec, icon);
+  for (const char* item : spec.items) AddControlItem(number, TextFromUtf8(item));
+  if (spec.initial_state != kNoState) SetControlState(number, spec.initial_state);
+  // The command-line arguments go in as soon as both fields exist.
+  if (number == FieldSecond) {
+    if (arguments.size() >= 1) SetControlText(FieldFirst, arguments[0]);
+    if (arguments.size() >= 2) SetControlText(FieldSecond, arguments[1]);
+  }
+}
+
+void ShutDown() {
+  StoreClipboardOnExit();
+  ReleaseImages();
+  RemoveWindowStyle();
+  ProgramEventQueue().Clear();
+  ResetProgramValues();
+}
+
+}  // namespace
+
+int RunListwise(int argc, char** argv) {
+  setlocale(LC_ALL, "");
+  setlocale(LC_NUMERIC, "C");
+  // GTK removes the options it knows (its display option among them) before the fields see
+  // the arguments. Without a display there is no window to make: the program ends quietly.
+  if (!gtk_init_check(&argc, &argv)) return 0;
+
+  ResetProgramValues();
+  LoadEmbeddedIcons();
+  if (!OpenMainWindow(ImagePixbuf(IconWindow))) {
+    ReleaseImages();
+    return 0;
+  }
+
+  const std::vector<Text> arguments = FieldArguments(argc, argv);
+  for (int number : ControlCreationOrder()) BuildControl(number, arguments);
+  EnableFileDrops();
+
+  RunEventLoop();
+  ShutDown();
+  return 0;
+}
