@@ -1,0 +1,411 @@
+#!/usr/bin/env python3
+"""Checks listwise-cli byte for byte against the plain model in reference_model.py.
+
+Usage: differential_test.py PATH/TO/listwise-cli
+Environment: LISTWISE_DIFF_SEED (default 20261207), LISTWISE_DIFF_CASES (default 1500).
+
+First a table of fixed cases whose expected bytes were worked out by hand (they check the
+model as well as the CLI), then randomised cases. Every mismatch is shrunk to a small
+reproduction and printed; the last line reads "N passed, M failed".
+"""
+
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import reference_model as model  # noqa: E402
+
+BOM = b"\xef\xbb\xbf"
+STATUS = re.compile(r"^Найдено (\d+) за (-?\d+) мсек$")
+ENV = dict(os.environ, LC_ALL="C.UTF-8")
+SHRINK_BUDGET = 300
+MAX_REPORTED = 5
+
+
+class Case:
+    def __init__(self, mode, first, second=b"", read_sep=None, result_sep=None, whole=False,
+                 case_flag=1, bom=True, stdin=None, to_file=False, pass_second=None):
+        self.mode = mode
+        self.first = first
+        self.second = second
+        self.read_sep = read_sep  # None: option left out, the default \r\n applies
+        self.result_sep = result_sep
+        self.whole = whole
+        self.case_flag = case_flag
+        self.bom = bom
+        self.stdin = stdin  # None, "first" or "second"
+        self.to_file = to_file
+        # Operations 2 and 3 ignore SECOND; sometimes it is passed anyway.
+        self.pass_second = mode in (0, 1, 4) if pass_second is None else pass_second
+
+    def copy(self, **changes):
+        fields = dict(self.__dict__)
+        fields.update(changes)
+        return Case(**fields)
+
+    def expected(self):
+        return model.run(self.mode, self.first, self.second,
+                         "\\r\\n" if self.read_sep is None else self.read_sep,
+                         "\\r\\n" if self.result_sep is None else self.result_sep,
+                         self.whole, self.case_flag, self.bom)
+
+    def arguments(self, workdir):
+        first_path = os.path.join(workdir, "first.txt")
+        second_path = os.path.join(workdir, "second.txt")
+        args = [model.MODES[self.mode], "-" if self.stdin == "first" else first_path]
+        if self.pass_second:
+            args.append("-" if self.stdin == "second" else second_path)
+        if self.read_sep is not None:
+            args += ["--read-sep", self.read_sep]
+        if self.result_sep is not None:
+            args += ["--result-sep", self.result_sep]
+        if self.whole:
+            args.append("--whole-separator")
+        if not self.case_flag:
+            args.append("--ignore-case")
+        if self.to_file:
+            args += ["--output", os.path.join(workdir, "out.bin")]
+        if not self.bom:
+            args.append("--no-bom")
+        return args
+
+    def describe(self, workdir="DIR"):
+        lines = ["  args: %r" % self.arguments(workdir),
+                 "  first.txt%s: %s" % (" (stdin)" if self.stdin == "first" else "",
+                                       self.first.hex(" ") or "(empty)")]
+        if self.pass_second:
+            lines.append("  second.txt%s: %s" % (" (stdin)" if self.stdin == "second" else "",
+                                                self.second.hex(" ") or "(empty)"))
+        return "\n".join(lines)
+
+
+def run_cli(cli, case, workdir):
+    """Returns (output bytes or None, count or None, problem text or None)."""
+    with open(os.path.join(workdir, "first.txt"), "wb") as f:
+        f.write(case.first)
+    with open(os.path.join(workdir, "second.txt"), "wb") as f:
+        f.write(case.second)
+    out_path = os.path.join(workdir, "out.bin")
+    if os.path.exists(out_path):
+        os.unlink(out_path)
+    stdin = {"first": case.first, "second": case.second}.get(case.stdin, b"")
+    args = [cli] + [a.encode("utf-8", "surrogatepass") for a in case.arguments(workdir)]
+    try:
+        proc = subprocess.run(args, input=stdin, capture_output=True, env=ENV, timeout=20)
+    except subprocess.TimeoutExpired:
+        return None, None, "timed out"
+    stderr = proc.stderr.decode("utf-8", "replace")
+    if proc.returncode != 0:
+        return None, None, "exit status %d, stderr %r" % (proc.returncode, stderr)
+    lines = stderr.splitlines()
+    match = STATUS.match(lines[-1]) if len(lines) == 1 else None
+    if not match:
+        return None, None, "no single status line on stderr: %r" % stderr
+    if case.to_file:
+        if proc.stdout:
+            return None, None, "stdout not empty with --output: %r" % proc.stdout[:80]
+        if not os.path.exists(out_path):
+            return None, None, "--output file not written"
+        with open(out_path, "rb") as f:
+            output = f.read()
+    else:
+        output = proc.stdout
+    return output, int(match.group(1)), None
+
+
+def mismatch(cli, case, workdir, expected=None):
+    """None when the CLI agrees; else a text saying how it differs."""
+    want, want_count = case.expected() if expected is None else expected
+    got, got_count, problem = run_cli(cli, case, workdir)
+    if problem:
+        return "%s\n  expected: %s (count %d)" % (problem, want.hex(" "), want_count)
+    if got != want or got_count != want_count:
+        return "  expected: %s (count %d)\n  got:      %s (count %d)" % (
+            want.hex(" ") or "(nothing)", want_count, got.hex(" ") or "(nothing)", got_count)
+    return None
+
+
+def shrink(cli, case, workdir):
+    """Deletes chunks of the input files while the CLI still disagrees with the model."""
+    budget = SHRINK_BUDGET
+    for field in ("first", "second"):
+        size = max(len(getattr(case, field)) // 2, 1)
+        while size >= 1 and budget > 0:
+            start = 0
+            while start < len(getattr(case, field)) and budget > 0:
+                data = getattr(case, field)
+                candidate = case.copy(**{field: data[:start] + data[start + size:]})
+                budget -= 1
+                if mismatch(cli, candidate, workdir):
+                    case = candidate
+                else:
+                    start += size
+            size //= 2
+    return case
+
+
+# ---------------------------------------------------------------------------------------------
+# Fixed cases: expected bytes (after the mark) and counts worked out by hand.
+
+def utf16le(text, mark=True):
+    return (b"\xff\xfe" if mark else b"") + text.encode("utf-16-le", "surrogatepass")
+
+
+FIXED = [
+    # name, mode, first, second, read sep, result sep, whole, case flag, expected, count
+    ("only-in-second keeps table order", 0, b"a;b", b"b;c;c;;d;", ";", ",", 0, 1, b"c,d", 2),
+    ("only-in-second ignoring case keeps the first spelling", 0, b"Apple",
+     b"APPLE;Pear;PEAR;pear", ";", ",", 0, 0, b"Pear", 1),
+    ("only-in-second of an empty second text", 0, b"a", b"", ";", ",", 0, 1, b"", 0),
+    ("dedupe drops the empty item", 2, b"b;a;b;;a", b"", ";", "\\r\\n", 1, 1, b"a\r\nb", 2),
+    ("dedupe ignoring case keeps the last spelling", 2, b"Foo;foo;FOO", b"", ";", ",", 0, 0,
+     b"FOO", 1),
+    ("hash walk: ascending slot, newest first, re-added key keeps its place", 2,
+     b"b;a;abc;b", b"", ";", ",", 0, 1, b"a,abc,b", 3),
+    ("count tells case apart", 3, b"x;y;x;X", b"", ";", ",", 0, 1, b"1 X,2 x,1 y", 3),
+    ("count ignoring case shows folded keys", 3, b"x;y;x;X", b"", ";", ",", 0, 0,
+     b"3 x,1 y", 2),
+    ("count of the empty text", 3, b"", b"", ";", ",", 0, 1, b"1 ", 1),
+    ("merge pairs then the longer tail", 4, b"a;b;c", b"1;2", ";", "\\t", 0, 1,
+     b"a\t1\r\nb\t2\r\nc", 2),
+    ("merge with the shorter first", 4, b"a", b"1;2;3", ";", "\\t", 0, 1,
+     b"a\t1\r\n2\r\n3", 1),
+    ("merge of two empty texts", 4, b"", b"", ";", "\\t", 0, 1, b"\t", 1),
+    ("merge ignores the case flag", 4, b"A", b"a", ";", "=", 0, 0, b"A=a", 1),
+    ("character rule: a;b;;c;", 4, b"a;b;;c;", b"", ";", "=", 0, 1, b"a=\r\nb\r\nc\r\n", 1),
+    ("whole rule: a;b;;c;", 4, b"a;b;;c;", b"", ";", "=", 1, 1,
+     b"a=\r\nb\r\n\r\nc\r\n", 1),
+    ("character rule: ;a", 4, b";a", b"", ";", "=", 0, 1, b"a=", 1),
+    ("whole rule: ;a", 4, b";a", b"", ";", "=", 1, 1, b"=\r\na", 1),
+    ("whole rule: xbay is one item", 4, b"xbay", b"", "ab", "=", 1, 1, b"xbay=", 1),
+    ("character rule: xbay is two items", 4, b"xbay", b"", "ab", "=", 0, 1, b"x=\r\ny", 1),
+    ("default separator, character rule, mixed line ends", 4, b"a\r\nb\nc\r\rd\r\n", b"", None,
+     "=", 0, 1, b"a=\r\nb\r\nc\r\nd\r\n", 1),
+    ("default separator, whole rule, LF alone does not cut", 4, b"a\nb\r\n\r\nc\r\n", b"", None,
+     "=", 1, 1, b"a\nb=\r\n\r\nc\r\n", 1),
+    ("separator longer than the text", 2, b"abc", b"", "abcdefgh", ",", 1, 1, b"abc", 1),
+    ("backslash x stays as typed", 2, b"1\\x2", b"", "\\x", ",", 1, 1, b"1,2", 2),
+    ("backslash backslash n is backslash and line feed", 2, b"1\\\n2\n3", b"", "\\\\n", ",", 1,
+     1, b"1,2\n3", 2),
+    ("empty result separator: no cut, items side by side", 2, b"b;a", b"", ";", "", 0, 1,
+     b"ab", 2),
+    ("default separators cut lines and join with CR LF", 2, b"b\r\na\r\n", b"", None, None, 0,
+     1, b"a\r\nb", 2),
+    ("empty result writes the mark alone", 2, b"", b"", ";", ",", 0, 1, b"", 0),
+    ("in-both keeps what the second has", 1, b"a;B;c;a", b"b;a", ";", ",", 0, 1, b"a", 1),
+    ("in-both ignoring case shows the first's spelling", 1, b"a;B;c;a", b"b;A", ";", ",", 0, 0,
+     b"a,B", 2),
+    ("in-both keeps the empty item when both have it", 1, b"a;;b", b"b;;", ";", ",", 1, 1,
+     b",b", 2),
+    # Decoding: one item per file (the separator never occurs), shown by dedupe.
+    ("utf-8: a C3 b c swallows the b", 2, bytes.fromhex("61 c3 62 63"), b"", "|", ",", 1, 1,
+     bytes.fromhex("61 03 63"), 1),
+    ("utf-8: four bytes give a surrogate pair", 2, bytes.fromhex("f0 9f 98 80"), b"", "|", ",",
+     1, 1, bytes.fromhex("f0 9f 98 80"), 1),
+    ("utf-8: a value above 10FFFF ends the text", 2, bytes.fromhex("f4 90 80 80 41"), b"", "|",
+     ",", 1, 1, b"", 0),
+    ("utf-8: EF BB alone is no mark and no text", 2, bytes.fromhex("ef bb"), b"", "|", ",", 1,
+     1, b"", 0),
+    ("utf-8: the mark alone", 2, BOM, b"", "|", ",", 1, 1, b"", 0),
+    ("utf-8: a stray continuation byte is a question mark", 2, bytes.fromhex("61 80 62"), b"",
+     "|", ",", 1, 1, b"a?b", 1),
+    ("utf-8: a zero byte ends the text", 2, bytes.fromhex("61 00 62"), b"", "|", ",", 1, 1,
+     b"a", 1),
+    ("utf-8: an incomplete last group is dropped", 2, bytes.fromhex("61 e2 82"), b"", "|", ",",
+     1, 1, b"a", 1),
+    ("utf-16le: FF FE 41 00", 2, bytes.fromhex("ff fe 41 00"), b"", "|", ",", 1, 1, b"A", 1),
+    ("utf-16le: an odd last byte is lost", 2, bytes.fromhex("ff fe 41 00 42"), b"", "|", ",",
+     1, 1, b"A", 1),
+    ("utf-16le: a lone high surrogate ends the written text", 2, utf16le("a\ud800b"), b"", "|",
+     ",", 1, 1, b"a", 1),
+    ("utf-16le: a lone low surrogate is written as three bytes", 2, utf16le("\udc00"), b"", "|",
+     ",", 1, 1, bytes.fromhex("ed b0 80"), 1),
+    ("utf-16le: e acute and a pair", 2, utf16le("\u00e9\U0001F600"), b"", "|", ",", 1, 1,
+     bytes.fromhex("c3 a9 f0 9f 98 80"), 1),
+    ("utf-16be is read unit by unit", 2, bytes.fromhex("fe ff 00 41 04 16 00 3b 00 42"), b"",
+     ";", ",", 1, 1, "AЖ,B".encode(), 2),
+    ("utf-16be: a zero unit ends the text", 2, bytes.fromhex("fe ff 00 41 00 00 00 42"), b"",
+     "|", ",", 1, 1, b"A", 1),
+    ("utf-32le: FF FE 00 00 then A", 2, bytes.fromhex("ff fe 00 00 41 00 00 00"), b"", "|",
+     ",", 1, 1, b"A", 1),
+    ("utf-32le: the mark alone", 2, bytes.fromhex("ff fe 00 00"), b"", "|", ",", 1, 1, b"", 0),
+    ("utf-32be: a value above FFFF becomes a pair", 2, bytes.fromhex("00 00 fe ff 00 01 f6 00"),
+     b"", "|", ",", 1, 1, bytes.fromhex("f0 9f 98 80"), 1),
+    ("utf-32le: out-of-range values become question marks", 2,
+     bytes.fromhex("ff fe 00 00 00 00 11 00 00 d8 00 00 41 00 00 00"), b"", "|", ",", 1, 1,
+     b"??A", 1),
+    ("utf-32be: a zero character ends the text", 2,
+     bytes.fromhex("00 00 fe ff 00 00 00 41 00 00 00 00 00 00 00 42"), b"", "|", ",", 1, 1,
+     b"A", 1),
+    # Folding, one unit at a time.
+    ("folding: Cyrillic capitals and Yo", 2, "Ж;ж;Ёж;ёЖ".encode(), b"", ";", ",", 0, 0,
+     "ёЖ,ж".encode(), 2),
+    ("folding leaves sharp s and astral capitals alone", 2, "ß;\U00010400;\U00010428".encode(),
+     b"", ";", ",", 0, 0, "\U00010400,\U00010428,ß".encode(), 3),
+]
+
+
+# ---------------------------------------------------------------------------------------------
+# Random cases.
+
+WORDS = ["a", "b", "ab", "abc", "x", "X", "Apple", "APPLE", "apple", "Foo", "foo", "FOO", "a b",
+         " ", "ж", "Ж", "Ёж", "ёж", "ЁЖ", "Привет", "привет", "ПРИВЕТ", "ß", "é", "É", "İ", "Σσς",
+         "ǅ", "\u212a", "k", "\U0001F600", "a\U0001F600b", "\U00010400", "\U00010428",
+         "\U0001F601", "1;2", "a,b", "tab\there", "\\n", "<", "?"]
+LETTERS = "abcABC01ёЁжЖ"
+# Typed separators (as the user types them): escapes, single and multi-unit, non-ASCII, astral,
+# a backslash before another letter, and one far longer than most texts.
+READ_SEPS = [None, "\\r\\n", "\\n", "\\r", "\\t", ";", ",", "ab", ";;", "→", "ж", "Ж", "<>",
+             "\\x", "\\\\n", "\U0001F600", ";,\\t", "abcdefghijklmnopqrstuvwxyz0123456789"]
+RESULT_SEPS = [None, "\\r\\n", "", ",", "\\t", " | ", "ж", "\\\\", "\U0001F600", "\\n\\n"]
+ENCODINGS = ["none", "utf8", "utf16le", "utf16be", "utf32le", "utf32be"]
+MARKS = {"none": b"", "utf8": BOM, "utf16le": b"\xff\xfe", "utf16be": b"\xfe\xff",
+         "utf32le": b"\xff\xfe\x00\x00", "utf32be": b"\x00\x00\xfe\xff"}
+
+
+def random_item(rng, pool):
+    roll = rng.random()
+    if roll < 0.6 and pool:
+        return rng.choice(pool)
+    if roll < 0.75:
+        return ""
+    if roll < 0.9:
+        return "".join(rng.choice(LETTERS) for _ in range(rng.randint(1, 3)))
+    return rng.choice(WORDS)
+
+
+def random_text(rng, pool, separator, whole):
+    """Items joined by separators that fit the read separator (mostly)."""
+    count = rng.choice([0, 1, 2, 3, 5, 8, 12, 20])
+    items = [random_item(rng, pool) for _ in range(count)]
+    line_ends = ["\r\n", "\n", "\r"]
+    def joiner():
+        if separator in ("\r\n", None) and rng.random() < 0.7:
+            return rng.choice(line_ends + ["\r\n\r\n", "\n\n"])
+        if rng.random() < 0.1 or (len(separator) > 4 and rng.random() < 0.8):
+            return rng.choice(line_ends + [";", "|"])  # perhaps never the separator
+        if whole or len(separator) == 1:
+            return separator * (2 if rng.random() < 0.1 else 1)
+        return "".join(rng.choice(separator) for _ in range(rng.randint(1, 2)))
+    text = ""
+    for i, item in enumerate(items):
+        text += item + (joiner() if i + 1 < len(items) or rng.random() < 0.4 else "")
+    return text
+
+
+def inject(rng, data, pieces, step):
+    """Inserts a few raw pieces at positions aligned to step."""
+    for _ in range(rng.randint(1, 3)):
+        at = rng.randrange(len(data) // step + 1) * step
+        data = data[:at] + rng.choice(pieces) + data[at:]
+    return data
+
+
+def encode_text(rng, text, encoding):
+    if encoding in ("none", "utf8"):
+        data = text.encode("utf-8")
+        if rng.random() < 0.25:
+            data = inject(rng, data, [b"\x80", b"\xbf", b"\xc3", b"\xe2\x82", b"\xf0\x9f",
+                                      b"\xf8", b"\xff", b"\xc0\x80", b"\xed\xa0\x80",
+                                      b"\xf4\x90\x80\x80", b"\xc3\x28", b"\x00"], 1)
+        if rng.random() < 0.1 and data:
+            data = data[:rng.randrange(len(data))]
+        return MARKS[encoding] + data
+    if encoding.startswith("utf16"):
+        order = "little" if encoding.endswith("le") else "big"
+        data = text.encode("utf-16-" + encoding[-2:], "surrogatepass")
+        if rng.random() < 0.25:
+            lone = [u.to_bytes(2, order) for u in (0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xD83D)]
+            data = inject(rng, data, lone + [b"\x00\x00"], 2)
+        if rng.random() < 0.1:
+            data += b"\x41"  # an odd last byte
+        return MARKS[encoding] + data
+    order = "little" if encoding.endswith("le") else "big"
+    data = text.encode("utf-32-" + encoding[-2:])
+    if rng.random() < 0.25:
+        bad = [v.to_bytes(4, order) for v in (0x110000, 0xD800, 0xDFFF, 0xFFFFFFFF, 0, 0xFFFF)]
+        data = inject(rng, data, bad, 4)
+    if rng.random() < 0.1:
+        data += b"\x41\x00\x00"[:rng.randint(1, 3)]  # an incomplete last character
+    return MARKS[encoding] + data
+
+
+def random_case(rng):
+    mode = rng.randrange(5)
+    typed_read = rng.choice(READ_SEPS)
+    typed_result = rng.choice(RESULT_SEPS)
+    whole = rng.random() < 0.5
+    case_flag = rng.choice([0, 1])
+    separator = model.expand_escapes("\\r\\n" if typed_read is None else typed_read)
+    pool = [random_item(rng, []) for _ in range(rng.randint(1, 8))]
+    texts = [random_text(rng, pool, separator, whole) for _ in range(2)]
+    files = [encode_text(rng, t, rng.choice(ENCODINGS)) for t in texts]
+    two = mode in (0, 1, 4)
+    stdin = None
+    if rng.random() < 0.1:
+        stdin = "second" if two and rng.random() < 0.5 else "first"
+    return Case(mode, files[0], files[1] if two else b"", typed_read, typed_result, whole,
+                case_flag, bom=rng.random() > 0.2, stdin=stdin, to_file=rng.random() < 0.5,
+                pass_second=two or rng.random() < 0.3)
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def main():
+    if len(sys.argv) != 2:
+        print("usage: differential_test.py PATH/TO/listwise-cli", file=sys.stderr)
+        return 2
+    cli = os.path.abspath(sys.argv[1])
+    seed = int(os.environ.get("LISTWISE_DIFF_SEED", "20261207"))
+    count = int(os.environ.get("LISTWISE_DIFF_CASES", "1500"))
+    print("seed %d (set LISTWISE_DIFF_SEED to change), %d random cases" % (seed, count))
+    passed = failed = 0
+
+    def report(title, case, problem, workdir):
+        nonlocal failed
+        failed += 1
+        if failed > MAX_REPORTED:
+            return
+        print("MISMATCH %s" % title)
+        small = shrink(cli, case, workdir)
+        problem = mismatch(cli, small, workdir) or problem
+        print(small.describe(workdir))
+        print(problem)
+
+    with tempfile.TemporaryDirectory(prefix="listwise-diff-") as workdir:
+        for row in FIXED:
+            name, mode, first, second, read_sep, result_sep, whole, case_flag, want, want_count = row
+            case = Case(mode, first, second, read_sep, result_sep, bool(whole), case_flag)
+            hand = (BOM + want, want_count)
+            if case.expected() != hand:
+                print("MODEL DISAGREES with the hand-worked case %r: model %r, hand %r"
+                      % (name, case.expected(), hand))
+                failed += 1
+                continue
+            for variant in (case, case.copy(bom=False, to_file=True, stdin="first")):
+                problem = mismatch(cli, variant, workdir)
+                if problem:
+                    report("fixed case %r" % name, variant, problem, workdir)
+                else:
+                    passed += 1
+        rng = random.Random(seed)
+        for number in range(count):
+            case = random_case(rng)
+            problem = mismatch(cli, case, workdir)
+            if problem:
+                report("random case %d" % number, case, problem, workdir)
+            else:
+                passed += 1
+    if failed > MAX_REPORTED:
+        print("(only the first %d mismatches are shown)" % MAX_REPORTED)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

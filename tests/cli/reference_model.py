@@ -1,0 +1,391 @@
+"""A deliberately plain model of what one run of Listwise produces.
+
+Written independently of the C++ engine so that the differential test has something to
+disagree with. Texts are Python str objects in which every character stands for one 16-bit
+unit (lone surrogates included), so lengths, slices and searches count units exactly as the
+engine does.
+"""
+
+import ctypes
+import ctypes.util
+import locale
+
+SLOT_COUNT = 512
+MODES = ["only-in-second", "in-both", "dedupe", "count", "merge"]
+
+# ---------------------------------------------------------------------------------------------
+# Case folding: one unit at a time through the C library's towlower under a UTF-8 locale, the
+# low 16 bits of the answer kept. The table is built once; the CLI must run under the same
+# locale (LC_ALL=C.UTF-8) for the comparison to mean anything.
+
+_lower_table = None
+
+
+def _build_lower_table():
+    libc = ctypes.CDLL(ctypes.util.find_library("c"))
+    libc.setlocale.restype = ctypes.c_char_p
+    libc.setlocale.argtypes = [ctypes.c_int, ctypes.c_char_p]
+    if libc.setlocale(locale.LC_ALL, b"C.UTF-8") is None:
+        raise RuntimeError("the locale C.UTF-8 is not available")
+    libc.towlower.restype = ctypes.c_uint32
+    libc.towlower.argtypes = [ctypes.c_uint32]
+    table = {}
+    for unit in range(0x10000):
+        lowered = libc.towlower(unit) & 0xFFFF
+        if lowered != unit:
+            table[unit] = lowered
+    return table
+
+
+def fold(text):
+    global _lower_table
+    if _lower_table is None:
+        _lower_table = _build_lower_table()
+    return text.translate(_lower_table)
+
+
+# ---------------------------------------------------------------------------------------------
+# Reading a source file: byte-order mark, then the decoder the mark names.
+
+
+def detect_bom(data):
+    """Returns (format name, offset after the mark)."""
+    if len(data) >= 4 and data[:4] == b"\xff\xfe\x00\x00":
+        return "utf32le", 4
+    if len(data) >= 4 and data[:4] == b"\x00\x00\xfe\xff":
+        return "utf32be", 4
+    if data[:2] == b"\xff\xfe":
+        return "utf16le", 2
+    if len(data) >= 3 and data[:3] == b"\xef\xbb\xbf":
+        return "utf8", 3
+    if data[:2] == b"\xfe\xff":
+        return "utf16be", 2
+    # No mark (also fewer than 2 bytes): the engine reads such a file as UTF-8.
+    return "utf8", 0
+
+
+def decode_utf16(data, byteorder):
+    units = []
+    for i in range(0, len(data) - 1, 2):  # a lone last byte is dropped
+        unit = int.from_bytes(data[i:i + 2], byteorder)
+        if unit == 0:
+            break
+        units.append(chr(unit))
+    return "".join(units)
+
+
+def decode_utf32(data, byteorder):
+    units = []
+    for i in range(0, len(data) - 3, 4):  # an incomplete last group is dropped
+        value = int.from_bytes(data[i:i + 4], byteorder)
+        if value == 0:
+            break
+        if value > 0x10FFFF or 0xD800 <= value <= 0xDFFF:
+            units.append("?")
+        elif value > 0xFFFF:
+            value -= 0x10000
+            units.append(chr(0xD800 + (value >> 10)) + chr(0xDC00 + (value & 0x3FF)))
+        else:
+            units.append(chr(value))
+    return "".join(units)
+
+
+def utf8_group_bytes(data):
+    """Stage 1: groups by lead byte, "?" for a byte that cannot lead, an incomplete final group
+    dropped, the whole cut at its first zero byte."""
+    out = bytearray()
+    i = 0
+    while i < len(data):
+        lead = data[i]
+        if lead < 0x80:
+            size = 1
+        elif 0xC0 <= lead <= 0xDF:
+            size = 2
+        elif 0xE0 <= lead <= 0xEF:
+            size = 3
+        elif 0xF0 <= lead <= 0xF7:
+            size = 4
+        else:
+            out.append(0x3F)
+            i += 1
+            continue
+        if i + size > len(data):
+            break
+        out += data[i:i + size]
+        i += size
+        if lead == 0:
+            break
+    zero = out.find(0)
+    return bytes(out if zero < 0 else out[:zero])
+
+
+def utf8_to_units(data):
+    """Stage 2: the byte string (no zero inside) plus its terminating zero, left to right."""
+    src = bytes(data) + b"\x00"
+    units = []
+    i = 0
+    while i < len(src):
+        lead = src[i]
+        if lead < 0x80:
+            if lead == 0:
+                break
+            units.append(chr(lead))
+            i += 1
+            continue
+        if lead <= 0xBF or lead >= 0xF8:
+            break
+        if lead <= 0xDF:
+            value, need = lead & 0x1F, 1
+        elif lead <= 0xEF:
+            value, need = lead & 0x0F, 2
+        else:
+            value, need = lead & 0x07, 3
+        if len(src) - (i + 1) < need:
+            break
+        i += 1
+        ended = False
+        while need > 0:
+            byte = src[i]
+            if byte & 0xC0 != 0x80:
+                # Not a continuation: the value so far stands, the byte is skipped. When the
+                # skipped byte is the terminating zero there is nothing after it to convert.
+                i += 1
+                ended = byte == 0
+                break
+            value = (value << 6) | (byte & 0x3F)
+            need -= 1
+            i += 1
+        if value == 0:
+            break
+        if value > 0x10FFFF:
+            break
+        if value > 0xFFFF:
+            value -= 0x10000
+            units.append(chr(0xD800 + (value >> 10)))
+            units.append(chr(0xDC00 + (value & 0x3FF)))
+        else:
+            units.append(chr(value))
+        if ended:
+            break
+    return "".join(units)
+
+
+def decode_file(data):
+    """Bytes of a source file to the text the engine works on."""
+    fmt, offset = detect_bom(data)
+    rest = data[offset:]
+    if fmt == "utf16le":
+        return decode_utf16(rest, "little")
+    if fmt == "utf16be":
+        return decode_utf16(rest, "big")
+    if fmt == "utf32le":
+        return decode_utf32(rest, "little")
+    if fmt == "utf32be":
+        return decode_utf32(rest, "big")
+    return utf8_to_units(utf8_group_bytes(rest))
+
+
+def text_from_arg(arg_bytes):
+    """Command-line texts are UTF-8 and go through the stage 2 conversion alone."""
+    zero = arg_bytes.find(0)
+    return utf8_to_units(arg_bytes if zero < 0 else arg_bytes[:zero])
+
+
+# ---------------------------------------------------------------------------------------------
+# Writing: UTF-8 that stops at a high surrogate without its low partner.
+
+
+def encode_utf8(text):
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        unit = ord(text[i])
+        if unit < 0x80:
+            out.append(unit)
+        elif unit < 0x800:
+            out += bytes([0xC0 | (unit >> 6), 0x80 | (unit & 0x3F)])
+        elif 0xD800 <= unit <= 0xDBFF:
+            if i + 1 >= len(text) or not 0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
+                break
+            value = ((unit & 0x3FF) << 10) + (ord(text[i + 1]) & 0x3FF) + 0x10000
+            out += bytes([0xF0 | (value >> 18), 0x80 | ((value >> 12) & 0x3F),
+                          0x80 | ((value >> 6) & 0x3F), 0x80 | (value & 0x3F)])
+            i += 1
+        else:
+            out += bytes([0xE0 | (unit >> 12), 0x80 | ((unit >> 6) & 0x3F),
+                          0x80 | (unit & 0x3F)])
+        i += 1
+    return bytes(out)
+
+
+# ---------------------------------------------------------------------------------------------
+# Separators and splitting.
+
+
+def expand_escapes(typed):
+    for escape, unit in (("\\r", "\r"), ("\\n", "\n"), ("\\t", "\t"), ("\\f", "\f")):
+        typed = typed.replace(escape, unit)
+    return typed
+
+
+def split_whole(text, separator):
+    # str.split scans left to right without overlap and keeps every empty piece: k
+    # occurrences give k + 1 items, as the whole-string rule does.
+    return text.split(separator)
+
+
+def split_chars(text, separator):
+    units = set(separator)
+    items = []
+    start = 0
+    for i, unit in enumerate(text):
+        if unit in units:
+            if i > start:
+                items.append(text[start:i])
+            start = i + 1
+    items.append(text[start:])
+    return items
+
+
+def split(text, separator, whole):
+    return split_whole(text, separator) if whole else split_chars(text, separator)
+
+
+# ---------------------------------------------------------------------------------------------
+# The table: only its walk order matters here.
+
+
+def string_hash(key):
+    h = 0
+    for unit in key:
+        h = (h * 65599 + ord(unit)) & 0xFFFFFFFF
+    return h
+
+
+class Table:
+    """Keys in the walk order of 512 chains: ascending slot, newest first within a slot; a key
+    added again keeps the place it got the first time."""
+
+    def __init__(self):
+        self.values = {}
+        self.birth = {}
+        self.clock = 0
+
+    def add(self, key, value=None):
+        if key not in self.birth:
+            self.clock += 1
+            self.birth[key] = self.clock
+        self.values[key] = value
+
+    def remove(self, key):
+        self.values.pop(key, None)
+        self.birth.pop(key, None)
+
+    def __contains__(self, key):
+        return key in self.values
+
+    def __len__(self):
+        return len(self.values)
+
+    def walk(self):
+        order = sorted(self.values, key=lambda k: (string_hash(k) % SLOT_COUNT, -self.birth[k]))
+        return [(k, self.values[k]) for k in order]
+
+
+def split_to_table(text, separator, whole, case_flag):
+    table = Table()
+    for item in split(text, separator, whole):
+        if case_flag:
+            table.add(item)
+        else:
+            table.add(fold(item), item)  # the last occurrence wins the value
+    return table
+
+
+# ---------------------------------------------------------------------------------------------
+# The five operations: each returns (result text before trimming, found count).
+
+
+def only_in_second(first, second, read_sep, result_sep, whole, case_flag):
+    present = split_to_table(first, read_sep, whole, case_flag)
+    present.add("")
+    found = Table()
+    found_folded = set()
+    for item in split(second, read_sep, whole):
+        if case_flag:
+            if item not in present:
+                found.add(item)
+        else:
+            folded = fold(item)
+            if folded not in present and folded not in found_folded:
+                found_folded.add(folded)
+                found.add(item)
+    return "".join(k + result_sep for k, _ in found.walk()), len(found)
+
+
+def in_both(first, second, read_sep, result_sep, whole, case_flag):
+    table = split_to_table(first, read_sep, whole, case_flag)
+    wanted = set(split(second, read_sep, whole))
+    if not case_flag:
+        wanted = {fold(item) for item in wanted}
+    for key in list(table.values):
+        if key not in wanted:
+            table.remove(key)
+    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
+    return "".join(pieces), len(table)
+
+
+def deduplicate(first, read_sep, result_sep, whole, case_flag):
+    table = split_to_table(first, read_sep, whole, case_flag)
+    table.remove("")
+    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
+    return "".join(pieces), len(table)
+
+
+def count_unique(first, read_sep, result_sep, whole, case_flag):
+    table = Table()
+    for item in split(first, read_sep, whole):
+        key = item if case_flag else fold(item)
+        table.add(key, (table.values[key] if key in table else 0) + 1)
+    pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()]
+    return "".join(pieces), len(table)
+
+
+def merge(first, second, read_sep, result_sep, whole):
+    left = split(first, read_sep, whole)
+    right = split(second, read_sep, whole)
+    pairs = min(len(left), len(right))
+    lines = [left[i] + result_sep + right[i] + "\r\n" for i in range(pairs)]
+    longer = left if len(left) > len(right) else right
+    lines += [item + "\r\n" for item in longer[pairs:]]
+    return "".join(lines), pairs
+
+
+def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag):
+    """mode 0..4, separators already expanded; returns (trimmed result text, found count)."""
+    if mode == 0:
+        result, count = only_in_second(first, second, read_sep, result_sep, whole, case_flag)
+    elif mode == 1:
+        result, count = in_both(first, second, read_sep, result_sep, whole, case_flag)
+    elif mode == 2:
+        result, count = deduplicate(first, read_sep, result_sep, whole, case_flag)
+    elif mode == 3:
+        result, count = count_unique(first, read_sep, result_sep, whole, case_flag)
+    else:
+        result, count = merge(first, second, read_sep, result_sep, whole)
+    cut = 2 if mode == 4 else len(result_sep)
+    return result[:max(len(result) - cut, 0)], count
+
+
+def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
+        whole=False, case_flag=1, bom=True):
+    """Whole run from file bytes and typed separators (str) to the result file's bytes.
+
+    The separators are given as typed on the command line (str, sent as UTF-8). Returns
+    (bytes, found count). The caller has checked the inputs (non-empty separator)."""
+    read_sep = expand_escapes(text_from_arg(typed_read_sep.encode("utf-8", "surrogatepass")))
+    result_sep = expand_escapes(text_from_arg(typed_result_sep.encode("utf-8", "surrogatepass")))
+    first = decode_file(first_bytes)
+    second = decode_file(second_bytes) if mode in (0, 1, 4) else ""
+    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag)
+    return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count
