@@ -276,6 +276,11 @@ TextFilePtr WrapForReading(std::FILE* stream, bool owns_stream) {
   return MakeFile(stream, owns_stream, true);
 }
 
+TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream) {
+  if (stream == nullptr) return nullptr;
+  return MakeFile(stream, owns_stream, false);
+}
+
 TextFormat DetectByteOrderMark(TextFile& file) {
   const size_t available = Fill(file, 4);
   const unsigned char* b = file.buffer + file.next;

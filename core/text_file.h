@@ -36,6 +36,8 @@ TextFilePtr OpenForReading(TextView path);
 // Wraps an already open stream (standard input, for instance) for reading; the stream is not
 // closed by CloseTextFile when owns_stream is false.
 TextFilePtr WrapForReading(std::FILE* stream, bool owns_stream);
+// Wraps an open stream for writing (standard output, or a file the caller opened).
+TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream);
 TextFormat DetectByteOrderMark(TextFile& file);
 // Everything from the current position to the end of the file, or to its first zero character.
 Text ReadRest(TextFile& file, TextFormat format);

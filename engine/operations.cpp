@@ -1,0 +1,187 @@
+#include "engine/operations.h"
+
+#include "core/item_table.h"
+#include "engine/split.h"
+
+int32_t FoundCount = 0;
+
+namespace {
+
+constexpr int32_t kSlots = 512;
+constexpr TextView kLineEnd = u"\r\n";
+
+void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
+  sink.Append(text);
+  sink.Append(separator);
+}
+
+// Reads the items of a source in batches, prefetching the table slots they will look up.
+template <typename Fn>
+void ForEachKeyedItem(const OperationInput& in, TextView text, const ItemTable<TextRef>* ahead,
+                      Fn&& fn) {
+  KeyedItemReader reader(text, in.read_separator, in.whole_separator_flag != 0,
+                         in.case_flag != 0);
+  ItemBatch batch;
+  while (reader.Read(batch)) {
+    if (ahead != nullptr)
+      for (int k = 0; k < batch.size; ++k) ahead->Prefetch(batch.hashes[k]);
+    for (int k = 0; k < batch.size; ++k) fn(batch.items[k], batch.keys[k], batch.hashes[k]);
+  }
+}
+
+int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
+  auto first = NewItemTable<TextRef>(kSlots);
+  auto found = NewItemTable<TextRef>(kSlots);
+  SplitToTable(in.first, *first, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
+  // An empty item of the second source always counts as present in the first.
+  TableAdd(*first, TextView());
+  if (in.case_flag != 0) {
+    ForEachKeyedItem(in, in.second, first.get(), [&](TextView item, TextView, uint32_t hash) {
+      if (first->Find(item, hash) == nullptr) found->Add(item, hash, false);
+    });
+  } else {
+    // Each folded form enters once, written as at its first occurrence in the second source.
+    auto seen_folded = NewItemTable<TextRef>(kSlots);
+    ForEachKeyedItem(in, in.second, first.get(), [&](TextView item, TextView key, uint32_t hash) {
+      if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
+      seen_folded->AddNew(key, hash, true);
+      found->AddNew(item, StringHash(item), false);
+    });
+  }
+  found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
+  return TableCount(*found);
+}
+
+int32_t DoInBoth(const OperationInput& in, ResultSink& sink) {
+  auto table = NewItemTable<TextRef>(kSlots);
+  SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
+  // The filter keeps the entries whose key occurs among the second source's items and drops the
+  // others; marking and then emitting the marked entries is the same as removing the rest.
+  int32_t kept = 0;
+  ForEachKeyedItem(in, in.second, table.get(), [&](TextView, TextView key, uint32_t hash) {
+    TextRef* value = table->Find(key, hash);
+    if (value != nullptr && value->mark == 0) {
+      value->mark = 1;
+      ++kept;
+    }
+  });
+  const bool emit_values = in.case_flag == 0;
+  table->ForEach([&](const auto& e) {
+    if (e.value.mark == 0) return;
+    EmitWithSeparator(sink, emit_values ? e.value.view() : e.Key(), in.result_separator);
+  });
+  return kept;
+}
+
+int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
+  auto table = NewItemTable<TextRef>(kSlots);
+  SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
+  TableRemove(*table, TextView());  // an empty item never reaches the result
+  const bool emit_values = in.case_flag == 0;
+  table->ForEach([&](const auto& e) {
+    EmitWithSeparator(sink, emit_values ? e.value.view() : e.Key(), in.result_separator);
+  });
+  return TableCount(*table);
+}
+
+int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
+  auto counts = NewItemTable<int32_t>(kSlots);
+  const bool case_sensitive = in.case_flag != 0;
+  KeyedItemReader reader(in.first, in.read_separator, in.whole_separator_flag != 0,
+                         case_sensitive);
+  ItemBatch batch;
+  while (reader.Read(batch)) {
+    for (int k = 0; k < batch.size; ++k) counts->Prefetch(batch.hashes[k]);
+    for (int k = 0; k < batch.size; ++k) {
+      if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
+        ++*counter;
+      } else if (int32_t* fresh = counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) {
+        *fresh = 1;
+      }
+    }
+  }
+  counts->ForEach([&](const auto& e) {
+    sink.Append(TextFromInteger(e.value));
+    sink.Append(u" ");
+    EmitWithSeparator(sink, e.Key(), in.result_separator);
+  });
+  return TableCount(*counts);
+}
+
+int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
+  const bool whole = in.whole_separator_flag != 0;
+  ItemSplitter first(in.first, in.read_separator, whole);
+  ItemSplitter second(in.second, in.read_separator, whole);
+  TextView a, b;
+  bool has_a = first.Next(a);
+  bool has_b = second.Next(b);
+  int32_t pairs = 0;
+  while (has_a && has_b) {
+    sink.Append(a);
+    sink.Append(in.result_separator);
+    sink.Append(b);
+    sink.Append(kLineEnd);
+    ++pairs;
+    has_a = first.Next(a);
+    has_b = second.Next(b);
+  }
+  // The rest of the longer list, line by line, with nothing to mark the missing partner.
+  for (; has_a; has_a = first.Next(a)) EmitWithSeparator(sink, a, kLineEnd);
+  for (; has_b; has_b = second.Next(b)) EmitWithSeparator(sink, b, kLineEnd);
+  return pairs;
+}
+
+}  // namespace
+
+int32_t RunOperation(int operation, const OperationInput& input, ResultSink& sink) {
+  int32_t count = 0;
+  switch (operation) {
+    case 0: count = DoOnlyInSecond(input, sink); break;
+    case 1: count = DoInBoth(input, sink); break;
+    case 2: count = DoDeduplicate(input, sink); break;
+    case 3: count = DoCountUnique(input, sink); break;
+    case 4: count = DoMerge(input, sink); break;
+    default: break;
+  }
+  FoundCount = count;
+  return count;
+}
+
+namespace {
+
+Text RunToText(int operation, const OperationInput& input) {
+  TextSink sink;
+  RunOperation(operation, input, sink);
+  return std::move(sink.text);
+}
+
+}  // namespace
+
+Text OnlyInSecond(TextView first, TextView second, TextView read_separator,
+                  TextView result_separator, int whole_separator_flag, int case_flag) {
+  return RunToText(0, {first, second, read_separator, result_separator, whole_separator_flag,
+                       case_flag});
+}
+
+Text InBoth(TextView first, TextView second, TextView read_separator, TextView result_separator,
+            int whole_separator_flag, int case_flag) {
+  return RunToText(1, {first, second, read_separator, result_separator, whole_separator_flag,
+                       case_flag});
+}
+
+Text Deduplicate(TextView first, TextView read_separator, TextView result_separator,
+                 int whole_separator_flag, int case_flag) {
+  return RunToText(2, {first, {}, read_separator, result_separator, whole_separator_flag,
+                       case_flag});
+}
+
+Text CountUnique(TextView first, TextView read_separator, TextView result_separator,
+                 int whole_separator_flag, int case_flag) {
+  return RunToText(3, {first, {}, read_separator, result_separator, whole_separator_flag,
+                       case_flag});
+}
+
+Text Merge(TextView first, TextView second, TextView read_separator, TextView result_separator,
+           int whole_separator_flag) {
+  return RunToText(4, {first, second, read_separator, result_separator, whole_separator_flag, 1});
+}

@@ -1,0 +1,123 @@
+#include "engine/run.h"
+
+#include <sys/time.h>
+
+#include "core/text_file.h"
+#include "core/utf8.h"
+#include "engine/operations.h"
+#include "engine/result_writer.h"
+#include "engine/run_steps.h"
+
+Text ResultPath() { return TempDirectory() + u"~ListwiseData.txt"; }
+
+Text ExpandSeparatorEscapes(TextView text) {
+  Text expanded = TextReplaceAll(text, u"\\r", u"\r");
+  expanded = TextReplaceAll(expanded, u"\\n", u"\n");
+  expanded = TextReplaceAll(expanded, u"\\t", u"\t");
+  return TextReplaceAll(expanded, u"\\f", u"\f");
+}
+
+Text InputErrorMessage(InputError error) {
+  switch (error) {
+    case InputError::MissingSeparator: return u"Отсутствует разделитель";
+    case InputError::MissingList: return u"Отсутствует список";
+    case InputError::SameFile: return u"один и тот же файл в поле ввода";
+    case InputError::FileMissing: return u"Файл не существует";
+    case InputError::FileUnreadable: return u"Файл не удаётся открыть";
+    case InputError::None: break;
+  }
+  return Text();
+}
+
+InputError LoadSourceFile(TextView path, Text& text) {
+  if (QueryFileSize(path) < 0) return InputError::FileMissing;
+  TextFilePtr file = OpenForReading(path);
+  if (file == nullptr) return InputError::FileUnreadable;
+  TextFormat format = DetectByteOrderMark(*file);
+  if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
+  text = ReadRest(*file, format);
+  CloseTextFile(std::move(file));
+  return InputError::None;
+}
+
+namespace {
+
+constexpr char16_t kClipboardMarker = u'<';
+
+bool UsesSecondSource(int operation) {
+  return operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
+}
+
+}  // namespace
+
+InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
+  if (request.read_separator.empty()) return InputError::MissingSeparator;
+  if (request.first_field.empty()) return InputError::MissingList;
+  if (FirstUnit(request.first_field) == kClipboardMarker) {
+    run.first.assign(request.clipboard_first);
+  } else {
+    // Made whatever the operation, also for those that never read the second field.
+    if (TextEquals(request.first_field, request.second_field)) return InputError::SameFile;
+    if (InputError error = LoadSourceFile(request.first_field, run.first); error != InputError::None)
+      return error;
+  }
+  if (UsesSecondSource(request.operation)) {
+    if (request.second_field.empty()) return InputError::MissingList;
+    if (FirstUnit(request.second_field) == kClipboardMarker) {
+      run.second.assign(request.clipboard_second);
+    } else if (InputError error = LoadSourceFile(request.second_field, run.second);
+               error != InputError::None) {
+      return error;
+    }
+  }
+  run.operation = request.operation;
+  run.read_separator = ExpandSeparatorEscapes(request.read_separator);
+  run.result_separator = ExpandSeparatorEscapes(request.result_separator);
+  run.whole_separator_flag = request.whole_separator_flag & 1;
+  run.case_flag = request.case_flag & 1;
+  return InputError::None;
+}
+
+int32_t MillisecondClock() {
+  static int64_t base_second = -1;
+  timeval now;
+  gettimeofday(&now, nullptr);
+  if (base_second < 0) base_second = now.tv_sec;
+  return static_cast<int32_t>((now.tv_sec - base_second) * 1000 + now.tv_usec / 1000);
+}
+
+Text StatusText(int32_t found, int64_t milliseconds) {
+  return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) +
+         u" мсек";
+}
+
+void RunComparison(const RunRequest& request, RunHost& host) {
+  PreparedRun run;
+  if (const InputError error = PrepareRun(request, run); error != InputError::None) {
+    const Text message = InputErrorMessage(error);
+    host.SetStatus(message);
+    host.ShowError(message);
+    return;
+  }
+  host.LockControls(true);
+  const Text path = ResultPath();
+  const OperationInput input{run.first,           run.second,
+                             run.read_separator,  run.result_separator,
+                             run.whole_separator_flag, run.case_flag};
+  // The result streams into a fresh file while it is computed, final separator cut by count;
+  // it replaces the result file only once complete.
+  ResultFile result(Utf8FromText(path));
+  NullSink unwritable;
+  ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
+  TrimmingSink trimmed(target, FinalCut(run.operation, run.result_separator));
+  const int32_t start = MillisecondClock();
+  const int32_t found = RunOperation(run.operation, input, trimmed);
+  const int64_t elapsed = static_cast<int64_t>(MillisecondClock()) - start;
+  Text status = StatusText(found, elapsed);
+  const bool written = result.Commit();
+  if (!written) status += u"; не удалось записать " + path;
+  host.SetStatus(status);
+  host.LockControls(false);
+  // A viewer on a path that does not hold this run's result would show stale or foreign data.
+  if (written) host.LaunchViewer(path);
+}

@@ -1,0 +1,46 @@
+// The steps of a run that the window and listwise-cli share: checking the request and loading
+// the sources, the escapes of the separators, the clock and the report.
+#pragma once
+
+#include <cstdint>
+
+#include "core/text.h"
+#include "engine/run.h"
+
+// The four typed escapes \r \n \t \f become CR, LF, tab and form feed, replaced in that order,
+// each left to right without overlap; nothing else is an escape.
+Text ExpandSeparatorEscapes(TextView text);
+
+// The five input errors, in the order the checks are made.
+enum class InputError {
+  None,
+  MissingSeparator,  // "Отсутствует разделитель"
+  MissingList,       // "Отсутствует список"
+  SameFile,          // "один и тот же файл в поле ввода"
+  FileMissing,       // "Файл не существует"
+  FileUnreadable,    // "Файл не удаётся открыть"
+};
+Text InputErrorMessage(InputError error);
+
+// A request that passed the checks, with its sources loaded and its separators expanded.
+struct PreparedRun {
+  int operation = 0;
+  Text first;
+  Text second;
+  Text read_separator;
+  Text result_separator;
+  int whole_separator_flag = 0;
+  int case_flag = 1;
+};
+
+// Checks and loads in the fixed order; only the first failing check is reported.
+InputError PrepareRun(const RunRequest& request, PreparedRun& run);
+
+// Reads a whole source file: its byte-order mark decides the encoding, UTF-8 without one.
+InputError LoadSourceFile(TextView path, Text& text);
+
+// Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
+int32_t MillisecondClock();
+
+// "Найдено N за M мсек"
+Text StatusText(int32_t found, int64_t milliseconds);

@@ -1,0 +1,138 @@
+#include "engine/split.h"
+
+ItemSplitter::ItemSplitter(TextView text, TextView separator, bool whole_separator)
+    : text_(text), separator_(separator), whole_(whole_separator) {
+  if (!whole_) {
+    if (separator.size() == 1) {
+      single_ = separator[0];
+    } else {
+      unit_set_.assign(65536 / 64, 0);
+      for (char16_t unit : separator) unit_set_[unit >> 6] |= uint64_t{1} << (unit & 63);
+    }
+  }
+}
+
+bool ItemSplitter::Next(TextView& item) {
+  if (done_) return false;
+  return whole_ ? NextWhole(item) : NextChars(item);
+}
+
+bool ItemSplitter::NextWhole(TextView& item) {
+  // An empty separator never occurs; the whole text is then the only item.
+  const size_t found = separator_.empty() ? TextView::npos : text_.find(separator_, at_);
+  if (found == TextView::npos) {
+    item = text_.substr(at_);
+    done_ = true;
+    return true;
+  }
+  item = text_.substr(at_, found - at_);
+  at_ = found + separator_.size();
+  return true;
+}
+
+bool ItemSplitter::NextChars(TextView& item) {
+  const size_t n = text_.size();
+  const char16_t* units = text_.data();
+  size_t start = at_;
+  size_t i = at_;
+  for (;;) {
+    if (single_ != 0) {
+      while (i < n && units[i] != single_) ++i;
+    } else if (!unit_set_.empty()) {
+      while (i < n && !((unit_set_[units[i] >> 6] >> (units[i] & 63)) & 1)) ++i;
+    } else {
+      i = n;  // no separator units at all
+    }
+    if (i == n) {
+      item = text_.substr(start);
+      done_ = true;
+      return true;
+    }
+    if (i > start) {
+      item = text_.substr(start, i - start);
+      at_ = i + 1;
+      return true;
+    }
+    start = ++i;  // an empty piece before a separator unit is dropped
+  }
+}
+
+KeyedItemReader::KeyedItemReader(TextView text, TextView separator, bool whole_separator,
+                                 bool case_sensitive)
+    : splitter_(text, separator, whole_separator), case_sensitive_(case_sensitive) {}
+
+bool KeyedItemReader::Read(ItemBatch& batch) {
+  batch.size = 0;
+  if (case_sensitive_) {
+    while (batch.size < ItemBatch::kCapacity && splitter_.Next(batch.items[batch.size])) {
+      batch.keys[batch.size] = batch.items[batch.size];
+      batch.hashes[batch.size] = StringHash(batch.keys[batch.size]);
+      ++batch.size;
+    }
+  } else {
+    size_t total = 0;
+    while (batch.size < ItemBatch::kCapacity && splitter_.Next(batch.items[batch.size])) {
+      total += batch.items[batch.size].size();
+      ++batch.size;
+    }
+    if (folded_.size() < total) folded_.resize(total * 2);
+    char16_t* out = folded_.data();
+    for (int k = 0; k < batch.size; ++k) {
+      TextLowerInto(batch.items[k], out);
+      batch.keys[k] = TextView(out, batch.items[k].size());
+      batch.hashes[k] = StringHash(batch.keys[k]);
+      out += batch.items[k].size();
+    }
+  }
+  return batch.size > 0;
+}
+
+void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                  bool whole_separator, int case_flag) {
+  TableClear(table);
+  const bool case_sensitive = case_flag != 0;
+  KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
+  ItemBatch batch;
+  while (reader.Read(batch)) {
+    for (int k = 0; k < batch.size; ++k) table.Prefetch(batch.hashes[k]);
+    for (int k = 0; k < batch.size; ++k) {
+      // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
+      TextRef* value = table.Add(batch.keys[k], batch.hashes[k], !case_sensitive);
+      if (value != nullptr && !case_sensitive) {
+        value->data = batch.items[k].data();
+        value->size = static_cast<uint32_t>(batch.items[k].size());
+      }
+    }
+  }
+}
+
+void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       int case_flag) {
+  SplitToTable(text, table, separator, true, case_flag);
+}
+
+void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       int case_flag) {
+  SplitToTable(text, table, separator, false, case_flag);
+}
+
+namespace {
+
+void SplitToList(TextView text, ItemList<Text>& list, TextView separator, bool whole) {
+  ListClear(list);
+  ItemSplitter splitter(text, separator, whole);
+  TextView item;
+  while (splitter.Next(item)) {
+    if (Text* value = ListAdd(list)) value->assign(item);
+  }
+}
+
+}  // namespace
+
+void SplitWholeToList(TextView text, ItemList<Text>& list, TextView separator) {
+  SplitToList(text, list, separator, true);
+}
+
+void SplitCharsToList(TextView text, ItemList<Text>& list, TextView separator) {
+  SplitToList(text, list, separator, false);
+}

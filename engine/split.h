@@ -1,0 +1,66 @@
+// Cutting a source text into items: by the whole separator string, or by each of its units.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/item_list.h"
+#include "core/item_table.h"
+#include "core/text.h"
+
+// Walks the items of a text in order without copying them. The whole-string rule keeps every
+// item, empty ones included (k separators give k + 1 items). The character rule drops empty
+// pieces, except the final one, so the empty text and a text ending in a separator end with an
+// empty item.
+class ItemSplitter {
+ public:
+  ItemSplitter(TextView text, TextView separator, bool whole_separator);
+  // The next item, or false when all have been given.
+  bool Next(TextView& item);
+
+ private:
+  bool NextWhole(TextView& item);
+  bool NextChars(TextView& item);
+
+  TextView text_;
+  TextView separator_;
+  bool whole_;
+  bool done_ = false;
+  size_t at_ = 0;
+  char16_t single_ = 0;  // the only separator unit of a one-unit set, 0 otherwise
+  std::vector<uint64_t> unit_set_;  // bitmap of separator units for the character rule
+};
+
+// Items in batches with their table keys (folded when case does not count) and their hashes,
+// so that lookups for several items can be under way at once.
+struct ItemBatch {
+  static constexpr int kCapacity = 16;
+  int size = 0;
+  TextView items[kCapacity];
+  TextView keys[kCapacity];
+  uint32_t hashes[kCapacity];
+};
+
+class KeyedItemReader {
+ public:
+  KeyedItemReader(TextView text, TextView separator, bool whole_separator, bool case_sensitive);
+  // Fills the batch; false when no item was left.
+  bool Read(ItemBatch& batch);
+
+ private:
+  ItemSplitter splitter_;
+  bool case_sensitive_;
+  std::vector<char16_t> folded_;
+};
+
+// The table splitters store borrowed views of the text: the text must outlive the table. With
+// case_flag 1 the key is the item and the value stays empty; with 0 the key is the folded item
+// (copied into the table) and the value the last occurrence of it, unfolded.
+void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                  bool whole_separator, int case_flag);
+void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       int case_flag);
+void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       int case_flag);
+void SplitWholeToList(TextView text, ItemList<Text>& list, TextView separator);
+void SplitCharsToList(TextView text, ItemList<Text>& list, TextView separator);
