@@ -5,6 +5,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 enum ImageNumber : int {
@@ -15,37 +16,42 @@ enum ImageNumber : int {
 };
 inline constexpr int kImageCount = 4;
 
+struct PixbufUnref {
+  void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
+};
+using PixbufPtr = std::unique_ptr<GdkPixbuf, PixbufUnref>;
+
 struct ImageFrame {
-  GdkPixbuf* pixbuf = nullptr;  // owned by the table
+  PixbufPtr pixbuf;  // RGBA, 8 bits a sample, rows of width * 4 bytes
   int delay_ms = 0;
 };
 
-// One registered image. The table owns one reference to each pixbuf; widgets that show an
+// One registered image. The table holds one reference to each pixbuf; widgets that show an
 // icon take their own references through GTK.
 struct ImageEntry {
-  GdkPixbuf* pixbuf = nullptr;  // the first frame's
   int width = 0;
   int height = 0;
   int depth = 0;         // of the pixel data handed to GdkPixbuf: 32 (RGBA)
-  int source_depth = 0;  // 8 for palette indices
+  int source_depth = 0;  // of the file's pixels: 8 for palette indices
   int frame_count = 0;
   std::vector<ImageFrame> frames;
 };
 
-// Decodes the image file held in data[0, size) and registers it under number, replacing what
-// was there. Never reads outside the block. On failure the number is left empty and false
-// comes back; nothing is reported to the user.
+// Decodes the image file held in data[0, size) and registers it under number (0 to
+// kImageCount - 1), replacing what was there. Never reads outside the block. On failure the
+// number is left empty and false comes back; nothing is reported to the user.
 bool LoadImageFromMemory(int number, const unsigned char* data, size_t size);
 
-// Decodes the four embedded icons in the order IconOpen, IconPaste, IconSwap, IconWindow.
-// A damaged icon leaves only its own number empty; true when all four loaded.
+// Decodes the embedded icons in the order IconOpen, IconPaste, IconSwap, IconWindow. A damaged
+// icon leaves only its own number empty; true when all four loaded.
 bool LoadEmbeddedIcons();
 
-// The image's pixbuf, or nullptr when the number holds no image.
+// The image's pixbuf (its first frame's), or nullptr when the number holds no image. The
+// table keeps the reference; a caller that keeps the pixbuf takes its own.
 GdkPixbuf* ImagePixbuf(int number);
 
 // The whole entry, or nullptr when the number holds no image.
 const ImageEntry* ImageInfo(int number);
 
-// Drops every entry and the table's references to their pixbufs.
+// Empties the table and drops its references to the pixbufs.
 void ReleaseImages();
