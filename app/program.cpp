@@ -15,8 +15,8 @@
 #include "app/program_values.h"
 #include "app/window_style.h"
 #include "core/utf8.h"
-#include "desktop/image_table.h"
 #include "desktop/clipboard.h"
+#include "desktop/image_table.h"
 
 namespace {
 
@@ -33,6 +33,8 @@ void BuildControl(int number, const std::vector<Text>& arguments) {
   }
 }
 
+}  // namespace
+
 void ShutDown() {
   StoreClipboardOnExit();
   ReleaseImages();
@@ -41,7 +43,16 @@ void ShutDown() {
   ResetProgramValues();
 }
 
-}  // namespace
+bool OpenWindowWithControls(const std::vector<Text>& field_texts) {
+  LoadEmbeddedIcons();
+  if (!OpenMainWindow(ImagePixbuf(IconWindow))) {
+    ReleaseImages();
+    return false;
+  }
+  for (int number : ControlCreationOrder()) BuildControl(number, field_texts);
+  EnableFileDrops();
+  return true;
+}
 
 int RunListwise(int argc, char** argv) {
   setlocale(LC_ALL, "");
@@ -51,16 +62,7 @@ int RunListwise(int argc, char** argv) {
   if (!gtk_init_check(&argc, &argv)) return 0;
 
   ResetProgramValues();
-  LoadEmbeddedIcons();
-  if (!OpenMainWindow(ImagePixbuf(IconWindow))) {
-    ReleaseImages();
-    return 0;
-  }
-
-  const std::vector<Text> arguments = FieldArguments(argc, argv);
-  for (int number : ControlCreationOrder()) BuildControl(number, arguments);
-  EnableFileDrops();
-
+  if (!OpenWindowWithControls(FieldArguments(argc, argv))) return 0;
   RunEventLoop();
   ShutDown();
   return 0;

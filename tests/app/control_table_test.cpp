@@ -1,0 +1,66 @@
+#include "app/control_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
+  int expected = 1;
+  for (const ControlSpec& spec : ControlSpecs()) {
+    EXPECT_EQ(spec.number, expected) << spec.name;
+    EXPECT_EQ(FindControlSpec(spec.number), &spec);
+    ++expected;
+  }
+  EXPECT_EQ(expected, kControlCount + 1);
+  EXPECT_EQ(FindControlSpec(0), nullptr);
+  EXPECT_EQ(FindControlSpec(19), nullptr);
+}
+
+TEST(ControlTable, CreationOrderBuildsEachControlOnceWithTheFieldsFirst) {
+  std::vector<int> order(ControlCreationOrder().begin(), ControlCreationOrder().end());
+  ASSERT_EQ(order.size(), static_cast<size_t>(kControlCount));
+  EXPECT_EQ(std::set<int>(order.begin(), order.end()).size(), order.size());
+  const std::vector<int> head(order.begin(), order.begin() + 4);
+  EXPECT_EQ(head, (std::vector<int>{LabelFirst, LabelSecond, FieldFirst, FieldSecond}));
+  // The swap button comes after the labels it overlaps, so it lies above them.
+  const auto at = [&](int n) { return std::find(order.begin(), order.end(), n) - order.begin(); };
+  EXPECT_GT(at(SwapButton), at(LabelFirst));
+  EXPECT_GT(at(SwapButton), at(LabelSecond));
+  EXPECT_EQ(order.back(), StatusLine);
+}
+
+TEST(ControlTable, ChoiceItemsAreTheTextsTheUserSees) {
+  const struct {
+    int control;
+    std::vector<std::string> items;
+    int state;
+  } cases[] = {
+      {ModeBox,
+       {"Уникальные строки 2-го файла, которых нет в первом", "Одинаковые строки в 2-х файлах",
+        "Уникальные строки одного файла, удаляет повторы", "Подсчёт уникальных строк одного файла",
+        "Объединить строки 2-х файлов"},
+       0},
+      // Four characters, backslash r backslash n: the escapes are shown, not expanded.
+      {ReadSeparatorBox, {"\\r\\n", "\\n", "\\r\\n\\t\\f", "Введите ваш разделитель"}, 0},
+      {ResultSeparatorBox, {"\\r\\n", "Введите ваш разделитель"}, 0},
+  };
+  for (const auto& c : cases) {
+    const ControlSpec& spec = *FindControlSpec(c.control);
+    EXPECT_EQ(std::vector<std::string>(spec.items.begin(), spec.items.end()), c.items) << spec.name;
+    EXPECT_EQ(spec.initial_state, c.state) << spec.name;
+  }
+  EXPECT_EQ(std::string(FindControlSpec(ReadSeparatorBox)->items[0]).size(), 4u);
+  EXPECT_EQ(std::string(FindControlSpec(ReadSeparatorBox)->items[2]).size(), 8u);
+}
+
+// The status line is one row of 410 × 23: its first words must be short enough not to wrap.
+TEST(ControlTable, InitialStatusTextIsOneShortLine) {
+  const std::string text = kInitialStatusText;
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_LT(text.size(), 90u);  // bytes of UTF-8: about 45 Cyrillic letters
+  EXPECT_EQ(std::string(FindControlSpec(StatusLine)->text), text);
+}

@@ -1,0 +1,237 @@
+// The controls as built by start-up, driven through the control access in a real GTK window.
+// Runs inside a private X session (tests/gui/xvfb_session.sh).
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <string>
+#include <vector>
+
+#include "app/control_table.h"
+#include "app/controls.h"
+#include "app/event_queue.h"
+#include "app/main_window.h"
+#include "app/program.h"
+#include "app/window_layout.h"
+#include "core/utf8.h"
+
+namespace {
+
+Text T(const char* utf8) { return TextFromUtf8(utf8); }
+std::string U(const Text& text) { return Utf8FromText(text); }
+
+void ProcessPending() {
+  while (gtk_events_pending()) gtk_main_iteration();
+}
+
+// The control reports that reached the queue since the last call, as (control, type) pairs.
+std::vector<std::pair<int, int>> TakeReports() {
+  ProcessPending();
+  std::vector<std::pair<int, int>> reports;
+  while (auto event = ProgramEventQueue().Take()) {
+    if (event->kind == ControlActivity) reports.emplace_back(event->control, event->type);
+  }
+  return reports;
+}
+
+using Reports = std::vector<std::pair<int, int>>;
+
+struct Spot {
+  int x, y, width, height;
+  bool operator==(const Spot&) const = default;
+};
+
+Spot PlaceOf(int control) {
+  GtkWidget* outer = ControlOuterWidget(control);
+  Spot s{};
+  gtk_container_child_get(GTK_CONTAINER(MainLayout()), outer, "x", &s.x, "y", &s.y, nullptr);
+  gtk_widget_get_size_request(outer, &s.width, &s.height);
+  return s;
+}
+
+class Window : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(OpenWindowWithControls({T("/tmp/первый.txt"), T("second.txt")}));
+    ProcessPending();
+  }
+  void SetUp() override { TakeReports(); }
+};
+
+TEST_F(Window, StartsWithTheValuesOfTheTable) {
+  const struct {
+    int control;
+    const char* text;
+    int state;
+  } cases[] = {
+      {LabelFirst, "1", kNoState},
+      {LabelReadSeparator, "Разделитель при чтении", kNoState},
+      {FieldFirst, "/tmp/первый.txt", kNoState},
+      {FieldSecond, "second.txt", kNoState},
+      {ModeBox, "Уникальные строки 2-го файла, которых нет в первом", 0},
+      {ReadSeparatorBox, "\\r\\n", 0},
+      {ResultSeparatorBox, "\\r\\n", 0},
+      {CaseCheck, "Учитывать регистр", 1},
+      {WholeSeparatorCheck, "Вся строка как один разделитель", 0},
+      {StartButton, "Старт", kNoState},
+      {OpenFirst, "", kNoState},
+      {StatusLine, kInitialStatusText, kNoState},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(U(ControlText(c.control)), c.text) << FindControlSpec(c.control)->name;
+    EXPECT_EQ(ControlState(c.control), c.state) << FindControlSpec(c.control)->name;
+  }
+  for (const ControlSpec& spec : ControlSpecs()) {
+    EXPECT_TRUE(ControlEnabled(spec.number)) << spec.name;
+    EXPECT_EQ(PlaceOf(spec.number), (Spot{spec.x, spec.y, spec.width, spec.height})) << spec.name;
+  }
+}
+
+TEST_F(Window, ChangesMadeByTheProgramRaiseNoEvents) {
+  SetControlText(FieldFirst, T("a.txt"));
+  SetControlText(FieldSecond, T(""));
+  SetControlText(ModeBox, T("Объединить строки 2-х файлов"));
+  SetControlState(ModeBox, 2);
+  SetControlText(ReadSeparatorBox, T(";"));
+  SetControlState(ResultSeparatorBox, 1);
+  SetControlState(CaseCheck, 0);
+  SetControlText(StatusLine, T("Элементы поменяны местами"));
+  EXPECT_EQ(TakeReports(), Reports{});
+  EXPECT_EQ(U(ControlText(StatusLine)), "Элементы поменяны местами");
+  SetControlState(CaseCheck, 1);
+  SetControlState(ModeBox, 0);
+  SetControlState(ReadSeparatorBox, 0);
+  SetControlState(ResultSeparatorBox, 0);
+  TakeReports();
+}
+
+// The same changes made the way GTK sees a user's are reported, a burst of them once.
+TEST_F(Window, ChangesOfTheUserAreReportedOnceEach) {
+  GtkWidget* field = ControlWidget(FieldSecond);
+  gtk_entry_set_text(GTK_ENTRY(field), "x");
+  gtk_entry_set_text(GTK_ENTRY(field), "xy");
+  gtk_entry_set_text(GTK_ENTRY(field), "xyz");
+  EXPECT_EQ(TakeReports(), (Reports{{FieldSecond, ValueChanged}}));
+
+  gtk_combo_box_set_active(GTK_COMBO_BOX(ControlWidget(ModeBox)), 3);
+  gtk_button_clicked(GTK_BUTTON(ControlWidget(StartButton)));
+  gtk_button_clicked(GTK_BUTTON(ControlWidget(SwapButton)));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ControlWidget(WholeSeparatorCheck)), TRUE);
+  EXPECT_EQ(TakeReports(), (Reports{{ModeBox, ValueChanged},
+                                    {StartButton, Clicked},
+                                    {SwapButton, Clicked},
+                                    {WholeSeparatorCheck, Clicked}}));
+
+  // Typing into a separator box: the entry's edit and the box dropping its selection are
+  // one report.
+  GtkWidget* combo = ControlWidget(ReadSeparatorBox);
+  gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), ";");
+  EXPECT_EQ(TakeReports(), (Reports{{ReadSeparatorBox, ValueChanged}}));
+
+  SetControlState(ModeBox, 0);
+  SetControlState(WholeSeparatorCheck, 0);
+  SetControlState(ReadSeparatorBox, 0);
+  SetControlText(FieldSecond, T("second.txt"));
+}
+
+TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
+  SetControlText(ReadSeparatorBox, T("\\n"));
+  EXPECT_EQ(ControlState(ReadSeparatorBox), 1);
+  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "\\n");
+
+  SetControlState(ReadSeparatorBox, 3);
+  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "Введите ваш разделитель");
+
+  SetControlText(ReadSeparatorBox, T("|"));
+  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
+  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "|");
+
+  SetControlText(ReadSeparatorBox, T(""));
+  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
+  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "");
+
+  SetControlState(ReadSeparatorBox, 0);
+  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(ReadSeparatorBox)));
+  gint at = 0;
+  gtk_editable_insert_text(GTK_EDITABLE(entry), "x", 1, &at);
+  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
+  SetControlState(ReadSeparatorBox, 0);
+  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "\\r\\n");
+  TakeReports();
+}
+
+TEST_F(Window, PlainChoiceBoxSelectsByTextOrNothing) {
+  SetControlText(ModeBox, T("Подсчёт уникальных строк одного файла"));
+  EXPECT_EQ(ControlState(ModeBox), 3);
+  SetControlText(ModeBox, T("Подсчёт"));
+  EXPECT_EQ(ControlState(ModeBox), -1);
+  EXPECT_EQ(U(ControlText(ModeBox)), "");
+  SetControlState(ModeBox, 7);
+  EXPECT_EQ(ControlState(ModeBox), -1);
+  SetControlState(ModeBox, 0);
+  EXPECT_EQ(ControlState(ModeBox), 0);
+}
+
+TEST_F(Window, PlaceControlKeepsWhatIsUnchanged) {
+  const Spot field = PlaceOf(FieldFirst);
+  PlaceControl(FieldFirst, kUnchanged, kUnchanged, 300, kUnchanged);
+  EXPECT_EQ(PlaceOf(FieldFirst), (Spot{field.x, field.y, 300, field.height}));
+  PlaceControl(FieldFirst, 50, kUnchanged, kUnchanged, kUnchanged);
+  EXPECT_EQ(PlaceOf(FieldFirst), (Spot{50, field.y, 300, field.height}));
+  // A size is set only when both dimensions come out above 0.
+  PlaceControl(FieldFirst, kUnchanged, kUnchanged, 0, kUnchanged);
+  EXPECT_EQ(PlaceOf(FieldFirst), (Spot{50, field.y, 300, field.height}));
+  PlaceControl(FieldFirst, field.x, field.y, field.width, field.height);
+  EXPECT_EQ(PlaceOf(FieldFirst), field);
+
+  // Labels and choice boxes move with their outer box.
+  PlaceControl(LabelReadSeparator, kUnchanged, kUnchanged, 340, kUnchanged);
+  PlaceControl(ReadSeparatorBox, 350, kUnchanged, 340, kUnchanged);
+  EXPECT_EQ(PlaceOf(LabelReadSeparator), (Spot{10, 133, 340, 28}));
+  EXPECT_EQ(PlaceOf(ReadSeparatorBox), (Spot{350, 130, 340, 28}));
+  for (const Placement& p : LayoutForWidth(kInitialWindowWidth)) {
+    PlaceControl(p.control, p.x, p.y, p.width, p.height);
+  }
+  EXPECT_EQ(PlaceOf(ReadSeparatorBox), (Spot{260, 130, 250, 28}));
+}
+
+TEST_F(Window, DisabledControlsAreInsensitive) {
+  SetControlEnabled(FieldSecond, false);
+  SetControlEnabled(ModeBox, false);
+  EXPECT_FALSE(ControlEnabled(FieldSecond));
+  EXPECT_FALSE(ControlEnabled(ModeBox));
+  EXPECT_EQ(U(ControlText(FieldSecond)), "second.txt");
+  SetControlEnabled(FieldSecond, true);
+  SetControlEnabled(ModeBox, true);
+  EXPECT_TRUE(ControlEnabled(FieldSecond));
+  EXPECT_TRUE(ControlEnabled(ModeBox));
+}
+
+TEST_F(Window, FocusGoesIntoTheEntryOfAnEditableChoiceBox) {
+  FocusControl(ResultSeparatorBox);
+  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(ResultSeparatorBox)));
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget())), entry);
+  FocusControl(FieldFirst);
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget())), ControlWidget(FieldFirst));
+}
+
+TEST_F(Window, AccessToUnknownNumbersDoesNothing) {
+  for (int number : {0, -1, 19, 1000}) {
+    EXPECT_EQ(ControlText(number), Text());
+    EXPECT_EQ(ControlState(number), kNoState);
+    SetControlText(number, T("x"));
+    SetControlState(number, 1);
+    PlaceControl(number, 1, 1, 1, 1);
+    FocusControl(number);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (!gtk_init_check(&argc, &argv)) {
+    fprintf(stderr, "no display: run inside tests/gui/xvfb_session.sh\n");
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,78 @@
+#include "app/window_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/control_table.h"
+
+namespace {
+
+std::map<int, Placement> ByControl(int width) {
+  std::map<int, Placement> placed;
+  for (const Placement& p : LayoutForWidth(width)) placed[p.control] = p;
+  return placed;
+}
+
+}  // namespace
+
+TEST(WindowLayout, FollowsTheWidth) {
+  const struct {
+    int width;
+    int field_width, open_x, paste_x, start_x, mode_width, half;
+  } cases[] = {
+      {520, 388, 436, 476, 420, 490, 250},
+      {700, 568, 616, 656, 600, 670, 340},
+      {701, 569, 617, 657, 601, 671, 340},  // the odd pixel leaves HalfWidth alone
+      {1920, 1788, 1836, 1876, 1820, 1890, 950},
+  };
+  for (const auto& c : cases) {
+    auto p = ByControl(c.width);
+    EXPECT_EQ(HalfWidth(c.width), c.half) << c.width;
+    EXPECT_EQ(p[FieldFirst].width, c.field_width) << c.width;
+    EXPECT_EQ(p[FieldSecond].width, c.field_width) << c.width;
+    EXPECT_EQ(p[OpenFirst].x, c.open_x) << c.width;
+    EXPECT_EQ(p[OpenSecond].x, c.open_x) << c.width;
+    EXPECT_EQ(p[PasteFirst].x, c.paste_x) << c.width;
+    EXPECT_EQ(p[PasteSecond].x, c.paste_x) << c.width;
+    EXPECT_EQ(p[StartButton].x, c.start_x) << c.width;
+    EXPECT_EQ(p[ModeBox].width, c.mode_width) << c.width;
+    EXPECT_EQ(p[LabelReadSeparator].width, c.half) << c.width;
+    EXPECT_EQ(p[LabelResultSeparator].width, c.half) << c.width;
+    for (int box : {ReadSeparatorBox, ResultSeparatorBox}) {
+      EXPECT_EQ(p[box].x, c.half + 10) << c.width;
+      EXPECT_EQ(p[box].width, c.half) << c.width;
+    }
+  }
+}
+
+TEST(WindowLayout, NothingMovesVerticallyAndNoHeightChanges) {
+  for (const Placement& p : LayoutForWidth(777)) {
+    EXPECT_EQ(p.y, kUnchanged) << p.control;
+    EXPECT_EQ(p.height, kUnchanged) << p.control;
+  }
+}
+
+TEST(WindowLayout, PlacesOnlyTheControlsThatFollowTheWidthInTheirOrder) {
+  std::vector<int> order;
+  for (const Placement& p : LayoutForWidth(600)) order.push_back(p.control);
+  const std::vector<int> expected = {StartButton,        FieldFirst,          FieldSecond,
+                                     OpenFirst,          PasteFirst,          OpenSecond,
+                                     PasteSecond,        ModeBox,             LabelReadSeparator,
+                                     LabelResultSeparator, ReadSeparatorBox, ResultSeparatorBox};
+  EXPECT_EQ(order, expected);
+}
+
+// At the starting width the layout puts every control exactly where it was built.
+TEST(WindowLayout, AtTheStartingWidthAgreesWithTheControlTable) {
+  for (const Placement& p : LayoutForWidth(kInitialWindowWidth)) {
+    const ControlSpec* spec = FindControlSpec(p.control);
+    ASSERT_NE(spec, nullptr);
+    if (p.x != kUnchanged) {
+      EXPECT_EQ(p.x, spec->x) << spec->name;
+    }
+    if (p.width != kUnchanged) {
+      EXPECT_EQ(p.width, spec->width) << spec->name;
+    }
+  }
+}
