@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# Times listwise-cli against the usual command-line ways of doing the same
+# jobs, on the same generated lists, and prints one table.
+#
+#   bench/run_bench.sh [--sizes "1e5 1e6 1e7"] [--reps N] [--cli PATH]
+#                      [--workdir DIR] [--markdown FILE] [--timeout SECONDS]
+#                      [--no-check] [--peers-only]
+#
+# Every tool of one size runs once per round, in the same order, so that the
+# noise of a shared machine spreads over all of them alike; a row shows the
+# median wall time of the rounds, its ratio to the fastest peer doing the
+# same job, and the highest peak memory (max RSS of the largest process).
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+sizes="1e5 1e6 1e7"
+reps=""
+cli=./build/cli/listwise-cli
+workdir=/tmp/listwise-bench
+markdown=""
+timeout_s=900
+check=1
+peers_only=0
+
+usage() {
+  sed -n '5,8p' "$0" | sed 's/^# \{0,1\}//'
+  exit "${1:-2}"
+}
+
+while (($#)); do
+  case $1 in
+    --sizes) sizes=$2; shift 2 ;;
+    --reps) reps=$2; shift 2 ;;
+    --cli) cli=$2; shift 2 ;;
+    --workdir) workdir=$2; shift 2 ;;
+    --markdown) markdown=$2; shift 2 ;;
+    --timeout) timeout_s=$2; shift 2 ;;
+    --no-check) check=0; shift ;;
+    --peers-only) peers_only=1; check=0; shift ;;
+    -h|--help) usage 0 ;;
+    *) echo "unknown option: $1" >&2; usage ;;
+  esac
+done
+
+if ((!peers_only)); then
+  if [[ ! -x $cli ]]; then
+    echo "listwise-cli not found at $cli (build it, or pass --cli PATH)" >&2
+    exit 1
+  fi
+  cli=$(cd "$(dirname "$cli")" && pwd)/$(basename "$cli")
+fi
+if [[ ! -x /usr/bin/time ]]; then
+  echo "/usr/bin/time is needed for the peak memory (Debian package: time)" >&2
+  exit 1
+fi
+
+mkdir -p "$workdir/data" "$workdir/out" "$workdir/tmp"
+export TMPDIR=$workdir/tmp   # sort spills here, not into a small /tmp
+
+lines_of() { awk -v s="$1" 'BEGIN { printf "%d", s + 0 }'; }
+
+# Room for the lists still to generate, plus two sorted copies and a few
+# outputs of the largest size.
+need_kb=0
+most_kb=0
+for s in $sizes; do
+  n=$(lines_of "$s")
+  kb=$((n * 27 / 1024))              # about 27 bytes a line
+  [[ -f $workdir/data/first-$n.txt ]] || need_kb=$((need_kb + 2 * kb))
+  ((6 * kb > most_kb)) && most_kb=$((6 * kb))
+done
+need_kb=$((need_kb + most_kb))
+free_kb=$(df -Pk "$workdir" | awk 'NR == 2 { print $4 }')
+if ((free_kb < need_kb)); then
+  echo "not enough free disk under $workdir: need about $((need_kb / 1024)) MB, have $((free_kb / 1024)) MB" >&2
+  exit 1
+fi
+
+# Lines of "tool@@command" for one operation; F1, F2, O and T are set when it runs.
+# The peers read and write the bytes as they stand, CR included, which
+# keeps their items the same as listwise-cli's under its default separators.
+jobs_for() {
+  case $1 in
+    only-in-second)
+      echo "listwise-cli@@\"\$CLI\" only-in-second \"\$F1\" \"\$F2\" --output \"\$O\""
+      echo "sort -u + comm -13@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -13 \"\$T.1\" \"\$T.2\" >\"\$O\""
+      echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} !(\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
+      ;;
+    in-both)
+      echo "listwise-cli@@\"\$CLI\" in-both \"\$F1\" \"\$F2\" --output \"\$O\""
+      echo "sort -u + comm -12@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -12 \"\$T.1\" \"\$T.2\" >\"\$O\""
+      echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} (\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
+      ;;
+    dedupe)
+      echo "listwise-cli@@\"\$CLI\" dedupe \"\$F1\" --output \"\$O\""
+      echo "awk !s[\$0]++@@awk '!s[\$0]++' \"\$F1\" >\"\$O\""
+      echo "sort -u@@LC_ALL=C sort -u \"\$F1\" >\"\$O\""
+      ;;
+    count)
+      echo "listwise-cli@@\"\$CLI\" count \"\$F1\" --output \"\$O\""
+      echo "sort | uniq -c@@LC_ALL=C sort \"\$F1\" | LC_ALL=C uniq -c >\"\$O\""
+      echo "awk c[\$0]++@@awk '{c[\$0]++} END{for (k in c) print c[k], k}' \"\$F1\" >\"\$O\""
+      ;;
+    merge)
+      echo "listwise-cli@@\"\$CLI\" merge \"\$F1\" \"\$F2\" --output \"\$O\""
+      echo "paste@@paste \"\$F1\" \"\$F2\" >\"\$O\""
+      ;;
+  esac
+}
+operations="only-in-second in-both dedupe count merge"
+two_inputs() { [[ $1 == only-in-second || $1 == in-both || $1 == merge ]]; }
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+slug() { echo "$1" | tr -cs 'A-Za-z0-9\n' '-' | sed 's/-$//'; }
+
+results=$workdir/results.tsv   # size, op, tool, median s, peak KB, input bytes, status
+: >"$results"
+log=$workdir/bench.log
+: >"$log"
+generation_note=""
+
+for s in $sizes; do
+  n=$(lines_of "$s")
+  F1=$workdir/data/first-$n.txt
+  F2=$workdir/data/second-$n.txt
+  if [[ ! -f $F1 || ! -f $F2 ]]; then
+    echo "generating 2 x $n lines ..." >&2
+    started=$(date +%s.%N)
+    python3 "$here/gen_lists.py" "$n" "$F1" "$F2"
+    took=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    generation_note+="generated 2 x $n lines in $took s; "
+  fi
+  export F1 F2 CLI=$cli
+  r=$reps
+  [[ -n $r ]] || { ((n >= 10000000)) && r=3 || r=5; }
+  rm -f "$workdir/out/"*"-$n-"*.txt
+  size1=$(stat -c %s "$F1")
+  size2=$(stat -c %s "$F2")
+
+  for op in $operations; do
+    input=$size1
+    two_inputs "$op" && input=$((size1 + size2))
+    mapfile -t jobs < <(jobs_for "$op")
+    ((peers_only)) && jobs=("${jobs[@]:1}")
+    declare -A times=() peaks=() status=()
+    for ((round = 1; round <= r; round++)); do
+      for job in "${jobs[@]}"; do
+        tool=${job%%@@*}
+        cmd=${job#*@@}
+        [[ ${status[$tool]:-ok} == ok ]] || continue
+        export O=$workdir/out/$op-$n-$(slug "$tool").txt T=$workdir/tmp/sorted
+        echo "== $n $op [$tool] round $round: $cmd" >>"$log"
+        start=$(date +%s%N)
+        rc=0
+        /usr/bin/time -f %M -o "$workdir/tmp/rss" timeout "$timeout_s" bash -c "$cmd" 2>>"$log" || rc=$?
+        end=$(date +%s%N)
+        rm -f "$T.1" "$T.2"
+        if ((rc == 124)); then
+          status[$tool]="timeout >${timeout_s}s"
+        elif ((rc != 0)); then
+          status[$tool]="failed (exit $rc)"
+        fi
+        times[$tool]+="$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') "
+        rss=$(tail -n 1 "$workdir/tmp/rss")
+        [[ $rss =~ ^[0-9]+$ ]] || rss=0
+        ((rss > ${peaks[$tool]:-0})) && peaks[$tool]=$rss
+      done
+    done
+    for job in "${jobs[@]}"; do
+      tool=${job%%@@*}
+      med=$(printf '%s\n' ${times[$tool]} | median)
+      printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$op" "$tool" "$med" "${peaks[$tool]:-0}" \
+        "$input" "${status[$tool]:-ok}" >>"$results"
+    done
+    unset times peaks status
+    echo "  $n $op done" >&2
+  done
+
+  # The peers and listwise-cli should agree on what they found. The check
+  # loads the outputs in Python, so it stops short of the largest lists.
+  if ((check && n <= 1000000)); then
+    python3 "$here/check_outputs.py" "$workdir/out" "$n" | tee -a "$log" >&2 || true
+  fi
+done
+
+# The table: ratio to the fastest peer of the same size and operation, and
+# the peak memory as a multiple of the input files (both files for the
+# operations that read two).
+report() {
+  local format=$1
+  awk -F'\t' -v format="$format" '
+    { row[NR] = $0; key = $1 SUBSEP $2
+      if ($3 != "listwise-cli" && $7 == "ok" && (!(key in best) || $4 < best[key])) best[key] = $4
+      if ($3 == "listwise-cli" && $7 == "ok") cli[$1, $2] = $4 }
+    END {
+      if (format == "md") {
+        print "| lines | operation | tool | median s | x fastest peer | peak MB | peak / input |"
+        print "|---:|---|---|---:|---:|---:|---:|"
+      } else {
+        printf "%-9s %-15s %-20s %9s %9s %9s %7s\n", "lines", "operation", "tool", "median s", "x peer", "peak MB", "x input"
+      }
+      for (i = 1; i <= NR; i++) {
+        split(row[i], f, "\t")
+        key = f[1] SUBSEP f[2]
+        ratio = (key in best && best[key] > 0 && f[7] == "ok") ? sprintf("%.2f", f[4] / best[key]) : "-"
+        med = f[7] == "ok" ? sprintf("%.3f", f[4]) : f[7]
+        mb = sprintf("%.0f", f[5] / 1024)
+        mult = sprintf("%.1f", f[5] * 1024 / f[6])
+        tool = f[3]
+        if (format == "md") { gsub(/\|/, "\\|", tool); printf "| %s | %s | `%s` | %s | %s | %s | %s |\n", f[1], f[2], tool, med, ratio, mb, mult }
+        else printf "%-9s %-15s %-20s %9s %9s %9s %7s\n", f[1], f[2], tool, med, ratio, mb, mult
+      }
+      # Growth of listwise-cli from one size to the next, which should stay
+      # close to the ratio of the sizes.
+      first = 1
+      for (k in cli) {
+        split(k, p, SUBSEP)
+        big = p[1] * 10
+        if ((big, p[2]) in cli && cli[k] > 0) {
+          if (first) { print ""; print (format == "md" ? "Growth of listwise-cli, time at 10x the lines over time at the size shown:" : "growth of listwise-cli (time at 10x lines / time):"); print ""; first = 0 }
+          line = sprintf("%s lines, %s: %.1f", p[1], p[2], cli[big, p[2]] / cli[k])
+          print (format == "md" ? "- " line : "  " line)
+        }
+      }
+    }' "$results"
+}
+
+echo
+report text
+[[ -z $generation_note ]] || echo "${generation_note%; }"
+echo "awk is $(readlink -f "$(command -v awk)"); log and outputs under $workdir"
+if [[ -n $markdown ]]; then
+  {
+    report md
+    echo
+    [[ -z $generation_note ]] || echo "${generation_note%; }."
+    echo "awk is $(readlink -f "$(command -v awk)"); median of ${reps:-5 (3 at 10^7)} rounds; peak MB is the max RSS of the largest process."
+  } >"$markdown"
+fi
