@@ -91,7 +91,7 @@ Text StatusText(int32_t found, int64_t milliseconds) {
          u" мсек";
 }
 
-void RunComparison(const RunRequest& request, RunHost& host) {
+void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
   PreparedRun run;
   if (const InputError error = PrepareRun(request, run); error != InputError::None) {
     const Text message = InputErrorMessage(error);
@@ -100,7 +100,7 @@ void RunComparison(const RunRequest& request, RunHost& host) {
     return;
   }
   host.LockControls(true);
-  const Text path = ResultPath();
+  const Text& path = result_path;
   const OperationInput input{run.first,           run.second,
                              run.read_separator,  run.result_separator,
                              run.whole_separator_flag, run.case_flag};

@@ -49,4 +49,5 @@ Text ResultPath();
 // The run of StartButton: checks the request, loads the sources, runs the operation, reports,
 // writes ResultPath and launches the viewer. Input errors are shown through the host and end the
 // run before anything is locked, computed or written.
-void RunComparison(const RunRequest& request, RunHost& host);
+// The result goes to ResultPath() unless the caller names another file (tests do).
+void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path = ResultPath());

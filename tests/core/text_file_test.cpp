@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/text_file.h"
+#include "core/utf8.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+class TextFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/listwise-textfile-XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Put(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Reads as a run loads a source: the mark decides, UTF-8 without one.
+  static Text Load(const std::string& path, TextFormat* detected = nullptr) {
+    TextFilePtr file = OpenForReading(TextFromUtf8(path));
+    if (file == nullptr) return u"<unopened>";
+    TextFormat format = DetectByteOrderMark(*file);
+    if (detected != nullptr) *detected = format;
+    if (format == FormatSingleByte) format = FormatUtf8;
+    Text text = ReadRest(*file, format);
+    CloseTextFile(std::move(file));
+    return text;
+  }
+
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(TextFileTest, ByteOrderMarkDecidesTheFormat) {
+  const struct {
+    std::string bytes;
+    TextFormat format;
+    Text text;
+  } cases[] = {
+      {"", FormatSingleByte, u""},
+      {"x", FormatSingleByte, u"x"},
+      {Bytes({0xEF, 0xBB, 0xBF}), FormatUtf8, u""},
+      {Bytes({0xEF, 0xBB}), FormatSingleByte, u""},  // EF needs two more bytes as UTF-8
+      {Bytes({0xFF, 0xFE, 0x41, 0x00}), FormatUtf16LE, u"A"},
+      {Bytes({0xFF, 0xFE, 0x41, 0x00, 0x42}), FormatUtf16LE, u"A"},  // odd last byte dropped
+      {Bytes({0xFE, 0xFF, 0x04, 0x16, 0x00, 0x41}), FormatUtf16BE, u"\u0416A"},
+      {Bytes({0xFF, 0xFE, 0x00, 0x00, 0x41, 0, 0, 0, 0x00, 0xF6, 0x01, 0}), FormatUtf32LE,
+       u"A\U0001F600"},
+      {Bytes({0x00, 0x00, 0xFE, 0xFF, 0, 0, 0x04, 0x16, 0, 0x11, 0, 0, 0, 0, 0xD8, 0}),
+       FormatUtf32BE, u"\u0416??"},  // above 10FFFF and a surrogate value become "?"
+      {Bytes({0xFF, 0xFE, 0x00, 0x00, 0x41, 0, 0, 0, 0x42, 0}), FormatUtf32LE, u"A"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    TextFormat format;
+    EXPECT_EQ(Load(Put("bom" + std::to_string(n++), c.bytes), &format), c.text) << n;
+    EXPECT_EQ(format, c.format) << n;
+  }
+}
+
+TEST_F(TextFileTest, ReadingEndsAtTheFirstZeroCharacter) {
+  EXPECT_EQ(Load(Put("u8", Bytes({0x61, 0x00, 0x62}))), u"a");
+  EXPECT_EQ(Load(Put("u16", Bytes({0xFF, 0xFE, 0x61, 0, 0, 0, 0x62, 0}))), u"a");
+  EXPECT_EQ(Load(Put("u16be", Bytes({0xFE, 0xFF, 0, 0x61, 0, 0, 0, 0x62}))), u"a");
+  EXPECT_EQ(Load(Put("nul", std::string(1000, '\0'))), u"");
+}
+
+TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
+  const struct {
+    std::string bytes;
+    Text text;
+  } cases[] = {
+      {Bytes({0x61, 0x80, 0x62}), u"a?b"},                       // a stray byte becomes "?"
+      {Bytes({0x61, 0xF8, 0xFF, 0x62}), u"a??b"},
+      {Bytes({0x61, 0xC3, 0x62, 0x63}), Text{u'a', 0x0003, u'c'}},  // 62 taken into the group
+      {Bytes({0xF0, 0x9F, 0x98, 0x80}), Text{0xD83D, 0xDE00}},
+      {Bytes({0xF4, 0x90, 0x80, 0x80, 0x61}), u""},
+      {Bytes({0x61, 0x62, 0xE2, 0x82}), u"ab"},  // a group cut off by the end is dropped
+      {Bytes({0xC3, 0x00, 0x61}), Text{0x0003}},  // the byte string ends at a zero in a group
+      {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", u"Привет"},
+  };
+  int n = 0;
+  for (const auto& c : cases) EXPECT_EQ(Load(Put("s" + std::to_string(n++), c.bytes)), c.text) << n;
+}
+
+TEST_F(TextFileTest, LongFilesDecodeAcrossBufferBoundaries) {
+  // Multi-byte characters straddle every 4096-byte boundary at some offset.
+  for (int shift = 0; shift < 4; ++shift) {
+    std::string bytes(shift, 'x');
+    Text expected(shift, u'x');
+    while (bytes.size() < 20000) {
+      bytes += "\xD0\x96\xF0\x9F\x98\x80\xE2\x82\xAC;";
+      expected += u"\u0416\U0001F600\u20AC;";
+    }
+    EXPECT_EQ(Load(Put("long" + std::to_string(shift), bytes)), expected) << shift;
+  }
+}
+
+TEST_F(TextFileTest, FileSizeQuery) {
+  EXPECT_EQ(QueryFileSize(u"/tmp"), -2);
+  EXPECT_EQ(QueryFileSize(TextFromUtf8(dir_ + "/missing")), -1);
+  EXPECT_EQ(QueryFileSize(TextFromUtf8(Put("empty", ""))), 0);
+  EXPECT_EQ(QueryFileSize(TextFromUtf8(Put("five", "12345"))), 5);
+  EXPECT_EQ(QueryFileSize(u""), -1);
+  EXPECT_EQ(TempDirectory(), u"/tmp/");
+}
+
+TEST_F(TextFileTest, OpeningAMissingFileGivesNone) {
+  EXPECT_EQ(OpenForReading(TextFromUtf8(dir_ + "/missing")), nullptr);
+  EXPECT_EQ(OpenForReading(u""), nullptr);
+}
+
+TEST_F(TextFileTest, WritesMarkAndTextInEachFormat) {
+  const struct {
+    TextFormat format;
+    Text text;
+    std::string bytes;
+  } cases[] = {
+      {FormatUtf8, Text(u"\u00E9") + u"\U0001F600", Bytes({0xEF, 0xBB, 0xBF, 0xC3, 0xA9, 0xF0,
+                                                           0x9F, 0x98, 0x80})},
+      {FormatUtf8, Text{u'a', 0xD800, u'b'}, Bytes({0xEF, 0xBB, 0xBF, 0x61})},
+      {FormatUtf8, Text{0xDC00}, Bytes({0xEF, 0xBB, 0xBF, 0xED, 0xB0, 0x80})},
+      {FormatUtf8, u"", Bytes({0xEF, 0xBB, 0xBF})},
+      {FormatUtf16LE, u"A\u0416", Bytes({0xFF, 0xFE, 0x41, 0x00, 0x16, 0x04})},
+      {FormatSingleByte, u"\u0416\u00E9x", Bytes({0xE9, 'x'})},
+      {FormatUtf32BE, u"ab", Bytes({0, 0, 0xFE, 0xFF, 'a', 'b'})},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string path = dir_ + "/w" + std::to_string(n++);
+    TextFilePtr file = CreateForWriting(TextFromUtf8(path));
+    ASSERT_NE(file, nullptr);
+    WriteByteOrderMark(*file, c.format);
+    WriteText(*file, c.text, c.format);
+    EXPECT_TRUE(CloseTextFile(std::move(file)));
+    EXPECT_EQ(Slurp(path), c.bytes) << n;
+  }
+}
+
+TEST_F(TextFileTest, LongTextGoesOutWholeAfterTheMark) {
+  const std::string path = dir_ + "/long";
+  const Text text(10000, u'q');
+  TextFilePtr file = CreateForWriting(TextFromUtf8(path));
+  WriteByteOrderMark(*file, FormatUtf8);
+  EXPECT_EQ(WriteText(*file, text, FormatUtf8), 10000);
+  CloseTextFile(std::move(file));
+  EXPECT_EQ(Slurp(path), Bytes({0xEF, 0xBB, 0xBF}) + std::string(10000, 'q'));
+  // Creating again truncates: nothing of the longer file remains.
+  file = CreateForWriting(TextFromUtf8(path));
+  WriteText(*file, u"short", FormatUtf8);
+  CloseTextFile(std::move(file));
+  EXPECT_EQ(Slurp(path), "short");
+}
+
+TEST_F(TextFileTest, ReadOnlyFilesAcceptNoWrites) {
+  TextFilePtr file = OpenForReading(TextFromUtf8(Put("ro", "abc")));
+  EXPECT_EQ(WriteText(*file, u"zzz", FormatUtf8), 0);
+  CloseTextFile(std::move(file));
+  EXPECT_EQ(Slurp(dir_ + "/ro"), "abc");
+}
+
+TEST_F(TextFileTest, FreshFilesAreNewPrivateAndNeverReplaceAnything) {
+  std::string first_name, second_name;
+  TextFilePtr first = CreateFreshForWriting(dir_ + "/result", first_name);
+  TextFilePtr second = CreateFreshForWriting(dir_ + "/result", second_name);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first_name, second_name);
+  struct stat st;
+  ASSERT_EQ(stat(first_name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  CloseTextFile(std::move(first));
+  CloseTextFile(std::move(second));
+  EXPECT_EQ(CreateFreshForWriting(dir_ + "/no-such-dir/result", first_name), nullptr);
+}

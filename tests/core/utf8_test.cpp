@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/utf8.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+}  // namespace
+
+TEST(Utf8Encoding, FollowsTheSurrogateRules) {
+  const struct {
+    Text text;
+    std::string expected;
+  } cases[] = {
+      {u"abc", "abc"},
+      {Text(u"\u00E9") + u"\U0001F600", Bytes({0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80})},
+      {Text{u'a', 0xD800, u'b'}, "a"},                // a lone high surrogate ends the encoding
+      {Text{0xD800}, ""},                              // ... also as the very last unit
+      {Text{0xDC00}, Bytes({0xED, 0xB0, 0x80})},      // a lone low surrogate is 3 bytes
+      {u"\u0416", Bytes({0xD0, 0x96})},
+      {u"\uFFFF", Bytes({0xEF, 0xBF, 0xBF})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8FromText(c.text), c.expected);
+}
+
+TEST(Utf8Encoding, StreamedPiecesGiveTheSameBytesAsOnePiece) {
+  // A surrogate pair split across two pieces is still one character; a lone high surrogate
+  // stops everything after it, whichever piece follows.
+  const Text whole = Text(u"x\U0001F600y") + Text{0xD83D} + u"zz";
+  for (size_t cut = 0; cut <= whole.size(); ++cut) {
+    Utf8Encoder encoder;
+    std::string out;
+    encoder.Encode(TextView(whole).substr(0, cut), out);
+    encoder.Encode(TextView(whole).substr(cut), out);
+    EXPECT_EQ(out, Utf8FromText(whole)) << cut;
+  }
+}
+
+TEST(Utf8Decoding, ConvertsAsTheSystemsNamesNeed) {
+  const struct {
+    std::string bytes;
+    Text expected;
+  } cases[] = {
+      {"plain", u"plain"},
+      {Bytes({0xF0, 0x9F, 0x98, 0x80}), Text{0xD83D, 0xDE00}},
+      {Bytes({0x61, 0xC3, 0x62, 0x63}), Text{u'a', 0x0003, u'c'}},  // 62 swallowed
+      {Bytes({0x61, 0x80, 0x62}), u"a"},          // a stray continuation ends the conversion
+      {Bytes({0xF4, 0x90, 0x80, 0x80, 0x61}), u""},  // above 10FFFF ends it at once
+      {Bytes({0x61, 0xE2}), u"a"},                   // too few bytes for the lead
+      {Bytes({0x61, 0xE2, 0x82}), u"a\u0082"},        // the terminator counts as a byte
+      {Bytes({0x61, 0xC3}), Text{u'a', 0x0003}},     // the terminator is examined and skipped
+      {Bytes({0xC3, 0xA9, 0x00, 0x62}), u"\u00E9"},  // a zero byte ends the input
+      {Bytes({0xD0, 0x9F, 0xD1, 0x80}), u"\u041F\u0440"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextFromUtf8(c.bytes), c.expected);
+}
+
+TEST(Utf8Decoding, RoundTripsEveryBmpUnitOutsideSurrogates) {
+  Text all;
+  for (char32_t u = 1; u < 0x10000; ++u)
+    if (u < 0xD800 || u > 0xDFFF) all.push_back(static_cast<char16_t>(u));
+  all += u"\U0010FFFF\U00010000";
+  EXPECT_EQ(TextFromUtf8(Utf8FromText(all)), all);
+}

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "core/utf8.h"
+#include "engine/operations.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The result text of one operation, written with visible separators.
+struct Case {
+  const char* name;
+  int operation;
+  const char16_t* first;
+  const char16_t* second;
+  const char16_t* read_separator;
+  const char16_t* result_separator;
+  int whole;
+  int case_flag;
+  const char16_t* result;
+  int32_t found;
+};
+
+Text RunCase(const Case& c) {
+  switch (c.operation) {
+    case 0: return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    case 1: return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    case 2: return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    case 3: return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    default: return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
+  }
+}
+
+}  // namespace
+
+// Keys land in slot hash % 512: a 97, b 98, c 99, d 100, x 120, y 121, X 88; the walk is by
+// ascending slot, so single letters come out in code order.
+TEST(Operations, ResultsAndCounts) {
+  const Case cases[] = {
+      {"only-in-second", 0, u"a;b", u"b;c;c;;d;", u";", u"|", 0, 1, u"c|d|", 2},
+      {"only-in-second folds", 0, u"Apple", u"APPLE;Pear;PEAR;pear", u";", u"|", 0, 0, u"Pear|", 1},
+      {"only-in-second empty second", 0, u"a", u"", u";", u"|", 0, 1, u"", 0},
+      {"only-in-second keeps first spelling", 0, u"z", u"Q;q", u";", u"|", 0, 0, u"Q|", 1},
+      {"only-in-second whole rule", 0, u"a", u"b;;a;b", u";", u"|", 1, 1, u"b|", 1},
+      {"in-both", 1, u"d;a;b;c", u"c;a;x", u";", u"|", 0, 1, u"a|c|", 2},
+      {"in-both folds and shows the first list's spelling", 1, u"Bee;x;BEE", u"bee", u";", u"|",
+       0, 0, u"BEE|", 1},
+      {"in-both case counts", 1, u"Bee", u"bee", u";", u"|", 0, 1, u"", 0},
+      {"in-both empty item", 1, u";a", u"b;", u";", u"|", 1, 1, u"|", 1},
+      {"dedupe whole rule", 2, u"b;a;b;;a", nullptr, u";", u"|", 1, 1, u"a|b|", 2},
+      {"dedupe folds to the last spelling", 2, u"Foo;foo;FOO", nullptr, u";", u"|", 0, 0, u"FOO|", 1},
+      {"dedupe only empty", 2, u";;", nullptr, u";", u"|", 1, 1, u"", 0},
+      {"count", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 1, u"1 X|2 x|1 y|", 3},
+      {"count folded", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 0, u"3 x|1 y|", 2},
+      {"count empty text", 3, u"", nullptr, u";", u"|", 0, 1, u"1 |", 1},
+      {"merge", 4, u"a;b;c", u"1;2", u";", u"\t", 0, 1, u"a\t1\r\nb\t2\r\nc\r\n", 2},
+      {"merge longer second", 4, u"a", u"1;2;3", u";", u"\t", 0, 1, u"a\t1\r\n2\r\n3\r\n", 1},
+      {"merge empty texts", 4, u"", u"", u";", u"\t", 0, 1, u"\t\r\n", 1},
+      {"merge ignores case", 4, u"A", u"a", u";", u"=", 0, 0, u"A=a\r\n", 1},
+  };
+  for (const Case& c : cases) {
+    FoundCount = -1;
+    EXPECT_EQ(RunCase(c), c.result) << c.name;
+    EXPECT_EQ(FoundCount, c.found) << c.name;
+  }
+}
+
+TEST(Operations, OrderFollowsTheTableNotTheSource) {
+  // ab (slot 65) comes before b (98) and abc (98, added last, so first in its slot).
+  EXPECT_EQ(Deduplicate(u"b\nabc\nab\nb", u"\n", u",", 0, 1), u"ab,abc,b,");
+  // Folded keys decide the order when case does not count: "B" files under "b".
+  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", 0, 0), u"a,B,");
+  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", 0, 1), u"B,a,");
+}
+
+TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
+  EXPECT_EQ(Deduplicate(u"Ёж\nЁЖ\nёж", u"\n", u";", 0, 0), u"ёж;");
+  EXPECT_EQ(FoundCount, 1);
+  EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", 0, 0), u"Киев;");
+}
+
+TEST(Operations, UnknownOperationGivesNothing) {
+  TextSink sink;
+  const OperationInput input{u"a", u"b", u";", u"|", 0, 1};
+  EXPECT_EQ(RunOperation(9, input, sink), 0);
+  EXPECT_EQ(sink.text, u"");
+  EXPECT_EQ(FoundCount, 0);
+}
+
+TEST(Operations, LargeListsAgreeWithASimpleModel) {
+  // 30000 items, a third of them repeats, some differing in case only.
+  Text first, second;
+  std::vector<Text> first_items, second_items;
+  for (int n = 0; n < 30000; ++n) {
+    Text item = TextFromAscii("user" + std::to_string(n * 7 % 20000) + "@mail.example");
+    if (n % 11 == 0) item = TextFromAscii("USER" + std::to_string(n * 7 % 20000) + "@mail.example");
+    first += item + u"\n";
+    first_items.push_back(item);
+    Text other = TextFromAscii("user" + std::to_string(n * 3 % 25000) + "@mail.example");
+    second += other + u"\n";
+    second_items.push_back(other);
+  }
+  std::set<Text> in_first(first_items.begin(), first_items.end());
+  std::set<Text> expected_only;
+  for (const Text& item : second_items)
+    if (!in_first.count(item)) expected_only.insert(item);
+  const Text result = OnlyInSecond(first, second, u"\n", u"\n", 0, 1);
+  std::set<Text> got;
+  size_t from = 0;
+  for (size_t at; (at = result.find(u'\n', from)) != Text::npos; from = at + 1)
+    got.insert(result.substr(from, at - from));
+  EXPECT_EQ(got, expected_only);
+  EXPECT_EQ(FoundCount, static_cast<int32_t>(expected_only.size()));
+  Deduplicate(first, u"\n", u"\n", 0, 1);
+  in_first.erase(u"");
+  EXPECT_EQ(FoundCount, static_cast<int32_t>(in_first.size()));
+}

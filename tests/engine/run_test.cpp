@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/utf8.h"
+#include "engine/result_writer.h"
+#include "engine/run.h"
+#include "engine/run_steps.h"
+
+namespace {
+
+// Records what a run asks of the window, in order.
+class RecordingHost : public RunHost {
+ public:
+  void SetStatus(const Text& text) override { calls.push_back("status:" + Utf8FromText(text)); }
+  void ShowError(const Text& message) override {
+    calls.push_back("error:" + Utf8FromText(message));
+  }
+  void LockControls(bool locked) override { calls.push_back(locked ? "lock" : "unlock"); }
+  void LaunchViewer(const Text& path) override { calls.push_back("viewer:" + Utf8FromText(path)); }
+  std::vector<std::string> calls;
+};
+
+class RunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/listwise-run-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    result_ = dir_ + "/result.txt";
+  }
+  void TearDown() override {
+    chmod((dir_ + "/locked").c_str(), 0600);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  Text Put(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
+    return TextFromUtf8(dir_ + "/" + name);
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  RunRequest Request(int operation, Text first, Text second) {
+    RunRequest r;
+    r.operation = operation;
+    r.first_field = std::move(first);
+    r.second_field = std::move(second);
+    r.read_separator = u"\\r\\n";
+    r.result_separator = u"\\r\\n";
+    return r;
+  }
+  std::vector<std::string> Run(const RunRequest& request) {
+    RecordingHost host;
+    RunComparison(request, host, TextFromUtf8(result_));
+    return host.calls;
+  }
+
+  std::string dir_;
+  std::string result_;
+};
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+}  // namespace
+
+TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
+  const Text a = Put("a.txt", "x\r\n");
+  const Text b = Put("b.txt", "y\r\n");
+  const Text missing = TextFromUtf8(dir_ + "/missing.txt");
+  const Text folder = TextFromUtf8(dir_);
+  Put("locked", "secret");
+  chmod((dir_ + "/locked").c_str(), 0);
+  const Text locked = TextFromUtf8(dir_ + "/locked");
+  const bool root = geteuid() == 0;  // root opens files whatever their permissions
+
+  struct Case {
+    const char* name;
+    RunRequest request;
+    const char* message;  // nullptr: the run passes
+  };
+  auto with_separator = [&](RunRequest r, Text sep) {
+    r.read_separator = std::move(sep);
+    return r;
+  };
+  const Case cases[] = {
+      {"separator first", with_separator(Request(0, u"", u""), u""), "Отсутствует разделитель"},
+      {"empty first", Request(0, u"", b), "Отсутствует список"},
+      {"same text", Request(0, a, a), "один и тот же файл в поле ввода"},
+      {"same text one-list mode", Request(2, a, a), "один и тот же файл в поле ввода"},
+      {"same file other spelling passes", Request(0, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr},
+      {"missing first", Request(0, missing, b), "Файл не существует"},
+      {"directory", Request(0, folder, b), "Файл не существует"},
+      {"first read before second checked", Request(0, missing, u""), "Файл не существует"},
+      {"empty second", Request(0, a, u""), "Отсутствует список"},
+      {"missing second", Request(1, a, missing), "Файл не существует"},
+      {"one-list mode ignores second", Request(3, a, u""), nullptr},
+      {"marker skips the same-file test", Request(0, u"<1>", u"<1>"), nullptr},
+      {"unreadable", Request(2, locked, u""), root ? nullptr : "Файл не удаётся открыть"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(result_, std::ios::binary) << "earlier result";
+    const std::vector<std::string> calls = Run(c.request);
+    if (c.message == nullptr) {
+      ASSERT_EQ(calls.size(), 4u) << c.name;
+      EXPECT_EQ(calls[0], "lock") << c.name;
+      continue;
+    }
+    const std::vector<std::string> expected = {std::string("status:") + c.message,
+                                               std::string("error:") + c.message};
+    EXPECT_EQ(calls, expected) << c.name;
+    EXPECT_EQ(Slurp(result_), "earlier result") << c.name;
+  }
+}
+
+TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
+  const Text first = Put("first.txt", "b\r\na\r\n");
+  const Text second = Put("second.txt", "a\r\nc\r\nb\r\nd");
+  const std::vector<std::string> calls = Run(Request(0, first, second));
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0], "lock");
+  EXPECT_TRUE(std::regex_match(calls[1], std::regex("status:Найдено 2 за [0-9]+ мсек")))
+      << calls[1];
+  EXPECT_EQ(calls[2], "unlock");
+  EXPECT_EQ(calls[3], "viewer:" + result_);
+  EXPECT_EQ(Slurp(result_), kBom + "c\r\nd");
+}
+
+TEST_F(RunTest, ResultFileBytes) {
+  const struct {
+    const char* name;
+    int operation;
+    std::string first, second;
+    const char16_t* result_separator;
+    std::string bytes;
+  } cases[] = {
+      {"empty result is the mark alone", 0, "a\r\n", "a\r\n", u"\\r\\n", ""},
+      {"no final separator", 2, "b\r\na\r\nb", "", u"\\r\\n", "a\r\nb"},
+      {"empty separator cuts nothing", 2, "b\r\na", "", u"", "ab"},
+      {"merge loses its last line end", 4, "a\r\nb", "1\r\n2", u"=", "a=1\r\nb=2"},
+      {"utf-16 sources, utf-8 result", 2, std::string("\xFF\xFE\x16\x04\n\x00\x41\x00", 8), "",
+       u"\\n", "\xD0\x96\nA"},
+      {"cyrillic stays intact", 3, "Ёж\r\nЁж", "", u"\\r\\n", "2 Ёж"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    RunRequest request =
+        Request(c.operation, Put("f" + std::to_string(n), c.first),
+                Put("s" + std::to_string(n), c.second));
+    ++n;
+    request.result_separator = c.result_separator;
+    Run(request);
+    EXPECT_EQ(Slurp(result_), kBom + c.bytes) << c.name;
+  }
+}
+
+TEST_F(RunTest, ClipboardMarkersSelectTheKeptTexts) {
+  const Text kept_first = u"one\ntwo\n";
+  const Text kept_second = u"two\nthree\n";
+  RunRequest request = Request(0, u"<1>", u"<anything");
+  request.read_separator = u"\\n";
+  request.clipboard_first = kept_first;
+  request.clipboard_second = kept_second;
+  Run(request);
+  EXPECT_EQ(Slurp(result_), kBom + "three");
+  // A marker with nothing pasted is one empty item.
+  RunRequest empty = Request(3, u"<", u"");
+  Run(empty);
+  EXPECT_EQ(Slurp(result_), kBom + "1 ");
+}
+
+TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
+  const std::string victim = dir_ + "/victim.txt";
+  std::ofstream(victim) << "precious";
+  ASSERT_EQ(symlink(victim.c_str(), result_.c_str()), 0);
+  Run(Request(2, Put("list.txt", "q"), u""));
+  EXPECT_EQ(Slurp(victim), "precious");
+  EXPECT_EQ(Slurp(result_), kBom + "q");
+  struct stat st;
+  ASSERT_EQ(lstat(result_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RunTest, BlockedResultPathIsToldAndNoViewerStarts) {
+  mkdir(result_.c_str(), 0700);  // a directory where the result should go
+  const std::vector<std::string> calls = Run(Request(2, Put("list.txt", "q"), u""));
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "lock");
+  EXPECT_NE(calls[1].find("не удалось записать " + result_), std::string::npos) << calls[1];
+  EXPECT_EQ(calls[2], "unlock");
+  // No stray temporary file is left beside it.
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 2").c_str()), 0);
+}
+
+TEST(Escapes, ExpandInOrderWithoutOverlap) {
+  const struct {
+    const char16_t *typed, *expanded;
+  } cases[] = {
+      {u"\\r\\n", u"\r\n"},     {u"\\t", u"\t"},       {u"\\f", u"\f"},
+      {u"\\x", u"\\x"},         {u"\\", u"\\"},        {u"\\\\n", u"\\\n"},
+      {u"\\r\\n\\t\\f", u"\r\n\t\f"}, {u";", u";"},    {u"\\N", u"\\N"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExpandSeparatorEscapes(c.typed), c.expanded);
+}
+
+TEST(Report, StatusTextAndFinalCut) {
+  EXPECT_EQ(StatusText(2, 15), u"Найдено 2 за 15 мсек");
+  EXPECT_EQ(StatusText(0, -3), u"Найдено 0 за -3 мсек");
+  EXPECT_EQ(FinalCut(4, u"abc"), 2u);
+  EXPECT_EQ(FinalCut(2, u"abc"), 3u);
+  EXPECT_EQ(FinalCut(0, u""), 0u);
+}
+
+TEST(Report, TrimmingCutsByCountAcrossPieces) {
+  const struct {
+    std::vector<Text> pieces;
+    size_t cut;
+    Text expected;
+  } cases[] = {
+      {{u"a", u"\r\n", u"b", u"\r\n"}, 2, u"a\r\nb"},
+      {{u"ab", u"c"}, 5, u""},  // shorter than the cut: nothing stays
+      {{u"abc"}, 0, u"abc"},
+      {{u"x", u"", u"y", u"zz"}, 3, u"x"},
+      {{u"long piece", u";"}, 1, u"long piece"},
+  };
+  for (const auto& c : cases) {
+    TextSink out;
+    {
+      TrimmingSink trimmed(out, c.cut);
+      for (const Text& p : c.pieces) trimmed.Append(p);
+    }
+    EXPECT_EQ(out.text, c.expected);
+  }
+}
