@@ -14,25 +14,27 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-display=""
-for n in $(seq 90 189); do
-  if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "xvfb_session: no free display" >&2; exit 1; }
-
-Xvfb "$display" -screen 0 "$size" -nolisten tcp -ac >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts clients, so
+# sessions started side by side (ctest -j) never race for the same display.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp -ac 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 cleanup() {
   [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null || true
   [ -n "${DBUS_SESSION_BUS_PID:-}" ] && kill "$DBUS_SESSION_BUS_PID" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
+  rm -f "$display_file"
 }
 trap cleanup EXIT
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+for _ in $(seq 1 200); do
+  [ -s "$display_file" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
   sleep 0.05
 done
+number=$(tr -dc '0-9' <"$display_file")
+[ -n "$number" ] || { echo "xvfb_session: Xvfb did not start" >&2; exit 1; }
+display=":$number"
 export DISPLAY=$display
 unset WAYLAND_DISPLAY
 export GDK_BACKEND=x11

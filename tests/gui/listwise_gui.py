@@ -1,0 +1,179 @@
+"""Drives the real listwise program from outside, as a person would: X window geometry through
+xwininfo/xprop/xdotool, the controls through the accessibility bus (AT-SPI).
+
+Used by the *_test.py scripts here, which run inside xvfb_session.sh."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+# The controls in the order the window builds them; the layout lists its children in that order.
+CREATION_ORDER = [
+    "LabelFirst", "LabelSecond", "FieldFirst", "FieldSecond", "OpenFirst", "OpenSecond",
+    "PasteFirst", "PasteSecond", "ModeBox", "LabelReadSeparator", "ReadSeparatorBox",
+    "LabelResultSeparator", "ResultSeparatorBox", "CaseCheck", "WholeSeparatorCheck",
+    "SwapButton", "StartButton", "StatusLine",
+]
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message, flush=True)
+    return condition
+
+
+def check_equal(actual, expected, what):
+    return check(actual == expected, f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def finish():
+    if failures:
+        print(f"{len(failures)} check(s) failed", flush=True)
+        sys.exit(1)
+    print("all checks passed", flush=True)
+    sys.exit(0)
+
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    end = time.time() + timeout
+    while True:
+        value = predicate()
+        if value or time.time() > end:
+            return value
+        time.sleep(step)
+
+
+def run(*args):
+    return subprocess.run(args, capture_output=True, text=True).stdout
+
+
+class Program:
+    """One running listwise process with its window and its accessible tree."""
+
+    def __init__(self, binary, args=(), env=None):
+        self.process = subprocess.Popen([binary, *args], env=env)
+        self.window = wait_for(self._find_window, timeout=20)
+        if not self.window:
+            self.kill()
+            raise RuntimeError("the window did not appear")
+        self.app = wait_for(self._find_app, timeout=20)
+        if not self.app:
+            self.kill()
+            raise RuntimeError("the program did not appear on the accessibility bus")
+
+    def _find_window(self):
+        out = run("xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid),
+                  "--name", "^Listwise$")
+        ids = out.split()
+        return ids[0] if ids else None
+
+    def _find_app(self):
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            try:
+                if app and app.get_process_id() == self.process.pid and app.get_child_count() > 0:
+                    return app
+            except gi.repository.GLib.Error:
+                continue
+        return None
+
+    def frame(self):
+        for i in range(self.app.get_child_count()):
+            child = self.app.get_child_at_index(i)
+            if child.get_role() == Atspi.Role.FRAME:
+                return child
+        raise RuntimeError("no frame")
+
+    def layout(self):
+        # frame > vertical box > layout
+        return self.frame().get_child_at_index(0).get_child_at_index(0)
+
+    def controls(self):
+        """Name -> Control for the eighteen controls."""
+        layout = self.layout()
+        count = layout.get_child_count()
+        check_equal(count, 18, "children of the layout")
+        return {name: Control(name, layout.get_child_at_index(i))
+                for i, name in enumerate(CREATION_ORDER[:count])}
+
+    def geometry(self):
+        """(x, y, width, height) of the window's client area, from the X server."""
+        out = run("xwininfo", "-id", self.window)
+        values = {}
+        for key, pattern in (("x", r"Absolute upper-left X:\s+(-?\d+)"),
+                             ("y", r"Absolute upper-left Y:\s+(-?\d+)"),
+                             ("width", r"Width:\s+(\d+)"), ("height", r"Height:\s+(\d+)")):
+            values[key] = int(re.search(pattern, out).group(1))
+        return values["x"], values["y"], values["width"], values["height"]
+
+    def screenshot(self, path):
+        x, y, w, h = self.geometry()
+        full = path + ".root.png"
+        subprocess.run(["import", "-window", "root", full], check=True)
+        subprocess.run(["convert", full, "-crop", f"{w + 40}x{h + 60}+{max(x - 20, 0)}+{max(y - 40, 0)}",
+                        "+repage", path], check=True)
+        os.unlink(full)
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def wait_exit(self, timeout):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+
+class Control:
+    """One control as the accessibility bus shows it."""
+
+    def __init__(self, name, outer):
+        self.name = name
+        self.outer = outer
+        self.inner = outer
+        # Labels sit in a box and an event box; choice boxes in an event box.
+        while self.inner.get_role() in (Atspi.Role.FILLER, Atspi.Role.PANEL) and \
+                self.inner.get_child_count() == 1:
+            self.inner = self.inner.get_child_at_index(0)
+
+    def rect(self):
+        e = self.outer.get_extents(Atspi.CoordType.WINDOW)
+        return (e.x, e.y, e.width, e.height)
+
+    def role(self):
+        return self.inner.get_role_name()
+
+    def states(self):
+        return {s.value_nick for s in self.inner.get_state_set().get_states()}
+
+    def tooltip(self):
+        return self.inner.get_description()
+
+    def entry(self):
+        """The text child of an editable choice box, or the field itself."""
+        if self.inner.get_role() == Atspi.Role.TEXT:
+            return self.inner
+        for i in range(self.inner.get_child_count()):
+            child = self.inner.get_child_at_index(i)
+            if child.get_role() == Atspi.Role.TEXT:
+                return child
+        return None
+
+    def text(self):
+        entry = self.entry()
+        if entry is not None:
+            return Atspi.Text.get_text(entry, 0, -1)
+        return self.inner.get_name()

@@ -1,0 +1,155 @@
+"""The window as it starts: its place, its decorations and limits, and every control's
+position, size, text, tooltip and state, read from outside the process.
+Usage: window_controls_test.py path/to/listwise [screenshot.png]"""
+
+import re
+import sys
+
+import listwise_gui as gui
+
+OPEN = "Открыть файл"
+PASTE = "Вставить из буфера обмена"
+
+# name: (role, x, y, width, height, text, tooltip)
+TABLE = {
+    "LabelFirst": ("label", 12, 13, 17, 28, "1", ""),
+    "LabelSecond": ("label", 12, 68, 17, 28, "2", ""),
+    "LabelReadSeparator": ("label", 10, 133, 250, 28, "Разделитель при чтении", ""),
+    "LabelResultSeparator": ("label", 10, 163, 250, 28, "Разделитель в результатах", ""),
+    "FieldFirst": ("text", 45, 10, 388, 33, "", ""),
+    "FieldSecond": ("text", 45, 60, 388, 33, "", ""),
+    "OpenFirst": ("push button", 436, 10, 36, 33, "", OPEN),
+    "OpenSecond": ("push button", 436, 60, 36, 33, "", OPEN),
+    "PasteFirst": ("push button", 476, 10, 36, 33, "", PASTE),
+    "PasteSecond": ("push button", 476, 60, 36, 33, "", PASTE),
+    "ModeBox": ("combo box", 20, 99, 490, 28,
+                "Уникальные строки 2-го файла, которых нет в первом", ""),
+    "ReadSeparatorBox": ("combo box", 260, 130, 250, 28, "\\r\\n", ""),
+    "ResultSeparatorBox": ("combo box", 260, 160, 250, 28, "\\r\\n", ""),
+    "CaseCheck": ("check box", 45, 190, 190, 23, "Учитывать регистр", ""),
+    "WholeSeparatorCheck": ("check box", 45, 213, 270, 23, "Вся строка как один разделитель", ""),
+    "SwapButton": ("push button", 3, 33, 36, 36, "", ""),
+    "StartButton": ("push button", 420, 205, 90, 43, "Старт", ""),
+    "StatusLine": ("label", 5, 242, 410, 23, None, ""),  # wording checked below
+}
+
+CHOICE_ITEMS = {
+    "ModeBox": ["Уникальные строки 2-го файла, которых нет в первом",
+                "Одинаковые строки в 2-х файлах",
+                "Уникальные строки одного файла, удаляет повторы",
+                "Подсчёт уникальных строк одного файла",
+                "Объединить строки 2-х файлов"],
+    "ReadSeparatorBox": ["\\r\\n", "\\n", "\\r\\n\\t\\f", "Введите ваш разделитель"],
+    "ResultSeparatorBox": ["\\r\\n", "Введите ваш разделитель"],
+}
+
+
+def menu_items(control):
+    for i in range(control.inner.get_child_count()):
+        child = control.inner.get_child_at_index(i)
+        if child.get_role_name() == "menu":
+            return [child.get_child_at_index(k).get_name() for k in range(child.get_child_count())]
+    return None
+
+
+def overlaps(a, b):
+    ax, ay, aw, ah = a
+    bx, by, bw, bh = b
+    return ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah
+
+
+def main():
+    binary = sys.argv[1]
+    shot = sys.argv[2] if len(sys.argv) > 2 else "/tmp/listwise-520.png"
+    program = gui.Program(binary)
+    try:
+        screen = gui.run("xwininfo", "-root")
+        sw = int(re.search(r"Width:\s+(\d+)", screen).group(1))
+        sh = int(re.search(r"Height:\s+(\d+)", screen).group(1))
+        x, y, w, h = program.geometry()
+        gui.check_equal((w, h), (520, 265), "window size")
+        gui.check_equal((x, y), (sw // 2 - 260, sh // 2 - 132), "window centred")
+        gui.check_equal(gui.run("xdotool", "getwindowname", program.window).strip(), "Listwise",
+                        "title")
+
+        props = gui.run("xprop", "-id", program.window)
+        motif = re.search(r"_MOTIF_WM_HINTS\(_MOTIF_WM_HINTS\) = (.*)", props)
+        if gui.check(motif, "motif hints set"):
+            fields = [int(v.strip(), 0) for v in motif.group(1).split(",")]
+            gui.check_equal((hex(fields[1]), hex(fields[2])), ("0x3e", "0x7e"),
+                            "window functions and decorations")
+        gui.check("program specified minimum size: 520 by 265" in props, "minimum size hint")
+        gui.check("program specified maximum size: 32767 by 32767" in props, "maximum size hint")
+        icon = re.search(r"_NET_WM_ICON\(CARDINAL\) =\s*Icon \((\d+) x (\d+)\)", props)
+        if gui.check(icon, "window icon set"):
+            gui.check_equal((int(icon.group(1)), int(icon.group(2))), (16, 16), "window icon size")
+
+        controls = program.controls()
+        for name, (role, cx, cy, cw, ch, text, tip) in TABLE.items():
+            c = controls[name]
+            gui.check_equal(c.role(), role, f"{name} role")
+            gui.check_equal(c.rect(), (cx, cy, cw, ch), f"{name} position and size")
+            if text is not None:
+                gui.check_equal(c.text(), text, f"{name} text")
+            gui.check_equal(c.tooltip(), tip, f"{name} tooltip")
+            gui.check("sensitive" in c.states(), f"{name} enabled")
+        for name, items in CHOICE_ITEMS.items():
+            gui.check_equal(menu_items(controls[name]), items, f"{name} items")
+        gui.check("checked" in controls["CaseCheck"].states(), "CaseCheck checked")
+        gui.check("checked" not in controls["WholeSeparatorCheck"].states(),
+                  "WholeSeparatorCheck unchecked")
+        status = controls["StatusLine"].text()
+        gui.check(re.search("[А-Яа-яЁё]", status) and "\n" not in status,
+                  f"StatusLine shows one Russian line: {status!r}")
+
+        # What a person sees must match the table: every control's drawn box (its real
+        # allocation, not only its request) stays inside its row, and only the swap button lies
+        # over the labels "1" and "2".
+        rects = {name: c.rect() for name, c in controls.items()}
+        allowed = {frozenset(("SwapButton", "LabelFirst")), frozenset(("SwapButton", "LabelSecond")),
+                   # The table's own rows touch here: the label's 28 px reach one pixel into
+                   # the check box's row, where the label draws no text.
+                   frozenset(("LabelResultSeparator", "CaseCheck"))}
+        names = list(rects)
+        for i, a in enumerate(names):
+            for b in names[i + 1:]:
+                if frozenset((a, b)) not in allowed:
+                    gui.check(not overlaps(rects[a], rects[b]), f"{a} and {b} overlap")
+        for name, c in controls.items():
+            ix, iy, iw, ih = c.inner.get_extents(gui.Atspi.CoordType.WINDOW).x, \
+                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).y, \
+                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).width, \
+                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).height
+            ox, oy, ow, oh = rects[name]
+            gui.check(ix >= ox and iy >= oy and ix + iw <= ox + ow and iy + ih <= oy + oh,
+                      f"{name} drawn inside its place: {(ix, iy, iw, ih)} in {rects[name]}")
+            gui.check(ox + ow <= w and oy + oh <= h, f"{name} inside the window")
+
+        # Hovering a button with a tooltip opens a tooltip window beside it (its text is the
+        # description checked above); the swap button has none.
+        for name, has_tip in (("OpenSecond", True), ("PasteFirst", True), ("SwapButton", False)):
+            cx, cy, cw, ch = rects[name]
+            gui.run("xdotool", "mousemove", str(x + cx + cw // 2 - 1), str(y + cy + ch // 2 - 1))
+            gui.run("xdotool", "mousemove", str(x + cx + cw // 2), str(y + cy + ch // 2))
+            shown = gui.wait_for(lambda: popup_windows(program), timeout=3 if has_tip else 1.5)
+            gui.check(bool(shown) == has_tip, f"hovering {name}: tooltip shown {bool(shown)}")
+            if name == "PasteFirst":
+                program.screenshot(shot.replace(".png", "-tooltip.png"))
+            gui.run("xdotool", "mousemove", "0", "0")
+            gui.wait_for(lambda: not popup_windows(program), timeout=3)
+        program.screenshot(shot)
+        print("screenshot:", shot)
+    finally:
+        program.kill()
+    gui.finish()
+
+
+def popup_windows(program):
+    """Visible windows of the program other than MainWindow: a tooltip, when one shows."""
+    ids = gui.run("xdotool", "search", "--onlyvisible", "--pid", str(program.process.pid),
+                  "--class", "listwise").split()
+    return [i for i in ids if i != program.window]
+
+
+if __name__ == "__main__":
+    main()
