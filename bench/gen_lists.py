@@ -45,33 +45,21 @@ _CYR_DOMAINS = ["почта.рф", "мир.рф", "сайт.рф", "яндекс
 _CYR_PATHS = ["", "каталог/", "товар/", "новости/"]
 
 
-def _token(index):
-    x = (index * _TOKEN_MULT + 12345) % _TOKEN_SPACE
-    return _TOKEN3[x // 46656] + _TOKEN3[x % 46656]
-
-
-def _fits(item):
-    size = len(item.encode("utf-8"))
-    return 10 <= size <= 40
-
-
-def _base_item(rng, index):
-    """A lower-case item that depends only on rng's draws and is unique by index."""
-    tok = _token(index)
-    r = rng.random()
-    if r < 0.45:
-        item = rng.choice(_NAMES) + tok + "@" + rng.choice(_DOMAINS)
-    elif r < 0.80:
-        item = rng.choice(_SCHEMES) + rng.choice(_HOSTS) + "/" + rng.choice(_PATHS) + tok
-    elif r < 0.87:
-        item = tok + rng.choice(_TLDS)
-    elif r < 0.95:
-        item = rng.choice(_CYR_NAMES) + tok + "@" + rng.choice(_CYR_DOMAINS)
-    else:
-        item = "http://" + rng.choice(_CYR_DOMAINS) + "/" + rng.choice(_CYR_PATHS) + tok
-    if not _fits(item):
-        item = tok + "@" + rng.choice(_DOMAINS)
-    return item
+def _frames(rng):
+    """(prefix, suffix) pairs that put a token between them, weighted by how common
+    each kind of item is; every pair leaves the item 10 to 40 bytes long."""
+    kinds = [
+        (45, [(n, "@" + d) for n in _NAMES for d in _DOMAINS]),
+        (35, [(s + h + "/" + p, "") for s in _SCHEMES for h in _HOSTS for p in _PATHS]),
+        (7, [("", t) for t in _TLDS]),
+        (8, [(n, "@" + d) for n in _CYR_NAMES for d in _CYR_DOMAINS]),
+        (5, [("http://" + d + "/" + p, "") for d in _CYR_DOMAINS for p in _CYR_PATHS]),
+    ]
+    frames = []
+    for weight, pairs in kinds:
+        pairs = [f for f in pairs if 10 <= len((f[0] + f[1]).encode("utf-8")) + 6 <= 40]
+        frames += [pairs[rng.randrange(len(pairs))] for _ in range(weight * 100)]
+    return frames
 
 
 def _case_variant(rng, item):
@@ -83,43 +71,75 @@ def _case_variant(rng, item):
     return item.title()
 
 
-def _distinct_items(rng, first_index, count, others):
-    """count new distinct-looking items; a few are case variants of `others` or earlier ones."""
+def _distinct_items(rng, frames, first_index, count, others):
+    """count new items: lower-case base items unique by their index, and a few case
+    variants of `others` or of earlier ones."""
     items = []
+    append = items.append
+    rand = rng.random
+    nframes = len(frames)
+    x = (first_index * _TOKEN_MULT + 12345) % _TOKEN_SPACE
     index = first_index
     for _ in range(count):
-        if rng.random() < VARIANT_SHARE and (items or others):
-            pool = others if others and rng.random() < 0.5 else (items or others)
-            items.append(_case_variant(rng, pool[rng.randrange(len(pool))]))
-        else:
-            items.append(_base_item(rng, index))
-            index += 1
+        if rand() < VARIANT_SHARE and (items or others):
+            pool = others if others and rand() < 0.5 else (items or others)
+            append(_case_variant(rng, pool[int(rand() * len(pool))]))
+            continue
+        prefix, suffix = frames[int(rand() * nframes)]
+        append(prefix + _TOKEN3[x // 46656] + _TOKEN3[x % 46656] + suffix)
+        x = (x + _TOKEN_MULT) % _TOKEN_SPACE
+        index += 1
     return items, index
 
 
+def _interleave(rng, a, b):
+    """a and b mixed at random, each keeping its own order."""
+    out = []
+    append = out.append
+    rand = rng.random
+    i = j = 0
+    while i < len(a) and j < len(b):
+        if rand() * (len(a) - i + len(b) - j) < len(a) - i:
+            append(a[i])
+            i += 1
+        else:
+            append(b[j])
+            j += 1
+    return out + a[i:] + b[j:]
+
+
 def _with_repeats(rng, distinct, lines):
-    """Lines in random order: every distinct item once, the rest uniform repeats of them."""
+    """Lines in the order of `distinct` (already random), each distinct item once,
+    with uniform repeats of any of them spread in between."""
     rand = rng.random
     size = len(distinct)
-    result = list(distinct)
-    result += [distinct[int(rand() * size)] for _ in range(lines - size)]
-    rng.shuffle(result)
+    left = lines - size
+    chance = left / lines if lines else 0.0
+    result = []
+    append = result.append
+    for item in distinct:
+        append(item)
+        while left and rand() < chance:
+            append(distinct[int(rand() * size)])
+            left -= 1
+    result += [distinct[int(rand() * size)] for _ in range(left)]
     return result
 
 
 def generate(lines, seed):
     rng = random.Random(seed)
+    frames = _frames(rng)
     distinct_first = round(lines * (1 - REPEAT_SHARE))
-    first_items, next_index = _distinct_items(rng, 0, distinct_first, [])
+    first_items, next_index = _distinct_items(rng, frames, 0, distinct_first, [])
     distinct_second = round(lines * (1 - REPEAT_SHARE))
     shared = round(distinct_second * SHARED_SHARE)
     # The shared part is drawn from the first file's distinct items without
     # repetition; case variants among them stay exact copies here, so
     # "in both" sees the shared share and nothing else.
     shared_items = rng.sample(first_items, shared)
-    own_items, _ = _distinct_items(rng, next_index, distinct_second - shared, first_items)
+    own_items, _ = _distinct_items(rng, frames, next_index, distinct_second - shared, first_items)
     first = _with_repeats(rng, first_items, lines)
-    second = _with_repeats(rng, shared_items + own_items, lines)
+    second = _with_repeats(rng, _interleave(rng, shared_items, own_items), lines)
     return first, second
 
 

@@ -57,6 +57,8 @@ fi
 mkdir -p "$workdir/data" "$workdir/out" "$workdir/tmp"
 export TMPDIR=$workdir/tmp   # sort spills here, not into a small /tmp
 
+# Lists are kept between runs and made again when the generator changes.
+generator=$(sha1sum "$here/gen_lists.py" | cut -c1-8)
 lines_of() { awk -v s="$1" 'BEGIN { printf "%d", s + 0 }'; }
 
 # Room for the lists still to generate, plus two sorted copies and a few
@@ -66,7 +68,7 @@ most_kb=0
 for s in $sizes; do
   n=$(lines_of "$s")
   kb=$((n * 27 / 1024))              # about 27 bytes a line
-  [[ -f $workdir/data/first-$n.txt ]] || need_kb=$((need_kb + 2 * kb))
+  [[ -f $workdir/data/first-$n-$generator.txt ]] || need_kb=$((need_kb + 2 * kb))
   ((6 * kb > most_kb)) && most_kb=$((6 * kb))
 done
 need_kb=$((need_kb + most_kb))
@@ -121,10 +123,11 @@ generation_note=""
 
 for s in $sizes; do
   n=$(lines_of "$s")
-  F1=$workdir/data/first-$n.txt
-  F2=$workdir/data/second-$n.txt
+  F1=$workdir/data/first-$n-$generator.txt
+  F2=$workdir/data/second-$n-$generator.txt
   if [[ ! -f $F1 || ! -f $F2 ]]; then
     echo "generating 2 x $n lines ..." >&2
+    rm -f "$workdir/data/"*"-$n-"*.txt   # lists of an older generator
     started=$(date +%s.%N)
     python3 "$here/gen_lists.py" "$n" "$F1" "$F2"
     took=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
