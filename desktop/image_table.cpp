@@ -132,14 +132,16 @@ bool DecodeGifFrame(DecodingContext& context, int frame, uint8_t* rgba, int& del
         PutColour(background, colours->Colors[gif->SBackGroundColor]);
       }
     }
-    for (size_t i = 0; i < screen_pixels; ++i) std::memcpy(context.canvas.get() + i * 4, background, 4);
+    for (size_t i = 0; i < screen_pixels; ++i)
+      std::memcpy(context.canvas.get() + i * 4, background, 4);
   }
 
   // Later frames are drawn over what the earlier ones left; no embedded image animates, so
   // the disposal methods between frames are not applied.
   const GifByteType* indices = image.RasterBits;
   for (int y = 0; y < desc.Height; ++y) {
-    uint8_t* row = context.canvas.get() + ((static_cast<size_t>(desc.Top) + y) * gif->SWidth + desc.Left) * 4;
+    uint8_t* row =
+        context.canvas.get() + ((static_cast<size_t>(desc.Top) + y) * gif->SWidth + desc.Left) * 4;
     for (int x = 0; x < desc.Width; ++x) {
       const int index = *indices++;
       if (index == control.TransparentColor || index >= colours->ColorCount) continue;
@@ -160,7 +162,9 @@ bool LooksLikeBitmap(const unsigned char* data, size_t size) {
   return size >= 2 && data[0] == 'B' && data[1] == 'M';
 }
 
-void FreePixels(guchar* pixels, gpointer) { g_free(pixels); }
+void FreePixels(guchar* pixels, gpointer) {
+  g_free(pixels);
+}
 
 }  // namespace
 
@@ -189,8 +193,9 @@ bool LoadImageFromMemory(int number, const unsigned char* data, size_t size) {
     if (!pixels) return false;
     int delay_ms = 0;
     if (!decoder->decode_frame(context, frame, pixels.get(), delay_ms)) return false;
-    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels.get(), GDK_COLORSPACE_RGB, TRUE, 8, shape.width,
-                                                 shape.height, stride, FreePixels, nullptr);
+    GdkPixbuf* pixbuf =
+        gdk_pixbuf_new_from_data(pixels.get(), GDK_COLORSPACE_RGB, TRUE, 8, shape.width,
+                                 shape.height, stride, FreePixels, nullptr);
     if (!pixbuf) return false;
     pixels.release();  // the pixbuf frees it now
     entry.frames.push_back(ImageFrame{PixbufPtr(pixbuf), delay_ms});

@@ -87,7 +87,8 @@ ParsedGif ParseGif(const Bytes& gif) {
   if (parsed.global_table) {
     const size_t entries = size_t{2} << (gif[10] & 7);
     if (!has(entries * 3)) return parsed;
-    for (size_t i = 0; i < entries; ++i) parsed.table.push_back({gif[at + i * 3], gif[at + i * 3 + 1], gif[at + i * 3 + 2]});
+    for (size_t i = 0; i < entries; ++i)
+      parsed.table.push_back({gif[at + i * 3], gif[at + i * 3 + 1], gif[at + i * 3 + 2]});
     at += entries * 3;
   }
   while (has(1)) {
@@ -328,7 +329,8 @@ TEST_F(ImageTableTest, EmbeddedFilesHaveThePromisedStructure) {
 
 TEST_F(ImageTableTest, EmbeddedFilesLieOneAfterAnother) {
   for (int number = 1; number < kEmbeddedIconCount; ++number) {
-    EXPECT_EQ(kEmbeddedIcons[number].data, kEmbeddedIcons[number - 1].data + kEmbeddedIcons[number - 1].size);
+    EXPECT_EQ(kEmbeddedIcons[number].data,
+              kEmbeddedIcons[number - 1].data + kEmbeddedIcons[number - 1].size);
   }
 }
 
@@ -349,7 +351,8 @@ TEST_F(ImageTableTest, EmbeddedIconsBecomeRgbaPixbufsMatchingTheirPalettes) {
 
     const ImageEntry* entry = ImageInfo(icon.number);
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(std::tie(entry->width, entry->height, entry->depth, entry->source_depth, entry->frame_count),
+    EXPECT_EQ(std::tie(entry->width, entry->height, entry->depth, entry->source_depth,
+                       entry->frame_count),
               std::make_tuple(icon.size, icon.size, 32, 8, 1));
     ASSERT_EQ(entry->frames.size(), 1u);
     EXPECT_EQ(entry->frames[0].delay_ms, 100);
@@ -381,7 +384,8 @@ TEST_F(ImageTableTest, SwapOutlineIsOpaqueThoughItSharesTheTransparentGrey) {
   ASSERT_EQ(gif.table.size(), 4u);
   const Rgb grey{212, 212, 212};
   EXPECT_EQ(gif.table[3], grey);
-  ASSERT_TRUE(LoadImageFromMemory(IconSwap, kEmbeddedIcons[IconSwap].data, kEmbeddedIcons[IconSwap].size));
+  ASSERT_TRUE(
+      LoadImageFromMemory(IconSwap, kEmbeddedIcons[IconSwap].data, kEmbeddedIcons[IconSwap].size));
   GdkPixbuf* pixbuf = ImagePixbuf(IconSwap);
   ASSERT_NE(pixbuf, nullptr);
   int opaque_grey = 0, opaque = 0;
@@ -410,7 +414,8 @@ size_t ImageDataOffset(const Bytes& gif) {
 }
 
 const Damage kDamages[] = {
-    {"truncated in the image data", [](const Bytes& g) { return Bytes(g.begin(), g.begin() + g.size() - 12); }},
+    {"truncated in the image data",
+     [](const Bytes& g) { return Bytes(g.begin(), g.begin() + g.size() - 12); }},
     {"missing its trailer", [](const Bytes& g) { return Bytes(g.begin(), g.end() - 1); }},
     {"not a GIF signature",
      [](const Bytes& g) {
@@ -464,7 +469,8 @@ TEST_F(ImageTableTest, DamagedIconIsLeftOutAndTheOthersStay) {
       for (const IconFacts& icon : kIcons) {
         const Bytes original = EmbeddedCopy(icon.number);
         const Bytes data = icon.number == broken.number ? damage.apply(original) : original;
-        const bool loaded = LoadImageFromMemory(icon.number, data.empty() ? nullptr : data.data(), data.size());
+        const bool loaded =
+            LoadImageFromMemory(icon.number, data.empty() ? nullptr : data.data(), data.size());
         EXPECT_EQ(loaded, icon.number != broken.number) << icon.name;
         EXPECT_EQ(ImagePixbuf(icon.number) != nullptr, icon.number != broken.number) << icon.name;
       }
@@ -500,7 +506,8 @@ TEST_F(ImageTableTest, ReleaseDropsOnlyTheTablesReferences) {
   ASSERT_TRUE(LoadEmbeddedIcons());
   GdkPixbuf* kept = GDK_PIXBUF(g_object_ref(ImagePixbuf(IconWindow)));
   ReleaseImages();
-  for (int number = 0; number < kImageCount; ++number) EXPECT_EQ(ImagePixbuf(number), nullptr) << number;
+  for (int number = 0; number < kImageCount; ++number)
+    EXPECT_EQ(ImagePixbuf(number), nullptr) << number;
   EXPECT_EQ(G_OBJECT(kept)->ref_count, 1u);
   EXPECT_EQ(gdk_pixbuf_get_width(kept), 16);
   EXPECT_EQ(PixelAt(kept, 0, 0)[3], 255);  // the pixel buffer went nowhere with the table
@@ -542,7 +549,11 @@ TEST_F(ImageTableTest, CanvasAndPixelRules) {
        {2, 1, {kRed, kGreen}, 1, {{.width = 1, .control_block = false, .indices = {0}}}},
        {kR, kG}},
       {"with a transparent index the canvas starts transparent, and the index keeps it so",
-       {3, 1, {kRed, kGreen, kBlue, kWhite}, 1, {{.width = 3, .transparent = 2, .indices = {0, 2, 1}}}},
+       {3,
+        1,
+        {kRed, kGreen, kBlue, kWhite},
+        1,
+        {{.width = 3, .transparent = 2, .indices = {0, 2, 1}}}},
        {kR, kClear, kG}},
       {"an index beyond a two-entry table leaves the canvas as it was",
        {2, 1, {kRed, kGreen}, 1, {{.width = 2, .indices = {3, 0}}}},
