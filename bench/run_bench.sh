@@ -117,6 +117,8 @@ slug() { echo "$1" | tr -cs 'A-Za-z0-9\n' '-' | sed 's/-$//'; }
 
 results=$workdir/results.tsv   # size, op, tool, median s, peak KB, input bytes, status
 : >"$results"
+engine=$workdir/engine.tsv     # size, op, median ms of listwise-cli's status line
+: >"$engine"
 log=$workdir/bench.log
 : >"$log"
 generation_note=""
@@ -146,6 +148,7 @@ for s in $sizes; do
     mapfile -t jobs < <(jobs_for "$op")
     ((peers_only)) && jobs=("${jobs[@]:1}")
     declare -A times=() peaks=() status=()
+    engine_ms=""
     for ((round = 1; round <= r; round++)); do
       for job in "${jobs[@]}"; do
         tool=${job%%@@*}
@@ -155,8 +158,14 @@ for s in $sizes; do
         echo "== $n $op [$tool] round $round: $cmd" >>"$log"
         start=$(date +%s%N)
         rc=0
-        /usr/bin/time -f %M -o "$workdir/tmp/rss" timeout "$timeout_s" bash -c "$cmd" 2>>"$log" || rc=$?
+        /usr/bin/time -f %M -o "$workdir/tmp/rss" timeout "$timeout_s" bash -c "$cmd" 2>"$workdir/tmp/err" || rc=$?
         end=$(date +%s%N)
+        cat "$workdir/tmp/err" >>"$log"
+        # listwise-cli's status line holds the milliseconds of the operation
+        # alone, without reading and writing the files.
+        if [[ $tool == listwise-cli ]] && ms=$(grep -o '[0-9-]* мсек' "$workdir/tmp/err" | grep -o '^[0-9-]*'); then
+          engine_ms+="$ms "
+        fi
         rm -f "$T.1" "$T.2"
         if ((rc == 124)); then
           status[$tool]="timeout >${timeout_s}s"
@@ -175,6 +184,9 @@ for s in $sizes; do
       printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$op" "$tool" "$med" "${peaks[$tool]:-0}" \
         "$input" "${status[$tool]:-ok}" >>"$results"
     done
+    if [[ -n $engine_ms ]]; then
+      printf '%s\t%s\t%s\n' "$n" "$op" "$(printf '%s\n' $engine_ms | median)" >>"$engine"
+    fi
     unset times peaks status
     echo "  $n $op done" >&2
   done
@@ -226,6 +238,17 @@ report() {
         }
       }
     }' "$results"
+  if [[ -s $engine ]]; then
+    echo
+    if [[ $format == md ]]; then
+      echo "Milliseconds of the operation alone, as listwise-cli's status line reports them (median):"
+      echo
+      awk -F'\t' '{ printf "- %s lines, %s: %s ms\n", $1, $2, $3 }' "$engine"
+    else
+      echo "operation alone, from listwise-cli's status line (median ms):"
+      awk -F'\t' '{ printf "  %s lines, %s: %s ms\n", $1, $2, $3 }' "$engine"
+    fi
+  fi
 }
 
 echo
