@@ -493,6 +493,23 @@ TEST_F(ImageTableTest, ReaderStopsAtTheGivenSizeEvenWhenMoreDataFollows) {
   }
 }
 
+// The first read fails inside the image data; the retry then meets a trailer and reports
+// success, but the half-decoded frame must not become an image.
+TEST_F(ImageTableTest, HalfDecodedFrameFromAFailedFirstReadIsRefused) {
+  // clang-format off
+  const Bytes gif = {
+      'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,  // 2 x 1, two-entry table
+      200, 0, 0,   0, 150, 0,                              // red, green
+      0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0,                     // image over the whole screen
+      2,                                                   // code size
+      2, 0x44, 0x01,  // clear, index 0, then the end code one pixel too soon
+      0x3B,           // a trailer where the block terminator belongs
+  };
+  // clang-format on
+  EXPECT_FALSE(LoadImageFromMemory(IconOpen, gif.data(), gif.size()));
+  EXPECT_EQ(ImagePixbuf(IconOpen), nullptr);
+}
+
 TEST_F(ImageTableTest, NumbersOutsideTheTableHoldNothing) {
   const EmbeddedFile& file = kEmbeddedIcons[IconOpen];
   for (int number : {-1, kImageCount, 1000}) {
