@@ -2,7 +2,8 @@
 """Checks listwise-cli byte for byte against the plain model in reference_model.py.
 
 Usage: differential_test.py PATH/TO/listwise-cli
-Environment: LISTWISE_DIFF_SEED (default 20261207), LISTWISE_DIFF_CASES (default 1500).
+Environment: LISTWISE_DIFF_SEED (default 20261207), LISTWISE_DIFF_CASES (default 1200, or 300
+for a sanitizer build).
 
 First a table of fixed cases whose expected bytes were worked out by hand (they check the
 model as well as the CLI), then randomised cases. Every mismatch is shrunk to a small
@@ -241,6 +242,43 @@ FIXED = [
     ("utf-32be: a zero character ends the text", 2,
      bytes.fromhex("00 00 fe ff 00 00 00 41 00 00 00 00 00 00 00 42"), b"", "|", ",", 1, 1,
      b"A", 1),
+    ("utf-8: a zero byte inside a group still leaves the lead's bits", 2,
+     bytes.fromhex("41 c3 00 42"), b"", "|", ",", 1, 1, bytes.fromhex("41 03"), 1),
+    ("utf-8: a sequence cut by a zero byte keeps its value", 2, bytes.fromhex("e2 82 00"), b"",
+     "|", ",", 1, 1, bytes.fromhex("c2 82"), 1),
+    ("utf-8: a misaligned continuation byte ends the text", 2, bytes.fromhex("e2 41 82"), b"",
+     "|", ",", 1, 1, bytes.fromhex("02"), 1),
+    ("utf-8: a sequence stopped early keeps the bits it has", 2,
+     bytes.fromhex("f1 41 e2 82 ac 43"), b"", "|", ",", 1, 1, bytes.fromhex("01 c2 82 43"), 1),
+    ("utf-8: a misaligned lead without enough bytes ends the text", 2,
+     bytes.fromhex("f1 41 41 e2"), b"", "|", ",", 1, 1, bytes.fromhex("01 41"), 1),
+    ("utf-8: an overlong zero ends the text", 2, bytes.fromhex("41 c0 80 42"), b"", "|", ",", 1,
+     1, b"A", 1),
+    ("utf-8: an encoded high surrogate stops the writing", 2, bytes.fromhex("41 ed a0 80 42"),
+     b"", "|", ",", 1, 1, b"A", 1),
+    ("utf-8: an encoded low surrogate goes through", 2, bytes.fromhex("ed b0 80"), b"", "|",
+     ",", 1, 1, bytes.fromhex("ed b0 80"), 1),
+    ("a single byte FF is no mark", 2, bytes.fromhex("ff"), b"", "|", ",", 1, 1, b"?", 1),
+    ("FF FE 00 is UTF-16 with a lone byte", 2, bytes.fromhex("ff fe 00"), b"", "|", ",", 1, 1,
+     b"", 0),
+    ("00 00 FE is no mark and ends at once", 2, bytes.fromhex("00 00 fe"), b"", "|", ",", 1, 1,
+     b"", 0),
+    ("FE FF 00 is UTF-16BE with a lone byte", 2, bytes.fromhex("fe ff 00"), b"", "|", ",", 1, 1,
+     b"", 0),
+    # A result separator that completes a surrogate pair is cut before the text is written.
+    ("cut separator leaves a lone high surrogate", 2, utf16le("x\ud83d"), b"", "|", "\ude00",
+     1, 1, b"x", 1),
+    ("separator completes a pair only where it stays", 2, utf16le("x\ud83d;y"), b"", ";",
+     "\ude00", 1, 1, bytes.fromhex("79 ed b8 80 78"), 2),
+    # Different keys with equal 32-bit hashes stay different.
+    ("equal hashes: dedupe keeps both, newest first", 2, "aжA;bθ\u0fc2;aжA".encode(), b"", ";",
+     ",", 0, 1, "bθ\u0fc2,aжA".encode(), 2),
+    ("equal hashes: only-in-second does not take one for the other", 0, "aжA".encode(),
+     "bθ\u0fc2;aжA".encode(), ";", ",", 0, 1, "bθ\u0fc2".encode(), 1),
+    ("equal hashes: in-both removes the one the second lacks", 1, "aжA;bθ\u0fc2".encode(),
+     "aжA".encode(), ";", ",", 0, 1, "aжA".encode(), 1),
+    ("equal hashes: count keeps two counters", 3, "aжA;bθ\u0fc2;bθ\u0fc2".encode(), b"", ";",
+     ",", 0, 1, "2 bθ\u0fc2,1 aжA".encode(), 2),
     # Folding, one unit at a time.
     ("folding: Cyrillic capitals and Yo", 2, "Ж;ж;Ёж;ёЖ".encode(), b"", ";", ",", 0, 0,
      "ёЖ,ж".encode(), 2),
@@ -260,7 +298,8 @@ LETTERS = "abcABC01ёЁжЖ"
 # Typed separators (as the user types them): escapes, single and multi-unit, non-ASCII, astral,
 # a backslash before another letter, and one far longer than most texts.
 READ_SEPS = [None, "\\r\\n", "\\n", "\\r", "\\t", ";", ",", "ab", ";;", "→", "ж", "Ж", "<>",
-             "\\x", "\\\\n", "\U0001F600", ";,\\t", "abcdefghijklmnopqrstuvwxyz0123456789"]
+             "\\x", "\\\\n", "\U0001F600", ";,\\t", "\\f", "\\r\\n\\t",
+             "abcdefghijklmnopqrstuvwxyz0123456789"]
 RESULT_SEPS = [None, "\\r\\n", "", ",", "\\t", " | ", "ж", "\\\\", "\U0001F600", "\\n\\n"]
 ENCODINGS = ["none", "utf8", "utf16le", "utf16be", "utf32le", "utf32be"]
 MARKS = {"none": b"", "utf8": BOM, "utf16le": b"\xff\xfe", "utf16be": b"\xfe\xff",
@@ -269,7 +308,7 @@ MARKS = {"none": b"", "utf8": BOM, "utf16le": b"\xff\xfe", "utf16be": b"\xfe\xff
 
 def random_item(rng, pool):
     roll = rng.random()
-    if roll < 0.6 and pool:
+    if roll < (0.9 if len(pool) > 50 else 0.6) and pool:
         return rng.choice(pool)
     if roll < 0.75:
         return ""
@@ -278,9 +317,45 @@ def random_item(rng, pool):
     return rng.choice(WORDS)
 
 
+def colliding_keys(rng, count):
+    """Three-unit keys that share one of the 512 slots, so that the order within a chain
+    shows. Only the low 9 bits of the hash pick the slot, and 65599 leaves 63 there."""
+    slot = rng.randrange(512)
+    keys = []
+    for _ in range(count):
+        c1, c2 = rng.choice("aAbBжЖ"), rng.choice("xXyYёЁ")
+        c3 = (slot - (ord(c1) * 63 * 63 + ord(c2) * 63)) % 512
+        keys.append(c1 + c2 + chr(c3 if c3 >= 0x30 else c3 + 512))
+    return keys
+
+
+def same_hash_keys(rng, count):
+    """Different keys with one and the same 32-bit hash: 65599 squared leaves 8261505 modulo
+    2^32, and 8261505 = 126 * 65599 - 3969, so stepping the units by (+1, -126, +3969) keeps
+    the hash."""
+    c1, c2, c3 = ord(rng.choice("aAbB")), rng.randrange(0x400, 0x500), rng.randrange(0x41, 0x7B)
+    return [chr(c1 + k) + chr(c2 - 126 * k) + chr(c3 + 3969 * k) for k in range(count)]
+
+
+def random_pool(rng):
+    pool = [random_item(rng, []) for _ in range(rng.randint(1, 8))]
+    if rng.random() < 0.3:
+        pool += colliding_keys(rng, rng.randint(2, 6))
+    if rng.random() < 0.15:
+        pool += same_hash_keys(rng, rng.randint(2, 4))
+    if rng.random() < 0.04:  # long lists: files beyond the 4096-byte buffer, long chains
+        pool += ["".join(rng.choice(LETTERS + "xyzЯя😀") for _ in range(rng.randint(1, 6)))
+                 for _ in range(rng.randint(100, 900))]
+    if rng.random() < 0.02:  # one item longer than the buffer
+        pool.append("".join(rng.choice("abЖж😀é") for _ in range(rng.randint(2000, 6000))))
+    return pool
+
+
 def random_text(rng, pool, separator, whole):
     """Items joined by separators that fit the read separator (mostly)."""
     count = rng.choice([0, 1, 2, 3, 5, 8, 12, 20])
+    if len(pool) > 50:
+        count = rng.randint(len(pool) // 2, len(pool) * 2)
     items = [random_item(rng, pool) for _ in range(count)]
     line_ends = ["\r\n", "\n", "\r"]
     def joiner():
@@ -341,7 +416,7 @@ def random_case(rng):
     whole = rng.random() < 0.5
     case_flag = rng.choice([0, 1])
     separator = model.expand_escapes("\\r\\n" if typed_read is None else typed_read)
-    pool = [random_item(rng, []) for _ in range(rng.randint(1, 8))]
+    pool = random_pool(rng)
     texts = [random_text(rng, pool, separator, whole) for _ in range(2)]
     files = [encode_text(rng, t, rng.choice(ENCODINGS)) for t in texts]
     two = mode in (0, 1, 4)
@@ -356,13 +431,20 @@ def random_case(rng):
 # ---------------------------------------------------------------------------------------------
 
 
+def default_case_count(cli):
+    # A sanitizer build starts about ten times slower; fewer cases keep that run in bounds
+    # while the plain build carries the breadth.
+    with open(cli, "rb") as f:
+        return 300 if b"__asan_init" in f.read() else 1200
+
+
 def main():
     if len(sys.argv) != 2:
         print("usage: differential_test.py PATH/TO/listwise-cli", file=sys.stderr)
         return 2
     cli = os.path.abspath(sys.argv[1])
     seed = int(os.environ.get("LISTWISE_DIFF_SEED", "20261207"))
-    count = int(os.environ.get("LISTWISE_DIFF_CASES", "1500"))
+    count = int(os.environ.get("LISTWISE_DIFF_CASES", "0")) or default_case_count(cli)
     print("seed %d (set LISTWISE_DIFF_SEED to change), %d random cases" % (seed, count))
     passed = failed = 0
 
