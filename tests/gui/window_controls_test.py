@@ -72,7 +72,12 @@ def main():
         gui.check_equal(gui.run("xdotool", "getwindowname", program.window).strip(), "Listwise",
                         "title")
 
-        props = gui.run("xprop", "-id", program.window)
+        # The size limits reach the X server with GTK's first resize pass, which may come a
+        # moment after the window is mapped.
+        props = gui.wait_for(
+            lambda: (lambda p: p if "program specified minimum size" in p and "_NET_WM_ICON" in p
+                     else None)(gui.run("xprop", "-id", program.window)), timeout=5) or \
+            gui.run("xprop", "-id", program.window)
         motif = re.search(r"_MOTIF_WM_HINTS\(_MOTIF_WM_HINTS\) = (.*)", props)
         if gui.check(motif, "motif hints set"):
             fields = [int(v.strip(), 0) for v in motif.group(1).split(",")]
