@@ -160,12 +160,11 @@ int main(int argc, char** argv) {
   int64_t elapsed;
   {
     Utf8FileSink encoded(*out);
-    TrimmingSink trimmed(encoded, FinalCut(operation, run.result_separator));
     const OperationInput input{run.first,          run.second,
                                run.read_separator, run.result_separator,
                                run.whole_separator_flag, run.case_flag};
     const int32_t start = MillisecondClock();
-    found = RunOperation(operation, input, trimmed);
+    found = RunOperation(operation, input, encoded);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;
   }
   written = CloseTextFile(std::move(out));

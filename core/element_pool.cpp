@@ -129,6 +129,12 @@ void ElementPool::Release(void* element) {
   }
 }
 
+void ElementPool::ReleaseAll() {
+  while (blocks_ != nullptr) DropBlock(blocks_);
+  available_ = nullptr;
+  in_use_ = 0;
+}
+
 std::vector<uint32_t> ElementPool::BlockSizes() const {
   std::vector<uint32_t> sizes;
   for (Block* b = blocks_; b != nullptr; b = b->next) sizes.push_back(b->capacity);

@@ -7,12 +7,16 @@
 // millions of distinct items never walks a chain to look one up.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <memory>
 #include <vector>
 
 #include "core/element_pool.h"
+#include "core/memory_advice.h"
 #include "core/text.h"
 
 uint32_t StringHash(TextView key);
@@ -65,19 +69,53 @@ class ItemTable {
   int32_t count() const { return count_; }
   int32_t slot_count() const { return slot_count_; }
 
-  // Visits every entry in walk order without moving the cursor: fn(const Entry&).
+  // Visits every entry in walk order without moving the cursor: fn(const Entry&). Several
+  // chains are walked side by side first, so that their cache misses overlap; the entries are
+  // then handed out slot by slot, each chain from its head.
   template <typename Fn>
   void ForEach(Fn&& fn) const {
-    for (int32_t slot = 0; slot < slot_count_; ++slot) {
-      for (const Entry* e = heads_[slot]; e != nullptr; e = e->next) {
-        if (e->next != nullptr) __builtin_prefetch(e->next);
-        if (!e->removed()) fn(*e);
+    constexpr int kLanes = 8;
+    std::vector<const Entry*> lanes[kLanes];
+    for (int32_t base = 0; base < slot_count_; base += kLanes) {
+      const int width = std::min<int32_t>(kLanes, slot_count_ - base);
+      const Entry* at[kLanes];
+      for (int j = 0; j < width; ++j) {
+        lanes[j].clear();
+        at[j] = heads_[base + j];
       }
+      for (bool more = true; more;) {
+        more = false;
+        for (int j = 0; j < width; ++j) {
+          if (at[j] == nullptr) continue;
+          lanes[j].push_back(at[j]);
+          __builtin_prefetch(at[j]->key);
+          at[j] = at[j]->next;
+          if (at[j] != nullptr) {
+            __builtin_prefetch(at[j]);
+            more = true;
+          }
+        }
+      }
+      for (int j = 0; j < width; ++j)
+        for (const Entry* e : lanes[j])
+          if (!e->removed()) fn(*e);
     }
   }
-  // Prepares the index for a lookup of this hash soon (the splitters call it ahead).
+  // A lookup of a hash soon is prepared in three steps, each some items ahead of the next: the
+  // index slot, then the entry it names, then that entry's key. Hints only: a table changed in
+  // between is still looked up correctly.
   void Prefetch(uint32_t hash) const {
-    if (!index_.empty()) __builtin_prefetch(&index_[Position(hash)]);
+    if (index_size_ != 0) __builtin_prefetch(&index_[Position(hash)]);
+  }
+  void PrefetchEntry(uint32_t hash) const {
+    if (index_size_ == 0) return;
+    const uint64_t s = index_[Position(hash)];
+    if (s != 0 && TagMatches(s, hash)) __builtin_prefetch(Unpack(s));
+  }
+  void PrefetchKey(uint32_t hash) const {
+    if (index_size_ == 0) return;
+    const uint64_t s = index_[Position(hash)];
+    if (s != 0 && TagMatches(s, hash)) __builtin_prefetch(Unpack(s)->key);
   }
 
  private:
@@ -106,7 +144,12 @@ class ItemTable {
   int32_t removed_ = 0;  // entries removed but still linked
   Entry* cursor_ = nullptr;
   int32_t cursor_slot_ = 0;
-  std::vector<uint64_t> index_;
+  struct FreeDeleter {
+    void operator()(uint64_t* p) const { std::free(p); }
+  };
+  using IndexArray = std::unique_ptr<uint64_t[], FreeDeleter>;
+  IndexArray index_;
+  size_t index_size_ = 0;
   size_t index_used_ = 0;
   int shift_ = 64;
   ElementPool* pool_;

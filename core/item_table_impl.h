@@ -33,8 +33,8 @@ const char16_t* ItemTable<Value>::StoreKey(TextView key) {
 
 template <typename Value>
 size_t ItemTable<Value>::FindIndex(TextView key, uint32_t hash) const {
-  if (index_.empty()) return SIZE_MAX;
-  const size_t mask = index_.size() - 1;
+  if (index_size_ == 0) return SIZE_MAX;
+  const size_t mask = index_size_ - 1;
   for (size_t at = Position(hash);; at = (at + 1) & mask) {
     const uint64_t s = index_[at];
     if (s == 0) return SIZE_MAX;
@@ -47,14 +47,17 @@ size_t ItemTable<Value>::FindIndex(TextView key, uint32_t hash) const {
 
 template <typename Value>
 void ItemTable<Value>::GrowIndex() {
-  std::vector<uint64_t> old;
-  old.swap(index_);
-  const size_t size = old.empty() ? 1024 : old.size() * 2;
-  index_.assign(size, 0);
+  IndexArray old = std::move(index_);
+  const size_t old_size = index_size_;
+  const size_t size = old_size == 0 ? 1024 : old_size * 2;
+  // Fresh zeroed memory straight from the system, no clearing pass.
+  index_.reset(static_cast<uint64_t*>(std::calloc(size, sizeof(uint64_t))));
+  if (!index_) std::abort();
+  AdviseHugePages(index_.get(), size * sizeof(uint64_t));
+  index_size_ = size;
   shift_ = 64 - __builtin_ctzll(size);
   const size_t mask = size - 1;
   // Re-placing in old probe order keeps every older twin behind its newer one.
-  const size_t old_size = old.size();
   size_t start = 0;
   while (start < old_size && old[start] != 0) ++start;  // begin after a gap so clusters stay whole
   for (size_t k = 0; k < old_size; ++k) {
@@ -68,8 +71,8 @@ void ItemTable<Value>::GrowIndex() {
 
 template <typename Value>
 void ItemTable<Value>::IndexInsertNewest(Entry* e) {
-  if ((index_used_ + 1) * 2 > index_.size()) GrowIndex();
-  const size_t mask = index_.size() - 1;
+  if ((index_used_ + 1) * 2 > index_size_) GrowIndex();
+  const size_t mask = index_size_ - 1;
   uint64_t carried = Pack(e, e->hash);
   // The newest of equal keys must come first along the probe sequence: it takes the place of an
   // older twin, which moves on to the next twin's place, and so on, the oldest to the free slot.
@@ -93,7 +96,7 @@ void ItemTable<Value>::IndexInsertNewest(Entry* e) {
 template <typename Value>
 void ItemTable<Value>::IndexErase(size_t at) {
   // Backward-shift deletion keeps every remaining entry reachable and in its probe order.
-  const size_t mask = index_.size() - 1;
+  const size_t mask = index_size_ - 1;
   size_t hole = at;
   for (size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
     const size_t home = Position(Unpack(index_[next])->hash);
@@ -199,6 +202,12 @@ void ItemTable<Value>::Purge() {
 
 template <typename Value>
 void ItemTable<Value>::Clear() {
+  if (pool_ != nullptr && std::is_trivially_destructible_v<Value> &&
+      pool_->slots_in_use() == static_cast<size_t>(count_) + static_cast<size_t>(removed_)) {
+    // Every slot of the pool is one of ours: drop the blocks instead of walking the chains.
+    pool_->ReleaseAll();
+    std::fill(heads_.begin(), heads_.end(), nullptr);
+  }
   for (Entry*& head : heads_) {
     for (Entry* e = head; e != nullptr;) {
       Entry* next = e->next;
@@ -208,8 +217,8 @@ void ItemTable<Value>::Clear() {
     head = nullptr;
   }
   count_ = removed_ = 0;
-  index_.clear();
-  index_.shrink_to_fit();
+  index_.reset();
+  index_size_ = 0;
   index_used_ = 0;
   key_blocks_.clear();
   key_block_room_ = 0;

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
+#include "core/memory_advice.h"
+#include "core/simd.h"
 #include "core/utf8.h"
 
 namespace {
@@ -91,163 +94,156 @@ int64_t RemainingBytes(TextFile& file) {
   return st.st_size - at + static_cast<int64_t>(file.held - file.next);
 }
 
-// Output of a decoder: grows in large steps, written through a raw pointer.
+// The rest of the file as raw bytes: what the buffer holds, then the stream read directly in
+// large pieces. A read error counts as the end of the file.
+struct RawBytes {
+  std::unique_ptr<unsigned char[]> data;
+  size_t size = 0;
+};
+
+RawBytes ReadRemainingBytes(TextFile& file) {
+  EnterReading(file);
+  const int64_t expected = RemainingBytes(file);
+  size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : size_t{1} << 20;
+  RawBytes raw;
+  raw.data.reset(new (std::nothrow) unsigned char[capacity]);
+  if (!raw.data) return raw;
+  AdviseHugePages(raw.data.get(), capacity);
+  const size_t buffered = file.held - file.next;
+  std::memcpy(raw.data.get(), file.buffer + file.next, buffered);
+  raw.size = buffered;
+  file.next = file.held = 0;
+  for (;;) {
+    if (raw.size == capacity) {
+      // The file grew, or it is a pipe: make room and go on.
+      const size_t larger = capacity * 2;
+      std::unique_ptr<unsigned char[]> more(new (std::nothrow) unsigned char[larger]);
+      if (!more) break;
+      std::memcpy(more.get(), raw.data.get(), raw.size);
+      raw.data = std::move(more);
+      capacity = larger;
+    }
+    const size_t got = std::fread(raw.data.get() + raw.size, 1, capacity - raw.size, file.stream);
+    if (got == 0) break;
+    raw.size += got;
+  }
+  return raw;
+}
+
+// A text of exactly the decoded length, built through a raw pointer.
 class UnitBuffer {
  public:
-  explicit UnitBuffer(int64_t expected) {
-    text_.resize(expected > 0 ? static_cast<size_t>(expected) + 16 : 1 << 16);
-  }
-  char16_t* Reserve(size_t more) {
-    if (len_ + more > text_.size()) text_.resize(std::max(text_.size() * 2, len_ + more));
-    return text_.data();
-  }
-  size_t& length() { return len_; }
-  Text Finish() {
-    text_.resize(len_);
+  explicit UnitBuffer(size_t most) : text_(most, u'\0') {}
+  char16_t* data() { return text_.data(); }
+  Text Finish(size_t length) {
+    text_.resize(length);
     // Keep the text's memory close to its size: a whole source stays in memory for a run.
-    if (text_.capacity() > len_ + len_ / 4 + 4096) text_.shrink_to_fit();
+    if (text_.capacity() > length + length / 4 + 4096) text_.shrink_to_fit();
     return std::move(text_);
   }
 
  private:
   Text text_;
-  size_t len_ = 0;
 };
 
-Text ReadUtf16(TextFile& file, bool big_endian) {
-  const int64_t remaining = RemainingBytes(file);
-  UnitBuffer out(remaining >= 0 ? remaining / 2 : -1);
-  for (;;) {
-    const size_t available = Fill(file, 2);
-    if (available < 2) break;  // a lone last byte is dropped
-    const size_t pairs = available / 2;
-    char16_t* dst = out.Reserve(pairs);
-    size_t& len = out.length();
-    const unsigned char* src = file.buffer + file.next;
-    for (size_t k = 0; k < pairs; ++k, src += 2) {
-      const char16_t unit = big_endian ? static_cast<char16_t>(src[0] << 8 | src[1])
-                                       : static_cast<char16_t>(src[1] << 8 | src[0]);
-      if (unit == 0) return out.Finish();
-      dst[len++] = unit;
-    }
-    file.next += pairs * 2;
+Text DecodeUtf16(const RawBytes& raw, bool big_endian) {
+  UnitBuffer out(raw.size / 2);
+  char16_t* dst = out.data();
+  size_t len = 0;
+  const unsigned char* src = raw.data.get();
+  // A lone last byte is dropped; a unit 0 ends the text.
+  for (size_t k = 0; k + 1 < raw.size; k += 2) {
+    const char16_t unit = big_endian ? static_cast<char16_t>(src[k] << 8 | src[k + 1])
+                                     : static_cast<char16_t>(src[k + 1] << 8 | src[k]);
+    if (unit == 0) break;
+    dst[len++] = unit;
   }
-  file.next = file.held;
-  return out.Finish();
+  return out.Finish(len);
 }
 
-Text ReadUtf32(TextFile& file, bool big_endian) {
-  const int64_t remaining = RemainingBytes(file);
-  UnitBuffer out(remaining >= 0 ? remaining / 2 : -1);
-  for (;;) {
-    const size_t available = Fill(file, 4);
-    if (available < 4) break;  // an incomplete last character is dropped
-    const size_t quads = available / 4;
-    char16_t* dst = out.Reserve(quads * 2);
-    size_t& len = out.length();
-    const unsigned char* src = file.buffer + file.next;
-    for (size_t k = 0; k < quads; ++k, src += 4) {
-      const uint32_t cp = big_endian
-                              ? uint32_t{src[0]} << 24 | uint32_t{src[1]} << 16 |
-                                    uint32_t{src[2]} << 8 | src[3]
-                              : uint32_t{src[3]} << 24 | uint32_t{src[2]} << 16 |
-                                    uint32_t{src[1]} << 8 | src[0];
-      if (cp == 0) return out.Finish();
-      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        dst[len++] = u'?';
-      } else if (cp > 0xFFFF) {
-        dst[len++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-        dst[len++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-      } else {
-        dst[len++] = static_cast<char16_t>(cp);
-      }
+Text DecodeUtf32(const RawBytes& raw, bool big_endian) {
+  UnitBuffer out(raw.size / 2);
+  char16_t* dst = out.data();
+  size_t len = 0;
+  const unsigned char* src = raw.data.get();
+  // An incomplete last character is dropped; a character 0 ends the text; values that are no
+  // character (above 10FFFF, surrogates) become "?".
+  for (size_t k = 0; k + 3 < raw.size; k += 4) {
+    const unsigned char* q = src + k;
+    const uint32_t cp = big_endian ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 |
+                                         uint32_t{q[2]} << 8 | q[3]
+                                   : uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 |
+                                         uint32_t{q[1]} << 8 | q[0];
+    if (cp == 0) break;
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      dst[len++] = u'?';
+    } else if (cp > 0xFFFF) {
+      dst[len++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      dst[len++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      dst[len++] = static_cast<char16_t>(cp);
     }
-    file.next += quads * 4;
   }
-  file.next = file.held;
-  return out.Finish();
+  return out.Finish(len);
 }
 
-Text ReadSingleByte(TextFile& file) {
-  UnitBuffer out(RemainingBytes(file));
-  for (;;) {
-    const size_t available = Fill(file, 1);
-    if (available == 0) break;
-    char16_t* dst = out.Reserve(available);
-    size_t& len = out.length();
-    for (size_t k = file.next; k < file.held; ++k) {
-      if (file.buffer[k] == 0) return out.Finish();
-      dst[len++] = file.buffer[k];
-    }
-    file.next = file.held;
-  }
-  return out.Finish();
+Text DecodeSingleByte(const RawBytes& raw) {
+  const unsigned char* src = raw.data.get();
+  size_t len = 0;
+  while (len < raw.size && src[len] != 0) ++len;
+  UnitBuffer out(len);
+  for (size_t k = 0; k < len; ++k) out.data()[k] = src[k];
+  return out.Finish(len);
 }
 
 // UTF-8 in two stages. Stage 1 groups the bytes by their lead byte without checking the
 // continuation bytes, turns a byte that cannot lead a group into "?", drops a group cut off by
-// the end of the file and ends the byte string at its first zero. Stage 2 converts the grouped
-// bytes (DecodeUtf8Units), so a misaligned sequence decodes exactly as the grouping left it.
-Text ReadUtf8(TextFile& file) {
-  UnitBuffer out(RemainingBytes(file));
-  std::string grouped;  // stage 1 output not yet converted by stage 2
-  grouped.reserve(kBufferSize + 8);
-  bool string_ended = false;  // stage 1 met a zero byte
-  bool conversion_ended = false;
-  auto convert = [&](bool final) {
-    if (conversion_ended || grouped.empty()) return;
-    char16_t* dst = out.Reserve(grouped.size());
-    const size_t used = DecodeUtf8Units(reinterpret_cast<const unsigned char*>(grouped.data()),
-                                        grouped.size(), final, dst, &out.length(),
-                                        &conversion_ended);
-    grouped.erase(0, used);
-  };
-  while (!string_ended && !conversion_ended) {
-    const size_t available = Fill(file, 4);
-    if (available == 0) break;
-    const unsigned char* src = file.buffer + file.next;
-    size_t i = 0;
-    while (i < available) {
-      const unsigned char lead = src[i];
-      if (lead < 0x80) {
-        if (lead == 0) {
-          string_ended = true;
-          break;
-        }
-        grouped.push_back(static_cast<char>(lead));
-        ++i;
-        continue;
-      }
-      size_t size;
-      if (lead >= 0xC0 && lead <= 0xDF) size = 2;
-      else if (lead >= 0xE0 && lead <= 0xEF) size = 3;
-      else if (lead >= 0xF0 && lead <= 0xF7) size = 4;
-      else {
-        grouped.push_back('?');
-        ++i;
-        continue;
-      }
-      if (i + size > available) break;  // completed after the next fill, or dropped at the end
-      for (size_t k = 0; k < size; ++k) {
-        if (src[i + k] == 0) {
-          string_ended = true;
-          break;
-        }
-        grouped.push_back(static_cast<char>(src[i + k]));
-      }
-      if (string_ended) break;
-      i += size;
+// the end of the file and ends the byte string at its first zero. Its output is never longer
+// than its input, so it works in place. Stage 2 (DecodeUtf8Units) then converts the grouped
+// bytes, so a misaligned sequence decodes exactly as the grouping left it.
+size_t GroupUtf8InPlace(unsigned char* b, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    i += AsciiRunLength(b + i, n - i);
+    if (i == n) break;
+    const unsigned char lead = b[i];
+    size_t size;
+    if (lead == 0) return i;
+    if (lead >= 0xC0 && lead <= 0xDF) size = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) size = 3;
+    else if (lead >= 0xF0 && lead <= 0xF7) size = 4;
+    else {
+      b[i++] = '?';
+      continue;
     }
-    file.next += i;
-    if (!string_ended && i == 0) {
-      // Fewer bytes than the group needs are left: the file ends inside the group.
-      file.next = file.held;
-      break;
-    }
-    convert(false);
+    if (i + size > n) return i;  // the file ends inside the group
+    for (size_t k = 1; k < size; ++k)
+      if (b[i + k] == 0) return i + k;
+    i += size;
   }
-  convert(true);
-  return out.Finish();
+  return n;
+}
+
+Text DecodeUtf8(RawBytes& raw) {
+  const size_t grouped = GroupUtf8InPlace(raw.data.get(), raw.size);
+  // Decoded a piece at a time into a small buffer that stays in the cache, then appended: the
+  // text's memory is written once, never cleared first.
+  Text text;
+  text.reserve(grouped);
+  AdviseHugePages(text.data(), grouped * sizeof(char16_t));
+  constexpr size_t kPiece = 1 << 15;
+  static thread_local char16_t piece[kPiece];
+  const unsigned char* bytes = raw.data.get();
+  bool ended = false;
+  for (size_t at = 0; at < grouped && !ended;) {
+    const size_t take = std::min(grouped - at, kPiece);
+    const bool final = at + take == grouped;
+    size_t len = 0;
+    at += DecodeUtf8Units(bytes + at, take, final, piece, &len, &ended);
+    text.append(piece, len);
+  }
+  if (text.capacity() > text.size() + text.size() / 4 + 4096) text.shrink_to_fit();
+  return text;
 }
 
 }  // namespace
@@ -307,13 +303,15 @@ TextFormat DetectByteOrderMark(TextFile& file) {
 }
 
 Text ReadRest(TextFile& file, TextFormat format) {
+  RawBytes raw = ReadRemainingBytes(file);
+  if (!raw.data) return Text();
   switch (format) {
-    case FormatUtf8: return ReadUtf8(file);
-    case FormatUtf16LE: return ReadUtf16(file, false);
-    case FormatUtf16BE: return ReadUtf16(file, true);
-    case FormatUtf32LE: return ReadUtf32(file, false);
-    case FormatUtf32BE: return ReadUtf32(file, true);
-    default: return ReadSingleByte(file);
+    case FormatUtf8: return DecodeUtf8(raw);
+    case FormatUtf16LE: return DecodeUtf16(raw, false);
+    case FormatUtf16BE: return DecodeUtf16(raw, true);
+    case FormatUtf32LE: return DecodeUtf32(raw, false);
+    case FormatUtf32BE: return DecodeUtf32(raw, true);
+    default: return DecodeSingleByte(raw);
   }
 }
 

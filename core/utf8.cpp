@@ -1,23 +1,26 @@
 #include "core/utf8.h"
 
+#include "core/simd.h"
+
 namespace {
 
-void PutCodePoint(uint32_t cp, std::string& out) {
+char* PutCodePoint(uint32_t cp, char* out) {
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
 }
 
 bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
@@ -25,48 +28,51 @@ bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
-void Utf8Encoder::Encode(TextView piece, std::string& out) {
-  if (stopped_) return;
+char* Utf8Encoder::EncodeTo(TextView piece, char* dst) {
+  if (stopped_) return dst;
   size_t i = 0;
-  if (pending_high_ != 0 && !piece.empty()) {
+  const size_t n = piece.size();
+  if (pending_high_ != 0 && n > 0) {
     if (!IsLow(piece[0])) {
       stopped_ = true;
-      return;
+      return dst;
     }
-    PutCodePoint(((pending_high_ & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, out);
+    dst = PutCodePoint(((pending_high_ & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, dst);
     pending_high_ = 0;
     i = 1;
   }
-  const size_t n = piece.size();
   while (i < n) {
-    // Plain ASCII runs are the common case of every list; copy them without branching per kind.
-    size_t run = i;
-    while (run < n && piece[run] < 0x80) ++run;
-    if (run > i) {
-      const size_t old = out.size();
-      out.resize(old + (run - i));
-      char* dst = out.data() + old;
-      for (size_t k = i; k < run; ++k) *dst++ = static_cast<char>(piece[k]);
-      i = run;
-      if (i == n) break;
-    }
+    // Plain ASCII runs are the common case of every list.
+    const size_t run = AsciiUnitRunLength(piece.data() + i, n - i);
+    NarrowAscii(piece.data() + i, run, dst);
+    dst += run;
+    i += run;
+    if (i == n) break;
     const char16_t u = piece[i];
     if (IsHigh(u)) {
       if (i + 1 == n) {
         pending_high_ = u;
-        return;
+        return dst;
       }
       if (!IsLow(piece[i + 1])) {
         stopped_ = true;
-        return;
+        return dst;
       }
-      PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, out);
+      dst = PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, dst);
       i += 2;
     } else {
-      PutCodePoint(u, out);
+      dst = PutCodePoint(u, dst);
       ++i;
     }
   }
+  return dst;
+}
+
+void Utf8Encoder::Encode(TextView piece, std::string& out) {
+  const size_t old = out.size();
+  out.resize(old + MaxBytes(piece.size()));
+  char* end = EncodeTo(piece, out.data() + old);
+  out.resize(static_cast<size_t>(end - out.data()));
 }
 
 std::string Utf8FromText(TextView text) {
@@ -86,8 +92,11 @@ size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* o
   size_t len = *out_len;
   size_t i = 0;
   while (i < n) {
-    // Plain ASCII runs are the bulk of every list.
-    while (i < n && b[i] < 0x80) out[len++] = b[i++];
+    // Plain ASCII runs are the bulk of every list (the input holds no zero byte).
+    const size_t run = AsciiRunLength(b + i, n - i);
+    WidenAscii(b + i, run, out + len);
+    len += run;
+    i += run;
     if (i == n) break;
     if (!final && n - i < 4) break;
     const uint8_t lead = b[i];

@@ -30,6 +30,10 @@ class Utf8Encoder {
  public:
   // Appends the encoding of the piece to out.
   void Encode(TextView piece, std::string& out);
+  // Writes the encoding to dst, which has room for MaxBytes(piece.size()); returns the end.
+  char* EncodeTo(TextView piece, char* dst);
+  // A unit needs at most 3 bytes; a pair waiting from the last piece completes with 4.
+  static size_t MaxBytes(size_t units) { return units * 3 + 4; }
   bool stopped() const { return stopped_; }
 
  private:

@@ -12,7 +12,7 @@ constexpr TextView kLineEnd = u"\r\n";
 
 void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
   sink.Append(text);
-  sink.Append(separator);
+  sink.EndRecord(separator);
 }
 
 // Reads the items of a source in batches, prefetching the table slots they will look up.
@@ -23,9 +23,8 @@ void ForEachKeyedItem(const OperationInput& in, TextView text, const ItemTable<T
                          in.case_flag != 0);
   ItemBatch batch;
   while (reader.Read(batch)) {
-    if (ahead != nullptr)
-      for (int k = 0; k < batch.size; ++k) ahead->Prefetch(batch.hashes[k]);
-    for (int k = 0; k < batch.size; ++k) fn(batch.items[k], batch.keys[k], batch.hashes[k]);
+    ForEachPrefetched(batch, *ahead,
+                      [&](int k) { fn(batch.items[k], batch.keys[k], batch.hashes[k]); });
   }
 }
 
@@ -91,18 +90,26 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
                          case_sensitive);
   ItemBatch batch;
   while (reader.Read(batch)) {
-    for (int k = 0; k < batch.size; ++k) counts->Prefetch(batch.hashes[k]);
-    for (int k = 0; k < batch.size; ++k) {
+    ForEachPrefetched(batch, *counts, [&](int k) {
       if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
         ++*counter;
       } else if (int32_t* fresh = counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) {
         *fresh = 1;
       }
-    }
+    });
   }
   counts->ForEach([&](const auto& e) {
-    sink.Append(TextFromInteger(e.value));
-    sink.Append(u" ");
+    // The counter in decimal and one space, then the key.
+    char16_t digits[16];
+    char16_t* end = digits + 16;
+    char16_t* at = end;
+    *--at = u' ';
+    uint32_t n = static_cast<uint32_t>(e.value);
+    do {
+      *--at = static_cast<char16_t>(u'0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    sink.Append(TextView(at, static_cast<size_t>(end - at)));
     EmitWithSeparator(sink, e.Key(), in.result_separator);
   });
   return TableCount(*counts);
@@ -120,7 +127,7 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
     sink.Append(a);
     sink.Append(in.result_separator);
     sink.Append(b);
-    sink.Append(kLineEnd);
+    sink.EndRecord(kLineEnd);
     ++pairs;
     has_a = first.Next(a);
     has_b = second.Next(b);

@@ -10,22 +10,43 @@
 // The count of the last operation; shown by the run's report.
 extern int32_t FoundCount;
 
-// Where an operation's result goes: a text in memory, or a file as it is produced.
+// Where an operation's result goes: a text in memory, or a file as it is produced. A result is
+// a run of records, each ended by a separator (the result separator, or CR LF for the lines of
+// Merge). The report cuts off as many final units as that last separator has; a sink that does
+// so simply never writes the last separator, which gives the same units without holding any back.
 class ResultSink {
  public:
   virtual ~ResultSink() = default;
+  // A piece of the current record. Pieces and separators stay valid until the next call.
   virtual void Append(TextView piece) = 0;
+  virtual void EndRecord(TextView separator) = 0;
 };
 
+// The result as a text: whole (as the operations return it) or with its final separator cut.
 class TextSink : public ResultSink {
  public:
-  void Append(TextView piece) override { text.append(piece); }
+  explicit TextSink(bool cut_final_separator = false) : cut_(cut_final_separator) {}
+  void Append(TextView piece) override {
+    text.append(pending_);
+    pending_.clear();
+    text.append(piece);
+  }
+  void EndRecord(TextView separator) override {
+    text.append(pending_);
+    if (cut_) pending_.assign(separator);
+    else text.append(separator);
+  }
   Text text;
+
+ private:
+  bool cut_;
+  Text pending_;
 };
 
 class NullSink : public ResultSink {
  public:
   void Append(TextView) override {}
+  void EndRecord(TextView) override {}
 };
 
 struct OperationInput {

@@ -4,45 +4,43 @@
 
 #include <cstdio>
 
-size_t FinalCut(int operation, TextView result_separator) {
-  return operation == 4 ? 2 : result_separator.size();
-}
-
-void TrimmingSink::Append(TextView piece) {
-  if (cut_ == 0) {
-    target_.Append(piece);
-    return;
-  }
-  if (piece.size() >= cut_) {
-    // Everything held so far and the piece's head are certain to stay.
-    if (!held_.empty()) target_.Append(held_);
-    target_.Append(piece.substr(0, piece.size() - cut_));
-    held_.assign(piece.substr(piece.size() - cut_));
-    return;
-  }
-  held_.append(piece);
-  if (held_.size() > cut_) {
-    const size_t spill = held_.size() - cut_;
-    target_.Append(TextView(held_).substr(0, spill));
-    held_.erase(0, spill);
-  }
-}
-
 namespace {
-constexpr size_t kChunk = 1 << 16;
+constexpr size_t kChunkBytes = 1 << 18;
+constexpr size_t kPieceUnits = (kChunkBytes - 4) / 3;  // a piece that always fits an empty chunk
 }  // namespace
+
+Utf8FileSink::Utf8FileSink(TextFile& file)
+    : file_(file), bytes_(new char[kChunkBytes]), end_(bytes_.get()) {}
 
 Utf8FileSink::~Utf8FileSink() { Flush(); }
 
 void Utf8FileSink::Append(TextView piece) {
-  encoder_.Encode(piece, bytes_);
-  if (bytes_.size() >= kChunk) Flush();
+  if (!pending_separator_.empty()) {
+    Encode(pending_separator_);
+    pending_separator_ = TextView();
+  }
+  Encode(piece);
+}
+
+void Utf8FileSink::EndRecord(TextView separator) {
+  if (!pending_separator_.empty()) Encode(pending_separator_);
+  pending_separator_ = separator;
+}
+
+void Utf8FileSink::Encode(TextView piece) {
+  while (!piece.empty()) {
+    const TextView part = piece.substr(0, kPieceUnits);
+    piece.remove_prefix(part.size());
+    if (static_cast<size_t>(bytes_.get() + kChunkBytes - end_) < Utf8Encoder::MaxBytes(part.size()))
+      Flush();
+    end_ = encoder_.EncodeTo(part, end_);
+  }
 }
 
 void Utf8FileSink::Flush() {
-  if (bytes_.empty()) return;
-  WriteBytes(file_, bytes_.data(), bytes_.size());
-  bytes_.clear();
+  if (end_ == bytes_.get()) return;
+  WriteBytes(file_, bytes_.get(), static_cast<size_t>(end_ - bytes_.get()));
+  end_ = bytes_.get();
 }
 
 ResultFile::ResultFile(const std::string& path) : path_(path) {

@@ -2,6 +2,7 @@
 // streamed into a file, and the result file put in place without ever writing through a link.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "core/text.h"
@@ -9,35 +10,23 @@
 #include "core/utf8.h"
 #include "engine/operations.h"
 
-// How many final units the report cuts off a result: 2 (CR LF) for Merge, else the length of
-// the result separator.
-size_t FinalCut(int operation, TextView result_separator);
-
-// Passes everything on but the last `cut` units, which are dropped when the result ends (all of
-// it when the result is shorter): the cut is by count and never looks at what it removes.
-class TrimmingSink : public ResultSink {
- public:
-  TrimmingSink(ResultSink& target, size_t cut) : target_(target), cut_(cut) {}
-  void Append(TextView piece) override;
-
- private:
-  ResultSink& target_;
-  size_t cut_;
-  Text held_;
-};
-
-// Encodes to UTF-8 and writes through a TextFile in large pieces.
+// Encodes to UTF-8 and writes through a TextFile in large pieces, leaving out the final
+// separator of the result.
 class Utf8FileSink : public ResultSink {
  public:
-  explicit Utf8FileSink(TextFile& file) : file_(file) {}
+  explicit Utf8FileSink(TextFile& file);
   ~Utf8FileSink() override;
   void Append(TextView piece) override;
+  void EndRecord(TextView separator) override;
   void Flush();
 
  private:
+  void Encode(TextView piece);
+  TextView pending_separator_;
   TextFile& file_;
   Utf8Encoder encoder_;
-  std::string bytes_;
+  std::unique_ptr<char[]> bytes_;
+  char* end_;  // where the next encoded byte goes
 };
 
 // The result file of the window: a fresh file next to `path` (exclusive create, mode 0600) that

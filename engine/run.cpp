@@ -104,14 +104,13 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
   const OperationInput input{run.first,           run.second,
                              run.read_separator,  run.result_separator,
                              run.whole_separator_flag, run.case_flag};
-  // The result streams into a fresh file while it is computed, final separator cut by count;
+  // The result streams into a fresh file while it is computed, without its final separator;
   // it replaces the result file only once complete.
   ResultFile result(Utf8FromText(path));
   NullSink unwritable;
   ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
-  TrimmingSink trimmed(target, FinalCut(run.operation, run.result_separator));
   const int32_t start = MillisecondClock();
-  const int32_t found = RunOperation(run.operation, input, trimmed);
+  const int32_t found = RunOperation(run.operation, input, target);
   const int64_t elapsed = static_cast<int64_t>(MillisecondClock()) - start;
   Text status = StatusText(found, elapsed);
   const bool written = result.Commit();

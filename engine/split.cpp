@@ -1,14 +1,30 @@
 #include "engine/split.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "core/simd.h"
+
 ItemSplitter::ItemSplitter(TextView text, TextView separator, bool whole_separator)
     : text_(text), separator_(separator), whole_(whole_separator) {
-  if (!whole_) {
-    if (separator.size() == 1) {
-      single_ = separator[0];
-    } else {
-      unit_set_.assign(65536 / 64, 0);
-      for (char16_t unit : separator) unit_set_[unit >> 6] |= uint64_t{1} << (unit & 63);
+  if (whole_) {
+    if (!separator.empty()) {
+      few_[0] = separator[0];
+      few_count_ = 1;
     }
+    return;
+  }
+  for (char16_t unit : separator) {
+    if (std::find(few_, few_ + few_count_, unit) != few_ + few_count_) continue;
+    if (few_count_ == 4) {
+      few_count_ = 0;
+      break;
+    }
+    few_[few_count_++] = unit;
+  }
+  if (few_count_ == 0 && !separator.empty()) {
+    unit_set_.assign(65536 / 64, 0);
+    for (char16_t unit : separator) unit_set_[unit >> 6] |= uint64_t{1} << (unit & 63);
   }
 }
 
@@ -19,7 +35,20 @@ bool ItemSplitter::Next(TextView& item) {
 
 bool ItemSplitter::NextWhole(TextView& item) {
   // An empty separator never occurs; the whole text is then the only item.
-  const size_t found = separator_.empty() ? TextView::npos : text_.find(separator_, at_);
+  size_t found = TextView::npos;
+  if (few_count_ == 1) {
+    const size_t n = text_.size();
+    const size_t m = separator_.size();
+    for (size_t from = at_; from + m <= n;) {
+      const size_t first = FindAnyUnit(text_.data(), from, n - m + 1, few_, 1);
+      if (first > n - m) break;
+      if (std::memcmp(text_.data() + first, separator_.data(), m * sizeof(char16_t)) == 0) {
+        found = first;
+        break;
+      }
+      from = first + 1;
+    }
+  }
   if (found == TextView::npos) {
     item = text_.substr(at_);
     done_ = true;
@@ -36,8 +65,8 @@ bool ItemSplitter::NextChars(TextView& item) {
   size_t start = at_;
   size_t i = at_;
   for (;;) {
-    if (single_ != 0) {
-      while (i < n && units[i] != single_) ++i;
+    if (few_count_ > 0) {
+      i = FindAnyUnit(units, i, n, few_, few_count_);
     } else if (!unit_set_.empty()) {
       while (i < n && !((unit_set_[units[i] >> 6] >> (units[i] & 63)) & 1)) ++i;
     } else {
@@ -94,15 +123,14 @@ void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
   KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
   ItemBatch batch;
   while (reader.Read(batch)) {
-    for (int k = 0; k < batch.size; ++k) table.Prefetch(batch.hashes[k]);
-    for (int k = 0; k < batch.size; ++k) {
+    ForEachPrefetched(batch, table, [&](int k) {
       // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
       TextRef* value = table.Add(batch.keys[k], batch.hashes[k], !case_sensitive);
       if (value != nullptr && !case_sensitive) {
         value->data = batch.items[k].data();
         value->size = static_cast<uint32_t>(batch.items[k].size());
       }
-    }
+    });
   }
 }
 

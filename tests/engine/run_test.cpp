@@ -211,32 +211,27 @@ TEST(Escapes, ExpandInOrderWithoutOverlap) {
   for (const auto& c : cases) EXPECT_EQ(ExpandSeparatorEscapes(c.typed), c.expanded);
 }
 
-TEST(Report, StatusTextAndFinalCut) {
+TEST(Report, StatusText) {
   EXPECT_EQ(StatusText(2, 15), u"Найдено 2 за 15 мсек");
   EXPECT_EQ(StatusText(0, -3), u"Найдено 0 за -3 мсек");
-  EXPECT_EQ(FinalCut(4, u"abc"), 2u);
-  EXPECT_EQ(FinalCut(2, u"abc"), 3u);
-  EXPECT_EQ(FinalCut(0, u""), 0u);
+  EXPECT_EQ(StatusText(1000000, 0), u"Найдено 1000000 за 0 мсек");
 }
 
-TEST(Report, TrimmingCutsByCountAcrossPieces) {
-  const struct {
-    std::vector<Text> pieces;
-    size_t cut;
-    Text expected;
-  } cases[] = {
-      {{u"a", u"\r\n", u"b", u"\r\n"}, 2, u"a\r\nb"},
-      {{u"ab", u"c"}, 5, u""},  // shorter than the cut: nothing stays
-      {{u"abc"}, 0, u"abc"},
-      {{u"x", u"", u"y", u"zz"}, 3, u"x"},
-      {{u"long piece", u";"}, 1, u"long piece"},
-  };
-  for (const auto& c : cases) {
-    TextSink out;
-    {
-      TrimmingSink trimmed(out, c.cut);
-      for (const Text& p : c.pieces) trimmed.Append(p);
+// The report cuts the last separator's units off the result; the sinks get there by never
+// writing that separator. Both must agree for every operation and separator.
+TEST(Report, CutSinksAgreeWithCuttingTheWholeText) {
+  const char16_t* separators[] = {u"", u";", u"\r\n", u"--->", u"\t"};
+  for (int operation = 0; operation <= 4; ++operation) {
+    for (const char16_t* typed : separators) {
+      const Text sep = ExpandSeparatorEscapes(typed);
+      const OperationInput input{u"b\na\nB\n\nc", u"a\nd\n\nd\nC", u"\n", sep, 0, 1};
+      TextSink whole;
+      RunOperation(operation, input, whole);
+      const size_t cut = operation == 4 ? 2 : sep.size();
+      const Text expected = TextLeft(whole.text, static_cast<int64_t>(whole.text.size()) - cut);
+      TextSink trimmed(true);
+      RunOperation(operation, input, trimmed);
+      EXPECT_EQ(trimmed.text, expected) << operation << " " << Utf8FromText(typed);
     }
-    EXPECT_EQ(out.text, c.expected);
   }
 }

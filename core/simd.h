@@ -1,0 +1,90 @@
+// Small SSE2 helpers for the loops that touch every byte or unit of a list (x86-64 always has
+// SSE2). Each has a plain fallback so the results never depend on the instruction set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Length of the run of bytes at the start of b[0, n) that are below 0x80 and not zero.
+inline size_t AsciiRunLength(const unsigned char* b, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const int stop = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+    if (stop != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(stop)));
+  }
+#endif
+  while (i < n && b[i] != 0 && b[i] < 0x80) ++i;
+  return i;
+}
+
+// Widens n bytes (all below 0x80) to 16-bit units.
+inline void WidenAscii(const unsigned char* b, size_t n, char16_t* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) out[i] = b[i];
+}
+
+// Length of the run of units at the start of u[0, n) that are below 0x80.
+inline size_t AsciiUnitRunLength(const char16_t* u, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    const int ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero));
+    if (ascii != 0xFFFF)
+      return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(~ascii))) / 2;
+  }
+#endif
+  while (i < n && u[i] < 0x80) ++i;
+  return i;
+}
+
+// Narrows n units (all below 0x80) to bytes.
+inline void NarrowAscii(const char16_t* u, size_t n, char* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < n; ++i) out[i] = static_cast<char>(u[i]);
+}
+
+// Index of the first unit in u[from, n) equal to one of the `count` (1 to 4) given units, or n.
+inline size_t FindAnyUnit(const char16_t* u, size_t from, size_t n, const char16_t* units,
+                          int count) {
+  size_t i = from;
+#if defined(__SSE2__)
+  __m128i s[4];
+  for (int k = 0; k < 4; ++k) s[k] = _mm_set1_epi16(static_cast<short>(units[k < count ? k : 0]));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(v, s[0]), _mm_cmpeq_epi16(v, s[1]));
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi16(v, s[2]), _mm_cmpeq_epi16(v, s[3])));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+  }
+#endif
+  for (; i < n; ++i)
+    for (int k = 0; k < count; ++k)
+      if (u[i] == units[k]) return i;
+  return n;
+}
