@@ -9,12 +9,10 @@
 
 namespace {
 
-// Each slot starts with the address of its block, so a slot goes back in constant time.
-struct SlotHeader {
-  void* block;
-  void* next_free;  // valid while the slot is free; overlaps the element otherwise
+// A free slot holds the link to the next free slot of its block; a slot in use is all element.
+struct FreeSlot {
+  void* next_free;
 };
-constexpr size_t kHeaderSize = sizeof(void*);
 constexpr size_t kAlign = alignof(void*);  // every element of this program is pointer-aligned
 
 }  // namespace
@@ -39,9 +37,18 @@ uint32_t ElementPool::NextBlockSize(size_t slots_held) {
 }
 
 ElementPool::ElementPool(size_t element_size) : element_size_(element_size) {
-  const size_t raw = kHeaderSize + std::max(element_size, sizeof(void*));
+  const size_t raw = std::max(element_size, sizeof(FreeSlot));
   slot_size_ = (raw + kAlign - 1) / kAlign * kAlign;
-  if (slot_size_ - kHeaderSize < element_size) slot_size_ += kAlign;
+}
+
+ElementPool::Block* ElementPool::BlockOf(const void* slot) const {
+  // The blocks sorted by address: the last one starting at or below the slot holds it.
+  auto it = std::upper_bound(by_address_.begin(), by_address_.end(), slot,
+                             [](const void* p, const Block* b) { return p < b->slots; });
+  if (it == by_address_.begin()) return nullptr;
+  Block* block = *(it - 1);
+  const auto* p = static_cast<const unsigned char*>(slot);
+  return p < block->slots + static_cast<size_t>(block->capacity) * slot_size_ ? block : nullptr;
 }
 
 ElementPool::~ElementPool() {
@@ -58,6 +65,9 @@ ElementPool::Block* ElementPool::NewBlock() {
     return nullptr;
   }
   block->capacity = capacity;
+  by_address_.insert(std::upper_bound(by_address_.begin(), by_address_.end(), block,
+                                      [](const Block* a, const Block* b) { return a->slots < b->slots; }),
+                     block);
   block->next = blocks_;
   if (blocks_ != nullptr) blocks_->prev = block;
   blocks_ = block;
@@ -75,6 +85,7 @@ void ElementPool::DropBlock(Block* block) {
   else blocks_ = block->next;
   if (block->next) block->next->prev = block->prev;
   slots_held_ -= block->capacity;
+  by_address_.erase(std::find(by_address_.begin(), by_address_.end(), block));
   std::free(block->slots);
   delete block;
 }
@@ -92,11 +103,10 @@ void* ElementPool::Allocate() {
   unsigned char* slot;
   if (block->free_list != nullptr) {
     slot = static_cast<unsigned char*>(block->free_list);
-    block->free_list = reinterpret_cast<SlotHeader*>(slot)->next_free;
+    block->free_list = reinterpret_cast<FreeSlot*>(slot)->next_free;
   } else {
     slot = block->slots + static_cast<size_t>(block->never_used++) * slot_size_;
   }
-  reinterpret_cast<SlotHeader*>(slot)->block = block;
   ++block->handed_out;
   ++in_use_;
   if (block->free_list == nullptr && block->never_used == block->capacity) {
@@ -106,19 +116,19 @@ void* ElementPool::Allocate() {
     block->listed_available = false;
     block->next_available = block->prev_available = nullptr;
   }
-  return slot + kHeaderSize;
+  return slot;
 }
 
-void ElementPool::Release(void* element) {
-  if (element == nullptr) return;
-  auto* slot = static_cast<unsigned char*>(element) - kHeaderSize;
-  auto* block = static_cast<Block*>(reinterpret_cast<SlotHeader*>(slot)->block);
+void ElementPool::Release(void* slot) {
+  if (slot == nullptr) return;
+  Block* block = BlockOf(slot);
+  if (block == nullptr) return;
   --in_use_;
   if (--block->handed_out == 0) {
     DropBlock(block);
     return;
   }
-  reinterpret_cast<SlotHeader*>(slot)->next_free = block->free_list;
+  reinterpret_cast<FreeSlot*>(slot)->next_free = block->free_list;
   block->free_list = slot;
   if (!block->listed_available) {
     block->listed_available = true;

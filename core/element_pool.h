@@ -13,7 +13,7 @@ class ElementPool {
   ElementPool(const ElementPool&) = delete;
   ElementPool& operator=(const ElementPool&) = delete;
 
-  // A slot of element_size bytes, aligned for any element; nullptr when no memory can be had.
+  // A slot of element_size bytes, pointer-aligned; nullptr when no memory can be had.
   void* Allocate();
   // Gives a slot back to its block; a block whose slots have all come back is released.
   void Release(void* slot);
@@ -33,12 +33,14 @@ class ElementPool {
  private:
   struct Block;
   Block* NewBlock();
+  Block* BlockOf(const void* slot) const;
   void DropBlock(Block* block);
 
   size_t element_size_;
   size_t slot_size_;
   Block* blocks_ = nullptr;     // all blocks, newest first
   Block* available_ = nullptr;  // blocks with a free slot
+  std::vector<Block*> by_address_;
   size_t slots_held_ = 0;
   size_t in_use_ = 0;
 };

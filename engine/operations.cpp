@@ -16,9 +16,8 @@ void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
 }
 
 // Reads the items of a source in batches, prefetching the table slots they will look up.
-template <typename Fn>
-void ForEachKeyedItem(const OperationInput& in, TextView text, const ItemTable<TextRef>* ahead,
-                      Fn&& fn) {
+template <typename Table, typename Fn>
+void ForEachKeyedItem(const OperationInput& in, TextView text, const Table* ahead, Fn&& fn) {
   KeyedItemReader reader(text, in.read_separator, in.whole_separator_flag != 0,
                          in.case_flag != 0);
   ItemBatch batch;
@@ -28,9 +27,14 @@ void ForEachKeyedItem(const OperationInput& in, TextView text, const ItemTable<T
   }
 }
 
+// Tables whose values are never read, or read only as a mark.
+using KeyTable = ItemTable<uint32_t>;
+
 int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
-  auto first = NewItemTable<TextRef>(kSlots);
-  auto found = NewItemTable<TextRef>(kSlots);
+  // The first list's table usually is the largest; declared first, it is released last, when it
+  // alone holds slots of the shared pool and can drop them all at once.
+  auto first = NewItemTable<uint32_t>(kSlots);
+  auto found = NewItemTable<uint32_t>(kSlots);
   SplitToTable(in.first, *first, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
   // An empty item of the second source always counts as present in the first.
   TableAdd(*first, TextView());
@@ -40,7 +44,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
     });
   } else {
     // Each folded form enters once, written as at its first occurrence in the second source.
-    auto seen_folded = NewItemTable<TextRef>(kSlots);
+    auto seen_folded = NewItemTable<uint32_t>(kSlots);
     ForEachKeyedItem(in, in.second, first.get(), [&](TextView item, TextView key, uint32_t hash) {
       if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
       seen_folded->AddNew(key, hash, true);
@@ -51,36 +55,49 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   return TableCount(*found);
 }
 
-int32_t DoInBoth(const OperationInput& in, ResultSink& sink) {
-  auto table = NewItemTable<TextRef>(kSlots);
+uint32_t& Mark(uint32_t& value) { return value; }
+uint32_t& Mark(TextRef& value) { return value.mark; }
+TextView Shown(const TableEntry<uint32_t>& e) { return e.Key(); }
+TextView Shown(const TableEntry<TextRef>& e) { return e.value.view(); }
+
+// With case told apart the keys are shown; without, the unfolded spelling kept as the value.
+template <typename Value>
+int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
+  auto table = NewItemTable<Value>(kSlots);
   SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
   // The filter keeps the entries whose key occurs among the second source's items and drops the
   // others; marking and then emitting the marked entries is the same as removing the rest.
   int32_t kept = 0;
   ForEachKeyedItem(in, in.second, table.get(), [&](TextView, TextView key, uint32_t hash) {
-    TextRef* value = table->Find(key, hash);
-    if (value != nullptr && value->mark == 0) {
-      value->mark = 1;
+    Value* value = table->Find(key, hash);
+    if (value != nullptr && Mark(*value) == 0) {
+      Mark(*value) = 1;
       ++kept;
     }
   });
-  const bool emit_values = in.case_flag == 0;
   table->ForEach([&](const auto& e) {
-    if (e.value.mark == 0) return;
-    EmitWithSeparator(sink, emit_values ? e.value.view() : e.Key(), in.result_separator);
+    if (Mark(const_cast<Value&>(e.value)) == 0) return;
+    EmitWithSeparator(sink, Shown(e), in.result_separator);
   });
   return kept;
 }
 
-int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
-  auto table = NewItemTable<TextRef>(kSlots);
+int32_t DoInBoth(const OperationInput& in, ResultSink& sink) {
+  return in.case_flag != 0 ? InBothWith<uint32_t>(in, sink) : InBothWith<TextRef>(in, sink);
+}
+
+template <typename Value>
+int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
+  auto table = NewItemTable<Value>(kSlots);
   SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
   TableRemove(*table, TextView());  // an empty item never reaches the result
-  const bool emit_values = in.case_flag == 0;
-  table->ForEach([&](const auto& e) {
-    EmitWithSeparator(sink, emit_values ? e.value.view() : e.Key(), in.result_separator);
-  });
+  table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
   return TableCount(*table);
+}
+
+int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
+  return in.case_flag != 0 ? DeduplicateWith<uint32_t>(in, sink)
+                           : DeduplicateWith<TextRef>(in, sink);
 }
 
 int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {

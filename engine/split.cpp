@@ -116,24 +116,6 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
   return batch.size > 0;
 }
 
-void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
-                  bool whole_separator, int case_flag) {
-  TableClear(table);
-  const bool case_sensitive = case_flag != 0;
-  KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
-  ItemBatch batch;
-  while (reader.Read(batch)) {
-    ForEachPrefetched(batch, table, [&](int k) {
-      // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
-      TextRef* value = table.Add(batch.keys[k], batch.hashes[k], !case_sensitive);
-      if (value != nullptr && !case_sensitive) {
-        value->data = batch.items[k].data();
-        value->size = static_cast<uint32_t>(batch.items[k].size());
-      }
-    });
-  }
-}
-
 void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
                        int case_flag) {
   SplitToTable(text, table, separator, true, case_flag);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "core/item_list.h"
@@ -71,9 +72,28 @@ void ForEachPrefetched(const ItemBatch& batch, const Table& table, Fn&& fn) {
 
 // The table splitters store borrowed views of the text: the text must outlive the table. With
 // case_flag 1 the key is the item and the value stays empty; with 0 the key is the folded item
-// (copied into the table) and the value the last occurrence of it, unfolded.
-void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
-                  bool whole_separator, int case_flag);
+// (copied into the table) and a TextRef value holds the last occurrence of it, unfolded. Tables
+// whose values are never read may have a smaller value type.
+template <typename Value>
+void SplitToTable(TextView text, ItemTable<Value>& table, TextView separator,
+                  bool whole_separator, int case_flag) {
+  TableClear(table);
+  const bool case_sensitive = case_flag != 0;
+  KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
+  ItemBatch batch;
+  while (reader.Read(batch)) {
+    ForEachPrefetched(batch, table, [&](int k) {
+      // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
+      Value* value = table.Add(batch.keys[k], batch.hashes[k], !case_sensitive);
+      if constexpr (std::is_same_v<Value, TextRef>) {
+        if (value != nullptr && !case_sensitive) {
+          value->data = batch.items[k].data();
+          value->size = static_cast<uint32_t>(batch.items[k].size());
+        }
+      }
+    });
+  }
+}
 void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
                        int case_flag);
 void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
