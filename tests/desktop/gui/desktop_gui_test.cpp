@@ -212,6 +212,18 @@ TEST(EnableFileDrop, FieldSignalsRunConnectedHandlersFirst) {
   EXPECT_TRUE(destroy.signal_flags & G_SIGNAL_RUN_CLEANUP);
 }
 
+// The field's drop handling goes with its widget.
+TEST(EnableFileDrop, DestroyingTheFieldDisconnectsItsHandlers) {
+  GtkWidget* field = gtk_entry_new();
+  g_object_ref_sink(field);
+  EnableFileDrop(field, 5, GDK_ACTION_COPY, [](int, std::unique_ptr<DropEvent>) {});
+  const guint motion = g_signal_lookup("drag-motion", GTK_TYPE_WIDGET);
+  EXPECT_TRUE(g_signal_has_handler_pending(field, motion, 0, FALSE));
+  gtk_widget_destroy(field);
+  EXPECT_FALSE(g_signal_has_handler_pending(field, motion, 0, FALSE));
+  g_object_unref(field);
+}
+
 // A field in a window of this process, and drags onto it from a separate source process moved
 // by xdotool, as a person would drag files from a file manager.
 class DragTest : public ::testing::Test {
@@ -223,6 +235,10 @@ class DragTest : public ::testing::Test {
     gtk_window_move(GTK_WINDOW(window_), 40, 60);
     field_ = gtk_entry_new();
     gtk_container_add(GTK_CONTAINER(window_), field_);
+    // A second registration replaces the first one's handler and control number; it does
+    // not connect the field a second time.
+    EnableFileDrop(field_, 5, GDK_ACTION_COPY,
+                   [this](int, std::unique_ptr<DropEvent>) { ++stale_handler_calls_; });
     EnableFileDrop(field_, 6, GDK_ACTION_COPY,
                    [this](int control, std::unique_ptr<DropEvent> event) {
                      controls_.push_back(control);
@@ -278,6 +294,7 @@ class DragTest : public ::testing::Test {
   GtkWidget* field_ = nullptr;
   std::vector<int> controls_;
   std::vector<std::unique_ptr<DropEvent>> events_;
+  int stale_handler_calls_ = 0;
   bool highlighted_ = false;
   bool still_highlighted_ = false;
 };
@@ -288,6 +305,7 @@ TEST_F(DragTest, DroppedFilesArriveAsOneEventWithAllNames) {
             "file:///tmp/third"});
   EXPECT_TRUE(highlighted_);
   EXPECT_FALSE(still_highlighted_);
+  EXPECT_EQ(stale_handler_calls_, 0);
   ASSERT_EQ(events_.size(), 1u);
   EXPECT_EQ(controls_[0], 6);
   EXPECT_EQ(events_[0]->action, GDK_ACTION_COPY);
