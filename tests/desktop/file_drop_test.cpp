@@ -9,7 +9,7 @@
 namespace {
 
 TEST(FileListFromUris, KeepsLocalNamesInOrder) {
-  const std::string here = std::string("file://") + g_get_host_name();
+  const std::string here = std::string("file://") + g_get_host_name() + "/tmp/h";
   const struct {
     std::vector<const char*> uris;
     const char* names;
@@ -26,7 +26,7 @@ TEST(FileListFromUris, KeepsLocalNamesInOrder) {
       {{"file:///tmp/bad%zz", "file:relative", "/tmp/plain", "file:///tmp/ok"}, "/tmp/ok"},
       // A file on another machine is not the local file of the same name.
       {{"file://elsewhere.example/etc/hosts", "file://localhost/tmp/l"}, "/tmp/l"},
-      {{(here + "/tmp/h").c_str()}, "/tmp/h"},
+      {{here.c_str()}, "/tmp/h"},
   };
   for (const auto& c : cases) {
     std::vector<const char*> uris = c.uris;
