@@ -147,6 +147,25 @@ TEST(StoreClipboardOnExit, ReturnsWithoutAManager) {
   gtk_clipboard_clear(clipboard);
 }
 
+// Text copied out of a program stays on the clipboard after it has exited only through the
+// clipboard manager, to which the program hands it over at exit.
+TEST(StoreClipboardOnExit, ManagerKeepsTheTextAfterExit) {
+  {
+    Child copier({LISTWISE_COPY_AND_EXIT, "gone with the program"});
+    ASSERT_TRUE(PumpUntil([&] { return copier.Exited(); }, 15000));
+  }
+  EXPECT_EQ(ClipboardText(), u"");
+
+  Child manager({LISTWISE_FAKE_CLIPBOARD_MANAGER});
+  ASSERT_TRUE(PumpUntil([&] { return manager.output().find("ready") != std::string::npos; }));
+  {
+    Child copier({LISTWISE_COPY_AND_EXIT, "Скопировано\nиз поля"});
+    ASSERT_TRUE(PumpUntil([&] { return copier.Exited(); }, 15000));
+  }
+  EXPECT_NE(manager.output().find("saved"), std::string::npos);
+  EXPECT_EQ(ClipboardText(), TextFromUtf8("Скопировано\nиз поля"));
+}
+
 // Real selection data of a given target and content, obtained the way a drop gets it: by
 // asking a selection's owner (here this process, on a private selection) for a conversion.
 SelectionDataPtr ConvertedSelection(const char* target, std::vector<std::string> items) {
