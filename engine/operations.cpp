@@ -16,14 +16,14 @@ void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
 }
 
 // Reads the items of a source in batches, prefetching the table slots they will look up.
-template <typename Table, typename Fn>
-void ForEachKeyedItem(const OperationInput& in, TextView text, const Table* ahead, Fn&& fn) {
+template <typename Fn, typename... Tables>
+void ForEachKeyedItem(const OperationInput& in, TextView text, Fn&& fn, const Tables&... ahead) {
   KeyedItemReader reader(text, in.read_separator, in.whole_separator_flag != 0,
                          in.case_flag != 0);
   ItemBatch batch;
   while (reader.Read(batch)) {
-    ForEachPrefetched(batch, *ahead,
-                      [&](int k) { fn(batch.items[k], batch.keys[k], batch.hashes[k]); });
+    ForEachPrefetched(
+        batch, [&](int k) { fn(batch.items[k], batch.keys[k], batch.hashes[k]); }, ahead...);
   }
 }
 
@@ -39,17 +39,23 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   // An empty item of the second source always counts as present in the first.
   TableAdd(*first, TextView());
   if (in.case_flag != 0) {
-    ForEachKeyedItem(in, in.second, first.get(), [&](TextView item, TextView, uint32_t hash) {
-      if (first->Find(item, hash) == nullptr) found->Add(item, hash, false);
-    });
+    ForEachKeyedItem(
+        in, in.second,
+        [&](TextView item, TextView, uint32_t hash) {
+          if (first->Find(item, hash) == nullptr) found->Add(item, hash, false);
+        },
+        *first, *found);
   } else {
     // Each folded form enters once, written as at its first occurrence in the second source.
     auto seen_folded = NewItemTable<uint32_t>(kSlots);
-    ForEachKeyedItem(in, in.second, first.get(), [&](TextView item, TextView key, uint32_t hash) {
-      if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
-      seen_folded->AddNew(key, hash, true);
-      found->AddNew(item, StringHash(item), false);
-    });
+    ForEachKeyedItem(
+        in, in.second,
+        [&](TextView item, TextView key, uint32_t hash) {
+          if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
+          seen_folded->AddNew(key, hash, true);
+          found->AddNew(item, StringHash(item), false);
+        },
+        *first, *seen_folded);
   }
   found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
   return TableCount(*found);
@@ -68,13 +74,16 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
   // The filter keeps the entries whose key occurs among the second source's items and drops the
   // others; marking and then emitting the marked entries is the same as removing the rest.
   int32_t kept = 0;
-  ForEachKeyedItem(in, in.second, table.get(), [&](TextView, TextView key, uint32_t hash) {
-    Value* value = table->Find(key, hash);
-    if (value != nullptr && Mark(*value) == 0) {
-      Mark(*value) = 1;
-      ++kept;
-    }
-  });
+  ForEachKeyedItem(
+      in, in.second,
+      [&](TextView, TextView key, uint32_t hash) {
+        Value* value = table->Find(key, hash);
+        if (value != nullptr && Mark(*value) == 0) {
+          Mark(*value) = 1;
+          ++kept;
+        }
+      },
+      *table);
   table->ForEach([&](const auto& e) {
     if (Mark(const_cast<Value&>(e.value)) == 0) return;
     EmitWithSeparator(sink, Shown(e), in.result_separator);
@@ -107,13 +116,17 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
                          case_sensitive);
   ItemBatch batch;
   while (reader.Read(batch)) {
-    ForEachPrefetched(batch, *counts, [&](int k) {
-      if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
-        ++*counter;
-      } else if (int32_t* fresh = counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) {
-        *fresh = 1;
-      }
-    });
+    ForEachPrefetched(
+        batch,
+        [&](int k) {
+          if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
+            ++*counter;
+          } else if (int32_t* fresh =
+                         counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) {
+            *fresh = 1;
+          }
+        },
+        *counts);
   }
   counts->ForEach([&](const auto& e) {
     // The counter in decimal and one space, then the key.
