@@ -374,7 +374,8 @@ class ChooserTest : public ::testing::Test {
       bool gave_up = false;
       bool wait_for_selection = false;
       int ticks_waiting = 0;
-    } watch{std::move(keys), nullptr, "", "", false, 0, false, false, 0};
+      std::string typist_output;
+    } watch{std::move(keys), nullptr, "", "", false, 0, false, false, 0, ""};
     // A preselected file shows up only once the folder has been read; Enter before that would
     // find nothing to accept.
     watch.wait_for_selection = !initial_path.empty() && initial_path.back() != u'/';
@@ -388,8 +389,9 @@ class ChooserTest : public ::testing::Test {
               continue;
             if (watch->typist) {
               // The keys have had their chance: close the chooser so the test fails, not hangs.
-              if (watch->typist->Exited() && ++watch->ticks_after_typing > 50) {
+              if (watch->typist->Exited() && ++watch->ticks_after_typing > 100) {
                 watch->gave_up = true;
+                watch->typist_output = watch->typist->output();
                 gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
               }
               continue;
@@ -412,12 +414,15 @@ class ChooserTest : public ::testing::Test {
               info.display_name = "README";
               watch->lists_names_without_dot = gtk_file_filter_filter(filter, &info);
             }
-            // Typed by a second xdotool: chained after a window search, xdotool would send the
-            // keys as synthetic events, which GTK ignores.
+            // Typed by a separate xdotool: chained after a window search, xdotool would send the
+            // keys as synthetic events, which GTK ignores. Focused directly should the window
+            // manager refuse the activation.
             std::vector<std::string> args = {
                 "sh", "-c",
-                "xdotool search --sync --onlyvisible --name '^Открыть файл$' windowactivate "
-                "--sync && sleep 0.5 && xdotool \"$@\"",
+                "exec 2>&1; w=$(xdotool search --sync --onlyvisible --name '^Открыть файл$' "
+                "| head -1); xdotool windowactivate --sync $w || xdotool windowfocus --sync $w; "
+                "sleep 0.5; echo focus $(xdotool getwindowfocus "
+                "getwindowname); xdotool \"$@\"; echo typed $?",
                 "typist"};
             args.insert(args.end(), watch->keys.begin(), watch->keys.end());
             watch->typist = std::make_unique<Child>(args);
@@ -428,7 +433,7 @@ class ChooserTest : public ::testing::Test {
         &watch);
     const Text chosen = ChooseFileToOpen(u"Открыть файл", initial_path, u"Все (*.*)|*.*", 0);
     g_source_remove(timer);
-    EXPECT_FALSE(watch.gave_up) << "the keys did not close the chooser";
+    EXPECT_FALSE(watch.gave_up) << "the keys did not close the chooser: " << watch.typist_output;
     folder_ = watch.folder;
     filter_name_ = watch.filter_name;
     lists_names_without_dot_ = watch.lists_names_without_dot;

@@ -36,7 +36,7 @@ run() {
   if [ -z "$wid" ]; then
     fail "$method: no window titled Ошибка"
   else
-    xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+    xdotool windowactivate --sync "$wid" >/dev/null 2>&1 || xdotool windowfocus --sync "$wid"
     sleep 0.3
     import -window root "$shots/message_box_${method}_$kind.png"
     case $method in
