@@ -61,7 +61,8 @@ std::string Absolute(const std::string& path) {
 [[noreturn]] void RunIntermediateChild(int read_end, int write_end, const char* file,
                                        char* const* argv, const char* directory) {
   close(read_end);
-  const pid_t grandchild = fork();
+  // _Fork, unlike fork, runs no fork handlers, which is what keeps it async-signal-safe here.
+  const pid_t grandchild = _Fork();
   if (grandchild < 0) {
     close(write_end);
     _exit(1);
