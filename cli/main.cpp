@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,7 +77,18 @@ Text FieldFor(const std::string& arg, Text& kept) {
 
 }  // namespace
 
+int RunCli(int argc, char** argv);
+
 int main(int argc, char** argv) {
+  try {
+    return RunCli(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s\n", Utf8FromText(OutOfMemoryMessage()).c_str());
+    return 1;
+  }
+}
+
+int RunCli(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
 

@@ -1,6 +1,8 @@
 // Member definitions of ItemTable; included by item_table.h only.
 #pragma once
 
+#include <new>
+
 template <typename Value>
 ItemTable<Value>::ItemTable(int32_t slot_count)
     : slot_count_(slot_count < 1 ? 1 : slot_count),
@@ -52,7 +54,7 @@ void ItemTable<Value>::GrowIndex() {
   const size_t size = old_size == 0 ? 1024 : old_size * 2;
   // Fresh zeroed memory straight from the system, no clearing pass.
   index_.reset(static_cast<uint64_t*>(std::calloc(size, sizeof(uint64_t))));
-  if (!index_) std::abort();
+  if (!index_) throw std::bad_alloc();
   AdviseHugePages(index_.get(), size * sizeof(uint64_t));
   index_size_ = size;
   shift_ = 64 - __builtin_ctzll(size);

@@ -106,8 +106,9 @@ RawBytes ReadRemainingBytes(TextFile& file) {
   const int64_t expected = RemainingBytes(file);
   size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : size_t{1} << 20;
   RawBytes raw;
-  raw.data.reset(new (std::nothrow) unsigned char[capacity]);
-  if (!raw.data) return raw;
+  // A file too large for memory must not read as an empty list: the allocation's failure goes up
+  // as std::bad_alloc, like that of any container, to the run, which reports it.
+  raw.data.reset(new unsigned char[capacity]);
   AdviseHugePages(raw.data.get(), capacity);
   const size_t buffered = file.held - file.next;
   std::memcpy(raw.data.get(), file.buffer + file.next, buffered);
@@ -117,8 +118,7 @@ RawBytes ReadRemainingBytes(TextFile& file) {
     if (raw.size == capacity) {
       // The file grew, or it is a pipe: make room and go on.
       const size_t larger = capacity * 2;
-      std::unique_ptr<unsigned char[]> more(new (std::nothrow) unsigned char[larger]);
-      if (!more) break;
+      std::unique_ptr<unsigned char[]> more(new unsigned char[larger]);
       std::memcpy(more.get(), raw.data.get(), raw.size);
       raw.data = std::move(more);
       capacity = larger;
@@ -304,7 +304,6 @@ TextFormat DetectByteOrderMark(TextFile& file) {
 
 Text ReadRest(TextFile& file, TextFormat format) {
   RawBytes raw = ReadRemainingBytes(file);
-  if (!raw.data) return Text();
   switch (format) {
     case FormatUtf8: return DecodeUtf8(raw);
     case FormatUtf16LE: return DecodeUtf16(raw, false);

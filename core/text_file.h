@@ -40,6 +40,7 @@ TextFilePtr WrapForReading(std::FILE* stream, bool owns_stream);
 TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream);
 TextFormat DetectByteOrderMark(TextFile& file);
 // Everything from the current position to the end of the file, or to its first zero character.
+// Throws std::bad_alloc when the text does not fit in memory (never a silently shorter text).
 Text ReadRest(TextFile& file, TextFormat format);
 
 // Creates or truncates the file ("w+"): follows symbolic links, so never use it in a directory

@@ -37,12 +37,12 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   auto found = NewItemTable<uint32_t>(kSlots);
   SplitToTable(in.first, *first, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
   // An empty item of the second source always counts as present in the first.
-  TableAdd(*first, TextView());
+  Required(TableAdd(*first, TextView()));
   if (in.case_flag != 0) {
     ForEachKeyedItem(
         in, in.second,
         [&](TextView item, TextView, uint32_t hash) {
-          if (first->Find(item, hash) == nullptr) found->Add(item, hash, false);
+          if (first->Find(item, hash) == nullptr) Required(found->Add(item, hash, false));
         },
         *first, *found);
   } else {
@@ -52,8 +52,8 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
         in, in.second,
         [&](TextView item, TextView key, uint32_t hash) {
           if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
-          seen_folded->AddNew(key, hash, true);
-          found->AddNew(item, StringHash(item), false);
+          Required(seen_folded->AddNew(key, hash, true));
+          Required(found->AddNew(item, StringHash(item), false));
         },
         *first, *seen_folded);
   }
@@ -121,9 +121,8 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
         [&](int k) {
           if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
             ++*counter;
-          } else if (int32_t* fresh =
-                         counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) {
-            *fresh = 1;
+          } else {
+            *Required(counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) = 1;
           }
         },
         *counts);

@@ -2,6 +2,8 @@
 
 #include <sys/time.h>
 
+#include <new>
+
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -91,7 +93,30 @@ Text StatusText(int32_t found, int64_t milliseconds) {
          u" мсек";
 }
 
+namespace {
+
+void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked);
+
+}  // namespace
+
+Text OutOfMemoryMessage() { return u"Недостаточно памяти для этих списков"; }
+
 void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
+  // Lists larger than memory are the one failure that containers report by exception; it ends
+  // here, as a message, with the window unlocked and the earlier result file untouched.
+  bool locked = false;
+  try {
+    RunChecked(request, host, result_path, locked);
+  } catch (const std::bad_alloc&) {
+    host.SetStatus(OutOfMemoryMessage());
+    if (locked) host.LockControls(false);
+    host.ShowError(OutOfMemoryMessage());
+  }
+}
+
+namespace {
+
+void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked) {
   PreparedRun run;
   if (const InputError error = PrepareRun(request, run); error != InputError::None) {
     const Text message = InputErrorMessage(error);
@@ -100,6 +125,7 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
     return;
   }
   host.LockControls(true);
+  locked = true;
   const Text& path = result_path;
   const OperationInput input{run.first,           run.second,
                              run.read_separator,  run.result_separator,
@@ -117,6 +143,9 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
   if (!written) status += u"; не удалось записать " + path;
   host.SetStatus(status);
   host.LockControls(false);
+  locked = false;
   // A viewer on a path that does not hold this run's result would show stale or foreign data.
   if (written) host.LaunchViewer(path);
 }
+
+}  // namespace

@@ -42,5 +42,8 @@ InputError LoadSourceFile(TextView path, Text& text);
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();
 
+// Shown when the lists do not fit in memory.
+Text OutOfMemoryMessage();
+
 // "Найдено N за M мсек"
 Text StatusText(int32_t found, int64_t milliseconds);

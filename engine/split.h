@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -55,6 +56,14 @@ class KeyedItemReader {
   std::vector<char16_t> folded_;
 };
 
+// A container that could not get memory for an entry answers none; an item silently left out
+// would be a wrong result, so the run is ended as out of memory instead.
+template <typename T>
+T* Required(T* entry) {
+  if (entry == nullptr) throw std::bad_alloc();
+  return entry;
+}
+
 // Calls fn(k) for every item of the batch in order, with the lookups of later items under way:
 // a table lookup costs a few cache misses that are much cheaper side by side than one by one.
 template <typename Fn, typename... Tables>
@@ -84,9 +93,9 @@ void SplitToTable(TextView text, ItemTable<Value>& table, TextView separator,
   while (reader.Read(batch)) {
     ForEachPrefetched(batch, [&](int k) {
       // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
-      Value* value = table.Add(batch.keys[k], batch.hashes[k], !case_sensitive);
+      Value* value = Required(table.Add(batch.keys[k], batch.hashes[k], !case_sensitive));
       if constexpr (std::is_same_v<Value, TextRef>) {
-        if (value != nullptr && !case_sensitive) {
+        if (!case_sensitive) {
           value->data = batch.items[k].data();
           value->size = static_cast<uint32_t>(batch.items[k].size());
         }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -235,3 +236,44 @@ TEST(Report, CutSinksAgreeWithCuttingTheWholeText) {
     }
   }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+namespace {
+
+// Runs under an address-space limit that leaves the process what it has now and far too little
+// for the list, then prints what the run asked of the window.
+void RunWithLittleMemory(const RunRequest& request, const Text& result_path) {
+  unsigned long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  rlimit limit;
+  limit.rlim_cur = limit.rlim_max = pages * 4096 + (size_t{96} << 20);
+  setrlimit(RLIMIT_AS, &limit);
+  RecordingHost host;
+  RunComparison(request, host, result_path);
+  for (const std::string& call : host.calls) std::fprintf(stderr, "[%s]", call.c_str());
+  std::exit(0);
+}
+
+}  // namespace
+
+// Lists larger than the memory the process may have end the run with a message and an unlocked
+// window, never with a crash or a shorter, wrong result.
+TEST_F(RunTest, ListsLargerThanMemoryAreToldNotTruncated) {
+  std::string big;
+  for (int n = 0; big.size() < (size_t{64} << 20); ++n) big += "line" + std::to_string(n) + "\r\n";
+  const Text path = Put("big.txt", big);
+  big.clear();
+  big.shrink_to_fit();
+  std::ofstream(result_, std::ios::binary) << "earlier result";
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(RunWithLittleMemory(Request(2, path, u""), TextFromUtf8(result_)),
+              testing::ExitedWithCode(0),
+              // Loading runs out here: told before anything is locked.
+              "\\[status:Недостаточно памяти для этих списков\\]"
+              "\\[error:Недостаточно памяти для этих списков\\]$");
+  EXPECT_EQ(Slurp(result_), "earlier result");
+}
+#endif
