@@ -228,12 +228,13 @@ report() {
       # Growth of listwise-cli from one size to the next, which should stay
       # close to the ratio of the sizes.
       first = 1
-      for (k in cli) {
-        split(k, p, SUBSEP)
-        big = p[1] * 10
-        if ((big, p[2]) in cli && cli[k] > 0) {
-          if (first) { print ""; print (format == "md" ? "Growth of listwise-cli, time at 10x the lines over time at the size shown:" : "growth of listwise-cli (time at 10x lines / time):"); print ""; first = 0 }
-          line = sprintf("%s lines, %s: %.1f", p[1], p[2], cli[big, p[2]] / cli[k])
+      for (i = 1; i <= NR; i++) {
+        split(row[i], f, "\t")
+        if (f[3] != "listwise-cli" || !((f[1], f[2]) in cli)) continue
+        big = f[1] * 10
+        if ((big, f[2]) in cli && cli[f[1], f[2]] > 0) {
+          if (first) { print ""; print (format == "md" ? "Growth of listwise-cli, time at 10x the lines over time at the size shown:\n" : "growth of listwise-cli (time at 10x lines / time):"); first = 0 }
+          line = sprintf("%s lines, %s: %.1f", f[1], f[2], cli[big, f[2]] / cli[f[1], f[2]])
           print (format == "md" ? "- " line : "  " line)
         }
       }
