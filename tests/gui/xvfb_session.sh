@@ -46,7 +46,7 @@ export DBUS_SESSION_BUS_PID
 if [ "$wm" = 1 ]; then
   openbox >/dev/null 2>&1 &
   wm_pid=$!
-  for _ in $(seq 1 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+  for _ in $(seq 1 150); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 set +e
 "$@"
