@@ -1,8 +1,10 @@
-/* Starts a program and prints the milliseconds from its exec to the first top-level window
- * it maps, as the X server reports it. Used under a bare Xvfb (no window manager), where
- * top-level windows are direct children of the root.
+/* Starts a program and prints two times in milliseconds from its exec: until the first
+ * top-level window it maps, and until that window shows drawn content (any pixel differing
+ * from the others, that is more than the bare background). Used under a bare Xvfb (no window
+ * manager), where top-level windows are direct children of the root.
  * Usage: map_timer program args... */
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +18,33 @@ static double Now(void) {
   return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
 
+static int IgnoreErrors(Display* display, XErrorEvent* error) {
+  (void)display;
+  (void)error;
+  return 0;
+}
+
+/* 1 when the window holds more than one colour. */
+static int ShowsContent(Display* display, Window window) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display, window, &attributes)) return 0;
+  XImage* image = XGetImage(display, window, 0, 0, attributes.width, attributes.height,
+                            AllPlanes, ZPixmap);
+  if (!image) return 0;
+  unsigned long first = XGetPixel(image, 0, 0);
+  int varied = 0;
+  for (int y = 0; y < attributes.height && !varied; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      if (XGetPixel(image, x, y) != first) {
+        varied = 1;
+        break;
+      }
+    }
+  }
+  XDestroyImage(image);
+  return varied;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: map_timer program args...\n");
@@ -26,6 +55,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "map_timer: no display\n");
     return 2;
   }
+  XSetErrorHandler(IgnoreErrors);
   Window root = DefaultRootWindow(display);
   XSelectInput(display, root, SubstructureNotifyMask);
   XSync(display, False);
@@ -36,18 +66,27 @@ int main(int argc, char** argv) {
     execvp(argv[1], argv + 1);
     _exit(127);
   }
-  int code = 1;
-  for (;;) {
+  double mapped = -1;
+  Window window = 0;
+  while (mapped < 0) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == MapNotify && !event.xmap.override_redirect) {
-      printf("%.1f\n", Now() - start);
-      code = 0;
-      break;
+      mapped = Now() - start;
+      window = event.xmap.window;
     }
   }
+  double drawn = -1;
+  while (drawn < 0 && Now() - start < 20000) {
+    if (ShowsContent(display, window)) {
+      drawn = Now() - start;
+    } else {
+      usleep(1000);
+    }
+  }
+  printf("%.1f %.1f\n", mapped, drawn);
   kill(child, SIGTERM);
   waitpid(child, NULL, 0);
   XCloseDisplay(display);
-  return code;
+  return 0;
 }
