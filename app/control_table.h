@@ -2,7 +2,6 @@
 // Plain data, free of GTK, so the table can be checked without a display.
 #pragma once
 
-#include <array>
 #include <span>
 
 enum ControlNumber : int {

@@ -121,10 +121,8 @@ def main():
                 if frozenset((a, b)) not in allowed:
                     gui.check(not overlaps(rects[a], rects[b]), f"{a} and {b} overlap")
         for name, c in controls.items():
-            ix, iy, iw, ih = c.inner.get_extents(gui.Atspi.CoordType.WINDOW).x, \
-                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).y, \
-                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).width, \
-                c.inner.get_extents(gui.Atspi.CoordType.WINDOW).height
+            e = c.inner.get_extents(gui.Atspi.CoordType.WINDOW)
+            ix, iy, iw, ih = e.x, e.y, e.width, e.height
             ox, oy, ow, oh = rects[name]
             gui.check(ix >= ox and iy >= oy and ix + iw <= ox + ow and iy + ih <= oy + oh,
                       f"{name} drawn inside its place: {(ix, iy, iw, ih)} in {rects[name]}")
