@@ -54,12 +54,19 @@ bool OpenWindowWithControls(const std::vector<Text>& field_texts) {
   return true;
 }
 
-int RunListwise(int argc, char** argv) {
+bool StartLocaleAndGtk(int* argc, char*** argv) {
   setlocale(LC_ALL, "");
   setlocale(LC_NUMERIC, "C");
+  // GTK would take the whole locale from the environment once more, numbers included.
+  gtk_disable_setlocale();
   // GTK removes the options it knows (its display option among them) before the fields see
-  // the arguments. Without a display there is no window to make: the program ends quietly.
-  if (!gtk_init_check(&argc, &argv)) return 0;
+  // the arguments.
+  return gtk_init_check(argc, argv);
+}
+
+int RunListwise(int argc, char** argv) {
+  // Without a display there is no window to make: the program ends quietly.
+  if (!StartLocaleAndGtk(&argc, &argv)) return 0;
 
   ResetProgramValues();
   if (!OpenWindowWithControls(FieldArguments(argc, argv))) return 0;

@@ -9,6 +9,11 @@
 // shuts down. The result is the process's exit status, which is always 0.
 int RunListwise(int argc, char** argv);
 
+// The first two steps of start-up: the locale from the environment with numbers kept in the
+// "C" form, then GTK with the real argument list, from which it removes its own options.
+// false when GTK finds no display.
+bool StartLocaleAndGtk(int* argc, char*** argv);
+
 // The part of start-up between GTK and the loop: decodes the icons, opens MainWindow, builds
 // the controls in their order with the field texts put in right after the two fields, and
 // makes the fields accept dropped files. false when the window could not be made.

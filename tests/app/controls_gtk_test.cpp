@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -227,9 +228,15 @@ TEST_F(Window, AccessToUnknownNumbersDoesNothing) {
 
 }  // namespace
 
+// The test program starts like listwise itself (see main below).
+TEST(StartUp, LocaleComesFromTheEnvironmentExceptForNumbers) {
+  EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+  EXPECT_STREQ(setlocale(LC_CTYPE, nullptr), "C.UTF-8");  // LC_ALL as the test sets it
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (!gtk_init_check(&argc, &argv)) {
+  if (!StartLocaleAndGtk(&argc, &argv)) {
     fprintf(stderr, "no display: run inside tests/gui/xvfb_session.sh\n");
     return 1;
   }
