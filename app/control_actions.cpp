@@ -1,33 +1,88 @@
 #include "app/control_actions.h"
 
-#include "app/control_table.h"
+#include <cstdint>
 
-// The controls take no action yet: the window only reports. Each case below is where that
-// control's action belongs.
+#include "app/control_table.h"
+#include "app/controls.h"
+#include "app/event_queue.h"
+#include "app/file_drops.h"
+#include "app/program_values.h"
+#include "app/run_from_window.h"
+#include "core/text.h"
+#include "core/text_file.h"
+#include "desktop/clipboard.h"
+#include "desktop/file_chooser.h"
+#include "desktop/file_drop.h"
+#include "engine/run.h"
+
+namespace {
+
+// The item "Введите ваш разделитель" of each separator box.
+constexpr int kOwnReadSeparatorItem = 3;
+constexpr int kOwnResultSeparatorItem = 1;
+
+// The file chooser of both open buttons puts the chosen path into its field; a cancel leaves
+// the field as it was.
+void OpenInto(int field) {
+  const Text path =
+      ChooseFileToOpen(u"Открыть файл", CurrentDirectoryPath(), u"Все (*.*)|*.*", 0);
+  if (!path.empty()) SetControlText(field, path);
+}
+
+// The clipboard's text is kept now, not read at the run: the marker in the field stands for
+// this text. The counter only grows, so a new paste always shows a new marker.
+void PasteInto(int field, Text& kept, int32_t& count) {
+  kept = ClipboardText();
+  ++count;
+  SetControlText(field, u"<" + TextFromInteger(count) + u">");
+}
+
+// The marker travels with its kept text; the counters stay with their buttons.
+void SwapSources() {
+  const Text first = ControlText(FieldFirst);
+  SetControlText(FieldFirst, ControlText(FieldSecond));
+  SetControlText(FieldSecond, first);
+  ClipboardFirst.swap(ClipboardSecond);
+  SetControlText(StatusLine, u"Элементы поменяны местами");
+}
+
+// Choosing the box's own-separator item clears it for typing.
+void OfferOwnSeparator(int box, int type, int own_item) {
+  if (type != ValueChanged || ControlState(box) != own_item) return;
+  SetControlText(box, u"");
+  FocusControl(box);
+}
+
+// Deduplicate and CountUnique read the first source only; the second field is greyed, its text
+// kept for when another operation is chosen.
+void FollowOperation(int type) {
+  const int operation = ControlState(ModeBox);
+  const bool one_source = type == ValueChanged && (operation == ModeDeduplicate || operation == ModeCountUnique);
+  SetControlEnabled(FieldSecond, !one_source);
+}
+
+}  // namespace
+
 void RunControlAction(int control, int type) {
-  static_cast<void>(type);
   switch (control) {
-    case FieldFirst:
-    case FieldSecond:
-    case OpenFirst:
-    case OpenSecond:
-    case PasteFirst:
-    case PasteSecond:
-    case ModeBox:
-    case ReadSeparatorBox:
-    case ResultSeparatorBox:
-    case SwapButton:
-    case StartButton:
-    default:
-      break;
+    case OpenFirst: OpenInto(FieldFirst); break;
+    case OpenSecond: OpenInto(FieldSecond); break;
+    case PasteFirst: PasteInto(FieldFirst, ClipboardFirst, PasteCountFirst); break;
+    case PasteSecond: PasteInto(FieldSecond, ClipboardSecond, PasteCountSecond); break;
+    case ModeBox: FollowOperation(type); break;
+    case ReadSeparatorBox: OfferOwnSeparator(control, type, kOwnReadSeparatorItem); break;
+    case ResultSeparatorBox: OfferOwnSeparator(control, type, kOwnResultSeparatorItem); break;
+    case SwapButton: SwapSources(); break;
+    case StartButton: RunComparison(); break;
+    // The fields, labels and check boxes are only read when a run starts.
+    default: break;
   }
 }
 
 void RunDropAction(int control) {
-  switch (control) {
-    case FieldFirst:
-    case FieldSecond:
-    default:
-      break;
-  }
+  if (control != FieldFirst && control != FieldSecond) return;
+  const Text names = DroppedFileList(CurrentDropEvent());
+  const Text first = names.substr(0, names.find(u'\n'));
+  // A missing path (-1) or a directory (-2) empties the field; an empty file is a list too.
+  SetControlText(control, QueryFileSize(first) >= 0 ? first : Text());
 }

@@ -3,7 +3,8 @@
 #include <utility>
 
 bool SameReport(const Event& a, const Event& b) {
-  return a.kind == b.kind && a.control == b.control && a.window == b.window && a.type == b.type;
+  return a.kind == b.kind && a.control == b.control && a.window == b.window && a.type == b.type &&
+         a.data == b.data;
 }
 
 bool EventQueue::Post(Event event) {

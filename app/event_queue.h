@@ -34,8 +34,8 @@ struct Event {
   std::shared_ptr<void> data;
 };
 
-// Two events are the same report when kind, control, window and type agree; carried data does
-// not count.
+// Two events are the same report when kind, control, window and type agree and they carry the
+// same data: two drops onto one field are two reports, each with its own names.
 bool SameReport(const Event& a, const Event& b);
 
 class EventQueue {

@@ -119,6 +119,20 @@ TEST(EventQueue, DropDataTravelsWithItsEventAndIsReleasedWithIt) {
   EXPECT_TRUE(watch.expired());
 }
 
+// Two drops onto one field before the loop takes the first are two reports: the second must
+// not be lost as a repeat of the first, since its names may differ.
+TEST(EventQueue, DropsWithTheirOwnDataAreNeverMerged) {
+  EventQueue queue;
+  auto first = std::make_shared<int>(1);
+  EXPECT_TRUE(queue.Post(Event{FilesDropped, 6, kMainWindowNumber, 0, first}));
+  // The very same report posted twice still counts once.
+  EXPECT_FALSE(queue.Post(Event{FilesDropped, 6, kMainWindowNumber, 0, first}));
+  EXPECT_TRUE(queue.Post(Event{FilesDropped, 6, kMainWindowNumber, 0, std::make_shared<int>(2)}));
+  ASSERT_EQ(queue.size(), 2u);
+  EXPECT_EQ(*static_cast<int*>(queue.Take()->data.get()), 1);
+  EXPECT_EQ(*static_cast<int*>(queue.Take()->data.get()), 2);
+}
+
 TEST(EventQueue, AnEmptyQueueGivesNothing) {
   EventQueue queue;
   EXPECT_FALSE(queue.Take());
