@@ -177,3 +177,60 @@ class Control:
         if entry is not None:
             return Atspi.Text.get_text(entry, 0, -1)
         return self.inner.get_name()
+
+
+# ---------------------------------------------------------------------------------------------
+# Acting on the controls as a person would: the pointer and the keyboard through xdotool.
+
+def click_at(x, y):
+    run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+
+def click_control(program, control):
+    """A left click in the middle of the control."""
+    wx, wy, _, _ = program.geometry()
+    cx, cy, cw, ch = control.rect()
+    click_at(wx + cx + cw // 2, wy + cy + ch // 2)
+
+
+def choose_item(program, control, index):
+    """Opens a choice box's list with a click and clicks its item number `index`."""
+    menu = None
+    for i in range(control.inner.get_child_count()):
+        child = control.inner.get_child_at_index(i)
+        if child.get_role_name() == "menu":
+            menu = child
+    if not check(menu is not None, f"{control.name} has a list"):
+        return
+    item = menu.get_child_at_index(index)
+
+    def showing():
+        return "showing" in {s.value_nick for s in item.get_state_set().get_states()}
+    click_control(program, control)
+    if not check(wait_for(showing, timeout=5), f"{control.name}: the list opened"):
+        return
+    time.sleep(0.2)
+    e = item.get_extents(Atspi.CoordType.SCREEN)
+    click_at(e.x + e.width // 2, e.y + e.height // 2)
+    check(wait_for(lambda: not showing(), timeout=5), f"{control.name}: the list closed")
+
+
+def type_into(program, control, text):
+    """Clicks into the control's text, selects all of it and types `text` over it."""
+    entry = control.entry()
+    if not is_sensitive(control):
+        # A greyed control takes no clicks: the keys would reach whatever has the focus.
+        check_equal(control.text(), text, f"text of the greyed {control.name}")
+        return
+    wx, wy, _, _ = program.geometry()
+    e = entry.get_extents(Atspi.CoordType.WINDOW)
+    click_at(wx + e.x + e.width // 2, wy + e.y + e.height // 2)
+    run("xdotool", "key", "ctrl+a", "BackSpace")
+    if text:
+        run("xdotool", "type", "--delay", "10", text)
+    check(wait_for(lambda: control.text() == text, timeout=5),
+          f"typed into {control.name}: {text!r}, it shows {control.text()!r}")
+
+
+def is_sensitive(control):
+    return "sensitive" in control.states()
