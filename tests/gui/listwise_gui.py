@@ -206,7 +206,13 @@ def choose_item(program, control, index):
 
     def showing():
         return "showing" in {s.value_nick for s in item.get_state_set().get_states()}
-    click_control(program, control)
+    if control.entry() is not None:
+        # An editable box opens its list from the arrow at its right end; the rest is its entry.
+        wx, wy, _, _ = program.geometry()
+        cx, cy, cw, ch = control.rect()
+        click_at(wx + cx + cw - 10, wy + cy + ch // 2)
+    else:
+        click_control(program, control)
     if not check(wait_for(showing, timeout=5), f"{control.name}: the list opened"):
         return
     time.sleep(0.2)
