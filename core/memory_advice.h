@@ -10,7 +10,7 @@
 inline void AdviseHugePages(const void* start, size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  if (bytes < 2 * kHuge) return;
+  if (bytes < kHuge) return;
   const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
   const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kHuge - 1);
   if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
