@@ -57,7 +57,8 @@ void OfferOwnSeparator(int box, int type, int own_item) {
 // kept for when another operation is chosen.
 void FollowOperation(int type) {
   const int operation = ControlState(ModeBox);
-  const bool one_source = type == ValueChanged && (operation == ModeDeduplicate || operation == ModeCountUnique);
+  const bool one_source =
+      type == ValueChanged && (operation == ModeDeduplicate || operation == ModeCountUnique);
   SetControlEnabled(FieldSecond, !one_source);
 }
 
