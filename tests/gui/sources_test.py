@@ -223,7 +223,8 @@ def check_mode_box(s):
         gui.choose_item(s.program, s.c["ModeBox"], mode)
         gui.check(gui.wait_for(lambda: gui.is_sensitive(s.c["FieldSecond"]) == usable, timeout=3),
                   f"operation {mode}: FieldSecond usable {usable}")
-        gui.check_equal(s.text("FieldSecond"), second, f"operation {mode}: FieldSecond keeps its text")
+        gui.check_equal(s.text("FieldSecond"), second,
+                        f"operation {mode}: FieldSecond keeps its text")
     # The swap still reaches the greyed field, and leaves it greyed.
     first = s.text("FieldFirst")
     s.click("SwapButton")
