@@ -69,12 +69,27 @@ class ItemTable {
   int32_t count() const { return count_; }
   int32_t slot_count() const { return slot_count_; }
 
-  // Visits every entry in walk order without moving the cursor: fn(const Entry&). Several
-  // chains are walked side by side first, so that their cache misses overlap; the entries are
-  // then handed out slot by slot, each chain from its head.
+  // Visits every entry in walk order without moving the cursor: fn(const Entry&). The walk
+  // order is first written down as a list of entries, several chains side by side so that their
+  // cache misses overlap; the list is then handed out with each entry and its key fetched some
+  // way ahead of their use.
   template <typename Fn>
   void ForEach(Fn&& fn) const {
-    constexpr int kLanes = 8;
+    const std::vector<const Entry*> order = WalkOrder();
+    constexpr size_t kEntryAhead = 32, kKeyAhead = 16;
+    const size_t n = order.size();
+    for (size_t k = 0; k < n; ++k) {
+      if (k + kEntryAhead < n) __builtin_prefetch(order[k + kEntryAhead]);
+      if (k + kKeyAhead < n) __builtin_prefetch(order[k + kKeyAhead]->key);
+      fn(*order[k]);
+    }
+  }
+
+  // The entries in walk order, removed ones left out.
+  std::vector<const Entry*> WalkOrder() const {
+    std::vector<const Entry*> order;
+    order.reserve(static_cast<size_t>(count_));
+    constexpr int kLanes = 16;
     std::vector<const Entry*> lanes[kLanes];
     for (int32_t base = 0; base < slot_count_; base += kLanes) {
       const int width = std::min<int32_t>(kLanes, slot_count_ - base);
@@ -87,8 +102,7 @@ class ItemTable {
         more = false;
         for (int j = 0; j < width; ++j) {
           if (at[j] == nullptr) continue;
-          lanes[j].push_back(at[j]);
-          __builtin_prefetch(at[j]->key);
+          if (!at[j]->removed()) lanes[j].push_back(at[j]);
           at[j] = at[j]->next;
           if (at[j] != nullptr) {
             __builtin_prefetch(at[j]);
@@ -96,11 +110,20 @@ class ItemTable {
           }
         }
       }
-      for (int j = 0; j < width; ++j)
-        for (const Entry* e : lanes[j])
-          if (!e->removed()) fn(*e);
+      for (int j = 0; j < width; ++j) order.insert(order.end(), lanes[j].begin(), lanes[j].end());
     }
+    return order;
   }
+
+  // Frees the lookup index, for a table that is only walked from now on (it is large: a few
+  // words per entry). A later lookup builds it again.
+  void ReleaseLookupIndex() {
+    index_.reset();
+    index_size_ = 0;
+    index_used_ = 0;
+    index_released_ = true;
+  }
+
   // A lookup of a hash soon is prepared in three steps, each some items ahead of the next: the
   // index slot, then the entry it names, then that entry's key. Hints only: a table changed in
   // between is still looked up correctly.
@@ -137,6 +160,7 @@ class ItemTable {
   const char16_t* StoreKey(TextView key);
   void Purge();
   void ReleaseEntry(Entry* e);
+  void EnsureIndex();
 
   int32_t slot_count_;
   std::vector<Entry*> heads_;
@@ -151,6 +175,7 @@ class ItemTable {
   IndexArray index_;
   size_t index_size_ = 0;
   size_t index_used_ = 0;
+  bool index_released_ = false;
   int shift_ = 64;
   ElementPool* pool_;
   std::vector<std::unique_ptr<char16_t[]>> key_blocks_;

@@ -114,6 +114,25 @@ void ItemTable<Value>::IndexErase(size_t at) {
 }
 
 template <typename Value>
+void ItemTable<Value>::EnsureIndex() {
+  if (!index_released_) return;
+  index_released_ = false;
+  // Chains hold the newest of equal keys first: placed in chain order, each at the first free
+  // slot of its probe, the newest stays ahead of its older twins.
+  for (Entry* head : heads_) {
+    for (Entry* e = head; e != nullptr; e = e->next) {
+      if (e->removed()) continue;
+      if ((index_used_ + 1) * 10 > index_size_ * 7) GrowIndex();
+      const size_t mask = index_size_ - 1;
+      size_t at = Position(e->hash);
+      while (index_[at] != 0) at = (at + 1) & mask;
+      index_[at] = Pack(e, e->hash);
+      ++index_used_;
+    }
+  }
+}
+
+template <typename Value>
 typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t hash,
                                                           bool copy_key) {
   void* memory = pool_ != nullptr ? pool_->Allocate() : nullptr;
@@ -135,6 +154,7 @@ typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t 
 
 template <typename Value>
 Value* ItemTable<Value>::Add(TextView key, uint32_t hash, bool copy_key) {
+  EnsureIndex();
   const size_t at = FindIndex(key, hash);
   if (at != SIZE_MAX) {
     Entry* e = Unpack(index_[at]);
@@ -149,12 +169,14 @@ Value* ItemTable<Value>::Add(TextView key, uint32_t hash, bool copy_key) {
 
 template <typename Value>
 Value* ItemTable<Value>::AddNew(TextView key, uint32_t hash, bool copy_key) {
+  EnsureIndex();
   Entry* e = Link(key, hash, copy_key);
   return e != nullptr ? &e->value : nullptr;
 }
 
 template <typename Value>
 Value* ItemTable<Value>::Find(TextView key, uint32_t hash) {
+  EnsureIndex();
   const size_t at = FindIndex(key, hash);
   if (at == SIZE_MAX) return nullptr;
   Entry* e = Unpack(index_[at]);
@@ -165,6 +187,7 @@ Value* ItemTable<Value>::Find(TextView key, uint32_t hash) {
 
 template <typename Value>
 bool ItemTable<Value>::Remove(TextView key, uint32_t hash) {
+  EnsureIndex();
   const size_t at = FindIndex(key, hash);
   if (at == SIZE_MAX) return false;
   Entry* e = Unpack(index_[at]);
@@ -209,7 +232,7 @@ void ItemTable<Value>::Clear() {
       pool_->slots_in_use() == static_cast<size_t>(count_) + static_cast<size_t>(removed_)) {
     // Every slot of the pool is one of ours: drop the blocks instead of walking the chains.
     pool_->ReleaseAll();
-  } else if (removed_ == 0) {
+  } else if (removed_ == 0 && !index_released_) {
     // Every entry is in the index: releasing them in index order makes the misses independent
     // of each other, where a chain walk waits for each entry before it finds the next.
     for (size_t at = 0; at < index_size_; ++at)
@@ -228,6 +251,7 @@ void ItemTable<Value>::Clear() {
   index_.reset();
   index_size_ = 0;
   index_used_ = 0;
+  index_released_ = false;
   key_blocks_.clear();
   key_block_room_ = 0;
   key_block_at_ = nullptr;

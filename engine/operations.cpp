@@ -57,6 +57,8 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
         },
         *first, *seen_folded);
   }
+  first->ReleaseLookupIndex();
+  found->ReleaseLookupIndex();
   found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
   return TableCount(*found);
 }
@@ -84,6 +86,7 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
         }
       },
       *table);
+  table->ReleaseLookupIndex();
   table->ForEach([&](const auto& e) {
     if (Mark(const_cast<Value&>(e.value)) == 0) return;
     EmitWithSeparator(sink, Shown(e), in.result_separator);
@@ -100,6 +103,7 @@ int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
   auto table = NewItemTable<Value>(kSlots);
   SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
   TableRemove(*table, TextView());  // an empty item never reaches the result
+  table->ReleaseLookupIndex();
   table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
   return TableCount(*table);
 }
@@ -127,6 +131,7 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
         },
         *counts);
   }
+  counts->ReleaseLookupIndex();
   counts->ForEach([&](const auto& e) {
     // The counter in decimal and one space, then the key.
     char16_t digits[16];

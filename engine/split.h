@@ -37,7 +37,7 @@ class ItemSplitter {
 // Items in batches with their table keys (folded when case does not count) and their hashes,
 // so that lookups for several items can be under way at once.
 struct ItemBatch {
-  static constexpr int kCapacity = 256;
+  static constexpr int kCapacity = 1024;
   int size = 0;
   TextView items[kCapacity];
   TextView keys[kCapacity];
@@ -68,7 +68,7 @@ T* Required(T* entry) {
 // a table lookup costs a few cache misses that are much cheaper side by side than one by one.
 template <typename Fn, typename... Tables>
 void ForEachPrefetched(const ItemBatch& batch, Fn&& fn, const Tables&... tables) {
-  constexpr int kSlotAhead = 24, kEntryAhead = 16, kKeyAhead = 8;
+  constexpr int kSlotAhead = 48, kEntryAhead = 32, kKeyAhead = 16;
   const int n = batch.size;
   for (int k = 0; k < kSlotAhead && k < n; ++k) (tables.Prefetch(batch.hashes[k]), ...);
   for (int k = 0; k < n; ++k) {

@@ -158,3 +158,19 @@ TEST(ItemTableScale, ManyDistinctKeysAllFoundAgain) {
   table->ForEach([&](const auto&) { ++walked; });
   EXPECT_EQ(walked, kKeys);
 }
+
+TEST(ItemTableIndex, ReleasedIndexIsRebuiltForTheNextLookup) {
+  auto table = NewItemTable<int32_t>(512);
+  for (int n = 0; n < 3000; ++n) *TableAdd(*table, Key(n)) = n;
+  *TableAddNew(*table, Key(7)) = -7;  // a newer twin must still win after the rebuild
+  const auto before = table->WalkOrder();
+  table->ReleaseLookupIndex();
+  EXPECT_EQ(table->WalkOrder(), before);  // walking needs no index
+  EXPECT_EQ(TableValue(*table, Key(7)), -7);
+  EXPECT_EQ(TableValue(*table, Key(2999)), 2999);
+  *TableAdd(*table, u"new") = 1;
+  EXPECT_EQ(TableCount(*table), 3002);
+  table->ReleaseLookupIndex();
+  TableClear(*table);  // entries are released without the index too
+  EXPECT_EQ(TableCount(*table), 0);
+}
