@@ -154,7 +154,8 @@ for s in $sizes; do
         tool=${job%%@@*}
         cmd=${job#*@@}
         [[ ${status[$tool]:-ok} == ok ]] || continue
-        export O=$workdir/out/$op-$n-$(slug "$tool").txt T=$workdir/tmp/sorted
+        O=$workdir/out/$op-$n-$(slug "$tool").txt
+        export O T=$workdir/tmp/sorted
         echo "== $n $op [$tool] round $round: $cmd" >>"$log"
         start=$(date +%s%N)
         rc=0
@@ -180,11 +181,13 @@ for s in $sizes; do
     done
     for job in "${jobs[@]}"; do
       tool=${job%%@@*}
+      # shellcheck disable=SC2086 # one time per word
       med=$(printf '%s\n' ${times[$tool]} | median)
       printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$op" "$tool" "$med" "${peaks[$tool]:-0}" \
         "$input" "${status[$tool]:-ok}" >>"$results"
     done
     if [[ -n $engine_ms ]]; then
+      # shellcheck disable=SC2086 # one reading per word
       printf '%s\t%s\t%s\n' "$n" "$op" "$(printf '%s\n' $engine_ms | median)" >>"$engine"
     fi
     unset times peaks status
