@@ -1,13 +1,17 @@
 #include "engine/operations.h"
 
+#include <algorithm>
+#include <span>
+#include <vector>
+
 #include "core/item_table.h"
+#include "engine/slot_partition.h"
 #include "engine/split.h"
 
 int32_t FoundCount = 0;
 
 namespace {
 
-constexpr int32_t kSlots = 512;
 constexpr TextView kLineEnd = u"\r\n";
 
 void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
@@ -15,52 +19,65 @@ void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
   sink.EndRecord(separator);
 }
 
-// Reads the items of a source in batches, prefetching the table slots they will look up.
-template <typename Fn, typename... Tables>
-void ForEachKeyedItem(const OperationInput& in, TextView text, Fn&& fn, const Tables&... ahead) {
-  KeyedItemReader reader(text, in.read_separator, in.whole_separator_flag != 0,
-                         in.case_flag != 0);
-  ItemBatch batch;
-  while (reader.Read(batch)) {
-    ForEachPrefetched(
-        batch, [&](int k) { fn(batch.items[k], batch.keys[k], batch.hashes[k]); }, ahead...);
+// Every operation but Merge builds its tables one slot at a time (see SlotPartition): a table of
+// one slot walks its entries newest first, exactly as the chain of that slot in a 512-slot table.
+constexpr int32_t kOneSlot = 1;
+
+// Visits the items of one slot in the order of the source with their keys (folded into a scratch
+// buffer when case does not count), fetching the items' text some way ahead: the items of a slot
+// lie all over the source.
+class SlotReader {
+ public:
+  explicit SlotReader(bool case_sensitive) : case_sensitive_(case_sensitive) {}
+
+  template <typename Fn>
+  void ForEach(std::span<const SlotItem> items, Fn&& fn) {
+    constexpr size_t kAhead = 16;
+    const size_t n = items.size();
+    for (size_t k = 0; k < n && k < kAhead; ++k) __builtin_prefetch(items[k].data);
+    for (size_t k = 0; k < n; ++k) {
+      if (k + kAhead < n) __builtin_prefetch(items[k + kAhead].data);
+      const SlotItem& item = items[k];
+      if (case_sensitive_) {
+        fn(item.view(), item.view(), item.hash);
+      } else {
+        if (folded_.size() < item.size) folded_.resize(item.size * 2 + 16);
+        TextLowerInto(item.view(), folded_.data());
+        fn(item.view(), TextView(folded_.data(), item.size), item.hash);
+      }
+    }
   }
+
+ private:
+  bool case_sensitive_;
+  std::vector<char16_t> folded_;
+};
+
+SlotPartition Partition(const OperationInput& in, TextView text) {
+  return SlotPartition(text, in.read_separator, in.whole_separator_flag != 0, in.case_flag != 0);
 }
 
-// Tables whose values are never read, or read only as a mark.
-using KeyTable = ItemTable<uint32_t>;
+// Makes the table ready for the items of the next slot.
+template <typename Value>
+void StartSlot(ItemTable<Value>& table, size_t items) {
+  TableClear(table);
+  table.ReserveKeys(items);
+}
 
-int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
-  // The first list's table usually is the largest; declared first, it is released last, when it
-  // alone holds slots of the shared pool and can drop them all at once.
-  auto first = NewItemTable<uint32_t>(kSlots);
-  auto found = NewItemTable<uint32_t>(kSlots);
-  SplitToTable(in.first, *first, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
-  // An empty item of the second source always counts as present in the first.
-  Required(TableAdd(*first, TextView()));
-  if (in.case_flag != 0) {
-    ForEachKeyedItem(
-        in, in.second,
-        [&](TextView item, TextView, uint32_t hash) {
-          if (first->Find(item, hash) == nullptr) Required(found->Add(item, hash, false));
-        },
-        *first, *found);
-  } else {
-    // Each folded form enters once, written as at its first occurrence in the second source.
-    auto seen_folded = NewItemTable<uint32_t>(kSlots);
-    ForEachKeyedItem(
-        in, in.second,
-        [&](TextView item, TextView key, uint32_t hash) {
-          if (first->Find(key, hash) != nullptr || seen_folded->Find(key, hash) != nullptr) return;
-          Required(seen_folded->AddNew(key, hash, true));
-          Required(found->AddNew(item, StringHash(item), false));
-        },
-        *first, *seen_folded);
-  }
-  first->ReleaseLookupIndex();
-  found->ReleaseLookupIndex();
-  found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
-  return TableCount(*found);
+// Adds the items of one slot of the first source as keys; with case not told apart the key is
+// folded (and copied) and a TextRef value keeps the last occurrence as it is written.
+template <typename Value>
+void AddSlotKeys(ItemTable<Value>& table, SlotReader& reader, std::span<const SlotItem> items,
+                 bool case_sensitive) {
+  reader.ForEach(items, [&](TextView item, TextView key, uint32_t hash) {
+    Value* value = Required(table.Add(key, hash, !case_sensitive));
+    if constexpr (std::is_same_v<Value, TextRef>) {
+      if (!case_sensitive) {
+        value->data = item.data();
+        value->size = static_cast<uint32_t>(item.size());
+      }
+    }
+  });
 }
 
 uint32_t& Mark(uint32_t& value) { return value; }
@@ -68,29 +85,95 @@ uint32_t& Mark(TextRef& value) { return value.mark; }
 TextView Shown(const TableEntry<uint32_t>& e) { return e.Key(); }
 TextView Shown(const TableEntry<TextRef>& e) { return e.value.view(); }
 
+int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
+  const bool case_sensitive = in.case_flag != 0;
+  const SlotPartition first(Partition(in, in.first));
+  const SlotPartition second(Partition(in, in.second));
+  SlotReader reader(case_sensitive);
+  auto present = NewItemTable<uint32_t>(kOneSlot);
+  auto found = NewItemTable<uint32_t>(kOneSlot);
+  int32_t count = 0;
+  if (case_sensitive) {
+    // B's keys are the items themselves, so B's slots are the lookup slots.
+    for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+      const auto firsts = first.Slot(s);
+      const auto seconds = second.Slot(s);
+      if (seconds.empty()) continue;
+      StartSlot(*present, firsts.size() + 1);
+      AddSlotKeys(*present, reader, firsts, true);
+      // An empty item of the second source always counts as present in the first.
+      if (s == 0) Required(TableAdd(*present, TextView()));
+      StartSlot(*found, seconds.size());
+      reader.ForEach(seconds, [&](TextView item, TextView, uint32_t hash) {
+        if (present->Find(item, hash) == nullptr) Required(found->Add(item, hash, false));
+      });
+      found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
+      count += TableCount(*found);
+    }
+    return count;
+  }
+  // Without case, lookups go by the folded form, but B keeps each item as first written and
+  // walks by the hash of that spelling: the items found are gathered, then ordered as B's slots
+  // and chains would hold them (a later item of the second source is a newer entry).
+  std::vector<SlotItem> kept;
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    const auto firsts = first.Slot(s);
+    const auto seconds = second.Slot(s);
+    if (seconds.empty()) continue;
+    StartSlot(*present, firsts.size() + 1);
+    AddSlotKeys(*present, reader, firsts, false);
+    if (s == 0) Required(TableAdd(*present, TextView()));
+    StartSlot(*found, seconds.size());  // here: the folded forms met so far
+    reader.ForEach(seconds, [&](TextView item, TextView key, uint32_t hash) {
+      if (present->Find(key, hash) != nullptr || found->Find(key, hash) != nullptr) return;
+      Required(found->AddNew(key, hash, true));
+      kept.push_back({item.data(), static_cast<uint32_t>(item.size()), StringHash(item)});
+    });
+  }
+  std::vector<size_t> start(SlotPartition::kSlots + 1, 0);
+  for (const SlotItem& item : kept) ++start[item.hash % SlotPartition::kSlots + 1];
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) start[s + 1] += start[s];
+  std::vector<const SlotItem*> ordered(kept.size());
+  std::vector<size_t> next(start.begin(), start.end() - 1);
+  for (const SlotItem& item : kept) ordered[next[item.hash % SlotPartition::kSlots]++] = &item;
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    // Newest first: the item standing later in the second source was added later.
+    std::sort(ordered.begin() + static_cast<std::ptrdiff_t>(start[s]),
+              ordered.begin() + static_cast<std::ptrdiff_t>(start[s + 1]),
+              [](const SlotItem* a, const SlotItem* b) { return a->data > b->data; });
+  }
+  for (const SlotItem* item : ordered) EmitWithSeparator(sink, item->view(), in.result_separator);
+  return static_cast<int32_t>(kept.size());
+}
+
 // With case told apart the keys are shown; without, the unfolded spelling kept as the value.
 template <typename Value>
 int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
-  auto table = NewItemTable<Value>(kSlots);
-  SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
-  // The filter keeps the entries whose key occurs among the second source's items and drops the
-  // others; marking and then emitting the marked entries is the same as removing the rest.
+  const bool case_sensitive = in.case_flag != 0;
+  const SlotPartition first(Partition(in, in.first));
+  const SlotPartition second(Partition(in, in.second));
+  SlotReader reader(case_sensitive);
+  auto table = NewItemTable<Value>(kOneSlot);
   int32_t kept = 0;
-  ForEachKeyedItem(
-      in, in.second,
-      [&](TextView, TextView key, uint32_t hash) {
-        Value* value = table->Find(key, hash);
-        if (value != nullptr && Mark(*value) == 0) {
-          Mark(*value) = 1;
-          ++kept;
-        }
-      },
-      *table);
-  table->ReleaseLookupIndex();
-  table->ForEach([&](const auto& e) {
-    if (Mark(const_cast<Value&>(e.value)) == 0) return;
-    EmitWithSeparator(sink, Shown(e), in.result_separator);
-  });
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    const auto firsts = first.Slot(s);
+    const auto seconds = second.Slot(s);
+    if (firsts.empty() || seconds.empty()) continue;
+    StartSlot(*table, firsts.size());
+    AddSlotKeys(*table, reader, firsts, case_sensitive);
+    // The filter keeps the entries whose key occurs among the second source's items and drops
+    // the others; marking and then emitting the marked entries is the same as removing the rest.
+    reader.ForEach(seconds, [&](TextView, TextView key, uint32_t hash) {
+      Value* value = table->Find(key, hash);
+      if (value != nullptr && Mark(*value) == 0) {
+        Mark(*value) = 1;
+        ++kept;
+      }
+    });
+    table->ForEach([&](const auto& e) {
+      if (Mark(const_cast<Value&>(e.value)) != 0) EmitWithSeparator(sink, Shown(e), in.result_separator);
+    });
+  }
   return kept;
 }
 
@@ -100,12 +183,21 @@ int32_t DoInBoth(const OperationInput& in, ResultSink& sink) {
 
 template <typename Value>
 int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
-  auto table = NewItemTable<Value>(kSlots);
-  SplitToTable(in.first, *table, in.read_separator, in.whole_separator_flag != 0, in.case_flag);
-  TableRemove(*table, TextView());  // an empty item never reaches the result
-  table->ReleaseLookupIndex();
-  table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
-  return TableCount(*table);
+  const bool case_sensitive = in.case_flag != 0;
+  const SlotPartition first(Partition(in, in.first));
+  SlotReader reader(case_sensitive);
+  auto table = NewItemTable<Value>(kOneSlot);
+  int32_t count = 0;
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    const auto items = first.Slot(s);
+    if (items.empty()) continue;
+    StartSlot(*table, items.size());
+    AddSlotKeys(*table, reader, items, case_sensitive);
+    if (s == 0) TableRemove(*table, TextView());  // an empty item never reaches the result
+    table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
+    count += TableCount(*table);
+  }
+  return count;
 }
 
 int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
@@ -114,39 +206,39 @@ int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
 }
 
 int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
-  auto counts = NewItemTable<int32_t>(kSlots);
   const bool case_sensitive = in.case_flag != 0;
-  KeyedItemReader reader(in.first, in.read_separator, in.whole_separator_flag != 0,
-                         case_sensitive);
-  ItemBatch batch;
-  while (reader.Read(batch)) {
-    ForEachPrefetched(
-        batch,
-        [&](int k) {
-          if (int32_t* counter = counts->Find(batch.keys[k], batch.hashes[k])) {
-            ++*counter;
-          } else {
-            *Required(counts->AddNew(batch.keys[k], batch.hashes[k], !case_sensitive)) = 1;
-          }
-        },
-        *counts);
+  const SlotPartition first(Partition(in, in.first));
+  SlotReader reader(case_sensitive);
+  auto counts = NewItemTable<int32_t>(kOneSlot);
+  int32_t distinct = 0;
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    const auto items = first.Slot(s);
+    if (items.empty()) continue;
+    StartSlot(*counts, items.size());
+    reader.ForEach(items, [&](TextView, TextView key, uint32_t hash) {
+      if (int32_t* counter = counts->Find(key, hash)) {
+        ++*counter;
+      } else {
+        *Required(counts->AddNew(key, hash, !case_sensitive)) = 1;
+      }
+    });
+    counts->ForEach([&](const auto& e) {
+      // The counter in decimal and one space, then the key (folded when case does not count).
+      char16_t digits[16];
+      char16_t* end = digits + 16;
+      char16_t* at = end;
+      *--at = u' ';
+      uint32_t n = static_cast<uint32_t>(e.value);
+      do {
+        *--at = static_cast<char16_t>(u'0' + n % 10);
+        n /= 10;
+      } while (n != 0);
+      sink.Append(TextView(at, static_cast<size_t>(end - at)));
+      EmitWithSeparator(sink, e.Key(), in.result_separator);
+    });
+    distinct += TableCount(*counts);
   }
-  counts->ReleaseLookupIndex();
-  counts->ForEach([&](const auto& e) {
-    // The counter in decimal and one space, then the key.
-    char16_t digits[16];
-    char16_t* end = digits + 16;
-    char16_t* at = end;
-    *--at = u' ';
-    uint32_t n = static_cast<uint32_t>(e.value);
-    do {
-      *--at = static_cast<char16_t>(u'0' + n % 10);
-      n /= 10;
-    } while (n != 0);
-    sink.Append(TextView(at, static_cast<size_t>(end - at)));
-    EmitWithSeparator(sink, e.Key(), in.result_separator);
-  });
-  return TableCount(*counts);
+  return distinct;
 }
 
 int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
