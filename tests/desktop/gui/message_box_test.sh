@@ -14,9 +14,10 @@ text='Файл не найден: /tmp/100%s %d%%.txt'
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# Waits up to about 10 s for the tool to report that ShowMessage returned.
+# Waits up to about 30 s (a loaded machine, a sanitizer build) for the tool to report that
+# ShowMessage returned.
 wait_closed() {
-  for _ in $(seq 1 200); do
+  for _ in $(seq 1 600); do
     grep -qx closed "$work/out" 2>/dev/null && return 0
     sleep 0.05
   done
@@ -32,7 +33,7 @@ run() {
   local pid=$!
   exec 3>"$work/in"  # holds the tool after the call returns, until we have looked
   local wid
-  wid=$(timeout 10 xdotool search --sync --onlyvisible --name '^Ошибка$' | head -1)
+  wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Ошибка$' | head -1)
   if [ -z "$wid" ]; then
     fail "$method: no window titled Ошибка"
   else
