@@ -140,7 +140,7 @@ class ItemTable {
   void ReserveKeys(size_t keys) {
     size_t size = 1024;
     while (size * 7 < keys * 10) size *= 2;
-    while (index_size_ < size) GrowIndex();
+    if (index_size_ < size) GrowIndex(size);
   }
 
  private:
@@ -170,7 +170,7 @@ class ItemTable {
   Entry* Link(TextView key, uint32_t hash, bool copy_key);
   void IndexInsertNewest(Entry* e);
   void IndexErase(size_t at);
-  void GrowIndex();
+  void GrowIndex(size_t at_least = 0);
   const char16_t* StoreKey(TextView key);
   void Purge();
   void ReleaseEntry(Entry* e);

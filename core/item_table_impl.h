@@ -48,10 +48,10 @@ size_t ItemTable<Value>::FindIndex(TextView key, uint32_t hash) const {
 }
 
 template <typename Value>
-void ItemTable<Value>::GrowIndex() {
+void ItemTable<Value>::GrowIndex(size_t at_least) {
   IndexArray old = std::move(index_);
   const size_t old_size = index_size_;
-  const size_t size = old_size == 0 ? 1024 : old_size * 2;
+  const size_t size = std::max(old_size == 0 ? size_t{1024} : old_size * 2, at_least);
   // Fresh zeroed memory straight from the system, no clearing pass.
   index_.reset(static_cast<uint64_t*>(std::calloc(size, sizeof(uint64_t))));
   if (!index_) throw std::bad_alloc();
