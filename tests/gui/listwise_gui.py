@@ -4,9 +4,11 @@ xwininfo/xprop/xdotool, the controls through the accessibility bus (AT-SPI).
 Used by the *_test.py scripts here, which run inside xvfb_session.sh."""
 
 import os
+import shutil
 import re
 import subprocess
 import sys
+import tempfile
 import time
 
 import gi
@@ -181,6 +183,20 @@ class Control:
 
 # ---------------------------------------------------------------------------------------------
 # Acting on the controls as a person would: the pointer and the keyboard through xdotool.
+
+def viewer_sandbox(viewer, prefix):
+    """A scratch directory with the test's own viewer first on PATH as xdg-open.
+
+    Returns the directory, the viewer's log file and the environment to start the program in."""
+    directory = tempfile.mkdtemp(prefix=prefix)
+    bin_dir = os.path.join(directory, "bin")
+    os.mkdir(bin_dir)
+    shutil.copy(viewer, os.path.join(bin_dir, "xdg-open"))
+    log = os.path.join(directory, "viewer.log")
+    env = dict(os.environ, PATH=bin_dir + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
+               LISTWISE_VIEWER_LOG=log, LC_ALL="C.UTF-8")
+    return directory, log, env
+
 
 def click_at(x, y):
     run("xdotool", "mousemove", str(x), str(y), "click", "1")

@@ -9,7 +9,6 @@ import re
 import shutil
 import socket
 import sys
-import tempfile
 import time
 
 import listwise_gui as gui
@@ -29,15 +28,9 @@ class Session:
     """The program started in a scratch directory with a viewer of the test's own first on PATH."""
 
     def __init__(self, binary, viewer):
-        self.dir = tempfile.mkdtemp(prefix="listwise-run-")
-        bin_dir = os.path.join(self.dir, "bin")
-        os.mkdir(bin_dir)
-        shutil.copy(viewer, os.path.join(bin_dir, "xdg-open"))
-        self.log = os.path.join(self.dir, "viewer.log")
+        self.dir, self.log, env = gui.viewer_sandbox(viewer, "listwise-run-")
         self.files = os.path.join(self.dir, "files")
         os.mkdir(self.files)
-        env = dict(os.environ, PATH=bin_dir + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
-                   LISTWISE_VIEWER_LOG=self.log, LC_ALL="C.UTF-8")
         self.program = gui.Program(binary, [], env=env)
         self.c = self.program.controls()
 

@@ -11,7 +11,6 @@ import select
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 import listwise_gui as gui
@@ -48,13 +47,7 @@ class Helper:
 
 class Session:
     def __init__(self, binary, viewer):
-        self.dir = tempfile.mkdtemp(prefix="listwise-sources-")
-        bin_dir = os.path.join(self.dir, "bin")
-        os.mkdir(bin_dir)
-        shutil.copy(viewer, os.path.join(bin_dir, "xdg-open"))
-        self.log = os.path.join(self.dir, "viewer.log")
-        env = dict(os.environ, PATH=bin_dir + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
-                   LISTWISE_VIEWER_LOG=self.log, LC_ALL="C.UTF-8")
+        self.dir, self.log, env = gui.viewer_sandbox(viewer, "listwise-sources-")
         # The chooser starts in the program's working directory.
         os.chdir(self.dir)
         self.program = gui.Program(binary, [], env=env)
