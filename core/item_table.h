@@ -124,18 +124,6 @@ class ItemTable {
     index_released_ = true;
   }
 
-  // A lookup of a hash soon is prepared in three steps, each some items ahead of the next: the
-  // index slot, then the entry it names, then that entry's key. Hints only: a table changed in
-  // between is still looked up correctly.
-  void Prefetch(uint32_t hash) const {
-    if (index_size_ != 0) __builtin_prefetch(&index_[Position(hash)]);
-  }
-  void PrefetchEntry(uint32_t hash) const {
-    if (const Entry* e = Candidate(hash)) __builtin_prefetch(e);
-  }
-  void PrefetchKey(uint32_t hash) const {
-    if (const Entry* e = Candidate(hash)) __builtin_prefetch(e->key);
-  }
   // Makes room in the index for about this many keys at once, instead of growing step by step.
   void ReserveKeys(size_t keys) {
     size_t size = 1024;
@@ -155,18 +143,6 @@ class ItemTable {
     return static_cast<size_t>((uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> shift_);
   }
   size_t FindIndex(TextView key, uint32_t hash) const;
-  // The first entry along the hash's probe whose tag matches: the one a lookup will most likely
-  // compare. Reads only the index.
-  const Entry* Candidate(uint32_t hash) const {
-    if (index_size_ == 0) return nullptr;
-    const size_t mask = index_size_ - 1;
-    for (size_t at = Position(hash), step = 0; step < 8; at = (at + 1) & mask, ++step) {
-      const uint64_t s = index_[at];
-      if (s == 0) return nullptr;
-      if (TagMatches(s, hash)) return Unpack(s);
-    }
-    return nullptr;
-  }
   Entry* Link(TextView key, uint32_t hash, bool copy_key);
   void IndexInsertNewest(Entry* e);
   void IndexErase(size_t at);

@@ -116,6 +116,28 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
   return batch.size > 0;
 }
 
+namespace {
+
+void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, bool whole,
+                  int case_flag) {
+  TableClear(table);
+  const bool case_sensitive = case_flag != 0;
+  KeyedItemReader reader(text, separator, whole, case_sensitive);
+  ItemBatch batch;
+  while (reader.Read(batch)) {
+    for (int k = 0; k < batch.size; ++k) {
+      // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
+      TextRef* value = Required(table.Add(batch.keys[k], batch.hashes[k], !case_sensitive));
+      if (!case_sensitive) {
+        value->data = batch.items[k].data();
+        value->size = static_cast<uint32_t>(batch.items[k].size());
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
                        int case_flag) {
   SplitToTable(text, table, separator, true, case_flag);

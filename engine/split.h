@@ -34,8 +34,8 @@ class ItemSplitter {
   std::vector<uint64_t> unit_set_;  // bitmap of separator units, when there are more
 };
 
-// Items in batches with their table keys (folded when case does not count) and their hashes,
-// so that lookups for several items can be under way at once.
+// Items in batches with their table keys (folded when case does not count) and their hashes:
+// the splitting and hashing of many items run as one tight loop.
 struct ItemBatch {
   static constexpr int kCapacity = 1024;
   int size = 0;
@@ -64,48 +64,9 @@ T* Required(T* entry) {
   return entry;
 }
 
-// Calls fn(k) for every item of the batch in order, with the lookups of later items under way:
-// a table lookup costs a few cache misses that are much cheaper side by side than one by one.
-template <typename Fn, typename... Tables>
-void ForEachPrefetched(const ItemBatch& batch, Fn&& fn, const Tables&... tables) {
-  constexpr int kSlotAhead = 48, kEntryAhead = 32, kKeyAhead = 16;
-  const int n = batch.size;
-  for (int k = 0; k < kSlotAhead && k < n; ++k) (tables.Prefetch(batch.hashes[k]), ...);
-  for (int k = 0; k < n; ++k) {
-    if (k + kSlotAhead < n) (tables.Prefetch(batch.hashes[k + kSlotAhead]), ...);
-    if (k + kEntryAhead < n) (tables.PrefetchEntry(batch.hashes[k + kEntryAhead]), ...);
-    if (k + kKeyAhead < n) (tables.PrefetchKey(batch.hashes[k + kKeyAhead]), ...);
-    fn(k);
-  }
-}
-
 // The table splitters store borrowed views of the text: the text must outlive the table. With
 // case_flag 1 the key is the item and the value stays empty; with 0 the key is the folded item
-// (copied into the table) and a TextRef value holds the last occurrence of it, unfolded. Tables
-// whose values are never read may have a smaller value type.
-template <typename Value>
-void SplitToTable(TextView text, ItemTable<Value>& table, TextView separator,
-                  bool whole_separator, int case_flag) {
-  TableClear(table);
-  // Lists of e-mails, URLs and names run to some 30 units an item: room for that many keys
-  // saves most of the index's regrowing, and costs little when fewer come.
-  table.ReserveKeys(text.size() / 32);
-  const bool case_sensitive = case_flag != 0;
-  KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
-  ItemBatch batch;
-  while (reader.Read(batch)) {
-    ForEachPrefetched(batch, [&](int k) {
-      // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
-      Value* value = Required(table.Add(batch.keys[k], batch.hashes[k], !case_sensitive));
-      if constexpr (std::is_same_v<Value, TextRef>) {
-        if (!case_sensitive) {
-          value->data = batch.items[k].data();
-          value->size = static_cast<uint32_t>(batch.items[k].size());
-        }
-      }
-    }, table);
-  }
-}
+// (copied into the table) and the value the last occurrence of it, unfolded.
 void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
                        int case_flag);
 void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
