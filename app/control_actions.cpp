@@ -24,8 +24,7 @@ constexpr int kOwnResultSeparatorItem = 1;
 // The file chooser of both open buttons puts the chosen path into its field; a cancel leaves
 // the field as it was.
 void OpenInto(int field) {
-  const Text path =
-      ChooseFileToOpen(u"Открыть файл", CurrentDirectoryPath(), u"Все (*.*)|*.*", 0);
+  const Text path = ChooseFileToOpen(u"Открыть файл", CurrentDirectoryPath(), u"Все (*.*)|*.*", 0);
   if (!path.empty()) SetControlText(field, path);
 }
 
@@ -66,17 +65,36 @@ void FollowOperation(int type) {
 
 void RunControlAction(int control, int type) {
   switch (control) {
-    case OpenFirst: OpenInto(FieldFirst); break;
-    case OpenSecond: OpenInto(FieldSecond); break;
-    case PasteFirst: PasteInto(FieldFirst, ClipboardFirst, PasteCountFirst); break;
-    case PasteSecond: PasteInto(FieldSecond, ClipboardSecond, PasteCountSecond); break;
-    case ModeBox: FollowOperation(type); break;
-    case ReadSeparatorBox: OfferOwnSeparator(control, type, kOwnReadSeparatorItem); break;
-    case ResultSeparatorBox: OfferOwnSeparator(control, type, kOwnResultSeparatorItem); break;
-    case SwapButton: SwapSources(); break;
-    case StartButton: RunComparison(); break;
+    case OpenFirst:
+      OpenInto(FieldFirst);
+      break;
+    case OpenSecond:
+      OpenInto(FieldSecond);
+      break;
+    case PasteFirst:
+      PasteInto(FieldFirst, ClipboardFirst, PasteCountFirst);
+      break;
+    case PasteSecond:
+      PasteInto(FieldSecond, ClipboardSecond, PasteCountSecond);
+      break;
+    case ModeBox:
+      FollowOperation(type);
+      break;
+    case ReadSeparatorBox:
+      OfferOwnSeparator(control, type, kOwnReadSeparatorItem);
+      break;
+    case ResultSeparatorBox:
+      OfferOwnSeparator(control, type, kOwnResultSeparatorItem);
+      break;
+    case SwapButton:
+      SwapSources();
+      break;
+    case StartButton:
+      RunComparison();
+      break;
     // The fields, labels and check boxes are only read when a run starts.
-    default: break;
+    default:
+      break;
   }
 }
 

@@ -58,11 +58,10 @@ const ControlSpec kControls[kControlCount] = {
 // clang-format on
 
 constexpr int kCreationOrder[kControlCount] = {
-    LabelFirst,          LabelSecond,        FieldFirst,           FieldSecond,
-    OpenFirst,           OpenSecond,         PasteFirst,           PasteSecond,
-    ModeBox,             LabelReadSeparator, ReadSeparatorBox,     LabelResultSeparator,
-    ResultSeparatorBox,  CaseCheck,          WholeSeparatorCheck,  SwapButton,
-    StartButton,         StatusLine,
+    LabelFirst,       LabelSecond,          FieldFirst,         FieldSecond, OpenFirst,
+    OpenSecond,       PasteFirst,           PasteSecond,        ModeBox,     LabelReadSeparator,
+    ReadSeparatorBox, LabelResultSeparator, ResultSeparatorBox, CaseCheck,   WholeSeparatorCheck,
+    SwapButton,       StartButton,          StatusLine,
 };
 
 }  // namespace
@@ -74,6 +73,10 @@ const ControlSpec* FindControlSpec(int number) {
   return &kControls[number - 1];
 }
 
-std::span<const ControlSpec> ControlSpecs() { return kControls; }
+std::span<const ControlSpec> ControlSpecs() {
+  return kControls;
+}
 
-std::span<const int> ControlCreationOrder() { return kCreationOrder; }
+std::span<const int> ControlCreationOrder() {
+  return kCreationOrder;
+}

@@ -29,10 +29,16 @@ ControlWidgets* Find(int control) {
   return c->widget ? c : nullptr;
 }
 
-gpointer NumberData(int control) { return GINT_TO_POINTER(control); }
-int NumberOf(gpointer data) { return GPOINTER_TO_INT(data); }
+gpointer NumberData(int control) {
+  return GINT_TO_POINTER(control);
+}
+int NumberOf(gpointer data) {
+  return GPOINTER_TO_INT(data);
+}
 
-void OnClicked(GtkWidget*, gpointer data) { PostEvent(ControlActivity, NumberOf(data), Clicked); }
+void OnClicked(GtkWidget*, gpointer data) {
+  PostEvent(ControlActivity, NumberOf(data), Clicked);
+}
 void OnValueChanged(GtkWidget*, gpointer data) {
   PostEvent(ControlActivity, NumberOf(data), ValueChanged);
 }
@@ -157,13 +163,27 @@ bool IsChoice(ControlKind kind) {
 void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) {
   ControlWidgets made;
   switch (spec.kind) {
-    case ControlKind::Label: made = MakeLabel(spec); break;
-    case ControlKind::InputField: made = MakeInputField(spec); break;
-    case ControlKind::ImageButton: made = MakeImageButton(spec, icon); break;
-    case ControlKind::PushButton: made = MakePushButton(spec); break;
-    case ControlKind::ChoiceBox: made = MakeChoiceBox(spec, false); break;
-    case ControlKind::EditableChoiceBox: made = MakeChoiceBox(spec, true); break;
-    case ControlKind::CheckBox: made = MakeCheckBox(spec); break;
+    case ControlKind::Label:
+      made = MakeLabel(spec);
+      break;
+    case ControlKind::InputField:
+      made = MakeInputField(spec);
+      break;
+    case ControlKind::ImageButton:
+      made = MakeImageButton(spec, icon);
+      break;
+    case ControlKind::PushButton:
+      made = MakePushButton(spec);
+      break;
+    case ControlKind::ChoiceBox:
+      made = MakeChoiceBox(spec, false);
+      break;
+    case ControlKind::EditableChoiceBox:
+      made = MakeChoiceBox(spec, true);
+      break;
+    case ControlKind::CheckBox:
+      made = MakeCheckBox(spec);
+      break;
   }
   gtk_widget_set_name(made.widget, spec.name);
   if (spec.tooltip) gtk_widget_set_tooltip_text(made.widget, spec.tooltip);
@@ -178,8 +198,8 @@ void AddControlItem(int control, TextView text) {
   if (!c || !c->store) return;
   ProgramChange quiet(ProgramEventQueue());
   const std::string utf8 = Utf8FromText(text);
-  gtk_list_store_insert_with_values(c->store, nullptr, -1, ItemData, ItemCount(c->store),
-                                    ItemText, utf8.c_str(), ItemPicture, nullptr, -1);
+  gtk_list_store_insert_with_values(c->store, nullptr, -1, ItemData, ItemCount(c->store), ItemText,
+                                    utf8.c_str(), ItemPicture, nullptr, -1);
 }
 
 Text ControlText(int control) {
@@ -188,12 +208,21 @@ Text ControlText(int control) {
   const char* text = nullptr;
   std::string item;
   switch (c->kind) {
-    case ControlKind::Label: text = gtk_label_get_text(GTK_LABEL(c->widget)); break;
+    case ControlKind::Label:
+      text = gtk_label_get_text(GTK_LABEL(c->widget));
+      break;
     case ControlKind::PushButton:
-    case ControlKind::CheckBox: text = gtk_button_get_label(GTK_BUTTON(c->widget)); break;
-    case ControlKind::ImageButton: break;
-    case ControlKind::InputField: text = gtk_entry_get_text(GTK_ENTRY(c->widget)); break;
-    case ControlKind::EditableChoiceBox: text = gtk_entry_get_text(GTK_ENTRY(c->entry)); break;
+    case ControlKind::CheckBox:
+      text = gtk_button_get_label(GTK_BUTTON(c->widget));
+      break;
+    case ControlKind::ImageButton:
+      break;
+    case ControlKind::InputField:
+      text = gtk_entry_get_text(GTK_ENTRY(c->widget));
+      break;
+    case ControlKind::EditableChoiceBox:
+      text = gtk_entry_get_text(GTK_ENTRY(c->entry));
+      break;
     case ControlKind::ChoiceBox: {
       GtkTreeIter iter;
       if (gtk_combo_box_get_active_iter(GTK_COMBO_BOX(c->widget), &iter)) {
@@ -212,12 +241,19 @@ void SetControlText(int control, TextView text) {
   ProgramChange quiet(ProgramEventQueue());
   const std::string utf8 = Utf8FromText(text);
   switch (c->kind) {
-    case ControlKind::Label: gtk_label_set_text(GTK_LABEL(c->widget), utf8.c_str()); break;
+    case ControlKind::Label:
+      gtk_label_set_text(GTK_LABEL(c->widget), utf8.c_str());
+      break;
     case ControlKind::PushButton:
-    case ControlKind::CheckBox: gtk_button_set_label(GTK_BUTTON(c->widget), utf8.c_str()); break;
+    case ControlKind::CheckBox:
+      gtk_button_set_label(GTK_BUTTON(c->widget), utf8.c_str());
+      break;
     // An image button's child is its picture; a text would replace it.
-    case ControlKind::ImageButton: break;
-    case ControlKind::InputField: gtk_entry_set_text(GTK_ENTRY(c->widget), utf8.c_str()); break;
+    case ControlKind::ImageButton:
+      break;
+    case ControlKind::InputField:
+      gtk_entry_set_text(GTK_ENTRY(c->widget), utf8.c_str());
+      break;
     case ControlKind::ChoiceBox:
     case ControlKind::EditableChoiceBox: {
       const int index = FindItem(c->store, utf8);
@@ -299,4 +335,6 @@ GtkWidget* ControlWidget(int control) {
   return c ? c->widget : nullptr;
 }
 
-void ForgetControls() { controls = {}; }
+void ForgetControls() {
+  controls = {};
+}

@@ -33,7 +33,9 @@ int WaitEvent() {
   return current.kind;
 }
 
-const Event& CurrentEvent() { return current; }
+const Event& CurrentEvent() {
+  return current;
+}
 
 void RunEventLoop() {
   for (;;) {

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr GdkWMDecoration kDecorations = static_cast<GdkWMDecoration>(
-    GDK_DECOR_BORDER | GDK_DECOR_RESIZEH | GDK_DECOR_TITLE | GDK_DECOR_MENU |
-    GDK_DECOR_MINIMIZE | GDK_DECOR_MAXIMIZE);
+constexpr GdkWMDecoration kDecorations =
+    static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_RESIZEH | GDK_DECOR_TITLE |
+                                 GDK_DECOR_MENU | GDK_DECOR_MINIMIZE | GDK_DECOR_MAXIMIZE);
 constexpr GdkWMFunction kFunctions = static_cast<GdkWMFunction>(
     GDK_FUNC_RESIZE | GDK_FUNC_MOVE | GDK_FUNC_MINIMIZE | GDK_FUNC_MAXIMIZE | GDK_FUNC_CLOSE);
 static_assert(kDecorations == 0x7E && kFunctions == 0x3E);
@@ -106,11 +106,17 @@ bool OpenMainWindow(GdkPixbuf* icon) {
   return true;
 }
 
-GtkWidget* MainWindowWidget() { return state.window; }
+GtkWidget* MainWindowWidget() {
+  return state.window;
+}
 
-GtkLayout* MainLayout() { return state.layout ? GTK_LAYOUT(state.layout) : nullptr; }
+GtkLayout* MainLayout() {
+  return state.layout ? GTK_LAYOUT(state.layout) : nullptr;
+}
 
-int MainWindowWidth() { return state.width; }
+int MainWindowWidth() {
+  return state.width;
+}
 
 void DestroyMainWindow() {
   if (state.window) gtk_widget_destroy(state.window);

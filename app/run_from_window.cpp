@@ -15,7 +15,9 @@ constexpr int kLockedDuringRun[] = {StartButton, ModeBox,    OpenFirst,
 
 }  // namespace
 
-void WindowRunHost::SetStatus(const Text& text) { SetControlText(StatusLine, text); }
+void WindowRunHost::SetStatus(const Text& text) {
+  SetControlText(StatusLine, text);
+}
 
 void WindowRunHost::ShowError(const Text& message) {
   ShowMessage(u"Ошибка", message, kMessageWarning);

@@ -2,7 +2,9 @@
 
 #include "app/control_table.h"
 
-int HalfWidth(int window_width) { return window_width / 2 - 10; }
+int HalfWidth(int window_width) {
+  return window_width / 2 - 10;
+}
 
 std::vector<Placement> LayoutForWidth(int w) {
   const int half = HalfWidth(w);

@@ -1,5 +1,6 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -7,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-#include <cerrno>
 
 #include "core/text_file.h"
 #include "core/utf8.h"
@@ -49,8 +49,10 @@ struct Mode {
   const char* name;
   int operation;
 };
-constexpr Mode kModes[] = {{"only-in-second", ModeOnlyInSecond}, {"in-both", ModeInBoth},
-                           {"dedupe", ModeDeduplicate},          {"count", ModeCountUnique},
+constexpr Mode kModes[] = {{"only-in-second", ModeOnlyInSecond},
+                           {"in-both", ModeInBoth},
+                           {"dedupe", ModeDeduplicate},
+                           {"count", ModeCountUnique},
                            {"merge", ModeMerge}};
 
 Text ReadStandardInput() {
@@ -111,9 +113,12 @@ int RunCli(int argc, char** argv) {
     } else if (arg == "--read-sep" || arg == "--result-sep" || arg == "--output") {
       const char* v = value(argv[i]);
       if (v == nullptr) return UsageError("an option lacks its value");
-      if (arg == "--read-sep") request.read_separator = TextFromUtf8(v);
-      else if (arg == "--result-sep") request.result_separator = TextFromUtf8(v);
-      else output_path = v;
+      if (arg == "--read-sep")
+        request.read_separator = TextFromUtf8(v);
+      else if (arg == "--result-sep")
+        request.result_separator = TextFromUtf8(v);
+      else
+        output_path = v;
     } else if (arg == "--whole-separator") {
       request.whole_separator_flag = 1;
     } else if (arg == "--ignore-case") {
@@ -172,9 +177,12 @@ int RunCli(int argc, char** argv) {
   int64_t elapsed;
   {
     Utf8FileSink encoded(*out);
-    const OperationInput input{run.first,          run.second,
-                               run.read_separator, run.result_separator,
-                               run.whole_separator_flag, run.case_flag};
+    const OperationInput input{run.first,
+                               run.second,
+                               run.read_separator,
+                               run.result_separator,
+                               run.whole_separator_flag,
+                               run.case_flag};
     const int32_t start = MillisecondClock();
     found = RunOperation(operation, input, encoded);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;

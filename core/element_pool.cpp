@@ -76,9 +76,10 @@ ElementPool::Block* ElementPool::NewBlock() {
     return nullptr;
   }
   block->capacity = capacity;
-  by_address_.insert(std::upper_bound(by_address_.begin(), by_address_.end(), block,
-                                      [](const Block* a, const Block* b) { return a->slots < b->slots; }),
-                     block);
+  by_address_.insert(
+      std::upper_bound(by_address_.begin(), by_address_.end(), block,
+                       [](const Block* a, const Block* b) { return a->slots < b->slots; }),
+      block);
   block->next = blocks_;
   if (blocks_ != nullptr) blocks_->prev = block;
   blocks_ = block;
@@ -88,12 +89,16 @@ ElementPool::Block* ElementPool::NewBlock() {
 
 void ElementPool::DropBlock(Block* block) {
   if (block->listed_available) {
-    if (block->prev_available) block->prev_available->next_available = block->next_available;
-    else available_ = block->next_available;
+    if (block->prev_available)
+      block->prev_available->next_available = block->next_available;
+    else
+      available_ = block->next_available;
     if (block->next_available) block->next_available->prev_available = block->prev_available;
   }
-  if (block->prev) block->prev->next = block->next;
-  else blocks_ = block->next;
+  if (block->prev)
+    block->prev->next = block->next;
+  else
+    blocks_ = block->next;
   if (block->next) block->next->prev = block->prev;
   slots_held_ -= block->capacity;
   by_address_.erase(std::find(by_address_.begin(), by_address_.end(), block));

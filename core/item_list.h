@@ -34,15 +34,19 @@ class ItemList {
     if (cursor_ == nullptr) {
       e->prev = nullptr;
       e->next = first_;
-      if (first_) first_->prev = e;
-      else last_ = e;
+      if (first_)
+        first_->prev = e;
+      else
+        last_ = e;
       first_ = e;
       index_ = 0;
     } else {
       e->prev = cursor_;
       e->next = cursor_->next;
-      if (cursor_->next) cursor_->next->prev = e;
-      else last_ = e;
+      if (cursor_->next)
+        cursor_->next->prev = e;
+      else
+        last_ = e;
       cursor_->next = e;
       ++index_;
     }
@@ -94,8 +98,10 @@ class ItemList {
     target.last_ = last_;
     run->prev = nullptr;
     last_ = before;
-    if (before) before->next = nullptr;
-    else first_ = nullptr;
+    if (before)
+      before->next = nullptr;
+    else
+      first_ = nullptr;
     count_ -= moved;
     target.count_ = moved;
     target.Reset();

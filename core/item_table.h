@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "core/element_pool.h"
@@ -135,9 +135,7 @@ class ItemTable {
   static uint64_t Pack(const Entry* e, uint32_t hash) {
     return reinterpret_cast<uint64_t>(e) | (uint64_t{hash & 0xFFFF} << 48);
   }
-  static Entry* Unpack(uint64_t s) {
-    return reinterpret_cast<Entry*>(s & 0x0000FFFFFFFFFFFFull);
-  }
+  static Entry* Unpack(uint64_t s) { return reinterpret_cast<Entry*>(s & 0x0000FFFFFFFFFFFFull); }
   static bool TagMatches(uint64_t s, uint32_t hash) { return (s >> 48) == (hash & 0xFFFF); }
   size_t Position(uint32_t hash) const {
     return static_cast<size_t>((uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> shift_);

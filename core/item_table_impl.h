@@ -134,7 +134,7 @@ void ItemTable<Value>::EnsureIndex() {
 
 template <typename Value>
 typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t hash,
-                                                          bool copy_key) {
+                                                         bool copy_key) {
   void* memory = pool_ != nullptr ? pool_->Allocate() : nullptr;
   if (memory == nullptr) return nullptr;
   auto* e = static_cast<Entry*>(memory);

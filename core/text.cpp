@@ -4,9 +4,13 @@
 #include <cwctype>
 #include <mutex>
 
-int32_t TextLength(TextView text) { return static_cast<int32_t>(text.size()); }
+int32_t TextLength(TextView text) {
+  return static_cast<int32_t>(text.size());
+}
 
-int32_t FirstUnit(TextView text) { return text.empty() ? 0 : text.front(); }
+int32_t FirstUnit(TextView text) {
+  return text.empty() ? 0 : text.front();
+}
 
 Text TextLeft(TextView text, int64_t n) {
   if (n <= 0) return Text();
@@ -29,7 +33,8 @@ int32_t TextFind(TextView text, TextView pattern) {
 Text TextReplaceAll(TextView text, TextView pattern, TextView replacement) {
   if (pattern.empty()) return Text(text);
   size_t occurrences = 0;
-  for (size_t at = text.find(pattern); at != TextView::npos; at = text.find(pattern, at + pattern.size()))
+  for (size_t at = text.find(pattern); at != TextView::npos;
+       at = text.find(pattern, at + pattern.size()))
     ++occurrences;
   if (occurrences == 0) return Text(text);
   Text result;
@@ -60,7 +65,9 @@ const std::array<char16_t, 65536>& LowerTable() {
 
 }  // namespace
 
-char16_t LowerUnit(char16_t unit) { return LowerTable()[unit]; }
+char16_t LowerUnit(char16_t unit) {
+  return LowerTable()[unit];
+}
 
 void TextLowerInto(TextView text, char16_t* out) {
   const auto& table = LowerTable();
@@ -86,7 +93,9 @@ Text TextFromInteger(int64_t value) {
   return Text(digits + at, digits + 24);
 }
 
-bool TextEquals(TextView a, TextView b) { return a == b; }
+bool TextEquals(TextView a, TextView b) {
+  return a == b;
+}
 
 Text TextFromAscii(std::string_view ascii) {
   Text result;

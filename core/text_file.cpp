@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 
 #include "core/memory_advice.h"
@@ -170,10 +170,9 @@ Text DecodeUtf32(const RawBytes& raw, bool big_endian) {
   // character (above 10FFFF, surrogates) become "?".
   for (size_t k = 0; k + 3 < raw.size; k += 4) {
     const unsigned char* q = src + k;
-    const uint32_t cp = big_endian ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 |
-                                         uint32_t{q[2]} << 8 | q[3]
-                                   : uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 |
-                                         uint32_t{q[1]} << 8 | q[0];
+    const uint32_t cp =
+        big_endian ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 8 | q[3]
+                   : uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
     if (cp == 0) break;
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       dst[len++] = u'?';
@@ -209,9 +208,12 @@ size_t GroupUtf8InPlace(unsigned char* b, size_t n) {
     const unsigned char lead = b[i];
     size_t size;
     if (lead == 0) return i;
-    if (lead >= 0xC0 && lead <= 0xDF) size = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) size = 3;
-    else if (lead >= 0xF0 && lead <= 0xF7) size = 4;
+    if (lead >= 0xC0 && lead <= 0xDF)
+      size = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      size = 3;
+    else if (lead >= 0xF0 && lead <= 0xF7)
+      size = 4;
     else {
       b[i++] = '?';
       continue;
@@ -257,7 +259,9 @@ int64_t QueryFileSize(TextView path) {
   return st.st_size;
 }
 
-Text TempDirectory() { return u"/tmp/"; }
+Text TempDirectory() {
+  return u"/tmp/";
+}
 
 TextFilePtr OpenForReading(TextView path) {
   const std::string name = Utf8FromText(path);
@@ -289,8 +293,10 @@ TextFormat DetectByteOrderMark(TextFile& file) {
     TextFormat format;
   };
   static const Mark kMarks[] = {
-      {{0xFF, 0xFE, 0x00, 0x00}, FormatUtf32LE}, {{0x00, 0x00, 0xFE, 0xFF}, FormatUtf32BE},
-      {{0xFF, 0xFE}, FormatUtf16LE},             {{0xEF, 0xBB, 0xBF}, FormatUtf8},
+      {{0xFF, 0xFE, 0x00, 0x00}, FormatUtf32LE},
+      {{0x00, 0x00, 0xFE, 0xFF}, FormatUtf32BE},
+      {{0xFF, 0xFE}, FormatUtf16LE},
+      {{0xEF, 0xBB, 0xBF}, FormatUtf8},
       {{0xFE, 0xFF}, FormatUtf16BE},
   };
   for (const Mark& mark : kMarks) {
@@ -305,12 +311,18 @@ TextFormat DetectByteOrderMark(TextFile& file) {
 Text ReadRest(TextFile& file, TextFormat format) {
   RawBytes raw = ReadRemainingBytes(file);
   switch (format) {
-    case FormatUtf8: return DecodeUtf8(raw);
-    case FormatUtf16LE: return DecodeUtf16(raw, false);
-    case FormatUtf16BE: return DecodeUtf16(raw, true);
-    case FormatUtf32LE: return DecodeUtf32(raw, false);
-    case FormatUtf32BE: return DecodeUtf32(raw, true);
-    default: return DecodeSingleByte(raw);
+    case FormatUtf8:
+      return DecodeUtf8(raw);
+    case FormatUtf16LE:
+      return DecodeUtf16(raw, false);
+    case FormatUtf16BE:
+      return DecodeUtf16(raw, true);
+    case FormatUtf32LE:
+      return DecodeUtf32(raw, false);
+    case FormatUtf32BE:
+      return DecodeUtf32(raw, true);
+    default:
+      return DecodeSingleByte(raw);
   }
 }
 
@@ -363,12 +375,23 @@ void WriteByteOrderMark(TextFile& file, TextFormat format) {
   static const unsigned char kUtf32BE[] = {0x00, 0x00, 0xFE, 0xFF};
   static const unsigned char kUtf16LE[] = {0xFF, 0xFE};
   switch (format) {
-    case FormatUtf8: WriteBytes(file, kUtf8, sizeof kUtf8); break;
-    case FormatUtf16BE: WriteBytes(file, kUtf16BE, sizeof kUtf16BE); break;
-    case FormatUtf32LE: WriteBytes(file, kUtf32LE, sizeof kUtf32LE); break;
-    case FormatUtf32BE: WriteBytes(file, kUtf32BE, sizeof kUtf32BE); break;
-    case FormatUtf16LE: WriteBytes(file, kUtf16LE, sizeof kUtf16LE); break;
-    default: break;
+    case FormatUtf8:
+      WriteBytes(file, kUtf8, sizeof kUtf8);
+      break;
+    case FormatUtf16BE:
+      WriteBytes(file, kUtf16BE, sizeof kUtf16BE);
+      break;
+    case FormatUtf32LE:
+      WriteBytes(file, kUtf32LE, sizeof kUtf32LE);
+      break;
+    case FormatUtf32BE:
+      WriteBytes(file, kUtf32BE, sizeof kUtf32BE);
+      break;
+    case FormatUtf16LE:
+      WriteBytes(file, kUtf16LE, sizeof kUtf16LE);
+      break;
+    default:
+      break;
   }
 }
 

@@ -23,8 +23,12 @@ char* PutCodePoint(uint32_t cp, char* out) {
   return out;
 }
 
-bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsHigh(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLow(char16_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 }  // namespace
 
@@ -84,8 +88,8 @@ std::string Utf8FromText(TextView text) {
   return out;
 }
 
-size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* out,
-                       size_t* out_len, bool* ended) {
+size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* out, size_t* out_len,
+                       bool* ended) {
   // bytes[n] is the virtual terminator when final; otherwise a non-ASCII lead is decoded only
   // when all the bytes it may look at (lead and three more) are present.
   auto at = [&](size_t k) -> uint8_t { return k < n ? b[k] : 0; };

@@ -25,8 +25,7 @@ struct GSListDeleter {
 
 }  // namespace
 
-std::vector<FilterSpec> ParsePatternList(std::string_view list, int pattern_index,
-                                         int* selected) {
+std::vector<FilterSpec> ParsePatternList(std::string_view list, int pattern_index, int* selected) {
   std::vector<FilterSpec> filters;
   *selected = -1;
   bool in_name = true;

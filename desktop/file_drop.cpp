@@ -22,7 +22,9 @@ GtkTargetList* FileTargets() {
   return targets;
 }
 
-GtkTargetList* TargetsOf(DropFormat) { return FileTargets(); }
+GtkTargetList* TargetsOf(DropFormat) {
+  return FileTargets();
+}
 
 struct DropFormatEntry {
   DropFormat format;
@@ -51,7 +53,9 @@ struct DropSite {
   DragMatch match;  // of the current drag
 };
 
-void FreeDropSite(gpointer site) { delete static_cast<DropSite*>(site); }
+void FreeDropSite(gpointer site) {
+  delete static_cast<DropSite*>(site);
+}
 
 bool MatchDrag(const DropSite& site, GdkDragContext* context, DragMatch* match) {
   const int offered = gdk_drag_context_get_actions(context);
@@ -192,9 +196,9 @@ Text FileListFromUris(const char* const* uris) {
     gchar* host = nullptr;
     gchar* name = g_filename_from_uri(*uris, &host, nullptr);
     // A file on another machine is no local file, even if a file of that name exists here.
-    const bool local = name != nullptr &&
-                       (host == nullptr || std::string_view(host) == "localhost" ||
-                        std::string_view(host) == this_host);
+    const bool local =
+        name != nullptr && (host == nullptr || std::string_view(host) == "localhost" ||
+                            std::string_view(host) == this_host);
     if (local) {
       if (!joined.empty()) joined += '\n';
       joined += name;

@@ -19,10 +19,14 @@ GtkMessageType MessageType(int kind) {
 // warning from a piece of information at a glance.
 const char* IconName(GtkMessageType type) {
   switch (type) {
-    case GTK_MESSAGE_INFO: return "dialog-information";
-    case GTK_MESSAGE_WARNING: return "dialog-warning";
-    case GTK_MESSAGE_ERROR: return "dialog-error";
-    default: return nullptr;
+    case GTK_MESSAGE_INFO:
+      return "dialog-information";
+    case GTK_MESSAGE_WARNING:
+      return "dialog-warning";
+    case GTK_MESSAGE_ERROR:
+      return "dialog-error";
+    default:
+      return nullptr;
   }
 }
 

@@ -80,10 +80,18 @@ void AddSlotKeys(ItemTable<Value>& table, SlotReader& reader, std::span<const Sl
   });
 }
 
-uint32_t& Mark(uint32_t& value) { return value; }
-uint32_t& Mark(TextRef& value) { return value.mark; }
-TextView Shown(const TableEntry<uint32_t>& e) { return e.Key(); }
-TextView Shown(const TableEntry<TextRef>& e) { return e.value.view(); }
+uint32_t& Mark(uint32_t& value) {
+  return value;
+}
+uint32_t& Mark(TextRef& value) {
+  return value.mark;
+}
+TextView Shown(const TableEntry<uint32_t>& e) {
+  return e.Key();
+}
+TextView Shown(const TableEntry<TextRef>& e) {
+  return e.value.view();
+}
 
 int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   const bool case_sensitive = in.case_flag != 0;
@@ -171,7 +179,8 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
       }
     });
     table->ForEach([&](const auto& e) {
-      if (Mark(const_cast<Value&>(e.value)) != 0) EmitWithSeparator(sink, Shown(e), in.result_separator);
+      if (Mark(const_cast<Value&>(e.value)) != 0)
+        EmitWithSeparator(sink, Shown(e), in.result_separator);
     });
   }
   return kept;
@@ -269,12 +278,23 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
 int32_t RunOperation(int operation, const OperationInput& input, ResultSink& sink) {
   int32_t count = 0;
   switch (operation) {
-    case 0: count = DoOnlyInSecond(input, sink); break;
-    case 1: count = DoInBoth(input, sink); break;
-    case 2: count = DoDeduplicate(input, sink); break;
-    case 3: count = DoCountUnique(input, sink); break;
-    case 4: count = DoMerge(input, sink); break;
-    default: break;
+    case 0:
+      count = DoOnlyInSecond(input, sink);
+      break;
+    case 1:
+      count = DoInBoth(input, sink);
+      break;
+    case 2:
+      count = DoDeduplicate(input, sink);
+      break;
+    case 3:
+      count = DoCountUnique(input, sink);
+      break;
+    case 4:
+      count = DoMerge(input, sink);
+      break;
+    default:
+      break;
   }
   FoundCount = count;
   return count;
@@ -292,26 +312,26 @@ Text RunToText(int operation, const OperationInput& input) {
 
 Text OnlyInSecond(TextView first, TextView second, TextView read_separator,
                   TextView result_separator, int whole_separator_flag, int case_flag) {
-  return RunToText(0, {first, second, read_separator, result_separator, whole_separator_flag,
-                       case_flag});
+  return RunToText(
+      0, {first, second, read_separator, result_separator, whole_separator_flag, case_flag});
 }
 
 Text InBoth(TextView first, TextView second, TextView read_separator, TextView result_separator,
             int whole_separator_flag, int case_flag) {
-  return RunToText(1, {first, second, read_separator, result_separator, whole_separator_flag,
-                       case_flag});
+  return RunToText(
+      1, {first, second, read_separator, result_separator, whole_separator_flag, case_flag});
 }
 
 Text Deduplicate(TextView first, TextView read_separator, TextView result_separator,
                  int whole_separator_flag, int case_flag) {
-  return RunToText(2, {first, {}, read_separator, result_separator, whole_separator_flag,
-                       case_flag});
+  return RunToText(2,
+                   {first, {}, read_separator, result_separator, whole_separator_flag, case_flag});
 }
 
 Text CountUnique(TextView first, TextView read_separator, TextView result_separator,
                  int whole_separator_flag, int case_flag) {
-  return RunToText(3, {first, {}, read_separator, result_separator, whole_separator_flag,
-                       case_flag});
+  return RunToText(3,
+                   {first, {}, read_separator, result_separator, whole_separator_flag, case_flag});
 }
 
 Text Merge(TextView first, TextView second, TextView read_separator, TextView result_separator,

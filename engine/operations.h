@@ -33,8 +33,10 @@ class TextSink : public ResultSink {
   }
   void EndRecord(TextView separator) override {
     text.append(pending_);
-    if (cut_) pending_.assign(separator);
-    else text.append(separator);
+    if (cut_)
+      pending_.assign(separator);
+    else
+      text.append(separator);
   }
   Text text;
 

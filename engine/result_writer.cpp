@@ -12,7 +12,9 @@ constexpr size_t kPieceUnits = (kChunkBytes - 4) / 3;  // a piece that always fi
 Utf8FileSink::Utf8FileSink(TextFile& file)
     : file_(file), bytes_(new char[kChunkBytes]), end_(bytes_.get()) {}
 
-Utf8FileSink::~Utf8FileSink() { Flush(); }
+Utf8FileSink::~Utf8FileSink() {
+  Flush();
+}
 
 void Utf8FileSink::Append(TextView piece) {
   if (!pending_separator_.empty()) {

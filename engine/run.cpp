@@ -10,7 +10,9 @@
 #include "engine/result_writer.h"
 #include "engine/run_steps.h"
 
-Text ResultPath() { return TempDirectory() + u"~ListwiseData.txt"; }
+Text ResultPath() {
+  return TempDirectory() + u"~ListwiseData.txt";
+}
 
 Text ExpandSeparatorEscapes(TextView text) {
   Text expanded = TextReplaceAll(text, u"\\r", u"\r");
@@ -21,12 +23,18 @@ Text ExpandSeparatorEscapes(TextView text) {
 
 Text InputErrorMessage(InputError error) {
   switch (error) {
-    case InputError::MissingSeparator: return u"Отсутствует разделитель";
-    case InputError::MissingList: return u"Отсутствует список";
-    case InputError::SameFile: return u"один и тот же файл в поле ввода";
-    case InputError::FileMissing: return u"Файл не существует";
-    case InputError::FileUnreadable: return u"Файл не удаётся открыть";
-    case InputError::None: break;
+    case InputError::MissingSeparator:
+      return u"Отсутствует разделитель";
+    case InputError::MissingList:
+      return u"Отсутствует список";
+    case InputError::SameFile:
+      return u"один и тот же файл в поле ввода";
+    case InputError::FileMissing:
+      return u"Файл не существует";
+    case InputError::FileUnreadable:
+      return u"Файл не удаётся открыть";
+    case InputError::None:
+      break;
   }
   return Text();
 }
@@ -60,7 +68,8 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
   } else {
     // Made whatever the operation, also for those that never read the second field.
     if (TextEquals(request.first_field, request.second_field)) return InputError::SameFile;
-    if (InputError error = LoadSourceFile(request.first_field, run.first); error != InputError::None)
+    if (InputError error = LoadSourceFile(request.first_field, run.first);
+        error != InputError::None)
       return error;
   }
   if (UsesSecondSource(request.operation)) {
@@ -89,8 +98,7 @@ int32_t MillisecondClock() {
 }
 
 Text StatusText(int32_t found, int64_t milliseconds) {
-  return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) +
-         u" мсек";
+  return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) + u" мсек";
 }
 
 namespace {
@@ -99,7 +107,9 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
 
 }  // namespace
 
-Text OutOfMemoryMessage() { return u"Недостаточно памяти для этих списков"; }
+Text OutOfMemoryMessage() {
+  return u"Недостаточно памяти для этих списков";
+}
 
 void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
   // Lists larger than memory are the one failure that containers report by exception; it ends
@@ -127,9 +137,9 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   host.LockControls(true);
   locked = true;
   const Text& path = result_path;
-  const OperationInput input{run.first,           run.second,
-                             run.read_separator,  run.result_separator,
-                             run.whole_separator_flag, run.case_flag};
+  const OperationInput input{
+      run.first,    run.second, run.read_separator, run.result_separator, run.whole_separator_flag,
+      run.case_flag};
   // The result streams into a fresh file while it is computed, without its final separator;
   // it replaces the result file only once complete.
   ResultFile result(Utf8FromText(path));

@@ -17,11 +17,11 @@ enum Operation : int {
 
 // What a run reads from the window when StartButton is pressed.
 struct RunRequest {
-  Text first_field;        // a path, or a clipboard marker starting with "<"
+  Text first_field;  // a path, or a clipboard marker starting with "<"
   Text second_field;
   int operation = ModeOnlyInSecond;
-  Text read_separator;     // as typed: escapes such as \r\n not yet expanded
-  Text result_separator;   // as typed; may be empty
+  Text read_separator;           // as typed: escapes such as \r\n not yet expanded
+  Text result_separator;         // as typed; may be empty
   int whole_separator_flag = 0;  // 1: the read separator is one string
   int case_flag = 1;             // 1: letter case counts
   TextView clipboard_first;      // the texts kept by the paste buttons (ClipboardFirst/Second)
@@ -50,4 +50,5 @@ Text ResultPath();
 // writes ResultPath and launches the viewer. Input errors are shown through the host and end the
 // run before anything is locked, computed or written.
 // The result goes to ResultPath() unless the caller names another file (tests do).
-void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path = ResultPath());
+void RunComparison(const RunRequest& request, RunHost& host,
+                   const Text& result_path = ResultPath());

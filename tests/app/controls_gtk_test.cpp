@@ -17,8 +17,12 @@
 
 namespace {
 
-Text T(const char* utf8) { return TextFromUtf8(utf8); }
-std::string U(const Text& text) { return Utf8FromText(text); }
+Text T(const char* utf8) {
+  return TextFromUtf8(utf8);
+}
+std::string U(const Text& text) {
+  return Utf8FromText(text);
+}
 
 void ProcessPending() {
   while (gtk_events_pending()) gtk_main_iteration();

@@ -7,9 +7,15 @@
 
 namespace {
 
-Event Activity(int control, int type) { return Event{ControlActivity, control, kMainWindowNumber, type, nullptr}; }
-Event Close() { return Event{CloseRequested, 0, kMainWindowNumber, 0, nullptr}; }
-Event Resized() { return Event{WindowResized, 0, kMainWindowNumber, 0, nullptr}; }
+Event Activity(int control, int type) {
+  return Event{ControlActivity, control, kMainWindowNumber, type, nullptr};
+}
+Event Close() {
+  return Event{CloseRequested, 0, kMainWindowNumber, 0, nullptr};
+}
+Event Resized() {
+  return Event{WindowResized, 0, kMainWindowNumber, 0, nullptr};
+}
 
 std::vector<Event> Drain(EventQueue& queue) {
   std::vector<Event> taken;
@@ -44,16 +50,24 @@ TEST(EventQueue, IdenticalReportsWaitingAtTheTailCountOnce) {
     std::initializer_list<Event> reports;
     std::vector<Posted> taken;
   } cases[] = {
-      {"a burst of one report", {Activity(5, ValueChanged), Activity(5, ValueChanged), Activity(5, ValueChanged)},
+      {"a burst of one report",
+       {Activity(5, ValueChanged), Activity(5, ValueChanged), Activity(5, ValueChanged)},
        {{ControlActivity, 5, ValueChanged}}},
       {"the same control, another type",
-       {Activity(5, FocusGained), Activity(5, ValueChanged), Activity(5, ValueChanged), Activity(5, FocusLost)},
-       {{ControlActivity, 5, FocusGained}, {ControlActivity, 5, ValueChanged}, {ControlActivity, 5, FocusLost}}},
+       {Activity(5, FocusGained), Activity(5, ValueChanged), Activity(5, ValueChanged),
+        Activity(5, FocusLost)},
+       {{ControlActivity, 5, FocusGained},
+        {ControlActivity, 5, ValueChanged},
+        {ControlActivity, 5, FocusLost}}},
       {"another control between two equal reports",
        {Activity(5, ValueChanged), Activity(6, ValueChanged), Activity(5, ValueChanged)},
-       {{ControlActivity, 5, ValueChanged}, {ControlActivity, 6, ValueChanged}, {ControlActivity, 5, ValueChanged}}},
+       {{ControlActivity, 5, ValueChanged},
+        {ControlActivity, 6, ValueChanged},
+        {ControlActivity, 5, ValueChanged}}},
       {"resizes in a row", {Resized(), Resized(), Resized()}, {{WindowResized, 0, 0}}},
-      {"two clicks on one button", {Activity(17, Clicked), Activity(17, Clicked)}, {{ControlActivity, 17, Clicked}}},
+      {"two clicks on one button",
+       {Activity(17, Clicked), Activity(17, Clicked)},
+       {{ControlActivity, 17, Clicked}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Through(c.reports), c.taken) << c.what;
 }
@@ -89,11 +103,17 @@ TEST(EventQueue, ClicksBehindACloseRequestAtTheHeadAreLost) {
     std::initializer_list<Event> reports;
     std::vector<Posted> taken;
   } cases[] = {
-      {"a click after the close", {Close(), Activity(17, Clicked), Activity(7, Clicked)}, {{CloseRequested, 0, 0}}},
+      {"a click after the close",
+       {Close(), Activity(17, Clicked), Activity(7, Clicked)},
+       {{CloseRequested, 0, 0}}},
       {"a toggle is a click too", {Close(), Activity(14, Clicked)}, {{CloseRequested, 0, 0}}},
-      {"other reports still enter", {Close(), Activity(5, ValueChanged), Activity(5, FocusLost)},
-       {{CloseRequested, 0, 0}, {ControlActivity, 5, ValueChanged}, {ControlActivity, 5, FocusLost}}},
-      {"a click before the close is kept", {Activity(17, Clicked), Close(), Activity(17, Clicked)},
+      {"other reports still enter",
+       {Close(), Activity(5, ValueChanged), Activity(5, FocusLost)},
+       {{CloseRequested, 0, 0},
+        {ControlActivity, 5, ValueChanged},
+        {ControlActivity, 5, FocusLost}}},
+      {"a click before the close is kept",
+       {Activity(17, Clicked), Close(), Activity(17, Clicked)},
        {{ControlActivity, 17, Clicked}, {CloseRequested, 0, 0}, {ControlActivity, 17, Clicked}}},
   };
   for (const auto& c : cases) EXPECT_EQ(Through(c.reports), c.taken) << c.what;

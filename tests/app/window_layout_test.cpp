@@ -56,10 +56,10 @@ TEST(WindowLayout, NothingMovesVerticallyAndNoHeightChanges) {
 TEST(WindowLayout, PlacesOnlyTheControlsThatFollowTheWidthInTheirOrder) {
   std::vector<int> order;
   for (const Placement& p : LayoutForWidth(600)) order.push_back(p.control);
-  const std::vector<int> expected = {StartButton,        FieldFirst,          FieldSecond,
-                                     OpenFirst,          PasteFirst,          OpenSecond,
-                                     PasteSecond,        ModeBox,             LabelReadSeparator,
-                                     LabelResultSeparator, ReadSeparatorBox, ResultSeparatorBox};
+  const std::vector<int> expected = {
+      StartButton,        FieldFirst,           FieldSecond,      OpenFirst,
+      PasteFirst,         OpenSecond,           PasteSecond,      ModeBox,
+      LabelReadSeparator, LabelResultSeparator, ReadSeparatorBox, ResultSeparatorBox};
   EXPECT_EQ(order, expected);
 }
 

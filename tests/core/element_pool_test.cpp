@@ -10,8 +10,8 @@ TEST(ElementPool, BlocksGrowByOneSixteenthOfWhatIsHeld) {
     size_t held;
     uint32_t next;
   } cases[] = {
-      {0, 16}, {16, 16}, {255, 16}, {512, 32}, {1000, 48}, {16384, 1024},
-      {1 << 20, 65536}, {size_t{1} << 30, 65536},
+      {0, 16},    {16, 16},      {255, 16},        {512, 32},
+      {1000, 48}, {16384, 1024}, {1 << 20, 65536}, {size_t{1} << 30, 65536},
   };
   for (const auto& c : cases) EXPECT_EQ(ElementPool::NextBlockSize(c.held), c.next) << c.held;
 }

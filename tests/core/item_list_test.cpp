@@ -26,10 +26,10 @@ TEST(ItemList, AddsAfterTheCursorAndWalksInOrder) {
   auto list = ListOf({u"a", u"b", u"c"});
   EXPECT_EQ(Walk(*list), (std::vector<Text>{u"a", u"b", u"c"}));
   ListReset(*list);
-  ListNext(*list);                   // cursor on "a"
-  *ListAdd(*list) = u"after-a";      // goes between a and b
+  ListNext(*list);               // cursor on "a"
+  *ListAdd(*list) = u"after-a";  // goes between a and b
   ListReset(*list);
-  *ListAdd(*list) = u"front";        // no cursor: goes to the front
+  *ListAdd(*list) = u"front";  // no cursor: goes to the front
   EXPECT_EQ(Walk(*list), (std::vector<Text>{u"front", u"a", u"after-a", u"b", u"c"}));
   EXPECT_EQ(ListCount(*list), 5);
   // After the end, ListNext keeps answering none until a reset.
@@ -50,7 +50,7 @@ TEST(ItemList, SplitMovesTheTail) {
       {2, true, {u"a", u"b"}, {u"c", u"d"}, 1},
       {2, false, {u"a"}, {u"b", u"c", u"d"}, 0},
       {1, false, {}, {u"a", u"b", u"c", u"d"}, -1},
-      {4, true, {u"a", u"b", u"c", u"d"}, {}, 3},  // cursor on the last: nothing moves
+      {4, true, {u"a", u"b", u"c", u"d"}, {}, 3},   // cursor on the last: nothing moves
       {0, true, {u"a", u"b", u"c", u"d"}, {}, -1},  // no cursor: only the target is cleared
   };
   for (const auto& c : cases) {

@@ -16,7 +16,9 @@ std::vector<Text> WalkKeys(ItemTable<Text>& table) {
   return keys;
 }
 
-Text Key(int n) { return TextFromAscii("key" + std::to_string(n)); }
+Text Key(int n) {
+  return TextFromAscii("key" + std::to_string(n));
+}
 
 }  // namespace
 

@@ -93,12 +93,12 @@ TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
     std::string bytes;
     Text text;
   } cases[] = {
-      {Bytes({0x61, 0x80, 0x62}), u"a?b"},                       // a stray byte becomes "?"
+      {Bytes({0x61, 0x80, 0x62}), u"a?b"},  // a stray byte becomes "?"
       {Bytes({0x61, 0xF8, 0xFF, 0x62}), u"a??b"},
       {Bytes({0x61, 0xC3, 0x62, 0x63}), Text{u'a', 0x0003, u'c'}},  // 62 taken into the group
       {Bytes({0xF0, 0x9F, 0x98, 0x80}), Text{0xD83D, 0xDE00}},
       {Bytes({0xF4, 0x90, 0x80, 0x80, 0x61}), u""},
-      {Bytes({0x61, 0x62, 0xE2, 0x82}), u"ab"},  // a group cut off by the end is dropped
+      {Bytes({0x61, 0x62, 0xE2, 0x82}), u"ab"},   // a group cut off by the end is dropped
       {Bytes({0xC3, 0x00, 0x61}), Text{0x0003}},  // the byte string ends at a zero in a group
       {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", u"Привет"},
   };
@@ -139,8 +139,8 @@ TEST_F(TextFileTest, WritesMarkAndTextInEachFormat) {
     Text text;
     std::string bytes;
   } cases[] = {
-      {FormatUtf8, Text(u"\u00E9") + u"\U0001F600", Bytes({0xEF, 0xBB, 0xBF, 0xC3, 0xA9, 0xF0,
-                                                           0x9F, 0x98, 0x80})},
+      {FormatUtf8, Text(u"\u00E9") + u"\U0001F600",
+       Bytes({0xEF, 0xBB, 0xBF, 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80})},
       {FormatUtf8, Text{u'a', 0xD800, u'b'}, Bytes({0xEF, 0xBB, 0xBF, 0x61})},
       {FormatUtf8, Text{0xDC00}, Bytes({0xEF, 0xBB, 0xBF, 0xED, 0xB0, 0x80})},
       {FormatUtf8, u"", Bytes({0xEF, 0xBB, 0xBF})},

@@ -15,8 +15,8 @@ TEST(TextCut, LeftAndSliceClampTheirCounts) {
     int64_t offset, n;
     const char16_t* expected;
   } slices[] = {
-      {2, 0, u""},   {2, -1, u"cdef"}, {2, -2, u""},  {2, 2, u"cd"},
-      {4, 10, u"ef"}, {6, -1, u""},    {0, -1, u"abcdef"},
+      {2, 0, u""},    {2, -1, u"cdef"}, {2, -2, u""},       {2, 2, u"cd"},
+      {4, 10, u"ef"}, {6, -1, u""},     {0, -1, u"abcdef"},
   };
   for (const auto& c : slices)
     EXPECT_EQ(TextSlice(t, c.offset, c.n), c.expected) << c.offset << "," << c.n;
@@ -30,22 +30,22 @@ TEST(TextFind, ReturnsOneBasedFirstPositionOrZero) {
     const char16_t *text, *pattern;
     int32_t expected;
   } cases[] = {
-      {u"cabab", u"ab", 2}, {u"cabab", u"", 0},   {u"", u"a", 0},      {u"", u"", 0},
-      {u"abc", u"c", 3},    {u"ab", u"abc", 0},   {u"aaa", u"aa", 1},  {u"abc", u"d", 0},
+      {u"cabab", u"ab", 2}, {u"cabab", u"", 0}, {u"", u"a", 0},     {u"", u"", 0},
+      {u"abc", u"c", 3},    {u"ab", u"abc", 0}, {u"aaa", u"aa", 1}, {u"abc", u"d", 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(TextFind(c.text, c.pattern), c.expected) << Utf8FromText(c.pattern);
+  for (const auto& c : cases)
+    EXPECT_EQ(TextFind(c.text, c.pattern), c.expected) << Utf8FromText(c.pattern);
 }
 
 TEST(TextReplaceAll, ScansLeftToRightWithoutOverlap) {
   const struct {
     const char16_t *text, *pattern, *replacement, *expected;
   } cases[] = {
-      {u"aaaaa", u"aa", u"b", u"bba"},
-      {u"a\\nb", u"\\n", u"\n", u"a\nb"},
+      {u"aaaaa", u"aa", u"b", u"bba"},    {u"a\\nb", u"\\n", u"\n", u"a\nb"},
       {u"\\\\n", u"\\n", u"\n", u"\\\n"},  // backslash, backslash, n: backslash then line feed
-      {u"abc", u"", u"x", u"abc"},          // an empty pattern matches nowhere
-      {u"abcabc", u"b", u"", u"acac"},      // an empty replacement deletes
-      {u"aaa", u"a", u"aa", u"aaaaaa"},     // a replacement is never scanned again
+      {u"abc", u"", u"x", u"abc"},         // an empty pattern matches nowhere
+      {u"abcabc", u"b", u"", u"acac"},     // an empty replacement deletes
+      {u"aaa", u"a", u"aa", u"aaaaaa"},    // a replacement is never scanned again
   };
   for (const auto& c : cases)
     EXPECT_EQ(TextReplaceAll(c.text, c.pattern, c.replacement), c.expected) << Utf8FromText(c.text);

@@ -21,9 +21,9 @@ TEST(Utf8Encoding, FollowsTheSurrogateRules) {
   } cases[] = {
       {u"abc", "abc"},
       {Text(u"\u00E9") + u"\U0001F600", Bytes({0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80})},
-      {Text{u'a', 0xD800, u'b'}, "a"},                // a lone high surrogate ends the encoding
-      {Text{0xD800}, ""},                              // ... also as the very last unit
-      {Text{0xDC00}, Bytes({0xED, 0xB0, 0x80})},      // a lone low surrogate is 3 bytes
+      {Text{u'a', 0xD800, u'b'}, "a"},            // a lone high surrogate ends the encoding
+      {Text{0xD800}, ""},                         // ... also as the very last unit
+      {Text{0xDC00}, Bytes({0xED, 0xB0, 0x80})},  // a lone low surrogate is 3 bytes
       {u"\u0416", Bytes({0xD0, 0x96})},
       {u"\uFFFF", Bytes({0xEF, 0xBF, 0xBF})},
   };
@@ -51,10 +51,10 @@ TEST(Utf8Decoding, ConvertsAsTheSystemsNamesNeed) {
       {"plain", u"plain"},
       {Bytes({0xF0, 0x9F, 0x98, 0x80}), Text{0xD83D, 0xDE00}},
       {Bytes({0x61, 0xC3, 0x62, 0x63}), Text{u'a', 0x0003, u'c'}},  // 62 swallowed
-      {Bytes({0x61, 0x80, 0x62}), u"a"},          // a stray continuation ends the conversion
+      {Bytes({0x61, 0x80, 0x62}), u"a"},             // a stray continuation ends the conversion
       {Bytes({0xF4, 0x90, 0x80, 0x80, 0x61}), u""},  // above 10FFFF ends it at once
       {Bytes({0x61, 0xE2}), u"a"},                   // too few bytes for the lead
-      {Bytes({0x61, 0xE2, 0x82}), u"a\u0082"},        // the terminator counts as a byte
+      {Bytes({0x61, 0xE2, 0x82}), u"a\u0082"},       // the terminator counts as a byte
       {Bytes({0x61, 0xC3}), Text{u'a', 0x0003}},     // the terminator is examined and skipped
       {Bytes({0xC3, 0xA9, 0x00, 0x62}), u"\u00E9"},  // a zero byte ends the input
       {Bytes({0xD0, 0x9F, 0xD1, 0x80}), u"\u041F\u0440"},

@@ -155,12 +155,9 @@ TEST_F(LaunchTest, RunnableFileIsANonEmptyExecutableNonDirectory) {
     std::string path;
     bool runnable;
   } cases[] = {
-      {Dir("good") + "/xdg-open", true},
-      {Dir("link") + "/xdg-open", true},
-      {Dir("dir") + "/xdg-open", false},
-      {Dir("empty") + "/xdg-open", false},
-      {Dir("noexec") + "/xdg-open", false},
-      {Dir("good") + "/missing", false},
+      {Dir("good") + "/xdg-open", true},    {Dir("link") + "/xdg-open", true},
+      {Dir("dir") + "/xdg-open", false},    {Dir("empty") + "/xdg-open", false},
+      {Dir("noexec") + "/xdg-open", false}, {Dir("good") + "/missing", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsRunnableFile(c.path), c.runnable) << c.path;
   fs::create_symlink(root_ / "good" / "missing", root_ / "dangling");

@@ -25,11 +25,17 @@ struct Case {
 
 Text RunCase(const Case& c) {
   switch (c.operation) {
-    case 0: return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
-    case 1: return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
-    case 2: return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
-    case 3: return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
-    default: return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
+    case 0:
+      return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole,
+                          c.case_flag);
+    case 1:
+      return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    case 2:
+      return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    case 3:
+      return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+    default:
+      return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
   }
 }
 
@@ -45,12 +51,13 @@ TEST(Operations, ResultsAndCounts) {
       {"only-in-second keeps first spelling", 0, u"z", u"Q;q", u";", u"|", 0, 0, u"Q|", 1},
       {"only-in-second whole rule", 0, u"a", u"b;;a;b", u";", u"|", 1, 1, u"b|", 1},
       {"in-both", 1, u"d;a;b;c", u"c;a;x", u";", u"|", 0, 1, u"a|c|", 2},
-      {"in-both folds and shows the first list's spelling", 1, u"Bee;x;BEE", u"bee", u";", u"|",
-       0, 0, u"BEE|", 1},
+      {"in-both folds and shows the first list's spelling", 1, u"Bee;x;BEE", u"bee", u";", u"|", 0,
+       0, u"BEE|", 1},
       {"in-both case counts", 1, u"Bee", u"bee", u";", u"|", 0, 1, u"", 0},
       {"in-both empty item", 1, u";a", u"b;", u";", u"|", 1, 1, u"|", 1},
       {"dedupe whole rule", 2, u"b;a;b;;a", nullptr, u";", u"|", 1, 1, u"a|b|", 2},
-      {"dedupe folds to the last spelling", 2, u"Foo;foo;FOO", nullptr, u";", u"|", 0, 0, u"FOO|", 1},
+      {"dedupe folds to the last spelling", 2, u"Foo;foo;FOO", nullptr, u";", u"|", 0, 0, u"FOO|",
+       1},
       {"dedupe only empty", 2, u";;", nullptr, u";", u"|", 1, 1, u"", 0},
       {"count", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 1, u"1 X|2 x|1 y|", 3},
       {"count folded", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 0, u"3 x|1 y|", 2},

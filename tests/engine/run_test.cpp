@@ -152,9 +152,8 @@ TEST_F(RunTest, ResultFileBytes) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    RunRequest request =
-        Request(c.operation, Put("f" + std::to_string(n), c.first),
-                Put("s" + std::to_string(n), c.second));
+    RunRequest request = Request(c.operation, Put("f" + std::to_string(n), c.first),
+                                 Put("s" + std::to_string(n), c.second));
     ++n;
     request.result_separator = c.result_separator;
     Run(request);
@@ -205,9 +204,15 @@ TEST(Escapes, ExpandInOrderWithoutOverlap) {
   const struct {
     const char16_t *typed, *expanded;
   } cases[] = {
-      {u"\\r\\n", u"\r\n"},     {u"\\t", u"\t"},       {u"\\f", u"\f"},
-      {u"\\x", u"\\x"},         {u"\\", u"\\"},        {u"\\\\n", u"\\\n"},
-      {u"\\r\\n\\t\\f", u"\r\n\t\f"}, {u";", u";"},    {u"\\N", u"\\N"},
+      {u"\\r\\n", u"\r\n"},
+      {u"\\t", u"\t"},
+      {u"\\f", u"\f"},
+      {u"\\x", u"\\x"},
+      {u"\\", u"\\"},
+      {u"\\\\n", u"\\\n"},
+      {u"\\r\\n\\t\\f", u"\r\n\t\f"},
+      {u";", u";"},
+      {u"\\N", u"\\N"},
   };
   for (const auto& c : cases) EXPECT_EQ(ExpandSeparatorEscapes(c.typed), c.expanded);
 }

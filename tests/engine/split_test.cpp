@@ -10,8 +10,10 @@ namespace {
 std::vector<Text> Items(TextView text, TextView separator, bool whole) {
   std::vector<Text> items;
   auto list = NewItemList<Text>();
-  if (whole) SplitWholeToList(text, *list, separator);
-  else SplitCharsToList(text, *list, separator);
+  if (whole)
+    SplitWholeToList(text, *list, separator);
+  else
+    SplitCharsToList(text, *list, separator);
   ListReset(*list);
   while (Text* item = ListNext(*list)) items.push_back(*item);
   return items;
@@ -34,8 +36,8 @@ TEST(Split, WholeStringKeepsEveryEmptyItem) {
       {u"xbay", u"ab", {u"xbay"}},
       {u"a\r\nb\nc\r\n", u"\r\n", {u"a", u"b\nc", u""}},
       {u"a\r\n\r\nb", u"\r\n", {u"a", u"", u"b"}},
-      {u"ab", u"abc", {u"ab"}},             // separator longer than the text
-      {u"aaaa", u"aa", {u"", u"", u""}},    // occurrences never overlap
+      {u"ab", u"abc", {u"ab"}},           // separator longer than the text
+      {u"aaaa", u"aa", {u"", u"", u""}},  // occurrences never overlap
   };
   for (const auto& c : cases)
     EXPECT_EQ(Items(c.text, c.separator, true), c.items) << Utf8FromText(c.text);

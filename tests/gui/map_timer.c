@@ -28,8 +28,8 @@ static int IgnoreErrors(Display* display, XErrorEvent* error) {
 static int ShowsContent(Display* display, Window window) {
   XWindowAttributes attributes;
   if (!XGetWindowAttributes(display, window, &attributes)) return 0;
-  XImage* image = XGetImage(display, window, 0, 0, attributes.width, attributes.height,
-                            AllPlanes, ZPixmap);
+  XImage* image =
+      XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
   if (!image) return 0;
   unsigned long first = XGetPixel(image, 0, 0);
   int varied = 0;

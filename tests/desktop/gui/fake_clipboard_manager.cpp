@@ -17,8 +17,8 @@ Bool IsSelectionNotify(Display*, XEvent* event, XPointer) {
 }
 
 // Asks the clipboard's owner for its text; false when it gives none.
-bool FetchText(Display* display, Window window, Atom clipboard, Atom utf8, Atom property,
-               Time time, std::string* text) {
+bool FetchText(Display* display, Window window, Atom clipboard, Atom utf8, Atom property, Time time,
+               std::string* text) {
   XConvertSelection(display, clipboard, utf8, property, window, time);
   XEvent event;
   XIfEvent(display, &event, IsSelectionNotify, nullptr);
@@ -27,8 +27,8 @@ bool FetchText(Display* display, Window window, Atom clipboard, Atom utf8, Atom 
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType,
-                         &type, &format, &count, &after, &data) != Success) {
+  if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType, &type,
+                         &format, &count, &after, &data) != Success) {
     return false;
   }
   text->assign(reinterpret_cast<char*>(data), count);

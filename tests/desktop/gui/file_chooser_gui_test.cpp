@@ -55,7 +55,8 @@ class ChooserTest : public ::testing::Test {
           auto* watch = static_cast<Watch*>(user);
           GList* windows = gtk_window_list_toplevels();
           for (GList* item = windows; item; item = item->next) {
-            if (!GTK_IS_FILE_CHOOSER_DIALOG(item->data) || !gtk_widget_get_mapped(GTK_WIDGET(item->data)))
+            if (!GTK_IS_FILE_CHOOSER_DIALOG(item->data) ||
+                !gtk_widget_get_mapped(GTK_WIDGET(item->data)))
               continue;
             if (watch->typist) {
               // The keys have had their chance: close the chooser so the test fails, not hangs.

@@ -136,10 +136,33 @@ class DragTest : public ::testing::Test {
     GtkAllocation box;
     gtk_widget_get_allocation(field_, &box);
     const int to_x = x + box.x + box.width / 2, to_y = y + box.y + box.height / 2;
-    Child mouse({"xdotool", "mousemove", "780", "440", "sleep", "0.3", "mousedown", "1",
-                 "sleep", "0.2", "mousemove", "800", "450", "sleep", "0.2", "mousemove",
-                 std::to_string(to_x - 20), std::to_string(to_y), "sleep", "0.3", "mousemove",
-                 std::to_string(to_x), std::to_string(to_y), "sleep", "0.6", "mouseup", "1"});
+    Child mouse({"xdotool",
+                 "mousemove",
+                 "780",
+                 "440",
+                 "sleep",
+                 "0.3",
+                 "mousedown",
+                 "1",
+                 "sleep",
+                 "0.2",
+                 "mousemove",
+                 "800",
+                 "450",
+                 "sleep",
+                 "0.2",
+                 "mousemove",
+                 std::to_string(to_x - 20),
+                 std::to_string(to_y),
+                 "sleep",
+                 "0.3",
+                 "mousemove",
+                 std::to_string(to_x),
+                 std::to_string(to_y),
+                 "sleep",
+                 "0.6",
+                 "mouseup",
+                 "1"});
     ASSERT_TRUE(mouse.started());
     highlighted_ = false;
     PumpUntil(

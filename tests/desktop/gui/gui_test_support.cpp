@@ -32,10 +32,10 @@ Child::Child(std::vector<std::string> args) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   int out = -1;
-  if (g_spawn_async_with_pipes(nullptr, argv.data(), nullptr,
-                               GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH |
-                                           G_SPAWN_STDERR_TO_DEV_NULL),
-                               nullptr, nullptr, &pid_, nullptr, &out, nullptr, nullptr)) {
+  if (g_spawn_async_with_pipes(
+          nullptr, argv.data(), nullptr,
+          GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+          nullptr, nullptr, &pid_, nullptr, &out, nullptr, nullptr)) {
     out_ = out;
     fcntl(out_, F_SETFL, O_NONBLOCK);
   }

@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   offer_uris = std::strcmp(argv[3], "uris") == 0;
-  const GdkDragAction action = std::strcmp(argv[4], "move") == 0 ? GDK_ACTION_MOVE
-                                                                  : GDK_ACTION_COPY;
+  const GdkDragAction action =
+      std::strcmp(argv[4], "move") == 0 ? GDK_ACTION_MOVE : GDK_ACTION_COPY;
   for (int i = 5; i < argc; ++i) items.push_back(argv[i]);
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
