@@ -6,9 +6,11 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli/command_line.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -18,42 +20,7 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: listwise-cli MODE FIRST [SECOND] [options]\n"
-    "\n"
-    "MODE   only-in-second  items of SECOND missing from FIRST\n"
-    "       in-both         items of FIRST that also occur in SECOND\n"
-    "       dedupe          items of FIRST without repeats (SECOND ignored)\n"
-    "       count           how often each item of FIRST occurs (SECOND ignored)\n"
-    "       merge           FIRST and SECOND joined line by line\n"
-    "FIRST, SECOND  files, or - for standard input\n"
-    "\n"
-    "  --read-sep TEXT     separator that cuts the lists into items (default \\r\\n);\n"
-    "                      the escapes \\r \\n \\t \\f stand for control characters\n"
-    "  --result-sep TEXT   separator that joins the result items (default \\r\\n)\n"
-    "  --whole-separator   the read separator is one string, not a set of characters\n"
-    "  --ignore-case       upper and lower case are not told apart\n"
-    "  --output FILE       write the result to FILE instead of standard output\n"
-    "  --no-bom            leave out the UTF-8 byte-order mark\n"
-    "  --help              show this text\n"
-    "\n"
-    "The count and the time go to standard error. Exit status: 0 done, 1 input error,\n"
-    "2 usage error.\n";
-
-int UsageError(const char* what) {
-  std::fprintf(stderr, "listwise-cli: %s\n\n%s", what, kUsage);
-  return 2;
-}
-
-struct Mode {
-  const char* name;
-  int operation;
-};
-constexpr Mode kModes[] = {{"only-in-second", ModeOnlyInSecond},
-                           {"in-both", ModeInBoth},
-                           {"dedupe", ModeDeduplicate},
-                           {"count", ModeCountUnique},
-                           {"merge", ModeMerge}};
+constexpr char kProgram[] = "listwise-cli";
 
 Text ReadStandardInput() {
   TextFilePtr file = WrapForReading(stdin, false);
@@ -77,6 +44,30 @@ Text FieldFor(const std::string& arg, Text& kept) {
   return path;
 }
 
+// Which argument an input error is about: the checks run first source first, so a file error
+// belongs to FIRST unless FIRST passes the same check. Empty when the error names no file.
+std::string FailedSource(InputError error, const CliOptions& options) {
+  if (error == InputError::SameFile) return options.first;
+  if (error != InputError::FileMissing && error != InputError::FileUnreadable) return "";
+  if (!options.two_lists || options.second == "-") return options.first;
+  if (options.first == "-") return options.second;
+  const Text first = TextFromUtf8(options.first);
+  if (QueryFileSize(first) < 0) return options.first;
+  if (error == InputError::FileMissing) return options.second;
+  // Non-blocking, so that probing a named pipe already read does not wait for a writer.
+  const int fd = open(options.first.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return options.first;
+  close(fd);
+  return options.second;
+}
+
+void Complain(const std::string& about, const std::string& message) {
+  if (about.empty())
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+  else
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, about.c_str(), message.c_str());
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv);
@@ -85,7 +76,7 @@ int main(int argc, char** argv) {
   try {
     return RunCli(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "%s\n", Utf8FromText(OutOfMemoryMessage()).c_str());
+    Complain("", Utf8FromText(OutOfMemoryMessage()));
     return 1;
   }
 }
@@ -94,66 +85,38 @@ int RunCli(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
 
-  std::vector<std::string> positional;
-  RunRequest request;
-  request.read_separator = u"\\r\\n";
-  request.result_separator = u"\\r\\n";
-  std::string output_path;
-  bool bom = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    auto value = [&](const char* option) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)option;
-      return argv[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+  CliOptions options;
+  std::string problem;
+  switch (ParseCommandLine(argc, argv, options, problem)) {
+    case CommandLine::Help:
+      std::fputs(kCliUsage, stdout);
       return 0;
-    } else if (arg == "--read-sep" || arg == "--result-sep" || arg == "--output") {
-      const char* v = value(argv[i]);
-      if (v == nullptr) return UsageError("an option lacks its value");
-      if (arg == "--read-sep")
-        request.read_separator = TextFromUtf8(v);
-      else if (arg == "--result-sep")
-        request.result_separator = TextFromUtf8(v);
-      else
-        output_path = v;
-    } else if (arg == "--whole-separator") {
-      request.whole_separator_flag = 1;
-    } else if (arg == "--ignore-case") {
-      request.case_flag = 0;
-    } else if (arg == "--no-bom") {
-      bom = false;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      return UsageError("unknown option");
-    } else {
-      positional.emplace_back(arg);
-    }
+    case CommandLine::Version:
+      std::printf("listwise %s\n", LISTWISE_VERSION);
+      return 0;
+    case CommandLine::UsageError:
+      Complain("", problem);
+      std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+      return 2;
+    case CommandLine::Run:
+      break;
   }
-  if (positional.empty()) return UsageError("no mode given");
-  int operation = -1;
-  for (const Mode& mode : kModes)
-    if (positional[0] == mode.name) operation = mode.operation;
-  if (operation < 0) return UsageError("unknown mode");
-  const bool two_lists =
-      operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
-  if (positional.size() < 2) return UsageError("no list given");
-  if (two_lists && positional.size() < 3) return UsageError("this mode needs two lists");
-  if (positional.size() > 3) return UsageError("too many arguments");
-  if (two_lists && positional[1] == "-" && positional[2] == "-")
-    return UsageError("standard input can be only one of the lists");
 
-  request.operation = operation;
+  RunRequest request;
+  request.operation = options.operation;
+  request.read_separator = options.read_separator;
+  request.result_separator = options.result_separator;
+  request.whole_separator_flag = options.whole_separator ? 1 : 0;
+  request.case_flag = options.ignore_case ? 0 : 1;
   Text kept_first, kept_second;
-  request.first_field = FieldFor(positional[1], kept_first);
-  if (two_lists) request.second_field = FieldFor(positional[2], kept_second);
+  request.first_field = FieldFor(options.first, kept_first);
+  if (options.two_lists) request.second_field = FieldFor(options.second, kept_second);
   request.clipboard_first = kept_first;
   request.clipboard_second = kept_second;
 
   PreparedRun run;
   if (const InputError error = PrepareRun(request, run); error != InputError::None) {
-    std::fprintf(stderr, "%s\n", Utf8FromText(InputErrorMessage(error)).c_str());
+    Complain(FailedSource(error, options), Utf8FromText(InputErrorMessage(error)));
     return 1;
   }
   kept_first.clear();
@@ -162,17 +125,15 @@ int RunCli(int argc, char** argv) {
   kept_second.shrink_to_fit();
 
   std::FILE* stream = stdout;
-  if (!output_path.empty()) {
-    stream = std::fopen(output_path.c_str(), "wb");
+  if (!options.output_path.empty()) {
+    stream = std::fopen(options.output_path.c_str(), "wb");
     if (stream == nullptr) {
-      std::fprintf(stderr, "listwise-cli: cannot write %s: %s\n", output_path.c_str(),
-                   std::strerror(errno));
+      Complain(options.output_path, std::strerror(errno));
       return 1;
     }
   }
   TextFilePtr out = WrapForWriting(stream, stream != stdout);
-  if (bom) WriteByteOrderMark(*out, FormatUtf8);
-  bool written;
+  if (options.bom) WriteByteOrderMark(*out, FormatUtf8);
   int32_t found;
   int64_t elapsed;
   {
@@ -184,13 +145,15 @@ int RunCli(int argc, char** argv) {
                                run.whole_separator_flag,
                                run.case_flag};
     const int32_t start = MillisecondClock();
-    found = RunOperation(operation, input, encoded);
+    found = RunOperation(run.operation, input, encoded);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;
   }
-  written = CloseTextFile(std::move(out));
-  std::fprintf(stderr, "%s\n", Utf8FromText(StatusText(found, elapsed)).c_str());
+  const bool written = CloseTextFile(std::move(out));
+  if (!options.quiet)
+    std::fprintf(stderr, "%s\n", Utf8FromText(StatusText(found, elapsed)).c_str());
   if (!written) {
-    std::fprintf(stderr, "listwise-cli: the result could not be written completely\n");
+    Complain(options.output_path.empty() ? "standard output" : options.output_path,
+             "the result could not be written completely");
     return 1;
   }
   return 0;

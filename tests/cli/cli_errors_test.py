@@ -21,6 +21,11 @@ NO_FILE = "Файл не существует"
 CANNOT_OPEN = "Файл не удаётся открыть"
 
 
+def said(message, path=None):
+    """A message as listwise-cli prints it: named by the program and, if any, the file."""
+    return "listwise-cli: %s%s" % ("" if path is None else path + ": ", message)
+
+
 def run(cli, args, stdin=b"", prefix=()):
     proc = subprocess.run(list(prefix) + [cli] + args, input=stdin, capture_output=True, env=ENV,
                           timeout=20)
@@ -55,21 +60,24 @@ def main():
 
         # name, arguments, expected exit status, message expected on stderr (None: any)
         cases = [
-            ("missing file", ["dedupe", missing], 1, NO_FILE),
-            ("directory", ["dedupe", directory], 1, NO_FILE),
-            ("socket cannot be opened", ["dedupe", sock_path], 1, CANNOT_OPEN),
-            ("same path twice", ["only-in-second", ok, ok], 1, SAME_FILE),
+            ("missing file", ["dedupe", missing], 1, said(NO_FILE, missing)),
+            ("directory", ["dedupe", directory], 1, said(NO_FILE, directory)),
+            ("socket cannot be opened", ["dedupe", sock_path], 1, said(CANNOT_OPEN, sock_path)),
+            ("same path twice", ["only-in-second", ok, ok], 1, said(SAME_FILE, ok)),
             ("same path twice wins over a missing file", ["in-both", missing, missing], 1,
-             SAME_FILE),
+             said(SAME_FILE, missing)),
             ("standard input for both lists is a usage error", ["merge", "-", "-"], 2, None),
-            ("empty separator", ["dedupe", ok, "--read-sep", ""], 1, NO_SEPARATOR),
+            ("empty separator", ["dedupe", ok, "--read-sep", ""], 1, said(NO_SEPARATOR)),
             ("empty separator comes before an empty list", ["dedupe", "", "--read-sep", ""], 1,
-             NO_SEPARATOR),
-            ("empty first path", ["dedupe", ""], 1, NO_LIST),
-            ("empty second path", ["only-in-second", ok, ""], 1, NO_LIST),
-            ("first source is checked before the second", ["merge", directory, ""], 1, NO_FILE),
-            ("missing second file", ["in-both", ok, missing], 1, NO_FILE),
-            ("second cannot be opened", ["merge", ok, sock_path], 1, CANNOT_OPEN),
+             said(NO_SEPARATOR)),
+            ("empty first path", ["dedupe", ""], 1, said(NO_LIST)),
+            ("empty second path", ["only-in-second", ok, ""], 1, said(NO_LIST)),
+            ("first source is checked before the second", ["merge", directory, ""], 1,
+             said(NO_FILE, directory)),
+            ("missing second file", ["in-both", ok, missing], 1, said(NO_FILE, missing)),
+            ("second cannot be opened", ["merge", ok, sock_path], 1, said(CANNOT_OPEN, sock_path)),
+            ("the second file is named when the first is a pipe", ["in-both", "-", missing], 1,
+             said(NO_FILE, missing)),
             ("unknown mode", ["sort", ok, other], 2, None),
             ("no arguments", [], 2, None),
             ("unknown option", ["dedupe", ok, "--frobnicate"], 2, None),
@@ -90,7 +98,7 @@ def main():
             skipped += 1
         else:
             status, stdout, stderr = run(cli, ["dedupe", locked], prefix=as_user)
-            if status == 1 and stderr.strip() == CANNOT_OPEN and not stdout:
+            if status == 1 and stderr.strip() == said(CANNOT_OPEN, locked) and not stdout:
                 passed += 1
             else:
                 failed += 1

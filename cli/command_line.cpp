@@ -1,0 +1,211 @@
+#include "cli/command_line.h"
+
+#include <getopt.h>
+
+#include <string_view>
+#include <vector>
+
+#include "core/utf8.h"
+#include "engine/run.h"
+
+const char* const kCliUsage =
+    "Usage: listwise-cli [OPTION]... MODE FIRST [SECOND]\n"
+    "Compare two lists of items, or examine one; FIRST and SECOND are files, or - for\n"
+    "standard input.\n"
+    "\n"
+    "Modes:\n"
+    "  only-in-second  items of SECOND missing from FIRST\n"
+    "  in-both         items of FIRST that also occur in SECOND\n"
+    "  dedupe          items of FIRST without repeats (SECOND ignored)\n"
+    "  count           how often each item of FIRST occurs (SECOND ignored)\n"
+    "  merge           FIRST and SECOND joined line by line\n"
+    "\n"
+    "Options:\n"
+    "      --read-sep=TEXT      separator that cuts the lists into items (default \\r\\n);\n"
+    "                           the escapes \\r \\n \\t \\f stand for control characters\n"
+    "      --result-sep=TEXT    separator that joins the result items (default \\r\\n)\n"
+    "  -w, --whole-separator    the read separator is one string, not a set of characters\n"
+    "  -i, --ignore-case        upper and lower case are not told apart\n"
+    "  -o, --output=FILE        write the result to FILE instead of standard output\n"
+    "      --no-bom             leave out the UTF-8 byte-order mark\n"
+    "  -q, --quiet              do not print the count and the time\n"
+    "  -h, --help               show this help and exit\n"
+    "      --version            show the version and exit\n"
+    "\n"
+    "The count and the time go to standard error. Exit status: 0 done, 1 input or\n"
+    "output error, 2 usage error.\n";
+
+namespace {
+
+enum LongOnly : int {
+  kReadSep = 256,
+  kResultSep,
+  kNoBom,
+  kVersion,
+};
+
+constexpr option kLongOptions[] = {
+    {"read-sep", required_argument, nullptr, kReadSep},
+    {"result-sep", required_argument, nullptr, kResultSep},
+    {"whole-separator", no_argument, nullptr, 'w'},
+    {"ignore-case", no_argument, nullptr, 'i'},
+    {"output", required_argument, nullptr, 'o'},
+    {"no-bom", no_argument, nullptr, kNoBom},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-" first: positional arguments come back in place (code 1), so options may stand anywhere
+// among them whatever POSIXLY_CORRECT says; ":" next: the messages are ours, not getopt's.
+constexpr char kShortOptions[] = "-:o:iwqh";
+
+struct Mode {
+  const char* name;
+  int operation;
+};
+constexpr Mode kModes[] = {{"only-in-second", ModeOnlyInSecond},
+                           {"in-both", ModeInBoth},
+                           {"dedupe", ModeDeduplicate},
+                           {"count", ModeCountUnique},
+                           {"merge", ModeMerge}};
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+// The option as the user wrote it, for a message. Long options always advance optind, so the
+// argument before it is the one getopt just read.
+std::string LongName(const char* arg) {
+  std::string_view name = arg;
+  return std::string(name.substr(0, name.find('=')));
+}
+
+std::string NameOfVal(int val) {
+  for (const option& o : kLongOptions)
+    if (o.name != nullptr && o.val == val) return std::string("--") + o.name;
+  return "";
+}
+
+bool IsKnownVal(int val) {
+  return !NameOfVal(val).empty();
+}
+
+int CountPrefixMatches(std::string_view typed) {
+  typed.remove_prefix(2);  // "--"
+  int matches = 0;
+  for (const option& o : kLongOptions)
+    if (o.name != nullptr && std::string_view(o.name).starts_with(typed)) ++matches;
+  return matches;
+}
+
+std::string BadOption(int argc, char** argv) {
+  if (optopt == 0) {
+    const std::string typed = LongName(argv[optind - 1]);
+    if (CountPrefixMatches(typed) > 1) return "option " + Quoted(typed) + " is ambiguous";
+    return "unrecognized option " + Quoted(typed);
+  }
+  // A known option only fails this way when a value was attached to one that takes none.
+  if (IsKnownVal(optopt) && optind - 1 < argc &&
+      std::string_view(argv[optind - 1]).starts_with("--"))
+    return "option " + Quoted(LongName(argv[optind - 1])) + " takes no value";
+  return "invalid option " + Quoted(std::string("-") + static_cast<char>(optopt));
+}
+
+std::string MissingValue(char** argv) {
+  // A value can only be missing at the end of the line, so the last argument is the option.
+  const std::string_view last = argv[optind - 1];
+  const std::string name =
+      last.starts_with("--") ? LongName(last.data()) : std::string("-") + static_cast<char>(optopt);
+  return "option " + Quoted(name) + " requires a value";
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::string& problem) {
+  std::vector<std::string> positional;
+  opterr = 0;
+  optind = 0;  // also resets getopt's state, should it be called twice
+  for (;;) {
+    const int code = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (code == -1) break;
+    switch (code) {
+      case 1:
+        positional.emplace_back(optarg);
+        break;
+      case kReadSep:
+        options.read_separator = TextFromUtf8(optarg);
+        break;
+      case kResultSep:
+        options.result_separator = TextFromUtf8(optarg);
+        break;
+      case 'w':
+        options.whole_separator = true;
+        break;
+      case 'i':
+        options.ignore_case = true;
+        break;
+      case 'o':
+        options.output_path = optarg;
+        if (options.output_path.empty()) {
+          problem = "option '--output' needs a file name";
+          return CommandLine::UsageError;
+        }
+        break;
+      case kNoBom:
+        options.bom = false;
+        break;
+      case 'q':
+        options.quiet = true;
+        break;
+      case 'h':
+        return CommandLine::Help;
+      case kVersion:
+        return CommandLine::Version;
+      case ':':
+        problem = MissingValue(argv);
+        return CommandLine::UsageError;
+      default:
+        problem = BadOption(argc, argv);
+        return CommandLine::UsageError;
+    }
+  }
+  for (int i = optind; i < argc; ++i) positional.emplace_back(argv[i]);  // after "--"
+
+  if (options.output_path == "-") options.output_path.clear();
+
+  if (positional.empty()) {
+    problem = "no mode given";
+    return CommandLine::UsageError;
+  }
+  int operation = -1;
+  for (const Mode& mode : kModes)
+    if (positional[0] == mode.name) operation = mode.operation;
+  if (operation < 0) {
+    problem = "unknown mode " + Quoted(positional[0]);
+    return CommandLine::UsageError;
+  }
+  options.operation = operation;
+  options.two_lists =
+      operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
+  if (positional.size() < 2) {
+    problem = "no list given";
+    return CommandLine::UsageError;
+  }
+  if (options.two_lists && positional.size() < 3) {
+    problem = Quoted(positional[0]) + " needs two lists";
+    return CommandLine::UsageError;
+  }
+  if (positional.size() > 3) {
+    problem = "too many arguments";
+    return CommandLine::UsageError;
+  }
+  options.first = positional[1];
+  if (positional.size() > 2) options.second = positional[2];
+  if (options.two_lists && options.first == "-" && options.second == "-") {
+    problem = "standard input can be only one of the lists";
+    return CommandLine::UsageError;
+  }
+  return CommandLine::Run;
+}

@@ -1,0 +1,27 @@
+// The command line of listwise-cli: GNU-style options around MODE FIRST [SECOND].
+#pragma once
+
+#include <string>
+
+#include "core/text.h"
+
+struct CliOptions {
+  int operation = 0;
+  bool two_lists = false;
+  std::string first;  // as given: a path, or "-" for standard input
+  std::string second;
+  Text read_separator = u"\\r\\n";  // as typed, escapes not yet expanded
+  Text result_separator = u"\\r\\n";
+  bool whole_separator = false;
+  bool ignore_case = false;
+  bool bom = true;
+  bool quiet = false;
+  std::string output_path;  // empty: standard output
+};
+
+enum class CommandLine { Run, Help, Version, UsageError };
+
+// Fills `options`; on UsageError `problem` holds one line naming what is wrong.
+CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::string& problem);
+
+extern const char* const kCliUsage;
