@@ -26,7 +26,7 @@ const char* const kCliUsage =
     "      --result-sep=TEXT    separator that joins the result items (default \\r\\n)\n"
     "  -w, --whole-separator    the read separator is one string, not a set of characters\n"
     "  -i, --ignore-case        upper and lower case are not told apart\n"
-    "  -o, --output=FILE        write the result to FILE instead of standard output\n"
+    "  -o, --output=FILE        write the result to FILE, replacing it only once complete\n"
     "      --no-bom             leave out the UTF-8 byte-order mark\n"
     "  -q, --quiet              do not print the count and the time\n"
     "  -h, --help               show this help and exit\n"

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "cli/command_line.h"
+#include "cli/output_file.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   try {
     return RunCli(argc, argv);
   } catch (const std::bad_alloc&) {
+    // The fresh --output file was removed on the way out; the earlier one is untouched.
     Complain("", Utf8FromText(OutOfMemoryMessage()));
     return 1;
   }
@@ -124,20 +126,22 @@ int RunCli(int argc, char** argv) {
   kept_second.clear();
   kept_second.shrink_to_fit();
 
-  std::FILE* stream = stdout;
+  OutputFile output;
+  TextFilePtr standard_output;
   if (!options.output_path.empty()) {
-    stream = std::fopen(options.output_path.c_str(), "wb");
-    if (stream == nullptr) {
-      Complain(options.output_path, std::strerror(errno));
+    if (!output.Open(options.output_path, problem)) {
+      Complain(options.output_path, problem);
       return 1;
     }
+  } else {
+    standard_output = WrapForWriting(stdout, false);
   }
-  TextFilePtr out = WrapForWriting(stream, stream != stdout);
-  if (options.bom) WriteByteOrderMark(*out, FormatUtf8);
+  TextFile& out = standard_output != nullptr ? *standard_output : output.file();
+  if (options.bom) WriteByteOrderMark(out, FormatUtf8);
   int32_t found;
   int64_t elapsed;
   {
-    Utf8FileSink encoded(*out);
+    Utf8FileSink encoded(out);
     const OperationInput input{run.first,
                                run.second,
                                run.read_separator,
@@ -148,12 +152,15 @@ int RunCli(int argc, char** argv) {
     found = RunOperation(run.operation, input, encoded);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;
   }
-  const bool written = CloseTextFile(std::move(out));
+  const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
+                                                  : output.Commit(problem);
   if (!options.quiet)
     std::fprintf(stderr, "%s\n", Utf8FromText(StatusText(found, elapsed)).c_str());
   if (!written) {
-    Complain(options.output_path.empty() ? "standard output" : options.output_path,
-             "the result could not be written completely");
+    if (options.output_path.empty())
+      Complain("standard output", "write error");
+    else
+      Complain(options.output_path, "cannot write: " + problem);
     return 1;
   }
   return 0;

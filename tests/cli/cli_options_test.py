@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""The command line of listwise-cli: option syntax and messages.
+"""The command line of listwise-cli: option syntax, and an --output that never loses the
+earlier file.
 
 Usage: cli_options_test.py PATH/TO/listwise-cli VERSION; the last line reads "N passed, M failed".
 """
 
 import os
+import resource
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -30,15 +33,23 @@ class Tally:
         print("SKIP %s: %s" % (name, why))
 
 
-def run(cli, args, cwd, stdin=b""):
-    proc = subprocess.run([cli] + args, input=stdin, capture_output=True, env=ENV, cwd=cwd,
-                          timeout=60)
+def run(cli, args, cwd, stdin=b"", prefix=(), limit=None):
+    def limit_memory():
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    proc = subprocess.run(list(prefix) + [cli] + args, input=stdin, capture_output=True,
+                          env=ENV, cwd=cwd, timeout=60,
+                          preexec_fn=limit_memory if limit else None)
     return proc.returncode, proc.stdout, proc.stderr.decode("utf-8", "replace")
 
 
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def syntax_cases(version):
@@ -113,6 +124,103 @@ def check_syntax(cli, version, d, tally):
                 ["exit status %d, stdout %r" % (status, out[:60])])
 
 
+def check_output_file(cli, d, tally):
+    out = os.path.join(d, "out", "result.txt")
+    os.mkdir(os.path.dirname(out))
+
+    def leftovers():
+        return sorted(set(os.listdir(os.path.dirname(out))) - {"result.txt", "real.txt", "link"})
+
+    os.umask(0o022)
+    status, _, _ = run(cli, ["dedupe", "a.txt", "-qo", out], d)
+    mode = os.stat(out).st_mode & 0o777
+    tally.check("a new file gets 0666 less the umask",
+                [] if status == 0 and mode == 0o644 else ["status %d, mode %o" % (status, mode)])
+
+    os.chmod(out, 0o640)
+    status, _, _ = run(cli, ["dedupe", "--no-bom", "--read-sep=;", "semi.txt", "-qo", out], d)
+    mode = os.stat(out).st_mode & 0o777
+    tally.check("a replaced file keeps its mode and gets the new bytes",
+                [] if (status, mode, read(out)) == (0, 0o640, b"x") else
+                ["status %d, mode %o, bytes %r" % (status, mode, read(out))])
+    os.unlink(out)
+
+    real = os.path.join(os.path.dirname(out), "real.txt")
+    link = os.path.join(os.path.dirname(out), "link")
+    for name, make_target in (("to a file", True), ("dangling", False)):
+        if make_target:
+            write(real, b"earlier")
+        os.symlink("real.txt", link)
+        status, _, _ = run(cli, ["dedupe", "--no-bom", "--read-sep=;", "semi.txt", "-qo", link], d)
+        problems = []
+        if status != 0 or not os.path.islink(link):
+            problems.append("status %d; the link was %s" % (
+                status, "kept" if os.path.islink(link) else "replaced"))
+        elif read(real) != b"x":
+            problems.append("the linked file holds %r" % read(real))
+        tally.check("--output through a symbolic link %s" % name, problems + leftovers())
+        for path in (link, real):
+            if os.path.lexists(path):
+                os.unlink(path)
+
+    # Failures: the earlier file stays whole and no fresh file is left behind.
+    write(os.path.join(d, "big.txt"), b"".join(b"item%07d\n" % i for i in range(400000)))
+    cases = [("a directory", ["dedupe", "a.txt", "-o", d], d, "Is a directory"),
+             ("a device that is full", ["dedupe", "a.txt", "-o", "/dev/full"], "/dev/full",
+              "cannot write: No space left on device")]
+    for name, args, named, message in cases:
+        status, _, err = run(cli, args + ["-q"], d)
+        want = "listwise-cli: %s: %s\n" % (named, message)
+        tally.check("--output to %s" % name, [] if (status, err) == (1, want) else
+                    ["status %d, stderr %r, expected %r" % (status, err, want)])
+
+    check_full_disk(cli, d, tally)
+
+    # Memory runs out at some limit while loading, at a higher one while computing or writing;
+    # whichever happens, the earlier file must stay whole until a run succeeds.
+    failures = 0
+    for megabytes in range(8, 200, 6):
+        write(out, b"earlier")
+        status, _, err = run(cli, ["dedupe", "big.txt", "-qo", out], d, limit=megabytes << 20)
+        if status == 0:
+            break
+        failures += 1
+        problems = leftovers()
+        if status != 1 or read(out) != b"earlier":
+            problems.append("status %d, stderr %r, file %r" % (status, err, read(out)[:20]))
+        if problems:
+            tally.check("out of memory at %d MiB" % megabytes, problems)
+            break
+    else:
+        tally.check("out of memory", ["no run succeeded"])
+    tally.check("out of memory keeps the earlier file",
+                [] if failures else ["not even the smallest limit failed"])
+
+
+def check_full_disk(cli, d, tally):
+    """A small tmpfs in a private mount namespace; needs root or user namespaces."""
+    name = "--output on a full disk keeps the earlier file"
+    if shutil.which("unshare") is None:
+        tally.skip(name, "no unshare")
+        return
+    script = ('mount -t tmpfs -o size=64k tmpfs "$1" || exit 99; printf earlier > "$1/r.txt"; '
+              '"$2" dedupe big.txt -qo "$1/r.txt"; echo "status $?"; cat "$1/r.txt"; echo; '
+              'ls -A "$1"')
+    mount_point = os.path.join(d, "small")
+    os.mkdir(mount_point)
+    proc = subprocess.run(["unshare", "-m", "-r", "sh", "-c", script, "sh", mount_point, cli],
+                          capture_output=True, cwd=d, env=ENV, timeout=60)
+    if proc.returncode != 0:
+        tally.skip(name, "cannot mount a tmpfs here")
+        return
+    got = proc.stdout.decode()
+    want = "status 1\nearlier\nr.txt\n"
+    message = "listwise-cli: %s/r.txt: cannot write: No space left on device\n" % mount_point
+    err = proc.stderr.decode()
+    tally.check(name, [] if got == want and err == message else
+                ["stdout %r, stderr %r" % (got[:200], err)])
+
+
 def main():
     if len(sys.argv) != 3:
         print("usage: cli_options_test.py PATH/TO/listwise-cli VERSION", file=sys.stderr)
@@ -121,6 +229,7 @@ def main():
     tally = Tally()
     with tempfile.TemporaryDirectory(prefix="listwise-options-") as d:
         check_syntax(cli, sys.argv[2], d, tally)
+        check_output_file(cli, d, tally)
     print("%d passed, %d failed%s" % (tally.passed, tally.failed,
                                        ", %d skipped" % tally.skipped if tally.skipped else ""))
     return 1 if tally.failed else 0
