@@ -28,6 +28,8 @@ const char* const kCliUsage =
     "  -i, --ignore-case        upper and lower case are not told apart\n"
     "  -o, --output=FILE        write the result to FILE, replacing it only once complete\n"
     "      --no-bom             leave out the UTF-8 byte-order mark\n"
+    "      --plain              for pipelines: no byte-order mark, and a line feed after\n"
+    "                           each item and merged line (--result-sep still applies)\n"
     "  -q, --quiet              do not print the count and the time\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
@@ -41,6 +43,7 @@ enum LongOnly : int {
   kReadSep = 256,
   kResultSep,
   kNoBom,
+  kPlain,
   kVersion,
 };
 
@@ -51,6 +54,7 @@ constexpr option kLongOptions[] = {
     {"ignore-case", no_argument, nullptr, 'i'},
     {"output", required_argument, nullptr, 'o'},
     {"no-bom", no_argument, nullptr, kNoBom},
+    {"plain", no_argument, nullptr, kPlain},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -139,6 +143,7 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case kResultSep:
         options.result_separator = TextFromUtf8(optarg);
+        options.result_separator_given = true;
         break;
       case 'w':
         options.whole_separator = true;
@@ -155,6 +160,9 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case kNoBom:
         options.bom = false;
+        break;
+      case kPlain:
+        options.plain = true;
         break;
       case 'q':
         options.quiet = true;
@@ -173,6 +181,11 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   }
   for (int i = optind; i < argc; ++i) positional.emplace_back(argv[i]);  // after "--"
 
+  // --plain only changes defaults: an explicit --result-sep is kept.
+  if (options.plain) {
+    options.bom = false;
+    if (!options.result_separator_given) options.result_separator = u"\\n";
+  }
   if (options.output_path == "-") options.output_path.clear();
 
   if (positional.empty()) {

@@ -12,8 +12,10 @@ struct CliOptions {
   std::string second;
   Text read_separator = u"\\r\\n";  // as typed, escapes not yet expanded
   Text result_separator = u"\\r\\n";
+  bool result_separator_given = false;
   bool whole_separator = false;
   bool ignore_case = false;
+  bool plain = false;  // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;
   std::string output_path;  // empty: standard output

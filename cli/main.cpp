@@ -69,6 +69,17 @@ void Complain(const std::string& about, const std::string& message) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, about.c_str(), message.c_str());
 }
 
+// Merge ends its lines with CR LF; a pipeline wants a bare line feed there.
+class LineFeedLines : public ResultSink {
+ public:
+  explicit LineFeedLines(ResultSink& target) : target_(target) {}
+  void Append(TextView piece) override { target_.Append(piece); }
+  void EndRecord(TextView) override { target_.EndRecord(u"\n"); }
+
+ private:
+  ResultSink& target_;
+};
+
 }  // namespace
 
 int RunCli(int argc, char** argv);
@@ -142,6 +153,10 @@ int RunCli(int argc, char** argv) {
   int64_t elapsed;
   {
     Utf8FileSink encoded(out);
+    LineFeedLines plain_lines(encoded);
+    ResultSink& sink = options.plain && run.operation == ModeMerge
+                           ? static_cast<ResultSink&>(plain_lines)
+                           : static_cast<ResultSink&>(encoded);
     const OperationInput input{run.first,
                                run.second,
                                run.read_separator,
@@ -149,7 +164,7 @@ int RunCli(int argc, char** argv) {
                                run.whole_separator_flag,
                                run.case_flag};
     const int32_t start = MillisecondClock();
-    found = RunOperation(run.operation, input, encoded);
+    found = RunOperation(run.operation, input, sink);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;
   }
   const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))

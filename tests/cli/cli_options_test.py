@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The command line of listwise-cli: option syntax, and an --output that never loses the
-earlier file.
+"""The command line of listwise-cli: option syntax, --plain, and an --output that never loses
+the earlier file.
 
 Usage: cli_options_test.py PATH/TO/listwise-cli VERSION; the last line reads "N passed, M failed".
 """
@@ -53,7 +53,8 @@ def read(path):
 
 
 def syntax_cases(version):
-    # name, arguments, standard input, exit status, stdout (None: any), stderr (None: any)
+    # name, arguments, standard input, exit status, stdout (None: any; or a test of it), stderr
+    # (None: any)
     usage = lambda line: "listwise-cli: %s\n%s" % (line, TRY)  # noqa: E731
     return [
         ("options after the lists", ["only-in-second", "a.txt", "b.txt", "--no-bom"], b"", 0,
@@ -76,6 +77,14 @@ def syntax_cases(version):
          b"p:q", None),
         ("default output is the result file's bytes", ["merge", "a.txt", "b.txt"], b"", 0,
          BOM + b"a\r\nb\r\nb\r\nd\r\nc", None),
+        ("--plain: items in table order, each line ended by a line feed, no mark",
+         ["dedupe", "--plain", "a.txt"], b"", 0,
+         lambda out: sorted(out.split(b"\n")) == [b"a", b"b", b"c"], None),
+        ("--plain merge: line feeds, pairs joined by the result separator",
+         ["merge", "--plain", "a.txt", "b.txt"], b"", 0, b"a\nb\nb\nd\nc", None),
+        ("--plain keeps an explicit result separator",
+         ["merge", "--plain", "--result-sep", "\\t", "a.txt", "b.txt"], b"", 0,
+         b"a\tb\nb\td\nc", None),
         ("--version", ["--version"], b"", 0, b"listwise %s\n" % version.encode(), ""),
         ("--version wins over the rest", ["dedupe", "--version", "--frobnicate"], b"", 0,
          b"listwise %s\n" % version.encode(), ""),
@@ -114,7 +123,7 @@ def check_syntax(cli, version, d, tally):
         problems = []
         if status != want_status:
             problems.append("exit status %d, expected %d" % (status, want_status))
-        if want_out is not None and out != want_out:
+        if want_out is not None and not (want_out(out) if callable(want_out) else out == want_out):
             problems.append("stdout %r, expected %r" % (out, want_out))
         if want_err is not None and err != want_err:
             problems.append("stderr %r, expected %r" % (err, want_err))
