@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""The man pages format cleanly and stay in step with listwise-cli.
+
+Usage: cli_docs_test.py PATH/TO/listwise-cli SOURCE_DIR; the last line reads "N passed, M failed".
+Exit status 77 (skipped) when groff is not there to check with.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+PAGES = ("resources/man/listwise.1", "resources/man/listwise-cli.1")
+
+
+def long_options(cli):
+    usage = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True).stdout
+    return sorted(set(re.findall(r"--[a-z][a-z-]+", usage)))
+
+
+def check_pages(cli, source, fail):
+    # The default device lacks Cyrillic glyphs and utf8 is what man(1) uses on a terminal: the
+    # pages must format cleanly on both.
+    for page in PAGES:
+        for device in ([], ["-Tutf8"]):
+            proc = subprocess.run(["groff", "-man", "-ww", "-z"] + device,
+                                  stdin=open(os.path.join(source, page), "rb"),
+                                  capture_output=True, text=True)
+            if proc.returncode != 0 or proc.stderr:
+                fail("%s %s: %s" % (page, " ".join(device) or "(default device)", proc.stderr))
+    with open(os.path.join(source, PAGES[1])) as f:
+        text = f.read().replace("\\-", "-")
+    for option in long_options(cli):
+        if option not in text:
+            fail("listwise-cli.1 does not mention %s" % option)
+
+
+def main():
+    if len(sys.argv) != 3:
+        print("usage: cli_docs_test.py PATH/TO/listwise-cli SOURCE_DIR", file=sys.stderr)
+        return 2
+    cli, source = os.path.abspath(sys.argv[1]), sys.argv[2]
+    failures = []
+    checked = 0
+    for tool, check in (("groff", check_pages),):
+        if shutil.which(tool) is None:
+            print("SKIP %s: %s is not installed" % (check.__name__, tool))
+            continue
+        checked += 1
+        check(cli, source, failures.append)
+    for failure in failures:
+        print("FAIL " + failure)
+    print("%d checked, %d failed" % (checked, len(failures)))
+    if failures:
+        return 1
+    return 0 if checked else 77
+
+
+if __name__ == "__main__":
+    sys.exit(main())
