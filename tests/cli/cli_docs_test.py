@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""The man pages format cleanly and stay in step with listwise-cli.
+"""The man pages and the bash completion stay in step with listwise-cli.
 
 Usage: cli_docs_test.py PATH/TO/listwise-cli SOURCE_DIR; the last line reads "N passed, M failed".
-Exit status 77 (skipped) when groff is not there to check with.
+Exit status 77 (skipped) when neither groff nor bash is there to check with.
 """
 
 import os
@@ -10,8 +10,10 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 PAGES = ("resources/man/listwise.1", "resources/man/listwise-cli.1")
+COMPLETION = "resources/bash-completion/listwise-cli"
 
 
 def long_options(cli):
@@ -36,6 +38,48 @@ def check_pages(cli, source, fail):
             fail("listwise-cli.1 does not mention %s" % option)
 
 
+def complete(script, words, cwd):
+    """The candidates the completion offers for the last of `words`, and what it said on stderr."""
+    program = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); '
+               '_listwise_cli; printf "%s\\n" "${COMPREPLY[@]}"')
+    proc = subprocess.run(["bash", "-c", program, "bash", script, "listwise-cli"] + words,
+                          cwd=cwd, capture_output=True, text=True)
+    return sorted(line for line in proc.stdout.split("\n") if line), proc.stderr
+
+
+def check_completion(cli, source, fail):
+    script = os.path.abspath(os.path.join(source, COMPLETION))
+    with tempfile.TemporaryDirectory(prefix="listwise-completion-") as d:
+        for name in ("old.txt", "other list.txt", "-dash.txt"):
+            open(os.path.join(d, name), "w").close()
+        modes = ["only-in-second", "in-both", "dedupe", "count", "merge"]
+        # words before the cursor, the word being completed, the expected candidates
+        cases = [
+            ([], "", modes),
+            ([], "me", ["merge"]),
+            (["--plain", "-i"], "d", ["dedupe"]),
+            (["--read-sep", "x"], "c", ["count"]),
+            (["--read-sep", "=", ";"], "c", ["count"]),
+            ([], "--pl", ["--plain"]),
+            (["dedupe"], "o", ["old.txt", "other list.txt"]),
+            (["dedupe", "--"], "-", ["-dash.txt"]),
+            (["--", "dedupe"], "-", ["-dash.txt"]),
+            (["-o"], "ol", ["old.txt"]),
+            (["dedupe", "--output", "="], "ol", ["old.txt"]),
+            (["-qo"], "ol", ["old.txt"]),
+            (["--result-sep"], "", []),
+        ]
+        for before, cur, want in cases:
+            got, err = complete(script, before + [cur], d)
+            if got != sorted(want) or err:
+                fail("completing %r after %r: %r, expected %r %s"
+                     % (cur, before, got, sorted(want), err))
+        offered = complete(script, ["--"], d)[0]
+    for option in long_options(cli):
+        if option not in offered and option + "=" not in offered:
+            fail("the completion does not offer %s" % option)
+
+
 def main():
     if len(sys.argv) != 3:
         print("usage: cli_docs_test.py PATH/TO/listwise-cli SOURCE_DIR", file=sys.stderr)
@@ -43,7 +87,7 @@ def main():
     cli, source = os.path.abspath(sys.argv[1]), sys.argv[2]
     failures = []
     checked = 0
-    for tool, check in (("groff", check_pages),):
+    for tool, check in (("groff", check_pages), ("bash", check_completion)):
         if shutil.which(tool) is None:
             print("SKIP %s: %s is not installed" % (check.__name__, tool))
             continue
