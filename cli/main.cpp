@@ -69,15 +69,23 @@ void Complain(const std::string& about, const std::string& message) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, about.c_str(), message.c_str());
 }
 
-// Merge ends its lines with CR LF; a pipeline wants a bare line feed there.
-class LineFeedLines : public ResultSink {
+// The result as pipeline tools read text: merge's lines end with a line feed rather than CR LF,
+// and the last line gets its line feed too (the sink leaves the final separator out), so that
+// wc -l counts every item and an empty result is no line at all.
+class PlainLines : public ResultSink {
  public:
-  explicit LineFeedLines(ResultSink& target) : target_(target) {}
+  PlainLines(ResultSink& target, bool merge) : target_(target), merge_(merge) {}
   void Append(TextView piece) override { target_.Append(piece); }
-  void EndRecord(TextView) override { target_.EndRecord(u"\n"); }
+  void EndRecord(TextView separator) override {
+    target_.EndRecord(merge_ ? TextView(u"\n") : separator);
+    any_ = true;
+  }
+  bool any() const { return any_; }
 
  private:
   ResultSink& target_;
+  bool merge_;
+  bool any_ = false;
 };
 
 }  // namespace
@@ -151,12 +159,12 @@ int RunCli(int argc, char** argv) {
   if (options.bom) WriteByteOrderMark(out, FormatUtf8);
   int32_t found;
   int64_t elapsed;
+  bool final_line_feed = false;
   {
     Utf8FileSink encoded(out);
-    LineFeedLines plain_lines(encoded);
-    ResultSink& sink = options.plain && run.operation == ModeMerge
-                           ? static_cast<ResultSink&>(plain_lines)
-                           : static_cast<ResultSink&>(encoded);
+    PlainLines plain_lines(encoded, run.operation == ModeMerge);
+    ResultSink& sink =
+        options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
     const OperationInput input{run.first,
                                run.second,
                                run.read_separator,
@@ -166,7 +174,9 @@ int RunCli(int argc, char** argv) {
     const int32_t start = MillisecondClock();
     found = RunOperation(run.operation, input, sink);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;
+    final_line_feed = plain_lines.any();
   }
+  if (final_line_feed) WriteBytes(out, "\n", 1);
   const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
                                                   : output.Commit(problem);
   if (!options.quiet)

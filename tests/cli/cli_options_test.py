@@ -77,14 +77,19 @@ def syntax_cases(version):
          b"p:q", None),
         ("default output is the result file's bytes", ["merge", "a.txt", "b.txt"], b"", 0,
          BOM + b"a\r\nb\r\nb\r\nd\r\nc", None),
-        ("--plain: items in table order, each line ended by a line feed, no mark",
+        ("--plain: one line per item in table order, no mark",
          ["dedupe", "--plain", "a.txt"], b"", 0,
-         lambda out: sorted(out.split(b"\n")) == [b"a", b"b", b"c"], None),
+         lambda out: sorted(out.split(b"\n")) == [b"", b"a", b"b", b"c"] and out[-1:] == b"\n",
+         None),
         ("--plain merge: line feeds, pairs joined by the result separator",
-         ["merge", "--plain", "a.txt", "b.txt"], b"", 0, b"a\nb\nb\nd\nc", None),
+         ["merge", "--plain", "a.txt", "b.txt"], b"", 0, b"a\nb\nb\nd\nc\n", None),
         ("--plain keeps an explicit result separator",
          ["merge", "--plain", "--result-sep", "\\t", "a.txt", "b.txt"], b"", 0,
-         b"a\tb\nb\td\nc", None),
+         b"a\tb\nb\td\nc\n", None),
+        ("--plain: an empty result is no line at all", ["only-in-second", "--plain", "a.txt", "-"],
+         b"c\n\na", 0, b"", None),
+        ("--plain: a result of one empty item is one empty line",
+         ["in-both", "--plain", "-", "nl.txt"], b"\n", 0, b"\n", None),
         ("--version", ["--version"], b"", 0, b"listwise %s\n" % version.encode(), ""),
         ("--version wins over the rest", ["dedupe", "--version", "--frobnicate"], b"", 0,
          b"listwise %s\n" % version.encode(), ""),
@@ -118,6 +123,7 @@ def check_syntax(cli, version, d, tally):
     write(os.path.join(d, "dash.txt"), b"x-x")
     write(os.path.join(d, "colons.txt"), b"p:q::p:q")
     write(os.path.join(d, "-x"), b"from -x")
+    write(os.path.join(d, "nl.txt"), b"z\n")
     for name, args, stdin, want_status, want_out, want_err in syntax_cases(version):
         status, out, err = run(cli, args, d, stdin)
         problems = []
