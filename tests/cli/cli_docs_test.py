@@ -63,11 +63,9 @@ def check_completion(cli, source, fail):
             ([], "--pl", ["--plain"]),
             (["dedupe"], "o", ["old.txt", "other list.txt"]),
             (["dedupe", "--"], "-", ["-dash.txt"]),
-            (["--", "dedupe"], "-", ["-dash.txt"]),
             (["-o"], "ol", ["old.txt"]),
             (["dedupe", "--output", "="], "ol", ["old.txt"]),
             (["-qo"], "ol", ["old.txt"]),
-            (["--result-sep"], "", []),
         ]
         for before, cur, want in cases:
             got, err = complete(script, before + [cur], d)
