@@ -86,14 +86,10 @@ std::string LongName(const char* arg) {
   return std::string(name.substr(0, name.find('=')));
 }
 
-std::string NameOfVal(int val) {
-  for (const option& o : kLongOptions)
-    if (o.name != nullptr && o.val == val) return std::string("--") + o.name;
-  return "";
-}
-
 bool IsKnownVal(int val) {
-  return !NameOfVal(val).empty();
+  for (const option& o : kLongOptions)
+    if (o.name != nullptr && o.val == val) return true;
+  return false;
 }
 
 int CountPrefixMatches(std::string_view typed) {
@@ -104,15 +100,14 @@ int CountPrefixMatches(std::string_view typed) {
   return matches;
 }
 
-std::string BadOption(int argc, char** argv) {
+std::string BadOption(char** argv) {
   if (optopt == 0) {
     const std::string typed = LongName(argv[optind - 1]);
     if (CountPrefixMatches(typed) > 1) return "option " + Quoted(typed) + " is ambiguous";
     return "unrecognized option " + Quoted(typed);
   }
   // A known option only fails this way when a value was attached to one that takes none.
-  if (IsKnownVal(optopt) && optind - 1 < argc &&
-      std::string_view(argv[optind - 1]).starts_with("--"))
+  if (IsKnownVal(optopt) && std::string_view(argv[optind - 1]).starts_with("--"))
     return "option " + Quoted(LongName(argv[optind - 1])) + " takes no value";
   return "invalid option " + Quoted(std::string("-") + static_cast<char>(optopt));
 }
@@ -175,7 +170,7 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         problem = MissingValue(argv);
         return CommandLine::UsageError;
       default:
-        problem = BadOption(argc, argv);
+        problem = BadOption(argv);
         return CommandLine::UsageError;
     }
   }
