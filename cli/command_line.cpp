@@ -10,8 +10,8 @@
 
 const char* const kCliUsage =
     "Usage: listwise-cli [OPTION]... MODE FIRST [SECOND]\n"
-    "Compare two lists of items, or examine one; FIRST and SECOND are files, or - for\n"
-    "standard input.\n"
+    "Compare two lists of items, or examine one; FIRST and SECOND are files,\n"
+    "or - for standard input.\n"
     "\n"
     "Modes:\n"
     "  only-in-second  items of SECOND missing from FIRST\n"
@@ -21,21 +21,23 @@ const char* const kCliUsage =
     "  merge           FIRST and SECOND joined line by line\n"
     "\n"
     "Options:\n"
-    "      --read-sep=TEXT      separator that cuts the lists into items (default \\r\\n);\n"
-    "                           the escapes \\r \\n \\t \\f stand for control characters\n"
-    "      --result-sep=TEXT    separator that joins the result items (default \\r\\n)\n"
-    "  -w, --whole-separator    the read separator is one string, not a set of characters\n"
-    "  -i, --ignore-case        upper and lower case are not told apart\n"
-    "  -o, --output=FILE        write the result to FILE, replacing it only once complete\n"
-    "      --no-bom             leave out the UTF-8 byte-order mark\n"
-    "      --plain              for pipelines: no byte-order mark, and a line feed after\n"
-    "                           each item and merged line (--result-sep still applies)\n"
-    "  -q, --quiet              do not print the count and the time\n"
-    "  -h, --help               show this help and exit\n"
-    "      --version            show the version and exit\n"
+    "      --read-sep=TEXT     cuts the lists into items (default \\r\\n, each\n"
+    "                          character on its own); \\r \\n \\t \\f stand for\n"
+    "                          control characters\n"
+    "      --result-sep=TEXT   joins the result items (default \\r\\n)\n"
+    "  -w, --whole-separator   the read separator is one string\n"
+    "  -i, --ignore-case       upper and lower case are not told apart\n"
+    "  -o, --output=FILE       write to FILE, replacing it once complete\n"
+    "      --no-bom            leave out the UTF-8 byte-order mark\n"
+    "      --plain             for pipelines: no byte-order mark, a line feed\n"
+    "                          after each item and merged line (an explicit\n"
+    "                          --result-sep still joins the items)\n"
+    "  -q, --quiet             do not print the count and the time\n"
+    "  -h, --help              show this help and exit\n"
+    "      --version           show the version and exit\n"
     "\n"
-    "The count and the time go to standard error. Exit status: 0 done, 1 input or\n"
-    "output error, 2 usage error.\n";
+    "The count and the time go to standard error. Exit status: 0 done,\n"
+    "1 input or output error, 2 usage error. See listwise-cli(1).\n";
 
 namespace {
 
