@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <clocale>
+#include <cstdio>
 #include <span>
 #include <vector>
 
@@ -65,6 +66,17 @@ bool StartLocaleAndGtk(int* argc, char*** argv) {
 }
 
 int RunListwise(int argc, char** argv) {
+  // Answered before GTK starts, so that they work without a display.
+  switch (RequestedAtStart(argc, argv)) {
+    case StartRequest::PrintVersion:
+      std::fputs(VersionText(), stdout);
+      return 0;
+    case StartRequest::PrintHelp:
+      std::fputs(UsageText(), stdout);
+      return 0;
+    case StartRequest::OpenWindow:
+      break;
+  }
   // Without a display there is no window to make: the program ends quietly.
   if (!StartLocaleAndGtk(&argc, &argv)) return 0;
 

@@ -32,6 +32,9 @@ def main():
          ("a.txt", "b.txt")),
         ("a Cyrillic path", [cyrillic, "/tmp/второй.txt"], (cyrillic, "/tmp/второй.txt")),
         ("names that are no files, taken untested", ["<1>", "  spaced  "], ("<1>", "  spaced  ")),
+        # Only --version and --help are the program's own; after "--" even they are names.
+        ("names that look like options", ["-x", "--versions"], ("-x", "--versions")),
+        ("--help after --", ["--", "--help"], ("--help", "")),
     ]
     for what, args, expected in cases:
         gui.check_equal(fields_after_start(binary, args), expected, what)
