@@ -64,7 +64,30 @@ constexpr int kCreationOrder[kControlCount] = {
     SwapButton,       StartButton,          StatusLine,
 };
 
+// A name says which list a button works on: a screen reader speaks the name first and the
+// tooltip after it.
+constexpr ControlVoice kVoices[] = {
+    {FieldFirst, "Первый список", 0, false},
+    {FieldSecond, "Второй список", 0, false},
+    {OpenFirst, "Открыть файл — первый список", 0, false},
+    {OpenSecond, "Открыть файл — второй список", 0, false},
+    {PasteFirst, "Вставить из буфера обмена — первый список", 0, false},
+    {PasteSecond, "Вставить из буфера обмена — второй список", 0, false},
+    {SwapButton, "Поменять списки местами", 0, false},
+    {ModeBox, "Операция", 0, false},
+    {ReadSeparatorBox, nullptr, LabelReadSeparator, false},
+    {ResultSeparatorBox, nullptr, LabelResultSeparator, false},
+    {StatusLine, nullptr, 0, true},
+};
+
 }  // namespace
+
+const ControlVoice* FindControlVoice(int number) {
+  for (const ControlVoice& voice : kVoices) {
+    if (voice.control == number) return &voice;
+  }
+  return nullptr;
+}
 
 const char* const kInitialStatusText = kStatusText;
 

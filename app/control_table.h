@@ -66,5 +66,19 @@ std::span<const ControlSpec> ControlSpecs();
 // the fields right after FieldSecond.
 std::span<const int> ControlCreationOrder();
 
+// What a screen reader speaks for a control whose own texts would say too little: an image
+// button shows no text, both open buttons and both paste buttons share one tooltip, the fields'
+// labels are only "1" and "2", and a choice box's own name is its selected item.
+struct ControlVoice {
+  int control;
+  const char* name;  // UTF-8; nullptr: the text of the label
+  int label;         // the label that names the control on screen; 0 when none does
+  bool live_status;  // read out as the window's status line whenever its text changes
+};
+
+// The voice of a control number; nullptr when the control's own text serves (the labels, the
+// check boxes, StartButton).
+const ControlVoice* FindControlVoice(int number);
+
 // The first words the status line shows, before any run has reported.
 extern const char* const kInitialStatusText;

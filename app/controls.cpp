@@ -158,6 +158,64 @@ bool IsChoice(ControlKind kind) {
   return kind == ControlKind::ChoiceBox || kind == ControlKind::EditableChoiceBox;
 }
 
+void Relate(AtkObject* control, AtkObject* label) {
+  atk_object_add_relationship(control, ATK_RELATION_LABELLED_BY, label);
+  atk_object_add_relationship(label, ATK_RELATION_LABEL_FOR, control);
+}
+
+void FindToggle(GtkWidget* widget, gpointer found) {
+  auto* toggle = static_cast<GtkWidget**>(found);
+  if (*toggle) return;
+  if (GTK_IS_TOGGLE_BUTTON(widget)) {
+    *toggle = widget;
+  } else if (GTK_IS_CONTAINER(widget)) {
+    gtk_container_forall(GTK_CONTAINER(widget), FindToggle, found);
+  }
+}
+
+// A choice box takes the keyboard focus in the button it is drawn as (beside the entry of an
+// editable one, the button of its list), never in itself: that button is what a screen reader
+// speaks when a person tabs there.
+GtkWidget* ChoiceButton(GtkWidget* combo) {
+  GtkWidget* toggle = nullptr;
+  gtk_container_forall(GTK_CONTAINER(combo), FindToggle, &toggle);
+  return toggle;
+}
+
+// The button of a plain choice box shows the selected item only as a picture of it; its
+// description carries the item's text for the screen reader.
+void DescribeSelection(GtkComboBox* combo, gpointer button) {
+  GtkTreeIter iter;
+  std::string item;
+  if (gtk_combo_box_get_active_iter(combo, &iter)) {
+    item = ItemTextAt(gtk_combo_box_get_model(combo), &iter);
+  }
+  atk_object_set_description(gtk_widget_get_accessible(GTK_WIDGET(button)), item.c_str());
+}
+
+// The name goes on every part that takes the focus: the entry of an editable choice box and
+// the button of any choice box as well as the box itself.
+void GiveVoice(const ControlWidgets& made, const ControlVoice& voice) {
+  const ControlWidgets* label = voice.label ? Find(voice.label) : nullptr;
+  const char* name = voice.name;
+  if (!name && voice.label) name = FindControlSpec(voice.label)->text;
+  GtkWidget* button = IsChoice(made.kind) ? ChoiceButton(made.widget) : nullptr;
+  for (GtkWidget* widget : {made.widget, made.entry, button}) {
+    if (!widget) continue;
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    if (name) atk_object_set_name(accessible, name);
+    if (label) Relate(accessible, gtk_widget_get_accessible(label->widget));
+  }
+  if (button && !made.entry) {
+    g_signal_connect(made.widget, "changed", G_CALLBACK(DescribeSelection), button);
+  }
+  // A status bar's text is its name, so every new message is a name change that a screen
+  // reader can speak without the focus leaving the control the person is on.
+  if (voice.live_status) {
+    atk_object_set_role(gtk_widget_get_accessible(made.widget), ATK_ROLE_STATUSBAR);
+  }
+}
+
 }  // namespace
 
 void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) {
@@ -191,6 +249,7 @@ void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) 
   gtk_layout_put(layout, made.outer, spec.x, spec.y);
   gtk_widget_show_all(made.outer);
   controls[spec.number] = made;
+  if (const ControlVoice* voice = FindControlVoice(spec.number)) GiveVoice(made, *voice);
 }
 
 void AddControlItem(int control, TextView text) {

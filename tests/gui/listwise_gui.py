@@ -14,7 +14,7 @@ import time
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 # The controls in the order the window builds them; the layout lists its children in that order.
 CREATION_ORDER = [
@@ -53,6 +53,16 @@ def wait_for(predicate, timeout=10.0, step=0.05):
         if value or time.time() > end:
             return value
         time.sleep(step)
+
+
+def pump_events(seconds):
+    """Lets the accessibility events that came in reach their listeners for a while."""
+    context = GLib.MainContext.default()
+    end = time.time() + seconds
+    while time.time() < end:
+        while context.iteration(False):
+            pass
+        time.sleep(0.02)
 
 
 def run(*args):
@@ -178,7 +188,16 @@ class Control:
         entry = self.entry()
         if entry is not None:
             return Atspi.Text.get_text(entry, 0, -1)
+        if self.inner.get_role() == Atspi.Role.COMBO_BOX:
+            # A choice box's name says what it is for; its text is the selected item.
+            if Atspi.Selection.get_n_selected_children(self.inner) == 0:
+                return ""
+            return Atspi.Selection.get_selected_child(self.inner, 0).get_name()
         return self.inner.get_name()
+
+    def spoken(self):
+        """(role, name) as a screen reader speaks the control."""
+        return self.inner.get_role_name(), self.inner.get_name()
 
 
 # ---------------------------------------------------------------------------------------------

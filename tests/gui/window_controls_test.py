@@ -18,19 +18,20 @@ TABLE = {
     "LabelResultSeparator": ("label", 10, 163, 250, 28, "Разделитель в результатах", ""),
     "FieldFirst": ("text", 45, 10, 388, 33, "", ""),
     "FieldSecond": ("text", 45, 60, 388, 33, "", ""),
-    "OpenFirst": ("push button", 436, 10, 36, 33, "", OPEN),
-    "OpenSecond": ("push button", 436, 60, 36, 33, "", OPEN),
-    "PasteFirst": ("push button", 476, 10, 36, 33, "", PASTE),
-    "PasteSecond": ("push button", 476, 60, 36, 33, "", PASTE),
+    # The image buttons show no text; their names are checked with what is spoken.
+    "OpenFirst": ("push button", 436, 10, 36, 33, None, OPEN),
+    "OpenSecond": ("push button", 436, 60, 36, 33, None, OPEN),
+    "PasteFirst": ("push button", 476, 10, 36, 33, None, PASTE),
+    "PasteSecond": ("push button", 476, 60, 36, 33, None, PASTE),
     "ModeBox": ("combo box", 20, 99, 490, 28,
                 "Уникальные строки 2-го файла, которых нет в первом", ""),
     "ReadSeparatorBox": ("combo box", 260, 130, 250, 28, "\\r\\n", ""),
     "ResultSeparatorBox": ("combo box", 260, 160, 250, 28, "\\r\\n", ""),
     "CaseCheck": ("check box", 45, 190, 190, 23, "Учитывать регистр", ""),
     "WholeSeparatorCheck": ("check box", 45, 213, 270, 23, "Вся строка как один разделитель", ""),
-    "SwapButton": ("push button", 3, 33, 36, 36, "", ""),
+    "SwapButton": ("push button", 3, 33, 36, 36, None, ""),
     "StartButton": ("push button", 420, 205, 90, 43, "Старт", ""),
-    "StatusLine": ("label", 5, 242, 410, 23, None, ""),  # wording checked below
+    "StatusLine": ("status bar", 5, 242, 410, 23, None, ""),  # wording checked below
 }
 
 CHOICE_ITEMS = {
@@ -42,6 +43,80 @@ CHOICE_ITEMS = {
     "ReadSeparatorBox": ["\\r\\n", "\\n", "\\r\\n\\t\\f", "Введите ваш разделитель"],
     "ResultSeparatorBox": ["\\r\\n", "Введите ваш разделитель"],
 }
+
+
+# What a screen reader speaks for each control a person can reach, in the window's language:
+# (role, name) of what takes the keyboard focus there. A choice box takes it in the button it
+# is drawn as, an editable one in its entry or its list's button. The status line is read by
+# its role; its name is its current text, checked above.
+FOCUS_STOPS = [
+    ("FieldFirst", "text", "Первый список"),
+    ("FieldSecond", "text", "Второй список"),
+    ("OpenFirst", "push button", "Открыть файл — первый список"),
+    ("OpenSecond", "push button", "Открыть файл — второй список"),
+    ("PasteFirst", "push button", "Вставить из буфера обмена — первый список"),
+    ("PasteSecond", "push button", "Вставить из буфера обмена — второй список"),
+    ("ModeBox", "toggle button", "Операция"),
+    ("ReadSeparatorBox", "text", "Разделитель при чтении"),
+    ("ReadSeparatorBox", "toggle button", "Разделитель при чтении"),
+    ("ResultSeparatorBox", "text", "Разделитель в результатах"),
+    ("ResultSeparatorBox", "toggle button", "Разделитель в результатах"),
+    ("CaseCheck", "check box", "Учитывать регистр"),
+    ("WholeSeparatorCheck", "check box", "Вся строка как один разделитель"),
+    ("SwapButton", "push button", "Поменять списки местами"),
+    ("StartButton", "push button", "Старт"),
+]
+# The choice boxes as the tree shows them; the separator boxes are named by their labels.
+BOXES = {"ModeBox": ("Операция", None),
+         "ReadSeparatorBox": ("Разделитель при чтении", "LabelReadSeparator"),
+         "ResultSeparatorBox": ("Разделитель в результатах", "LabelResultSeparator")}
+
+
+def labels_of(node):
+    return [r.get_target(i).get_name() for r in node.get_relation_set()
+            if r.get_relation_type() == gui.Atspi.RelationType.LABELLED_BY
+            for i in range(r.get_n_targets())]
+
+
+def tab_through(program, controls, presses):
+    """(role, name, description) of each control that Tab puts the focus on, in order."""
+    stops = []
+
+    def focused(event):
+        if event.detail1 == 1:
+            stop = (event.source.get_role_name(), event.source.get_name(),
+                    event.source.get_description())
+            if not stops or stops[-1] != stop:
+                stops.append(stop)
+    listener = gui.Atspi.EventListener.new(focused)
+    listener.register("object:state-changed:focused")
+    gui.click_control(program, controls["FieldFirst"])
+    for _ in range(presses + 1):
+        gui.pump_events(0.15)
+        gui.run("xdotool", "key", "Tab")
+    gui.pump_events(0.3)
+    listener.deregister("object:state-changed:focused")
+    return stops
+
+
+def check_spoken_names(program, controls):
+    stops = tab_through(program, controls, len(FOCUS_STOPS))
+    for role, name, description in stops:
+        print(f"spoken: {role}: {name}" + (f" ({description})" if description else ""), flush=True)
+    spoken = [(role, name) for role, name, _ in stops]
+    for control, role, name in FOCUS_STOPS:
+        gui.check((role, name) in spoken, f"{control}: Tab reaches it, spoken as {role}: {name}")
+    gui.check_equal(len(set(spoken)), len(FOCUS_STOPS), "focus stops tell themselves apart")
+    mode_button = [d for role, name, d in stops if name == "Операция"]
+    gui.check_equal(mode_button[:1], [TABLE["ModeBox"][5]], "ModeBox speaks its operation")
+    for box, (name, label) in BOXES.items():
+        c = controls[box]
+        gui.check_equal(c.spoken(), ("combo box", name), f"{box} as the tree shows it")
+        if label:
+            for node in (c.inner, c.entry()):
+                gui.check_equal(labels_of(node), [TABLE[label][5]],
+                                f"{box} ({node.get_role_name()}) labelled by {label}")
+    gui.check_equal(controls["StatusLine"].spoken()[0], "status bar", "StatusLine role")
 
 
 def menu_items(control):
@@ -98,6 +173,7 @@ def main():
                 gui.check_equal(c.text(), text, f"{name} text")
             gui.check_equal(c.tooltip(), tip, f"{name} tooltip")
             gui.check("sensitive" in c.states(), f"{name} enabled")
+        check_spoken_names(program, controls)
         for name, items in CHOICE_ITEMS.items():
             gui.check_equal(menu_items(controls[name]), items, f"{name} items")
         gui.check("checked" in controls["CaseCheck"].states(), "CaseCheck checked")
