@@ -51,6 +51,12 @@ gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
+// Enter in a field or a separator box starts a run as a click on StartButton does: the same
+// event under the same rules, and nothing while the button is greyed and takes no clicks.
+void OnActivate(GtkWidget*, gpointer) {
+  if (ControlEnabled(StartButton)) PostEvent(ControlActivity, StartButton, Clicked);
+}
+
 void ConnectFocus(GtkWidget* widget, int control) {
   g_signal_connect(widget, "focus-in-event", G_CALLBACK(OnFocusIn), NumberData(control));
   g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), NumberData(control));
@@ -73,6 +79,7 @@ ControlWidgets MakeInputField(const ControlSpec& spec) {
   GtkWidget* entry = gtk_entry_new();
   gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
   g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+  g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
   ConnectFocus(entry, spec.number);
   return {ControlKind::InputField, entry, entry, nullptr, nullptr};
 }
@@ -111,6 +118,7 @@ ControlWidgets MakeChoiceBox(const ControlSpec& spec, bool editable) {
     // Every edit of the entry is a change of value; the combo box itself only reports
     // changes of the selection.
     g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+    g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
     ConnectFocus(entry, spec.number);
   } else {
     GtkCellRenderer* text = gtk_cell_renderer_text_new();

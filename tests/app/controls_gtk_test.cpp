@@ -138,6 +138,22 @@ TEST_F(Window, ChangesOfTheUserAreReportedOnceEach) {
   SetControlText(FieldSecond, T("second.txt"));
 }
 
+// Enter in a text of a run's request is a click on Старт, and like a click it does nothing
+// while the button is greyed by a run.
+TEST_F(Window, EnterInAFieldOrSeparatorClicksStart) {
+  for (int control : {FieldFirst, FieldSecond, ReadSeparatorBox, ResultSeparatorBox}) {
+    GtkWidget* widget = ControlWidget(control);
+    GtkWidget* entry = GTK_IS_ENTRY(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
+    const char* name = FindControlSpec(control)->name;
+    g_signal_emit_by_name(entry, "activate");
+    EXPECT_EQ(TakeReports(), (Reports{{StartButton, Clicked}})) << name;
+    SetControlEnabled(StartButton, false);
+    g_signal_emit_by_name(entry, "activate");
+    EXPECT_EQ(TakeReports(), Reports{}) << name << " with Старт greyed";
+    SetControlEnabled(StartButton, true);
+  }
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(ReadSeparatorBox), 1);

@@ -223,6 +223,31 @@ def check_unwritable_result(s):
         os.replace(aside, RESULT)
 
 
+def check_enter_starts_a_run(s):
+    """Enter in a field or a separator box runs as a click on "Старт" does."""
+    first_data, second_data = b"a\nb\n", b"b\nc\r\nd"
+    gui.type_into(s.program, s.c["FieldFirst"], s.write("enter1.txt", first_data))
+    # what, control typed into before Enter, its text, the read separator of the run
+    cases = [("Enter in the second field", "FieldSecond", s.write("enter2.txt", second_data),
+              "\\r\\n"),
+             ("Enter in the read separator box", "ReadSeparatorBox", "\\n", "\\n")]
+    for what, control, text, separator in cases:
+        gui.type_into(s.program, s.c[control], text)
+        before = len(s.launches())
+        gui.run("xdotool", "key", "Return")
+        gui.check(gui.wait_for(lambda: len(s.launches()) > before, timeout=10),
+                  f"{what}: the viewer was started")
+        time.sleep(0.3)  # a second start would show by now
+        gui.check_equal(s.launches()[before:], ["xdg-open\t" + RESULT], f"{what}: viewer starts")
+        expected, count = reference_model.run(0, first_data, second_data, separator, "\\r\\n",
+                                              False, 1)
+        with open(RESULT, "rb") as f:
+            gui.check_equal(f.read(), expected, f"{what}: result file")
+        gui.check_equal(STATUS.match(s.c["StatusLine"].text()).group(1), str(count),
+                        f"{what}: count in the status line")
+    gui.type_into(s.program, s.c["ReadSeparatorBox"], "\\r\\n")
+
+
 def defunct_children(pid):
     """Child processes of pid that have ended and were never reaped."""
     found = []
@@ -273,6 +298,7 @@ def main():
         check_operations(s, shots)
         check_input_errors(s, shots)
         check_unwritable_result(s)
+        check_enter_starts_a_run(s)
         check_many_runs(s, 50)
     finally:
         s.close()
