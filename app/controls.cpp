@@ -397,6 +397,11 @@ GtkWidget* ControlOuterWidget(int control) {
   return c ? c->outer : nullptr;
 }
 
+GtkWidget* ChoiceBoxButton(int control) {
+  ControlWidgets* c = Find(control);
+  return c && IsChoice(c->kind) ? ChoiceButton(c->widget) : nullptr;
+}
+
 GtkWidget* ControlWidget(int control) {
   ControlWidgets* c = Find(control);
   return c ? c->widget : nullptr;

@@ -47,5 +47,9 @@ void PlaceControl(int control, int x, int y, int width, int height);
 GtkWidget* ControlOuterWidget(int control);
 GtkWidget* ControlWidget(int control);
 
+// The button a choice box is drawn as, where it takes the keyboard focus (beside the entry of
+// an editable one, the button of its list); nullptr for every other kind.
+GtkWidget* ChoiceBoxButton(int control);
+
 // Drops every reference to the widgets; called when the window is being destroyed.
 void ForgetControls();

@@ -154,6 +154,25 @@ TEST_F(Window, EnterInAFieldOrSeparatorClicksStart) {
   }
 }
 
+// The button a person tabs to in ModeBox says which operation is chosen, whoever chose it.
+TEST_F(Window, ModeBoxButtonDescribesTheChosenOperation) {
+  GtkWidget* button = ChoiceBoxButton(ModeBox);
+  ASSERT_NE(button, nullptr);
+  AtkObject* spoken = gtk_widget_get_accessible(button);
+  EXPECT_STREQ(atk_object_get_name(spoken), "Операция");
+  const struct {
+    int state;
+    const char* description;
+  } cases[] = {{3, "Подсчёт уникальных строк одного файла"},
+               {-1, ""},
+               {0, FindControlSpec(ModeBox)->items[0]}};
+  for (const auto& c : cases) {
+    SetControlState(ModeBox, c.state);
+    EXPECT_STREQ(atk_object_get_description(spoken), c.description) << c.state;
+  }
+  TakeReports();
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(ReadSeparatorBox), 1);

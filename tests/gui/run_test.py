@@ -224,27 +224,39 @@ def check_unwritable_result(s):
 
 
 def check_enter_starts_a_run(s):
-    """Enter in a field or a separator box runs as a click on "Старт" does."""
+    """Enter in a field or a separator box runs as a click on "Старт" does; the status line
+    tells a screen reader each new message as a change of its name."""
+    announced = []
+
+    def on_name(event):
+        if event.source.get_role() == gui.Atspi.Role.STATUS_BAR:
+            announced.append(event.source.get_name())
+    listener = gui.Atspi.EventListener.new(on_name)
+    listener.register("object:property-change:accessible-name")
     first_data, second_data = b"a\nb\n", b"b\nc\r\nd"
     gui.type_into(s.program, s.c["FieldFirst"], s.write("enter1.txt", first_data))
     # what, control typed into before Enter, its text, the read separator of the run
     cases = [("Enter in the second field", "FieldSecond", s.write("enter2.txt", second_data),
               "\\r\\n"),
-             ("Enter in the read separator box", "ReadSeparatorBox", "\\n", "\\n")]
+             ("Enter in the read separator box", "ReadSeparatorBox", ";", ";")]
     for what, control, text, separator in cases:
         gui.type_into(s.program, s.c[control], text)
         before = len(s.launches())
         gui.run("xdotool", "key", "Return")
         gui.check(gui.wait_for(lambda: len(s.launches()) > before, timeout=10),
                   f"{what}: the viewer was started")
-        time.sleep(0.3)  # a second start would show by now
+        gui.pump_events(0.3)  # a second start would show by now
         gui.check_equal(s.launches()[before:], ["xdg-open\t" + RESULT], f"{what}: viewer starts")
         expected, count = reference_model.run(0, first_data, second_data, separator, "\\r\\n",
                                               False, 1)
         with open(RESULT, "rb") as f:
             gui.check_equal(f.read(), expected, f"{what}: result file")
-        gui.check_equal(STATUS.match(s.c["StatusLine"].text()).group(1), str(count),
+        status = s.c["StatusLine"].text()
+        gui.check_equal(STATUS.match(status).group(1), str(count),
                         f"{what}: count in the status line")
+        gui.check_equal(announced[-1:], [status], f"{what}: the status line announced")
+        announced.clear()
+    listener.deregister("object:property-change:accessible-name")
     gui.type_into(s.program, s.c["ReadSeparatorBox"], "\\r\\n")
 
 
