@@ -173,7 +173,6 @@ def main():
                 gui.check_equal(c.text(), text, f"{name} text")
             gui.check_equal(c.tooltip(), tip, f"{name} tooltip")
             gui.check("sensitive" in c.states(), f"{name} enabled")
-        check_spoken_names(program, controls)
         for name, items in CHOICE_ITEMS.items():
             gui.check_equal(menu_items(controls[name]), items, f"{name} items")
         gui.check("checked" in controls["CaseCheck"].states(), "CaseCheck checked")
@@ -218,6 +217,8 @@ def main():
             gui.wait_for(lambda: not popup_windows(program), timeout=3)
         program.screenshot(shot)
         print("screenshot:", shot)
+        # Last, as it moves the focus through the window.
+        check_spoken_names(program, controls)
     finally:
         program.kill()
     gui.finish()
