@@ -224,6 +224,16 @@ void GiveVoice(const ControlWidgets& made, const ControlVoice& voice) {
   }
 }
 
+// A message that equals the one shown is still news (the same count after another run, a second
+// swap), but an unchanged text raises no event of its own: the status line tells the
+// accessibility bus its name once more.
+void RepeatStatus(int control, GtkWidget* label) {
+  const ControlVoice* voice = FindControlVoice(control);
+  if (voice && voice->live_status) {
+    g_object_notify(G_OBJECT(gtk_widget_get_accessible(label)), "accessible-name");
+  }
+}
+
 }  // namespace
 
 void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) {
@@ -309,7 +319,11 @@ void SetControlText(int control, TextView text) {
   const std::string utf8 = Utf8FromText(text);
   switch (c->kind) {
     case ControlKind::Label:
-      gtk_label_set_text(GTK_LABEL(c->widget), utf8.c_str());
+      if (utf8 == gtk_label_get_text(GTK_LABEL(c->widget))) {
+        RepeatStatus(control, c->widget);
+      } else {
+        gtk_label_set_text(GTK_LABEL(c->widget), utf8.c_str());
+      }
       break;
     case ControlKind::PushButton:
     case ControlKind::CheckBox:

@@ -173,6 +173,33 @@ TEST_F(Window, ModeBoxButtonDescribesTheChosenOperation) {
   TakeReports();
 }
 
+// Every message put into the status line reaches a screen reader, a repeated one as well; the
+// other labels stay quiet when their text does not change.
+TEST_F(Window, EveryStatusMessageIsAnnounced) {
+  const struct {
+    int control;
+    const char* text;
+    int announced;
+  } cases[] = {
+      {StatusLine, "Найдено 2 за 0 мсек", 1},
+      {StatusLine, "Найдено 2 за 0 мсек", 1},
+      {StatusLine, "Элементы поменяны местами", 1},
+      {LabelFirst, "1", 0},
+  };
+  for (const auto& c : cases) {
+    AtkObject* spoken = gtk_widget_get_accessible(ControlWidget(c.control));
+    int count = 0;
+    const gulong handler = g_signal_connect_swapped(spoken, "property-change::accessible-name",
+                                                    G_CALLBACK(+[](int* n) { ++*n; }), &count);
+    SetControlText(c.control, T(c.text));
+    ProcessPending();
+    g_signal_handler_disconnect(spoken, handler);
+    EXPECT_EQ(count, c.announced) << c.text;
+    EXPECT_STREQ(atk_object_get_name(spoken), c.text);
+  }
+  SetControlText(StatusLine, T(kInitialStatusText));
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(ReadSeparatorBox), 1);
