@@ -69,6 +69,23 @@ def run(*args):
     return subprocess.run(args, capture_output=True, text=True).stdout
 
 
+def defunct_children(pid):
+    """Child processes of pid that have ended and were never reaped."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        fields = stat[stat.rindex(")") + 2:].split()
+        if int(fields[1]) == pid and fields[0] == "Z":
+            found.append(int(entry))
+    return found
+
+
 class Program:
     """One running listwise process with its window and its accessible tree."""
 

@@ -260,23 +260,6 @@ def check_enter_starts_a_run(s):
     gui.type_into(s.program, s.c["ReadSeparatorBox"], "\\r\\n")
 
 
-def defunct_children(pid):
-    """Child processes of pid that have ended and were never reaped."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        fields = stat[stat.rindex(")") + 2:].split()
-        if int(fields[1]) == pid and fields[0] == "Z":
-            found.append(int(entry))
-    return found
-
-
 def check_many_runs(s, runs):
     first = s.write("many1.txt", b"".join(b"%d\n" % i for i in range(2000)))
     second = s.write("many2.txt", b"".join(b"%d\n" % i for i in range(1000, 3000)))
@@ -295,7 +278,7 @@ def check_many_runs(s, runs):
     gui.check_equal(len(s.launches()) - before, runs, f"viewer starts after {runs} runs")
     gui.check_equal(s.c["StatusLine"].text().split(" за ")[0], "Найдено 1000",
                     "status after the runs")
-    gui.check_equal(defunct_children(s.program.process.pid), [],
+    gui.check_equal(gui.defunct_children(s.program.process.pid), [],
                     f"defunct children after {runs} runs")
     print(f"{runs} runs from the window, click to viewer start: {elapsed:.1f} s", flush=True)
 

@@ -31,20 +31,6 @@ def open_descriptors(pid):
     return sorted(os.readlink(f"/proc/{pid}/fd/{fd}") for fd in os.listdir(f"/proc/{pid}/fd"))
 
 
-def defunct_children(pid):
-    found = []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        fields = stat[stat.rindex(")") + 2:].split()
-        if int(fields[1]) == pid and fields[0] == "Z":
-            found.append(int(entry))
-    return found
-
-
 def main():
     binary, viewer = sys.argv[1], sys.argv[2]
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 300
@@ -91,7 +77,7 @@ def main():
             for what, warm, end in zip(("VmRSS", "RssAnon"), rss_warm, rss_end):
                 gui.check(end - warm <= GROWTH_LIMIT_KB, f"{what} grew by {end - warm} kB")
         gui.check_equal(fds_end, fds_warm, "open descriptors")
-        gui.check_equal(defunct_children(pid), [], "defunct children")
+        gui.check_equal(gui.defunct_children(pid), [], "defunct children")
         gui.check(os.path.getsize(RESULT) > 0, "the result file was written")
     finally:
         program.kill()
