@@ -103,7 +103,9 @@ TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
       {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", u"Привет"},
   };
   int n = 0;
-  for (const auto& c : cases) EXPECT_EQ(Load(Put("s" + std::to_string(n++), c.bytes)), c.text) << n;
+  // Appended, not "s" + ...: GCC 12 at -O3 takes that insert for an overlapping copy.
+  for (const auto& c : cases)
+    EXPECT_EQ(Load(Put(std::string("s").append(std::to_string(n++)), c.bytes)), c.text) << n;
 }
 
 TEST_F(TextFileTest, LongFilesDecodeAcrossBufferBoundaries) {

@@ -452,9 +452,9 @@ const Damage kDamages[] = {
     {"no colour table at all",
      [](const Bytes& g) {
        const size_t entries = size_t{2} << (g[10] & 7);
-       Bytes d(g.begin(), g.begin() + 13);
+       Bytes d = g;
        d[10] &= 0x7F;
-       d.insert(d.end(), g.begin() + 13 + entries * 3, g.end());
+       d.erase(d.begin() + 13, d.begin() + 13 + entries * 3);
        return d;
      }},
     {"empty", [](const Bytes&) { return Bytes{}; }},
