@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,7 +25,10 @@ class TextFileTest : public testing::Test {
     char pattern[] = "/tmp/listwise-textfile-XXXXXX";
     dir_ = mkdtemp(pattern);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
 
   std::string Put(const std::string& name, const std::string& bytes) {
     const std::string path = dir_ + "/" + name;
