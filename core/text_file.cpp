@@ -399,7 +399,7 @@ int64_t WriteText(TextFile& file, TextView text, TextFormat format) {
   if (text.empty()) return 0;
   std::string bytes;
   if (format == FormatUtf8) {
-    bytes = Utf8FromText(text);
+    bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
   } else if (format == FormatUtf16LE) {
     bytes.resize(text.size() * 2);
     for (size_t k = 0; k < text.size(); ++k) {

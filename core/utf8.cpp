@@ -32,18 +32,28 @@ bool IsLow(char16_t u) {
 
 }  // namespace
 
+char* Utf8Encoder::PutLoneHigh(char16_t unit, char* dst) {
+  if (lone_high_ == LoneHighSurrogate::EndsEncoding) {
+    stopped_ = true;
+    return dst;
+  }
+  return PutCodePoint(unit, dst);
+}
+
 char* Utf8Encoder::EncodeTo(TextView piece, char* dst) {
   if (stopped_) return dst;
   size_t i = 0;
   const size_t n = piece.size();
   if (pending_high_ != 0 && n > 0) {
-    if (!IsLow(piece[0])) {
-      stopped_ = true;
-      return dst;
-    }
-    dst = PutCodePoint(((pending_high_ & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, dst);
+    const char16_t high = pending_high_;
     pending_high_ = 0;
-    i = 1;
+    if (IsLow(piece[0])) {
+      dst = PutCodePoint(((high & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, dst);
+      i = 1;
+    } else {
+      dst = PutLoneHigh(high, dst);
+      if (stopped_) return dst;
+    }
   }
   while (i < n) {
     // Plain ASCII runs are the common case of every list.
@@ -58,18 +68,33 @@ char* Utf8Encoder::EncodeTo(TextView piece, char* dst) {
         pending_high_ = u;
         return dst;
       }
-      if (!IsLow(piece[i + 1])) {
-        stopped_ = true;
-        return dst;
+      if (IsLow(piece[i + 1])) {
+        dst = PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, dst);
+        i += 2;
+      } else {
+        dst = PutLoneHigh(u, dst);
+        if (stopped_) return dst;
+        ++i;
       }
-      dst = PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, dst);
-      i += 2;
     } else {
       dst = PutCodePoint(u, dst);
       ++i;
     }
   }
   return dst;
+}
+
+char* Utf8Encoder::Finish(char* dst) {
+  if (stopped_ || pending_high_ == 0) return dst;
+  const char16_t high = pending_high_;
+  pending_high_ = 0;
+  return PutLoneHigh(high, dst);
+}
+
+void Utf8Encoder::Finish(std::string& out) {
+  const size_t old = out.size();
+  out.resize(old + MaxBytes(0));
+  out.resize(static_cast<size_t>(Finish(out.data() + old) - out.data()));
 }
 
 void Utf8Encoder::Encode(TextView piece, std::string& out) {
@@ -79,12 +104,12 @@ void Utf8Encoder::Encode(TextView piece, std::string& out) {
   out.resize(static_cast<size_t>(end - out.data()));
 }
 
-std::string Utf8FromText(TextView text) {
+std::string Utf8FromText(TextView text, LoneHighSurrogate lone_high) {
   std::string out;
   out.reserve(text.size());
-  Utf8Encoder encoder;
+  Utf8Encoder encoder(lone_high);
   encoder.Encode(text, out);
-  // A high surrogate as the very last unit ends the encoding: it stays pending and is dropped.
+  encoder.Finish(out);
   return out;
 }
 

@@ -6,9 +6,19 @@
 
 #include "core/text.h"
 
-// UTF-8 encoding of 16-bit text. A high surrogate not followed by a low one ends the encoding
-// there: everything before it is kept, the rest is dropped. A lone low surrogate becomes 3 bytes.
-std::string Utf8FromText(TextView text);
+// What becomes of a high surrogate that has no low partner.
+enum class LoneHighSurrogate {
+  // Ends the encoding: everything before it is kept, the rest is dropped. For names handed to
+  // the system and GTK, where a unit that is no character must not name anything.
+  EndsEncoding,
+  // Three bytes, like a lone low surrogate, and the encoding goes on. For file contents: one
+  // odd unit in a list must not lose every item after it.
+  ThreeBytes,
+};
+
+// UTF-8 encoding of 16-bit text; a lone low surrogate becomes 3 bytes.
+std::string Utf8FromText(TextView text,
+                         LoneHighSurrogate lone_high = LoneHighSurrogate::EndsEncoding);
 
 // Decoding of a UTF-8 byte string as the system hands it out (file names, GTK strings, the
 // clipboard): conversion stops at the first byte it cannot place, at a value above 10FFFF and
@@ -24,19 +34,27 @@ size_t DecodeUtf8Units(const unsigned char* bytes, size_t n, bool final, char16_
                        size_t* out_len, bool* ended);
 
 // Streaming form of the encoding, for results too large to hold twice: feed pieces in order,
-// the bytes come out through the sink. Once a lone high surrogate has been met, nothing more
-// is produced, exactly as the one-piece encoding would have stopped there.
+// then Finish. The bytes are those of the one-piece encoding of all pieces together.
 class Utf8Encoder {
  public:
+  explicit Utf8Encoder(LoneHighSurrogate lone_high = LoneHighSurrogate::EndsEncoding)
+      : lone_high_(lone_high) {}
   // Appends the encoding of the piece to out.
   void Encode(TextView piece, std::string& out);
   // Writes the encoding to dst, which has room for MaxBytes(piece.size()); returns the end.
   char* EncodeTo(TextView piece, char* dst);
+  // Ends the text: a high surrogate still waiting for its partner has none. Writes at most
+  // MaxBytes(0) bytes to dst; returns the end.
+  char* Finish(char* dst);
+  void Finish(std::string& out);
   // A unit needs at most 3 bytes; a pair waiting from the last piece completes with 4.
   static size_t MaxBytes(size_t units) { return units * 3 + 4; }
   bool stopped() const { return stopped_; }
 
  private:
+  // A high surrogate without its partner: either the end of the encoding or 3 bytes.
+  char* PutLoneHigh(char16_t unit, char* dst);
+  LoneHighSurrogate lone_high_;
   char16_t pending_high_ = 0;
   bool stopped_ = false;
 };

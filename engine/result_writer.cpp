@@ -10,9 +10,14 @@ constexpr size_t kPieceUnits = (kChunkBytes - 4) / 3;  // a piece that always fi
 }  // namespace
 
 Utf8FileSink::Utf8FileSink(TextFile& file)
-    : file_(file), bytes_(new char[kChunkBytes]), end_(bytes_.get()) {}
+    : file_(file),
+      encoder_(LoneHighSurrogate::ThreeBytes),
+      bytes_(new char[kChunkBytes]),
+      end_(bytes_.get()) {}
 
 Utf8FileSink::~Utf8FileSink() {
+  if (static_cast<size_t>(bytes_.get() + kChunkBytes - end_) < Utf8Encoder::MaxBytes(0)) Flush();
+  end_ = encoder_.Finish(end_);
   Flush();
 }
 

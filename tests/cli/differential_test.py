@@ -221,8 +221,12 @@ FIXED = [
     ("utf-16le: FF FE 41 00", 2, bytes.fromhex("ff fe 41 00"), b"", "|", ",", 1, 1, b"A", 1),
     ("utf-16le: an odd last byte is lost", 2, bytes.fromhex("ff fe 41 00 42"), b"", "|", ",",
      1, 1, b"A", 1),
-    ("utf-16le: a lone high surrogate ends the written text", 2, utf16le("a\ud800b"), b"", "|",
-     ",", 1, 1, b"a", 1),
+    ("utf-16le: a lone high surrogate is written as three bytes", 2, utf16le("a\ud800b"), b"",
+     "|", ",", 1, 1, bytes.fromhex("61 ed a0 80 62"), 1),
+    ("utf-16le: items after a lone high surrogate are kept", 2, utf16le("z\n\ud800\na"), b"",
+     "\\n", "\\n", 1, 1, bytes.fromhex("ed a0 80 0a 61 0a 7a"), 3),
+    ("utf-16le: a lone high surrogate as the last unit", 2, utf16le("a\udbff"), b"", "|", ",", 1,
+     1, bytes.fromhex("61 ed af bf"), 1),
     ("utf-16le: a lone low surrogate is written as three bytes", 2, utf16le("\udc00"), b"", "|",
      ",", 1, 1, bytes.fromhex("ed b0 80"), 1),
     ("utf-16le: e acute and a pair", 2, utf16le("\u00e9\U0001F600"), b"", "|", ",", 1, 1,
@@ -254,8 +258,8 @@ FIXED = [
      bytes.fromhex("f1 41 41 e2"), b"", "|", ",", 1, 1, bytes.fromhex("01 41"), 1),
     ("utf-8: an overlong zero ends the text", 2, bytes.fromhex("41 c0 80 42"), b"", "|", ",", 1,
      1, b"A", 1),
-    ("utf-8: an encoded high surrogate stops the writing", 2, bytes.fromhex("41 ed a0 80 42"),
-     b"", "|", ",", 1, 1, b"A", 1),
+    ("utf-8: an encoded high surrogate goes through", 2, bytes.fromhex("41 ed a0 80 42"), b"",
+     "|", ",", 1, 1, bytes.fromhex("41 ed a0 80 42"), 1),
     ("utf-8: an encoded low surrogate goes through", 2, bytes.fromhex("ed b0 80"), b"", "|",
      ",", 1, 1, bytes.fromhex("ed b0 80"), 1),
     ("a file of zero bytes", 2, bytes(64), b"", "|", ",", 1, 1, b"", 0),
@@ -269,9 +273,9 @@ FIXED = [
      b"", 0),
     # A result separator that completes a surrogate pair is cut before the text is written.
     ("cut separator leaves a lone high surrogate", 2, utf16le("x\ud83d"), b"", "|", "\ude00",
-     1, 1, b"x", 1),
+     1, 1, bytes.fromhex("78 ed a0 bd"), 1),
     ("separator completes a pair only where it stays", 2, utf16le("x\ud83d;y"), b"", ";",
-     "\ude00", 1, 1, bytes.fromhex("79 ed b8 80 78"), 2),
+     "\ude00", 1, 1, bytes.fromhex("79 ed b8 80 78 ed a0 bd"), 2),
     # Different keys with equal 32-bit hashes stay different.
     ("equal hashes: dedupe keeps both, newest first", 2, "aжA;bθ\u0fc2;aжA".encode(), b"", ";",
      ",", 0, 1, "bθ\u0fc2,aжA".encode(), 2),
@@ -295,14 +299,17 @@ FIXED = [
 WORDS = ["a", "b", "ab", "abc", "x", "X", "Apple", "APPLE", "apple", "Foo", "foo", "FOO", "a b",
          " ", "ж", "Ж", "Ёж", "ёж", "ЁЖ", "Привет", "привет", "ПРИВЕТ", "ß", "é", "É", "İ", "Σσς",
          "ǅ", "\u212a", "k", "\U0001F600", "a\U0001F600b", "\U00010400", "\U00010428",
-         "\U0001F601", "1;2", "a,b", "tab\there", "\\n", "<", "?"]
+         "\U0001F601", "1;2", "a,b", "tab\there", "\\n", "<", "?",
+         # lone surrogates: written as three bytes each, and nothing after them is lost
+         "a\ud800", "\udbff", "\ud83d", "\ud83dz", "\udc00", "x\ude00"]
 LETTERS = "abcABC01ёЁжЖ"
 # Typed separators (as the user types them): escapes, single and multi-unit, non-ASCII, astral,
 # a backslash before another letter, and one far longer than most texts.
 READ_SEPS = [None, "\\r\\n", "\\n", "\\r", "\\t", ";", ",", "ab", ";;", "→", "ж", "Ж", "<>",
              "\\x", "\\\\n", "\U0001F600", ";,\\t", "\\f", "\\r\\n\\t",
              "abcdefghijklmnopqrstuvwxyz0123456789"]
-RESULT_SEPS = [None, "\\r\\n", "", ",", "\\t", " | ", "ж", "\\\\", "\U0001F600", "\\n\\n"]
+RESULT_SEPS = [None, "\\r\\n", "", ",", "\\t", " | ", "ж", "\\\\", "\U0001F600", "\\n\\n",
+               "\ud83d"]
 ENCODINGS = ["none", "utf8", "utf16le", "utf16be", "utf32le", "utf32be"]
 MARKS = {"none": b"", "utf8": BOM, "utf16le": b"\xff\xfe", "utf16be": b"\xfe\xff",
          "utf32le": b"\xff\xfe\x00\x00", "utf32be": b"\x00\x00\xfe\xff"}
@@ -384,7 +391,7 @@ def inject(rng, data, pieces, step):
 
 def encode_text(rng, text, encoding):
     if encoding in ("none", "utf8"):
-        data = text.encode("utf-8")
+        data = text.encode("utf-8", "surrogatepass")
         if rng.random() < 0.25:
             data = inject(rng, data, [b"\x80", b"\xbf", b"\xc3", b"\xe2\x82", b"\xf0\x9f",
                                       b"\xf8", b"\xff", b"\xc0\x80", b"\xed\xa0\x80",
@@ -402,7 +409,7 @@ def encode_text(rng, text, encoding):
             data += b"\x41"  # an odd last byte
         return MARKS[encoding] + data
     order = "little" if encoding.endswith("le") else "big"
-    data = text.encode("utf-32-" + encoding[-2:])
+    data = text.encode("utf-32-" + encoding[-2:], "surrogatepass")
     if rng.random() < 0.25:
         bad = [v.to_bytes(4, order) for v in (0x110000, 0xD800, 0xDFFF, 0xFFFFFFFF, 0, 0xFFFF)]
         data = inject(rng, data, bad, 4)

@@ -192,7 +192,8 @@ def text_from_arg(arg_bytes):
 
 
 # ---------------------------------------------------------------------------------------------
-# Writing: UTF-8 that stops at a high surrogate without its low partner.
+# Writing: UTF-8 in which every unit that is no half of a surrogate pair, lone surrogates
+# included, is written on its own in three bytes.
 
 
 def encode_utf8(text):
@@ -204,9 +205,8 @@ def encode_utf8(text):
             out.append(unit)
         elif unit < 0x800:
             out += bytes([0xC0 | (unit >> 6), 0x80 | (unit & 0x3F)])
-        elif 0xD800 <= unit <= 0xDBFF:
-            if i + 1 >= len(text) or not 0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
-                break
+        elif 0xD800 <= unit <= 0xDBFF and i + 1 < len(text) and \
+                0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
             value = ((unit & 0x3FF) << 10) + (ord(text[i + 1]) & 0x3FF) + 0x10000
             out += bytes([0xF0 | (value >> 18), 0x80 | ((value >> 12) & 0x3F),
                           0x80 | ((value >> 6) & 0x3F), 0x80 | (value & 0x3F)])

@@ -30,16 +30,35 @@ TEST(Utf8Encoding, FollowsTheSurrogateRules) {
   for (const auto& c : cases) EXPECT_EQ(Utf8FromText(c.text), c.expected);
 }
 
+// File contents keep every unit: a lone high surrogate is written as three bytes, like a lone
+// low one, instead of ending the text and losing every item after it.
+TEST(Utf8Encoding, ContentsWriteALoneHighSurrogateAsThreeBytes) {
+  const struct {
+    Text text;
+    std::string expected;
+  } cases[] = {
+      {Text{u'a', 0xD800, u'z'}, Bytes({0x61, 0xED, 0xA0, 0x80, 0x7A})},
+      {Text{0xDBFF}, Bytes({0xED, 0xAF, 0xBF})},
+      {Text{0xD83D, 0xD83D, 0xDE00}, Bytes({0xED, 0xA0, 0xBD, 0xF0, 0x9F, 0x98, 0x80})},
+      {Text{0xDC00, 0xD800}, Bytes({0xED, 0xB0, 0x80, 0xED, 0xA0, 0x80})},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Utf8FromText(c.text, LoneHighSurrogate::ThreeBytes), c.expected);
+}
+
 TEST(Utf8Encoding, StreamedPiecesGiveTheSameBytesAsOnePiece) {
   // A surrogate pair split across two pieces is still one character; a lone high surrogate
-  // stops everything after it, whichever piece follows.
-  const Text whole = Text(u"x\U0001F600y") + Text{0xD83D} + u"zz";
-  for (size_t cut = 0; cut <= whole.size(); ++cut) {
-    Utf8Encoder encoder;
-    std::string out;
-    encoder.Encode(TextView(whole).substr(0, cut), out);
-    encoder.Encode(TextView(whole).substr(cut), out);
-    EXPECT_EQ(out, Utf8FromText(whole)) << cut;
+  // is whatever its rule makes it, whichever piece follows, also as the very last unit.
+  const Text whole = Text(u"x\U0001F600y") + Text{0xD83D} + u"zz" + Text{0xDBFF};
+  for (LoneHighSurrogate rule : {LoneHighSurrogate::EndsEncoding, LoneHighSurrogate::ThreeBytes}) {
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+      Utf8Encoder encoder(rule);
+      std::string out;
+      encoder.Encode(TextView(whole).substr(0, cut), out);
+      encoder.Encode(TextView(whole).substr(cut), out);
+      encoder.Finish(out);
+      EXPECT_EQ(out, Utf8FromText(whole, rule)) << cut;
+    }
   }
 }
 

@@ -151,6 +151,8 @@ TEST_F(RunTest, ResultFileBytes) {
       {"utf-16 sources, utf-8 result", 2, std::string("\xFF\xFE\x16\x04\n\x00\x41\x00", 8), "",
        u"\\n", "\xD0\x96\nA"},
       {"cyrillic stays intact", 3, "Ёж\r\nЁж", "", u"\\r\\n", "2 Ёж"},
+      {"a lone high surrogate loses nothing after it", 2,
+       std::string("\xFF\xFEz\0\n\0\x00\xD8\n\0a\0", 12), "", u"\\n", "\xED\xA0\x80\na\nz"},
   };
   int n = 0;
   for (const auto& c : cases) {
