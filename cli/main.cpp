@@ -23,21 +23,17 @@ namespace {
 
 constexpr char kProgram[] = "listwise-cli";
 
-Text ReadStandardInput() {
+InputError ReadStandardInput(Text& text) {
   TextFilePtr file = WrapForReading(stdin, false);
-  TextFormat format = DetectByteOrderMark(*file);
-  if (format == FormatSingleByte) format = FormatUtf8;
-  Text text = ReadRest(*file, format);
-  CloseTextFile(std::move(file));
-  return text;
+  return LoadSourceStream(*file, text);
 }
 
 // A list argument as the run sees it: "-" becomes a kept text behind a "<" marker, exactly as
 // the window's paste buttons keep the clipboard; a real path that begins with "<" is protected
 // from being taken for that marker.
-Text FieldFor(const std::string& arg, Text& kept) {
+Text FieldFor(const std::string& arg, Text& kept, InputError& error) {
   if (arg == "-") {
-    kept = ReadStandardInput();
+    error = ReadStandardInput(kept);
     return u"<->";
   }
   Text path = TextFromUtf8(arg);
@@ -130,14 +126,27 @@ int RunCli(int argc, char** argv) {
   request.whole_separator_flag = options.whole_separator ? 1 : 0;
   request.case_flag = options.ignore_case ? 0 : 1;
   Text kept_first, kept_second;
-  request.first_field = FieldFor(options.first, kept_first);
-  if (options.two_lists) request.second_field = FieldFor(options.second, kept_second);
+  InputError stdin_error = InputError::None;
+  request.first_field = FieldFor(options.first, kept_first, stdin_error);
+  if (options.two_lists) request.second_field = FieldFor(options.second, kept_second, stdin_error);
   request.clipboard_first = kept_first;
   request.clipboard_second = kept_second;
 
   PreparedRun run;
-  if (const InputError error = PrepareRun(request, run); error != InputError::None) {
-    Complain(FailedSource(error, options), Utf8FromText(InputErrorMessage(error)));
+  InputError error = PrepareRun(request, run);
+  std::string about;
+  // Standard input is read before the checks; its failure is told where its field is checked:
+  // as the first list after the separator, as the second after everything else.
+  if (stdin_error != InputError::None &&
+      (error == InputError::None ||
+       (options.first == "-" && error != InputError::MissingSeparator))) {
+    error = stdin_error;
+    about = "-";
+  } else {
+    about = FailedSource(error, options);
+  }
+  if (error != InputError::None) {
+    Complain(about, Utf8FromText(InputErrorMessage(error)));
     return 1;
   }
   kept_first.clear();

@@ -88,3 +88,22 @@ inline size_t FindAnyUnit(const char16_t* u, size_t from, size_t n, const char16
       if (u[i] == units[k]) return i;
   return n;
 }
+
+// Byte offset of the first 2-byte unit in b[0, n) that is zero, units starting at even offsets;
+// n rounded down to even when there is none. A UTF-16 text of Latin letters has a zero byte in
+// every unit, so a byte search would stop everywhere.
+inline size_t ZeroPairOffset(const unsigned char* b, size_t n) {
+  n &= ~size_t{1};
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i < n; i += 2)
+    if (b[i] == 0 && b[i + 1] == 0) return i;
+  return n;
+}

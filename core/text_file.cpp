@@ -85,7 +85,8 @@ TextFilePtr MakeFile(std::FILE* stream, bool owns, bool read_only) {
   return TextFilePtr(file);
 }
 
-// Upper bound of the bytes still to be read, when the stream is a regular file.
+// The bytes still to be read according to the file's size, when the stream is a regular file.
+// Only a hint for the first allocation: /proc files report 0, and a file may change while read.
 int64_t RemainingBytes(TextFile& file) {
   struct stat st;
   if (fstat(fileno(file.stream), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -94,39 +95,78 @@ int64_t RemainingBytes(TextFile& file) {
   return st.st_size - at + static_cast<int64_t>(file.held - file.next);
 }
 
-// The rest of the file as raw bytes: what the buffer holds, then the stream read directly in
-// large pieces. A read error counts as the end of the file.
+// Offset of the first zero unit of `unit` bytes in b[from, n), units starting at multiples of
+// `unit`; the end of the last whole unit when there is none.
+size_t FindZeroUnit(const unsigned char* b, size_t from, size_t n, size_t unit) {
+  const size_t whole = n - n % unit;
+  if (unit == 1) {
+    const void* zero = std::memchr(b + from, 0, whole - from);
+    return zero == nullptr ? whole
+                           : static_cast<size_t>(static_cast<const unsigned char*>(zero) - b);
+  }
+  if (unit == 2) return from + ZeroPairOffset(b + from, whole - from);
+  for (size_t k = from; k < whole; k += unit)
+    if (std::all_of(b + k, b + k + unit, [](unsigned char c) { return c == 0; })) return k;
+  return whole;
+}
+
+// The rest of the file as raw bytes: what the buffer holds, then the stream read in large pieces
+// until its end or until a zero unit, past which no text exists. Only `lookahead` bytes after
+// the zero are read (the UTF-8 grouping looks that far). A read error is recorded, never taken
+// for the end of the file.
 struct RawBytes {
   std::unique_ptr<unsigned char[]> data;
   size_t size = 0;
+  bool failed = false;
+  bool ended_at_zero = false;
 };
 
-RawBytes ReadRemainingBytes(TextFile& file) {
+constexpr size_t kReadPiece = size_t{1} << 20;
+
+RawBytes ReadRemainingBytes(TextFile& file, size_t unit, size_t lookahead) {
   EnterReading(file);
+  const size_t buffered = file.held - file.next;
   const int64_t expected = RemainingBytes(file);
-  size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : size_t{1} << 20;
+  // One byte beyond the expected size shows the end without a second allocation.
+  size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : kReadPiece;
+  capacity = std::max(capacity, buffered + 1);
   RawBytes raw;
   // A file too large for memory must not read as an empty list: the allocation's failure goes up
   // as std::bad_alloc, like that of any container, to the run, which reports it.
   raw.data.reset(new unsigned char[capacity]);
   AdviseHugePages(raw.data.get(), capacity);
-  const size_t buffered = file.held - file.next;
   std::memcpy(raw.data.get(), file.buffer + file.next, buffered);
   raw.size = buffered;
   file.next = file.held = 0;
-  for (;;) {
+  size_t scanned = 0;  // bytes known to hold no zero unit; a multiple of `unit`
+  size_t wanted = SIZE_MAX;
+  auto scan = [&] {
+    if (raw.ended_at_zero) return;
+    scanned = FindZeroUnit(raw.data.get(), scanned, raw.size, unit);
+    if (scanned + unit <= raw.size) {
+      raw.ended_at_zero = true;
+      wanted = scanned + unit + lookahead;
+    }
+  };
+  scan();
+  while (raw.size < wanted) {
     if (raw.size == capacity) {
-      // The file grew, or it is a pipe: make room and go on.
-      const size_t larger = capacity * 2;
+      // The file holds more than its size said, or it is a pipe: make room and go on.
+      const size_t larger = std::max(capacity * 2, kReadPiece);
       std::unique_ptr<unsigned char[]> more(new unsigned char[larger]);
       std::memcpy(more.get(), raw.data.get(), raw.size);
       raw.data = std::move(more);
       capacity = larger;
     }
-    const size_t got = std::fread(raw.data.get() + raw.size, 1, capacity - raw.size, file.stream);
+    // Pieces rather than the whole rest at once, so that a zero stops the reading soon.
+    const size_t piece = std::min({capacity - raw.size, kReadPiece, wanted - raw.size});
+    const size_t got = std::fread(raw.data.get() + raw.size, 1, piece, file.stream);
     if (got == 0) break;
     raw.size += got;
+    scan();
   }
+  // The error flag stays set from any earlier read of this stream, the mark detection's included.
+  raw.failed = std::ferror(file.stream) != 0;
   return raw;
 }
 
@@ -308,22 +348,37 @@ TextFormat DetectByteOrderMark(TextFile& file) {
   return FormatSingleByte;
 }
 
-Text ReadRest(TextFile& file, TextFormat format) {
-  RawBytes raw = ReadRemainingBytes(file);
+Text ReadRest(TextFile& file, TextFormat format, ReadReport* report) {
+  size_t unit = 1;
+  if (format == FormatUtf16LE || format == FormatUtf16BE) unit = 2;
+  if (format == FormatUtf32LE || format == FormatUtf32BE) unit = 4;
+  RawBytes raw = ReadRemainingBytes(file, unit, format == FormatUtf8 ? 3 : 0);
+  Text text;
   switch (format) {
     case FormatUtf8:
-      return DecodeUtf8(raw);
+      text = DecodeUtf8(raw);
+      break;
     case FormatUtf16LE:
-      return DecodeUtf16(raw, false);
+      text = DecodeUtf16(raw, false);
+      break;
     case FormatUtf16BE:
-      return DecodeUtf16(raw, true);
+      text = DecodeUtf16(raw, true);
+      break;
     case FormatUtf32LE:
-      return DecodeUtf32(raw, false);
+      text = DecodeUtf32(raw, false);
+      break;
     case FormatUtf32BE:
-      return DecodeUtf32(raw, true);
+      text = DecodeUtf32(raw, true);
+      break;
     default:
-      return DecodeSingleByte(raw);
+      text = DecodeSingleByte(raw);
+      break;
   }
+  if (report != nullptr) {
+    report->failed = raw.failed;
+    report->ended_at_zero = raw.ended_at_zero;
+  }
+  return text;
 }
 
 TextFilePtr CreateForWriting(TextView path) {

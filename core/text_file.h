@@ -39,9 +39,16 @@ TextFilePtr WrapForReading(std::FILE* stream, bool owns_stream);
 // Wraps an open stream for writing (standard output, or a file the caller opened).
 TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream);
 TextFormat DetectByteOrderMark(TextFile& file);
-// Everything from the current position to the end of the file, or to its first zero character.
+// What reading showed besides the text.
+struct ReadReport {
+  bool failed = false;         // a read error: the text stops short of the file's end
+  bool ended_at_zero = false;  // the text ends at a zero character; nothing after it was read
+};
+// Everything from the current position to the end of the file, or to its first zero character
+// (reading stops there). The size the system reports is never trusted: /proc files and files
+// that change while read hold more or less than it says.
 // Throws std::bad_alloc when the text does not fit in memory (never a silently shorter text).
-Text ReadRest(TextFile& file, TextFormat format);
+Text ReadRest(TextFile& file, TextFormat format, ReadReport* report = nullptr);
 
 // Creates or truncates the file ("w+"): follows symbolic links, so never use it in a directory
 // that others can write to; see CreateFreshForWriting.

@@ -39,15 +39,25 @@ Text InputErrorMessage(InputError error) {
   return Text();
 }
 
+InputError LoadSourceStream(TextFile& file, Text& text) {
+  TextFormat format = DetectByteOrderMark(file);
+  if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
+  ReadReport report;
+  text = ReadRest(file, format, &report);
+  if (report.failed) {
+    text.clear();
+    return InputError::FileUnreadable;
+  }
+  return InputError::None;
+}
+
 InputError LoadSourceFile(TextView path, Text& text) {
   if (QueryFileSize(path) < 0) return InputError::FileMissing;
   TextFilePtr file = OpenForReading(path);
   if (file == nullptr) return InputError::FileUnreadable;
-  TextFormat format = DetectByteOrderMark(*file);
-  if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
-  text = ReadRest(*file, format);
+  const InputError error = LoadSourceStream(*file, text);
   CloseTextFile(std::move(file));
-  return InputError::None;
+  return error;
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include "core/text.h"
 #include "engine/run.h"
 
+struct TextFile;
+
 // The four typed escapes \r \n \t \f become CR, LF, tab and form feed, replaced in that order,
 // each left to right without overlap; nothing else is an escape.
 Text ExpandSeparatorEscapes(TextView text);
@@ -37,7 +39,10 @@ struct PreparedRun {
 InputError PrepareRun(const RunRequest& request, PreparedRun& run);
 
 // Reads a whole source file: its byte-order mark decides the encoding, UTF-8 without one.
+// A read error is FileUnreadable: a text cut short would give a silently wrong result.
 InputError LoadSourceFile(TextView path, Text& text);
+// The same from a file already open (standard input, for instance); the caller closes it.
+InputError LoadSourceStream(TextFile& file, Text& text);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();

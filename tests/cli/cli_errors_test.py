@@ -127,6 +127,23 @@ def main():
             else:
                 passed += 1
 
+        # A read error on standard input is no end of the list: /proc/self/mem fails at offset
+        # 0 (EIO), a directory at once (EISDIR).
+        folder_fd = os.open(directory, os.O_RDONLY)
+        with open("/proc/self/mem", "rb") as mem:
+            for name, source in (("/proc/self/mem", mem), ("a directory", folder_fd)):
+                proc = subprocess.run([cli, "only-in-second", "-", ok], stdin=source,
+                                      capture_output=True, env=ENV, timeout=20)
+                stderr = proc.stderr.decode("utf-8", "replace")
+                if (proc.returncode == 1 and stderr.strip() == "listwise-cli: -: " + CANNOT_OPEN
+                        and not proc.stdout):
+                    passed += 1
+                else:
+                    failed += 1
+                    print("FAIL read error on standard input from %s: exit status %d, stderr %r"
+                          % (name, proc.returncode, stderr))
+        os.close(folder_fd)
+
         # --help is no error: usage on standard output, exit status 0.
         status, stdout, stderr = run(cli, ["--help"])
         if status == 0 and b"listwise-cli" in stdout:

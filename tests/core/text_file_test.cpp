@@ -42,13 +42,14 @@ class TextFileTest : public testing::Test {
     return s.str();
   }
   // Reads as a run loads a source: the mark decides, UTF-8 without one.
-  static Text Load(const std::string& path, TextFormat* detected = nullptr) {
+  static Text Load(const std::string& path, TextFormat* detected = nullptr,
+                   ReadReport* report = nullptr) {
     TextFilePtr file = OpenForReading(TextFromUtf8(path));
     if (file == nullptr) return u"<unopened>";
     TextFormat format = DetectByteOrderMark(*file);
     if (detected != nullptr) *detected = format;
     if (format == FormatSingleByte) format = FormatUtf8;
-    Text text = ReadRest(*file, format);
+    Text text = ReadRest(*file, format, report);
     CloseTextFile(std::move(file));
     return text;
   }
@@ -110,6 +111,29 @@ TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
   // Appended, not "s" + ...: GCC 12 at -O3 takes that insert for an overlapping copy.
   for (const auto& c : cases)
     EXPECT_EQ(Load(Put(std::string("s").append(std::to_string(n++)), c.bytes)), c.text) << n;
+}
+
+// The size that stat reports is no limit: /proc files say 0 and hold more (the bytes read
+// ahead for the mark once overflowed a buffer sized from it).
+TEST_F(TextFileTest, ProcFilesReadLikeCatUpToTheirFirstZero) {
+  for (const char* path : {"/proc/filesystems", "/proc/self/environ", "/proc/kallsyms"}) {
+    std::string bytes = Slurp(path);
+    if (bytes.empty()) continue;  // not offered on this system
+    bytes = bytes.substr(0, bytes.find('\0'));
+    EXPECT_EQ(Load(path), TextFromUtf8(bytes)) << path;
+  }
+}
+
+// Nothing after the first zero unit is text, so nothing after it is read: an endless source
+// such as /dev/zero ends at once. A read error is no end: the report tells it.
+TEST_F(TextFileTest, ReadingStopsAtAZeroUnitAndReportsErrors) {
+  ReadReport report;
+  EXPECT_EQ(Load("/dev/zero", nullptr, &report), u"");
+  EXPECT_TRUE(report.ended_at_zero);
+  EXPECT_FALSE(report.failed);
+  report = ReadReport();
+  Load("/proc/self/mem", nullptr, &report);  // offset 0 is never mapped: EIO
+  EXPECT_TRUE(report.failed);
 }
 
 TEST_F(TextFileTest, LongFilesDecodeAcrossBufferBoundaries) {

@@ -107,6 +107,7 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
       {"one-list mode ignores second", Request(3, a, u""), nullptr},
       {"marker skips the same-file test", Request(0, u"<1>", u"<1>"), nullptr},
       {"unreadable", Request(2, locked, u""), root ? nullptr : "Файл не удаётся открыть"},
+      {"read error", Request(0, a, u"/proc/self/mem"), "Файл не удаётся открыть"},
   };
   for (const Case& c : cases) {
     std::ofstream(result_, std::ios::binary) << "earlier result";
