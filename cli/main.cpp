@@ -23,17 +23,17 @@ namespace {
 
 constexpr char kProgram[] = "listwise-cli";
 
-InputError ReadStandardInput(Text& text) {
+InputError ReadStandardInput(Text& text, SourceNotices& notices) {
   TextFilePtr file = WrapForReading(stdin, false);
-  return LoadSourceStream(*file, text);
+  return LoadSourceStream(*file, text, &notices);
 }
 
 // A list argument as the run sees it: "-" becomes a kept text behind a "<" marker, exactly as
 // the window's paste buttons keep the clipboard; a real path that begins with "<" is protected
 // from being taken for that marker.
-Text FieldFor(const std::string& arg, Text& kept, InputError& error) {
+Text FieldFor(const std::string& arg, Text& kept, SourceNotices& notices, InputError& error) {
   if (arg == "-") {
-    error = ReadStandardInput(kept);
+    error = ReadStandardInput(kept, notices);
     return u"<->";
   }
   Text path = TextFromUtf8(arg);
@@ -84,6 +84,10 @@ class PlainLines : public ResultSink {
   bool any_ = false;
 };
 
+void PrintNotices(const std::string& name, const SourceNotices& notices) {
+  for (const Text& phrase : SourceNoticePhrases(notices)) Complain(name, Utf8FromText(phrase));
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv);
@@ -126,9 +130,11 @@ int RunCli(int argc, char** argv) {
   request.whole_separator_flag = options.whole_separator ? 1 : 0;
   request.case_flag = options.ignore_case ? 0 : 1;
   Text kept_first, kept_second;
+  SourceNotices stdin_notices[2];
   InputError stdin_error = InputError::None;
-  request.first_field = FieldFor(options.first, kept_first, stdin_error);
-  if (options.two_lists) request.second_field = FieldFor(options.second, kept_second, stdin_error);
+  request.first_field = FieldFor(options.first, kept_first, stdin_notices[0], stdin_error);
+  if (options.two_lists)
+    request.second_field = FieldFor(options.second, kept_second, stdin_notices[1], stdin_error);
   request.clipboard_first = kept_first;
   request.clipboard_second = kept_second;
 
@@ -149,6 +155,9 @@ int RunCli(int argc, char** argv) {
     Complain(about, Utf8FromText(InputErrorMessage(error)));
     return 1;
   }
+  PrintNotices(options.first, options.first == "-" ? stdin_notices[0] : run.first_notices);
+  if (options.two_lists)
+    PrintNotices(options.second, options.second == "-" ? stdin_notices[1] : run.second_notices);
   kept_first.clear();
   kept_first.shrink_to_fit();
   kept_second.clear();

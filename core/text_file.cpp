@@ -235,12 +235,34 @@ Text DecodeSingleByte(const RawBytes& raw) {
   return out.Finish(len);
 }
 
+// Whether the group of `size` bytes at s, its size taken from its lead byte, is well-formed
+// UTF-8: no overlong form, no encoded surrogate, nothing above 10FFFF.
+bool WellFormedGroup(const unsigned char* s, size_t size) {
+  const unsigned char lead = s[0];
+  if (lead < 0xC2 || lead > 0xF4) return false;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead == 0xE0)
+    low = 0xA0;
+  else if (lead == 0xED)
+    high = 0x9F;
+  else if (lead == 0xF0)
+    low = 0x90;
+  else if (lead == 0xF4)
+    high = 0x8F;
+  if (s[1] < low || s[1] > high) return false;
+  for (size_t k = 2; k < size; ++k)
+    if ((s[k] & 0xC0) != 0x80) return false;
+  return true;
+}
+
 // UTF-8 in two stages. Stage 1 groups the bytes by their lead byte without checking the
 // continuation bytes, turns a byte that cannot lead a group into "?", drops a group cut off by
 // the end of the file and ends the byte string at its first zero. Its output is never longer
 // than its input, so it works in place. Stage 2 (DecodeUtf8Units) then converts the grouped
-// bytes, so a misaligned sequence decodes exactly as the grouping left it.
-size_t GroupUtf8InPlace(unsigned char* b, size_t n) {
+// bytes, so a misaligned sequence decodes exactly as the grouping left it. On the way it notes
+// whether the bytes before the first zero are well-formed UTF-8, which decides nothing about the
+// text but is told to the user: a list in a legacy code page reads as control characters.
+size_t GroupUtf8InPlace(unsigned char* b, size_t n, bool& well_formed) {
   size_t i = 0;
   while (i < n) {
     i += AsciiRunLength(b + i, n - i);
@@ -255,19 +277,28 @@ size_t GroupUtf8InPlace(unsigned char* b, size_t n) {
     else if (lead >= 0xF0 && lead <= 0xF7)
       size = 4;
     else {
+      well_formed = false;
       b[i++] = '?';
       continue;
     }
-    if (i + size > n) return i;  // the file ends inside the group
-    for (size_t k = 1; k < size; ++k)
-      if (b[i + k] == 0) return i + k;
+    if (i + size > n) {  // the file ends inside the group
+      well_formed = false;
+      return i;
+    }
+    for (size_t k = 1; k < size; ++k) {
+      if (b[i + k] == 0) {
+        well_formed = false;
+        return i + k;
+      }
+    }
+    if (well_formed && !WellFormedGroup(b + i, size)) well_formed = false;
     i += size;
   }
   return n;
 }
 
-Text DecodeUtf8(RawBytes& raw) {
-  const size_t grouped = GroupUtf8InPlace(raw.data.get(), raw.size);
+Text DecodeUtf8(RawBytes& raw, bool& well_formed) {
+  const size_t grouped = GroupUtf8InPlace(raw.data.get(), raw.size, well_formed);
   // Decoded a piece at a time into a small buffer that stays in the cache, then appended: the
   // text's memory is written once, never cleared first.
   Text text;
@@ -353,10 +384,11 @@ Text ReadRest(TextFile& file, TextFormat format, ReadReport* report) {
   if (format == FormatUtf16LE || format == FormatUtf16BE) unit = 2;
   if (format == FormatUtf32LE || format == FormatUtf32BE) unit = 4;
   RawBytes raw = ReadRemainingBytes(file, unit, format == FormatUtf8 ? 3 : 0);
+  bool well_formed = true;
   Text text;
   switch (format) {
     case FormatUtf8:
-      text = DecodeUtf8(raw);
+      text = DecodeUtf8(raw, well_formed);
       break;
     case FormatUtf16LE:
       text = DecodeUtf16(raw, false);
@@ -377,6 +409,7 @@ Text ReadRest(TextFile& file, TextFormat format, ReadReport* report) {
   if (report != nullptr) {
     report->failed = raw.failed;
     report->ended_at_zero = raw.ended_at_zero;
+    report->not_utf8 = !well_formed;
   }
   return text;
 }

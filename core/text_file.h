@@ -43,6 +43,7 @@ TextFormat DetectByteOrderMark(TextFile& file);
 struct ReadReport {
   bool failed = false;         // a read error: the text stops short of the file's end
   bool ended_at_zero = false;  // the text ends at a zero character; nothing after it was read
+  bool not_utf8 = false;       // read as UTF-8, the bytes are not well-formed UTF-8
 };
 // Everything from the current position to the end of the file, or to its first zero character
 // (reading stops there). The size the system reports is never trusted: /proc files and files

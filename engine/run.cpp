@@ -39,7 +39,7 @@ Text InputErrorMessage(InputError error) {
   return Text();
 }
 
-InputError LoadSourceStream(TextFile& file, Text& text) {
+InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices) {
   TextFormat format = DetectByteOrderMark(file);
   if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
   ReadReport report;
@@ -48,16 +48,31 @@ InputError LoadSourceStream(TextFile& file, Text& text) {
     text.clear();
     return InputError::FileUnreadable;
   }
+  if (notices != nullptr) *notices = {report.not_utf8, report.ended_at_zero};
   return InputError::None;
 }
 
-InputError LoadSourceFile(TextView path, Text& text) {
+InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices) {
   if (QueryFileSize(path) < 0) return InputError::FileMissing;
   TextFilePtr file = OpenForReading(path);
   if (file == nullptr) return InputError::FileUnreadable;
-  const InputError error = LoadSourceStream(*file, text);
+  const InputError error = LoadSourceStream(*file, text, notices);
   CloseTextFile(std::move(file));
   return error;
+}
+
+std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
+  std::vector<Text> phrases;
+  if (notices.not_utf8) phrases.push_back(u"не в UTF-8");
+  if (notices.ended_at_zero) phrases.push_back(u"прочитан до нулевого байта");
+  return phrases;
+}
+
+Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second) {
+  Text text;
+  for (const Text& phrase : SourceNoticePhrases(first)) text += u"; файл 1 " + phrase;
+  for (const Text& phrase : SourceNoticePhrases(second)) text += u"; файл 2 " + phrase;
+  return text;
 }
 
 namespace {
@@ -78,7 +93,7 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
   } else {
     // Made whatever the operation, also for those that never read the second field.
     if (TextEquals(request.first_field, request.second_field)) return InputError::SameFile;
-    if (InputError error = LoadSourceFile(request.first_field, run.first);
+    if (InputError error = LoadSourceFile(request.first_field, run.first, &run.first_notices);
         error != InputError::None)
       return error;
   }
@@ -86,7 +101,8 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
     if (request.second_field.empty()) return InputError::MissingList;
     if (FirstUnit(request.second_field) == kClipboardMarker) {
       run.second.assign(request.clipboard_second);
-    } else if (InputError error = LoadSourceFile(request.second_field, run.second);
+    } else if (InputError error =
+                   LoadSourceFile(request.second_field, run.second, &run.second_notices);
                error != InputError::None) {
       return error;
     }
@@ -158,7 +174,8 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   const int32_t start = MillisecondClock();
   const int32_t found = RunOperation(run.operation, input, target);
   const int64_t elapsed = static_cast<int64_t>(MillisecondClock()) - start;
-  Text status = StatusText(found, elapsed);
+  Text status =
+      StatusText(found, elapsed) + SourceNoticesText(run.first_notices, run.second_notices);
   const bool written = result.Commit();
   if (!written) status += u"; не удалось записать " + path;
   host.SetStatus(status);

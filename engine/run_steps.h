@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/text.h"
 #include "engine/run.h"
@@ -24,6 +25,19 @@ enum class InputError {
 };
 Text InputErrorMessage(InputError error);
 
+// What the user is told about a source besides its items. The text itself is read as always;
+// these only say that it may not be what the user expects. Files and standard input carry them,
+// clipboard texts never do.
+struct SourceNotices {
+  bool not_utf8 = false;       // read as UTF-8, but the bytes are not well-formed UTF-8
+  bool ended_at_zero = false;  // the text ends at a zero byte (a binary file, most likely)
+};
+// The notices of one source as short phrases, in the order they are told: "не в UTF-8",
+// "прочитан до нулевого байта".
+std::vector<Text> SourceNoticePhrases(const SourceNotices& notices);
+// What the status line adds after the count: "; файл 1 не в UTF-8" and the like, file 1 first.
+Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second);
+
 // A request that passed the checks, with its sources loaded and its separators expanded.
 struct PreparedRun {
   int operation = 0;
@@ -33,6 +47,8 @@ struct PreparedRun {
   Text result_separator;
   int whole_separator_flag = 0;
   int case_flag = 1;
+  SourceNotices first_notices;
+  SourceNotices second_notices;
 };
 
 // Checks and loads in the fixed order; only the first failing check is reported.
@@ -40,9 +56,9 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run);
 
 // Reads a whole source file: its byte-order mark decides the encoding, UTF-8 without one.
 // A read error is FileUnreadable: a text cut short would give a silently wrong result.
-InputError LoadSourceFile(TextView path, Text& text);
+InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr);
 // The same from a file already open (standard input, for instance); the caller closes it.
-InputError LoadSourceStream(TextFile& file, Text& text);
+InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices = nullptr);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();

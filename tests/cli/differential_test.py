@@ -54,6 +54,17 @@ class Case:
                          "\\r\\n" if self.result_sep is None else self.result_sep,
                          self.whole, self.case_flag, self.bom)
 
+    def expected_warnings(self, workdir):
+        """The lines before the status line: one per notice, first list first."""
+        lists = [("first", self.first)] + ([("second", self.second)]
+                                           if self.mode in (0, 1, 4) else [])
+        lines = []
+        for field, data in lists:
+            name = "-" if self.stdin == field else os.path.join(workdir, field + ".txt")
+            lines += ["listwise-cli: %s: %s" % (name, phrase)
+                      for phrase in model.source_notices(data)]
+        return lines
+
     def arguments(self, workdir):
         first_path = os.path.join(workdir, "first.txt")
         second_path = os.path.join(workdir, "second.txt")
@@ -85,7 +96,8 @@ class Case:
 
 
 def run_cli(cli, case, workdir):
-    """Returns (output bytes or None, count or None, problem text or None)."""
+    """Returns (output bytes or None, count or None, problem text or None); warnings on
+    standard error are checked here."""
     with open(os.path.join(workdir, "first.txt"), "wb") as f:
         f.write(case.first)
     with open(os.path.join(workdir, "second.txt"), "wb") as f:
@@ -103,9 +115,12 @@ def run_cli(cli, case, workdir):
     if proc.returncode != 0:
         return None, None, "exit status %d, stderr %r" % (proc.returncode, stderr)
     lines = stderr.splitlines()
-    match = STATUS.match(lines[-1]) if len(lines) == 1 else None
+    match = STATUS.match(lines[-1]) if lines else None
     if not match:
-        return None, None, "no single status line on stderr: %r" % stderr
+        return None, None, "no status line at the end of stderr: %r" % stderr
+    if lines[:-1] != case.expected_warnings(workdir):
+        return None, None, "warnings %r, expected %r" % (lines[:-1],
+                                                         case.expected_warnings(workdir))
     if case.to_file:
         if proc.stdout:
             return None, None, "stdout not empty with --output: %r" % proc.stdout[:80]

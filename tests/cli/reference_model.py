@@ -185,6 +185,28 @@ def decode_file(data):
     return utf8_to_units(utf8_group_bytes(rest))
 
 
+def source_notices(data):
+    """What is told about a source file besides its text: its bytes before the first zero unit
+    are no well-formed UTF-8 although read as UTF-8, and its text ends at a zero unit."""
+    fmt, offset = detect_bom(data)
+    rest = data[offset:]
+    unit = {"utf16le": 2, "utf16be": 2, "utf32le": 4, "utf32be": 4}.get(fmt, 1)
+    if unit == 1:
+        zero = rest.find(0)
+    else:
+        zero = next((i for i in range(0, len(rest) - unit + 1, unit)
+                     if rest[i:i + unit] == bytes(unit)), -1)
+    phrases = []
+    if fmt == "utf8":
+        try:
+            (rest if zero < 0 else rest[:zero]).decode("utf-8", "strict")
+        except UnicodeDecodeError:
+            phrases.append("не в UTF-8")
+    if zero >= 0:
+        phrases.append("прочитан до нулевого байта")
+    return phrases
+
+
 def text_from_arg(arg_bytes):
     """Command-line texts are UTF-8 and go through the stage 2 conversion alone."""
     zero = arg_bytes.find(0)

@@ -136,6 +136,44 @@ TEST_F(TextFileTest, ReadingStopsAtAZeroUnitAndReportsErrors) {
   EXPECT_TRUE(report.failed);
 }
 
+TEST_F(TextFileTest, ReportTellsMalformedUtf8AndAnEarlyZero) {
+  const std::string padding(5000, 'x');  // puts what follows beyond the first buffer
+  const struct {
+    std::string bytes;
+    bool not_utf8, ended_at_zero;
+  } cases[] = {
+      {"plain\r\nlist", false, false},
+      {"\xD0\x9F\xD1\x80\xD0\xB8", false, false},
+      {Bytes({0xEF, 0xBF, 0xBF, 0xED, 0x9F, 0xBF, 0xF4, 0x8F, 0xBF, 0xBF, 0xC2, 0x80}), false,
+       false},
+      {Bytes({0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2}), true, false},  // Windows-1251
+      {Bytes({0x61, 0xC0, 0x80}), true, false},                    // overlong
+      {Bytes({0xE0, 0x9F, 0xBF}), true, false},                    // overlong
+      {Bytes({0xED, 0xA0, 0x80}), true, false},                    // encoded surrogate
+      {Bytes({0xF4, 0x90, 0x80, 0x80}), true, false},              // above 10FFFF
+      {Bytes({0xF5, 0x80, 0x80, 0x80}), true, false},
+      {Bytes({0x61, 0xE2, 0x82}), true, false},  // cut off by the end of the file
+      {Bytes({0x61, 0x80}), true, false},
+      {Bytes({0xEF, 0xBB, 0xBF, 0x61, 0xE9}), true, false},  // a mark vouches for nothing
+      {padding + "\xE9", true, false},
+      {Bytes({0x61, 0x00, 0xE9}), false, true},  // what follows the zero is never read
+      {Bytes({0xE2, 0x82, 0x00}), true, true},
+      {padding + '\0', false, true},
+      {Bytes({0xFF, 0xFE, 0x41, 0x00, 0xE9, 0x00}), false, false},
+      {Bytes({0xFF, 0xFE, 0x00, 0x41, 0x00, 0x00, 0x42, 0x00}), false, true},
+      {Bytes({0xFE, 0xFF, 0x41, 0x00, 0x00, 0x42}), false, false},  // zero bytes, no zero unit
+      {Bytes({0xFF, 0xFE, 0x00, 0x00, 0x41, 0x00, 0x00, 0x00, 0, 0, 0, 0}), false, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    ReadReport report;
+    Load(Put("n" + std::to_string(n++), c.bytes), nullptr, &report);
+    EXPECT_EQ(report.not_utf8, c.not_utf8) << n;
+    EXPECT_EQ(report.ended_at_zero, c.ended_at_zero) << n;
+    EXPECT_FALSE(report.failed) << n;
+  }
+}
+
 TEST_F(TextFileTest, LongFilesDecodeAcrossBufferBoundaries) {
   // Multi-byte characters straddle every 4096-byte boundary at some offset.
   for (int shift = 0; shift < 4; ++shift) {

@@ -137,6 +137,35 @@ TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
   EXPECT_EQ(Slurp(result_), kBom + "c\r\nd");
 }
 
+// Sources that may not be what the user thinks are told after the count, file 1 first; the
+// kept clipboard texts never are.
+TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
+  const Text plain = Put("plain.txt", "a\r\n");
+  const Text cp1251 = Put("cp1251.txt", "\xCF\xF0\xE8\r\n");
+  const Text binary = Put("binary.bin", std::string("a\0\xFF", 3));
+  const struct {
+    RunRequest request;
+    const char* notices;
+  } cases[] = {
+      {Request(0, plain, cp1251), "; файл 2 не в UTF-8"},
+      {Request(2, binary, u""), "; файл 1 прочитан до нулевого байта"},
+      {Request(0, cp1251, binary), "; файл 1 не в UTF-8; файл 2 прочитан до нулевого байта"},
+      {Request(4, Put("both.bin", std::string("\xE9\0", 2)), u"<1>"),
+       "; файл 1 не в UTF-8; файл 1 прочитан до нулевого байта"},
+      {Request(0, plain, Put("plain2.txt", "b")), ""},
+  };
+  for (const auto& c : cases) {
+    RunRequest request = c.request;
+    const Text odd = u"\u00E9";
+    request.clipboard_second = odd;
+    const std::vector<std::string> calls = Run(request);
+    ASSERT_EQ(calls.size(), 4u) << c.notices;
+    EXPECT_TRUE(std::regex_match(
+        calls[1], std::regex("status:Найдено [0-9]+ за [0-9]+ мсек" + std::string(c.notices))))
+        << calls[1];
+  }
+}
+
 TEST_F(RunTest, ResultFileBytes) {
   const struct {
     const char* name;
