@@ -130,6 +130,10 @@ RawBytes ReadRemainingBytes(TextFile& file, size_t unit, size_t lookahead) {
   // One byte beyond the expected size shows the end without a second allocation.
   size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : kReadPiece;
   capacity = std::max(capacity, buffered + 1);
+  // A zero among the bytes read ahead ends the text there: a disk image or a sparse file, often
+  // larger than memory, must not be allocated whole for the few bytes before it.
+  const size_t early_zero = FindZeroUnit(file.buffer + file.next, 0, buffered, unit);
+  if (early_zero + unit <= buffered) capacity = buffered + lookahead + 1;
   RawBytes raw;
   // A file too large for memory must not read as an empty list: the allocation's failure goes up
   // as std::bad_alloc, like that of any container, to the run, which reports it.
