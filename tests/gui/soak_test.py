@@ -73,7 +73,10 @@ def main():
               f"{WARM_UP}, {rss_end} kB after {runs}; open descriptors {len(fds_warm or [])} "
               f"and {len(fds_end)}", flush=True)
         gui.check_equal(launches(), runs, "viewer starts")
-        if gui.check(rss_warm is not None, f"{WARM_UP} runs made"):
+        # AddressSanitizer holds freed blocks back in its quarantine (256 MB by default), so the
+        # resident size of a sanitized build grows by design; its leak check covers that build.
+        sanitized = os.environ.get("LISTWISE_SANITIZED") == "1"
+        if gui.check(rss_warm is not None, f"{WARM_UP} runs made") and not sanitized:
             for what, warm, end in zip(("VmRSS", "RssAnon"), rss_warm, rss_end):
                 gui.check(end - warm <= GROWTH_LIMIT_KB, f"{what} grew by {end - warm} kB")
         gui.check_equal(fds_end, fds_warm, "open descriptors")
