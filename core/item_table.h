@@ -25,22 +25,21 @@ uint32_t StringHash(TextView key);
 // mark for the operations.
 struct TextRef {
   const char16_t* data = nullptr;
-  uint32_t size = 0;
+  size_t size = 0;
   uint32_t mark = 0;
   TextView view() const { return TextView(data, size); }
 };
 
 template <typename Value>
 struct TableEntry {
-  TableEntry* next;  // towards older entries of the same slot
-  const char16_t* key;
-  uint32_t key_size;  // the top bit marks an entry removed but not yet unlinked
+  TableEntry* next;     // towards older entries of the same slot
+  const char16_t* key;  // never null, but for an entry removed and not yet unlinked
+  size_t key_size;      // a single item may be longer than 2^32 units
   uint32_t hash;
   Value value;
 
-  TextView Key() const { return TextView(key, key_size & kSizeMask); }
-  bool removed() const { return (key_size & ~kSizeMask) != 0; }
-  static constexpr uint32_t kSizeMask = 0x7FFFFFFF;
+  TextView Key() const { return TextView(key, key_size); }
+  bool removed() const { return key == nullptr; }
 };
 
 template <typename Value>

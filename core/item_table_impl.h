@@ -139,7 +139,8 @@ typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t 
   if (memory == nullptr) return nullptr;
   auto* e = static_cast<Entry*>(memory);
   e->key = copy_key ? StoreKey(key) : key.data();
-  e->key_size = static_cast<uint32_t>(key.size());
+  if (e->key == nullptr) e->key = u"";  // a null key would read as removed
+  e->key_size = key.size();
   e->hash = hash;
   new (&e->value) Value{};
   const int32_t slot = static_cast<int32_t>(hash % static_cast<uint32_t>(slot_count_));
@@ -196,7 +197,7 @@ bool ItemTable<Value>::Remove(TextView key, uint32_t hash) {
   // in one pass: a singly linked chain cannot drop an entry without walking to it.
   e->value.~Value();
   new (&e->value) Value{};
-  e->key_size |= ~TableEntry<Value>::kSizeMask;
+  e->key = nullptr;
   --count_;
   ++removed_;
   cursor_ = nullptr;

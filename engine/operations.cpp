@@ -74,7 +74,7 @@ void AddSlotKeys(ItemTable<Value>& table, SlotReader& reader, std::span<const Sl
     if constexpr (std::is_same_v<Value, TextRef>) {
       if (!case_sensitive) {
         value->data = item.data();
-        value->size = static_cast<uint32_t>(item.size());
+        value->size = item.size();
       }
     }
   });
@@ -135,7 +135,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
     reader.ForEach(seconds, [&](TextView item, TextView key, uint32_t hash) {
       if (present->Find(key, hash) != nullptr || found->Find(key, hash) != nullptr) return;
       Required(found->AddNew(key, hash, true));
-      kept.push_back({item.data(), static_cast<uint32_t>(item.size()), StringHash(item)});
+      kept.push_back({item.data(), item.size(), StringHash(item)});
     });
   }
   std::vector<size_t> start(SlotPartition::kSlots + 1, 0);

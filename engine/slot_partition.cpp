@@ -22,8 +22,7 @@ SlotPartition::SlotPartition(TextView text, TextView separator, bool whole_separ
   while (reader.Read(batch)) {
     for (int k = 0; k < batch.size; ++k) {
       const uint32_t hash = batch.hashes[k];
-      items_[next[hash % kSlots]++] = {batch.items[k].data(),
-                                       static_cast<uint32_t>(batch.items[k].size()), hash};
+      items_[next[hash % kSlots]++] = {batch.items[k].data(), batch.items[k].size(), hash};
     }
   }
 }

@@ -16,7 +16,7 @@
 
 struct SlotItem {
   const char16_t* data;  // the item as it stands in the source
-  uint32_t size;
+  size_t size;
   uint32_t hash;  // StringHash of the key: the item, or the folded item when case does not count
   TextView view() const { return TextView(data, size); }
 };

@@ -130,7 +130,7 @@ void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, 
       TextRef* value = Required(table.Add(batch.keys[k], batch.hashes[k], !case_sensitive));
       if (!case_sensitive) {
         value->data = batch.items[k].data();
-        value->size = static_cast<uint32_t>(batch.items[k].size());
+        value->size = batch.items[k].size();
       }
     }
   }

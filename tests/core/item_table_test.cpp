@@ -150,6 +150,18 @@ TEST(ItemTableKeys, EmptyKeyIsOrdinaryAndKeysAreCopies) {
   EXPECT_TRUE(WalkKeys(*table).empty());
 }
 
+// A removed entry is marked apart from its key's size: a line of 2^31 units or more is an
+// ordinary key, neither taken for removed nor cut short.
+TEST(ItemTableKeys, HugeKeySizesStayWholeAndUnremoved) {
+  for (size_t size : {size_t{1} << 31, (size_t{1} << 32) - 1, (size_t{1} << 32) + 5}) {
+    TableEntry<uint32_t> entry{};
+    entry.key = u"x";  // the size alone is under test; nothing reads the units
+    entry.key_size = size;
+    EXPECT_FALSE(entry.removed()) << size;
+    EXPECT_EQ(entry.Key().size(), size);
+  }
+}
+
 TEST(ItemTableScale, ManyDistinctKeysAllFoundAgain) {
   auto table = NewItemTable<int32_t>(512);
   constexpr int kKeys = 200000;
