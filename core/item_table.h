@@ -3,8 +3,9 @@
 // The order is fixed: StringHash (h = h * 65599 + unit, modulo 2^32), slot = hash mod the slot
 // count (512 for the engine), slots ascending, and within a slot the most recently linked entry
 // first. A re-added key keeps its place. The entries sit in those chains exactly so; beside them
-// an open-addressing index on the full hash finds a key in expected constant time, so a table of
-// millions of distinct items never walks a chain to look one up.
+// an open-addressing index finds a key in expected constant time, so a table of millions of
+// distinct items never walks a chain to look one up. The index goes by the seeded LookupHash,
+// not by StringHash: keys made to share a StringHash still spread over the whole index.
 #pragma once
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "core/element_pool.h"
+#include "core/key_hash.h"
 #include "core/memory_advice.h"
 #include "core/text.h"
 
@@ -35,7 +37,7 @@ struct TableEntry {
   TableEntry* next;     // towards older entries of the same slot
   const char16_t* key;  // never null, but for an entry removed and not yet unlinked
   size_t key_size;      // a single item may be longer than 2^32 units
-  uint32_t hash;
+  uint32_t lookup;      // LookupHash of the key
   Value value;
 
   TextView Key() const { return TextView(key, key_size); }
@@ -52,11 +54,20 @@ class ItemTable {
   ItemTable(const ItemTable&) = delete;
   ItemTable& operator=(const ItemTable&) = delete;
 
-  // See the free functions below for what each does.
-  Value* Add(TextView key, uint32_t hash, bool copy_key);
-  Value* AddNew(TextView key, uint32_t hash, bool copy_key);
-  Value* Find(TextView key, uint32_t hash);
-  bool Remove(TextView key, uint32_t hash);
+  // See the free functions below for what each does. The hash is the key's StringHash, which
+  // picks the slot; the lookup hash is its LookupHash, when the caller has it already.
+  Value* Add(TextView key, uint32_t hash, uint32_t lookup, bool copy_key);
+  Value* AddNew(TextView key, uint32_t hash, uint32_t lookup, bool copy_key);
+  Value* Find(TextView key, uint32_t hash, uint32_t lookup);
+  bool Remove(TextView key, uint32_t hash, uint32_t lookup);
+  Value* Add(TextView key, uint32_t hash, bool copy_key) {
+    return Add(key, hash, LookupHash(key), copy_key);
+  }
+  Value* AddNew(TextView key, uint32_t hash, bool copy_key) {
+    return AddNew(key, hash, LookupHash(key), copy_key);
+  }
+  Value* Find(TextView key, uint32_t hash) { return Find(key, hash, LookupHash(key)); }
+  bool Remove(TextView key, uint32_t hash) { return Remove(key, hash, LookupHash(key)); }
   void Clear();
   void Reset() {
     cursor_ = nullptr;
@@ -123,6 +134,17 @@ class ItemTable {
     index_released_ = true;
   }
 
+  // The farthest any indexed entry stands from the place its probe starts: a lookup of a key
+  // that is not there walks at least that far in the worst case.
+  size_t LongestProbe() const {
+    size_t longest = 0;
+    for (size_t at = 0; at < index_size_; ++at)
+      if (index_[at] != 0)
+        longest =
+            std::max(longest, (at - Position(Unpack(index_[at])->lookup)) & (index_size_ - 1));
+    return longest;
+  }
+
   // Makes room in the index for about this many keys at once, instead of growing step by step.
   void ReserveKeys(size_t keys) {
     size_t size = 1024;
@@ -131,16 +153,16 @@ class ItemTable {
   }
 
  private:
-  static uint64_t Pack(const Entry* e, uint32_t hash) {
-    return reinterpret_cast<uint64_t>(e) | (uint64_t{hash & 0xFFFF} << 48);
+  static uint64_t Pack(const Entry* e, uint32_t lookup) {
+    return reinterpret_cast<uint64_t>(e) | (uint64_t{lookup & 0xFFFF} << 48);
   }
   static Entry* Unpack(uint64_t s) { return reinterpret_cast<Entry*>(s & 0x0000FFFFFFFFFFFFull); }
-  static bool TagMatches(uint64_t s, uint32_t hash) { return (s >> 48) == (hash & 0xFFFF); }
-  size_t Position(uint32_t hash) const {
-    return static_cast<size_t>((uint64_t{hash} * 0x9E3779B97F4A7C15ull) >> shift_);
+  static bool TagMatches(uint64_t s, uint32_t lookup) { return (s >> 48) == (lookup & 0xFFFF); }
+  size_t Position(uint32_t lookup) const {
+    return static_cast<size_t>((uint64_t{lookup} * 0x9E3779B97F4A7C15ull) >> shift_);
   }
-  size_t FindIndex(TextView key, uint32_t hash) const;
-  Entry* Link(TextView key, uint32_t hash, bool copy_key);
+  size_t FindIndex(TextView key, uint32_t lookup) const;
+  Entry* Link(TextView key, uint32_t hash, uint32_t lookup, bool copy_key);
   void IndexInsertNewest(Entry* e);
   void IndexErase(size_t at);
   void GrowIndex(size_t at_least = 0);

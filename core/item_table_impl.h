@@ -34,15 +34,15 @@ const char16_t* ItemTable<Value>::StoreKey(TextView key) {
 }
 
 template <typename Value>
-size_t ItemTable<Value>::FindIndex(TextView key, uint32_t hash) const {
+size_t ItemTable<Value>::FindIndex(TextView key, uint32_t lookup) const {
   if (index_size_ == 0) return SIZE_MAX;
   const size_t mask = index_size_ - 1;
-  for (size_t at = Position(hash);; at = (at + 1) & mask) {
+  for (size_t at = Position(lookup);; at = (at + 1) & mask) {
     const uint64_t s = index_[at];
     if (s == 0) return SIZE_MAX;
-    if (TagMatches(s, hash)) {
+    if (TagMatches(s, lookup)) {
       const Entry* e = Unpack(s);
-      if (e->hash == hash && e->Key() == key) return at;
+      if (e->lookup == lookup && e->Key() == key) return at;
     }
   }
 }
@@ -65,7 +65,7 @@ void ItemTable<Value>::GrowIndex(size_t at_least) {
   for (size_t k = 0; k < old_size; ++k) {
     const uint64_t s = old[(start + k) % old_size];
     if (s == 0) continue;
-    size_t at = Position(Unpack(s)->hash);
+    size_t at = Position(Unpack(s)->lookup);
     while (index_[at] != 0) at = (at + 1) & mask;
     index_[at] = s;
   }
@@ -76,19 +76,19 @@ void ItemTable<Value>::IndexInsertNewest(Entry* e) {
   // Linear probing stays short up to seven tenths full; the slots of a probe share cache lines.
   if ((index_used_ + 1) * 10 > index_size_ * 7) GrowIndex();
   const size_t mask = index_size_ - 1;
-  uint64_t carried = Pack(e, e->hash);
+  uint64_t carried = Pack(e, e->lookup);
   // The newest of equal keys must come first along the probe sequence: it takes the place of an
   // older twin, which moves on to the next twin's place, and so on, the oldest to the free slot.
-  for (size_t at = Position(e->hash);; at = (at + 1) & mask) {
+  for (size_t at = Position(e->lookup);; at = (at + 1) & mask) {
     const uint64_t s = index_[at];
     if (s == 0) {
       index_[at] = carried;
       ++index_used_;
       return;
     }
-    if (TagMatches(s, e->hash)) {
+    if (TagMatches(s, e->lookup)) {
       const Entry* other = Unpack(s);
-      if (other->hash == e->hash && other->Key() == e->Key()) {
+      if (other->lookup == e->lookup && other->Key() == e->Key()) {
         index_[at] = carried;
         carried = s;
       }
@@ -102,7 +102,7 @@ void ItemTable<Value>::IndexErase(size_t at) {
   const size_t mask = index_size_ - 1;
   size_t hole = at;
   for (size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
-    const size_t home = Position(Unpack(index_[next])->hash);
+    const size_t home = Position(Unpack(index_[next])->lookup);
     // Move the entry back if the hole lies on its probe path from home to next.
     if (((next - home) & mask) >= ((next - hole) & mask)) {
       index_[hole] = index_[next];
@@ -124,9 +124,9 @@ void ItemTable<Value>::EnsureIndex() {
       if (e->removed()) continue;
       if ((index_used_ + 1) * 10 > index_size_ * 7) GrowIndex();
       const size_t mask = index_size_ - 1;
-      size_t at = Position(e->hash);
+      size_t at = Position(e->lookup);
       while (index_[at] != 0) at = (at + 1) & mask;
-      index_[at] = Pack(e, e->hash);
+      index_[at] = Pack(e, e->lookup);
       ++index_used_;
     }
   }
@@ -134,14 +134,14 @@ void ItemTable<Value>::EnsureIndex() {
 
 template <typename Value>
 typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t hash,
-                                                         bool copy_key) {
+                                                         uint32_t lookup, bool copy_key) {
   void* memory = pool_ != nullptr ? pool_->Allocate() : nullptr;
   if (memory == nullptr) return nullptr;
   auto* e = static_cast<Entry*>(memory);
   e->key = copy_key ? StoreKey(key) : key.data();
   if (e->key == nullptr) e->key = u"";  // a null key would read as removed
   e->key_size = key.size();
-  e->hash = hash;
+  e->lookup = lookup;
   new (&e->value) Value{};
   const int32_t slot = static_cast<int32_t>(hash % static_cast<uint32_t>(slot_count_));
   e->next = heads_[slot];
@@ -154,9 +154,9 @@ typename ItemTable<Value>::Entry* ItemTable<Value>::Link(TextView key, uint32_t 
 }
 
 template <typename Value>
-Value* ItemTable<Value>::Add(TextView key, uint32_t hash, bool copy_key) {
+Value* ItemTable<Value>::Add(TextView key, uint32_t hash, uint32_t lookup, bool copy_key) {
   EnsureIndex();
-  const size_t at = FindIndex(key, hash);
+  const size_t at = FindIndex(key, lookup);
   if (at != SIZE_MAX) {
     Entry* e = Unpack(index_[at]);
     e->value = Value{};  // a re-added key keeps its place, its value starts afresh
@@ -164,21 +164,21 @@ Value* ItemTable<Value>::Add(TextView key, uint32_t hash, bool copy_key) {
     cursor_slot_ = static_cast<int32_t>(hash % static_cast<uint32_t>(slot_count_));
     return &e->value;
   }
-  Entry* e = Link(key, hash, copy_key);
+  Entry* e = Link(key, hash, lookup, copy_key);
   return e != nullptr ? &e->value : nullptr;
 }
 
 template <typename Value>
-Value* ItemTable<Value>::AddNew(TextView key, uint32_t hash, bool copy_key) {
+Value* ItemTable<Value>::AddNew(TextView key, uint32_t hash, uint32_t lookup, bool copy_key) {
   EnsureIndex();
-  Entry* e = Link(key, hash, copy_key);
+  Entry* e = Link(key, hash, lookup, copy_key);
   return e != nullptr ? &e->value : nullptr;
 }
 
 template <typename Value>
-Value* ItemTable<Value>::Find(TextView key, uint32_t hash) {
+Value* ItemTable<Value>::Find(TextView key, uint32_t hash, uint32_t lookup) {
   EnsureIndex();
-  const size_t at = FindIndex(key, hash);
+  const size_t at = FindIndex(key, lookup);
   if (at == SIZE_MAX) return nullptr;
   Entry* e = Unpack(index_[at]);
   cursor_ = e;
@@ -187,9 +187,9 @@ Value* ItemTable<Value>::Find(TextView key, uint32_t hash) {
 }
 
 template <typename Value>
-bool ItemTable<Value>::Remove(TextView key, uint32_t hash) {
+bool ItemTable<Value>::Remove(TextView key, uint32_t /*hash*/, uint32_t lookup) {
   EnsureIndex();
-  const size_t at = FindIndex(key, hash);
+  const size_t at = FindIndex(key, lookup);
   if (at == SIZE_MAX) return false;
   Entry* e = Unpack(index_[at]);
   IndexErase(at);

@@ -21,29 +21,32 @@ void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
 
 // Every operation but Merge builds its tables one slot at a time (see SlotPartition): a table of
 // one slot walks its entries newest first, exactly as the chain of that slot in a 512-slot table.
+// Such a table takes every key into its one slot, whatever the key's StringHash.
 constexpr int32_t kOneSlot = 1;
+constexpr uint32_t kAnyHash = 0;
 
 // Visits the items of one slot in the order of the source with their keys (folded into a scratch
-// buffer when case does not count), fetching the items' text some way ahead: the items of a slot
-// lie all over the source.
+// buffer when case does not count) and the keys' LookupHash, fetching the items' text some way
+// ahead: the items of a slot lie all over the source.
 class SlotReader {
  public:
   explicit SlotReader(bool case_sensitive) : case_sensitive_(case_sensitive) {}
 
   template <typename Fn>
-  void ForEach(std::span<const SlotItem> items, Fn&& fn) {
+  void ForEach(const SlotPartition& partition, uint32_t slot, Fn&& fn) {
+    const std::span<const SlotItem> items = partition.Slot(slot);
     constexpr size_t kAhead = 16;
     const size_t n = items.size();
     for (size_t k = 0; k < n && k < kAhead; ++k) __builtin_prefetch(items[k].data);
     for (size_t k = 0; k < n; ++k) {
       if (k + kAhead < n) __builtin_prefetch(items[k + kAhead].data);
-      const SlotItem& item = items[k];
+      const TextView item = partition.View(items[k]);
       if (case_sensitive_) {
-        fn(item.view(), item.view(), item.hash);
+        fn(item, item, items[k].lookup);
       } else {
-        if (folded_.size() < item.size) folded_.resize(item.size * 2 + 16);
-        TextLowerInto(item.view(), folded_.data());
-        fn(item.view(), TextView(folded_.data(), item.size), item.hash);
+        if (folded_.size() < item.size()) folded_.resize(item.size() * 2 + 16);
+        TextLowerInto(item, folded_.data());
+        fn(item, TextView(folded_.data(), item.size()), items[k].lookup);
       }
     }
   }
@@ -67,10 +70,10 @@ void StartSlot(ItemTable<Value>& table, size_t items) {
 // Adds the items of one slot of the first source as keys; with case not told apart the key is
 // folded (and copied) and a TextRef value keeps the last occurrence as it is written.
 template <typename Value>
-void AddSlotKeys(ItemTable<Value>& table, SlotReader& reader, std::span<const SlotItem> items,
-                 bool case_sensitive) {
-  reader.ForEach(items, [&](TextView item, TextView key, uint32_t hash) {
-    Value* value = Required(table.Add(key, hash, !case_sensitive));
+void AddSlotKeys(ItemTable<Value>& table, SlotReader& reader, const SlotPartition& partition,
+                 uint32_t slot, bool case_sensitive) {
+  reader.ForEach(partition, slot, [&](TextView item, TextView key, uint32_t lookup) {
+    Value* value = Required(table.Add(key, kAnyHash, lookup, !case_sensitive));
     if constexpr (std::is_same_v<Value, TextRef>) {
       if (!case_sensitive) {
         value->data = item.data();
@@ -108,12 +111,13 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
       const auto seconds = second.Slot(s);
       if (seconds.empty()) continue;
       StartSlot(*present, firsts.size() + 1);
-      AddSlotKeys(*present, reader, firsts, true);
+      AddSlotKeys(*present, reader, first, s, true);
       // An empty item of the second source always counts as present in the first.
       if (s == 0) Required(TableAdd(*present, TextView()));
       StartSlot(*found, seconds.size());
-      reader.ForEach(seconds, [&](TextView item, TextView, uint32_t hash) {
-        if (present->Find(item, hash) == nullptr) Required(found->Add(item, hash, false));
+      reader.ForEach(second, s, [&](TextView item, TextView, uint32_t lookup) {
+        if (present->Find(item, kAnyHash, lookup) == nullptr)
+          Required(found->Add(item, kAnyHash, lookup, false));
       });
       found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
       count += TableCount(*found);
@@ -123,34 +127,40 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   // Without case, lookups go by the folded form, but B keeps each item as first written and
   // walks by the hash of that spelling: the items found are gathered, then ordered as B's slots
   // and chains would hold them (a later item of the second source is a newer entry).
-  std::vector<SlotItem> kept;
+  struct Kept {
+    TextView item;
+    uint32_t hash;  // StringHash of the item as written: its slot in B
+  };
+  std::vector<Kept> kept;
   for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
     const auto firsts = first.Slot(s);
     const auto seconds = second.Slot(s);
     if (seconds.empty()) continue;
     StartSlot(*present, firsts.size() + 1);
-    AddSlotKeys(*present, reader, firsts, false);
+    AddSlotKeys(*present, reader, first, s, false);
     if (s == 0) Required(TableAdd(*present, TextView()));
     StartSlot(*found, seconds.size());  // here: the folded forms met so far
-    reader.ForEach(seconds, [&](TextView item, TextView key, uint32_t hash) {
-      if (present->Find(key, hash) != nullptr || found->Find(key, hash) != nullptr) return;
-      Required(found->AddNew(key, hash, true));
-      kept.push_back({item.data(), item.size(), StringHash(item)});
+    reader.ForEach(second, s, [&](TextView item, TextView key, uint32_t lookup) {
+      if (present->Find(key, kAnyHash, lookup) != nullptr ||
+          found->Find(key, kAnyHash, lookup) != nullptr)
+        return;
+      Required(found->AddNew(key, kAnyHash, lookup, true));
+      kept.push_back({item, StringHash(item)});
     });
   }
   std::vector<size_t> start(SlotPartition::kSlots + 1, 0);
-  for (const SlotItem& item : kept) ++start[item.hash % SlotPartition::kSlots + 1];
+  for (const Kept& item : kept) ++start[item.hash % SlotPartition::kSlots + 1];
   for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) start[s + 1] += start[s];
-  std::vector<const SlotItem*> ordered(kept.size());
+  std::vector<const Kept*> ordered(kept.size());
   std::vector<size_t> next(start.begin(), start.end() - 1);
-  for (const SlotItem& item : kept) ordered[next[item.hash % SlotPartition::kSlots]++] = &item;
+  for (const Kept& item : kept) ordered[next[item.hash % SlotPartition::kSlots]++] = &item;
   for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
     // Newest first: the item standing later in the second source was added later.
     std::sort(ordered.begin() + static_cast<std::ptrdiff_t>(start[s]),
               ordered.begin() + static_cast<std::ptrdiff_t>(start[s + 1]),
-              [](const SlotItem* a, const SlotItem* b) { return a->data > b->data; });
+              [](const Kept* a, const Kept* b) { return a->item.data() > b->item.data(); });
   }
-  for (const SlotItem* item : ordered) EmitWithSeparator(sink, item->view(), in.result_separator);
+  for (const Kept* item : ordered) EmitWithSeparator(sink, item->item, in.result_separator);
   return static_cast<int32_t>(kept.size());
 }
 
@@ -168,11 +178,11 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
     const auto seconds = second.Slot(s);
     if (firsts.empty() || seconds.empty()) continue;
     StartSlot(*table, firsts.size());
-    AddSlotKeys(*table, reader, firsts, case_sensitive);
+    AddSlotKeys(*table, reader, first, s, case_sensitive);
     // The filter keeps the entries whose key occurs among the second source's items and drops
     // the others; marking and then emitting the marked entries is the same as removing the rest.
-    reader.ForEach(seconds, [&](TextView, TextView key, uint32_t hash) {
-      Value* value = table->Find(key, hash);
+    reader.ForEach(second, s, [&](TextView, TextView key, uint32_t lookup) {
+      Value* value = table->Find(key, kAnyHash, lookup);
       if (value != nullptr && Mark(*value) == 0) {
         Mark(*value) = 1;
         ++kept;
@@ -201,7 +211,7 @@ int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
     const auto items = first.Slot(s);
     if (items.empty()) continue;
     StartSlot(*table, items.size());
-    AddSlotKeys(*table, reader, items, case_sensitive);
+    AddSlotKeys(*table, reader, first, s, case_sensitive);
     if (s == 0) TableRemove(*table, TextView());  // an empty item never reaches the result
     table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
     count += TableCount(*table);
@@ -224,11 +234,11 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
     const auto items = first.Slot(s);
     if (items.empty()) continue;
     StartSlot(*counts, items.size());
-    reader.ForEach(items, [&](TextView, TextView key, uint32_t hash) {
-      if (int32_t* counter = counts->Find(key, hash)) {
+    reader.ForEach(first, s, [&](TextView, TextView key, uint32_t lookup) {
+      if (int32_t* counter = counts->Find(key, kAnyHash, lookup)) {
         ++*counter;
       } else {
-        *Required(counts->AddNew(key, hash, !case_sensitive)) = 1;
+        *Required(counts->AddNew(key, kAnyHash, lookup, !case_sensitive)) = 1;
       }
     });
     counts->ForEach([&](const auto& e) {

@@ -1,5 +1,7 @@
 #include "engine/slot_partition.h"
 
+#include <algorithm>
+
 #include "core/memory_advice.h"
 #include "engine/split.h"
 
@@ -18,11 +20,25 @@ SlotPartition::SlotPartition(TextView text, TextView separator, bool whole_separ
   items_.reset(new SlotItem[start_[kSlots]]);
   AdviseHugePages(items_.get(), start_[kSlots] * sizeof(SlotItem));
   std::vector<size_t> next(start_.begin(), start_.end() - 1);
-  KeyedItemReader reader(text, separator, whole_separator, case_sensitive);
+  // The lookup hashes are made here, while the text streams by in order; the operations visit
+  // the items slot by slot, all over the text, and would wait for each item's units.
+  KeyedItemReader reader(text, separator, whole_separator, case_sensitive, WithLookup::Yes);
   while (reader.Read(batch)) {
     for (int k = 0; k < batch.size; ++k) {
-      const uint32_t hash = batch.hashes[k];
-      items_[next[hash % kSlots]++] = {batch.items[k].data(), batch.items[k].size(), hash};
+      const TextView item = batch.items[k];
+      uint32_t size = static_cast<uint32_t>(item.size());
+      if (item.size() >= SlotItem::kLong) {
+        size = SlotItem::kLong;
+        long_items_.emplace_back(item.data(), item.size());  // met in the order of the text
+      }
+      items_[next[batch.hashes[k] % kSlots]++] = {item.data(), size, batch.lookups[k]};
     }
   }
+}
+
+size_t SlotPartition::LongSize(const char16_t* data) const {
+  const auto at =
+      std::lower_bound(long_items_.begin(), long_items_.end(), data,
+                       [](const auto& entry, const char16_t* d) { return entry.first < d; });
+  return at->second;
 }

@@ -14,11 +14,13 @@
 
 #include "core/text.h"
 
+// 16 bytes, as many of them as the source has items: an item of 2^32 - 1 units or more keeps
+// its size in the partition's list of long items instead.
 struct SlotItem {
   const char16_t* data;  // the item as it stands in the source
-  size_t size;
-  uint32_t hash;  // StringHash of the key: the item, or the folded item when case does not count
-  TextView view() const { return TextView(data, size); }
+  uint32_t size;
+  uint32_t lookup;  // LookupHash of the key: the item, or the folded item when case does not count
+  static constexpr uint32_t kLong = UINT32_MAX;
 };
 
 class SlotPartition {
@@ -30,8 +32,14 @@ class SlotPartition {
   std::span<const SlotItem> Slot(uint32_t s) const {
     return std::span<const SlotItem>(items_.get() + start_[s], start_[s + 1] - start_[s]);
   }
+  TextView View(const SlotItem& item) const {
+    return TextView(item.data, item.size != SlotItem::kLong ? item.size : LongSize(item.data));
+  }
 
  private:
+  size_t LongSize(const char16_t* data) const;
+
   std::unique_ptr<SlotItem[]> items_;  // every element is written by the second pass
   std::vector<size_t> start_;
+  std::vector<std::pair<const char16_t*, size_t>> long_items_;  // by their start, ascending
 };

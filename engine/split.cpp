@@ -87,8 +87,10 @@ bool ItemSplitter::NextChars(TextView& item) {
 }
 
 KeyedItemReader::KeyedItemReader(TextView text, TextView separator, bool whole_separator,
-                                 bool case_sensitive)
-    : splitter_(text, separator, whole_separator), case_sensitive_(case_sensitive) {}
+                                 bool case_sensitive, WithLookup with_lookup)
+    : splitter_(text, separator, whole_separator),
+      case_sensitive_(case_sensitive),
+      with_lookup_(with_lookup == WithLookup::Yes) {}
 
 bool KeyedItemReader::Read(ItemBatch& batch) {
   batch.size = 0;
@@ -96,6 +98,8 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
     while (batch.size < ItemBatch::kCapacity && splitter_.Next(batch.items[batch.size])) {
       batch.keys[batch.size] = batch.items[batch.size];
       batch.hashes[batch.size] = StringHash(batch.keys[batch.size]);
+      // Hashed again while the units are at hand.
+      if (with_lookup_) batch.lookups[batch.size] = LookupHash(batch.keys[batch.size]);
       ++batch.size;
     }
   } else {
@@ -110,6 +114,7 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
       TextLowerInto(batch.items[k], out);
       batch.keys[k] = TextView(out, batch.items[k].size());
       batch.hashes[k] = StringHash(batch.keys[k]);
+      if (with_lookup_) batch.lookups[k] = LookupHash(batch.keys[k]);
       out += batch.items[k].size();
     }
   }
@@ -122,12 +127,13 @@ void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, 
                   int case_flag) {
   TableClear(table);
   const bool case_sensitive = case_flag != 0;
-  KeyedItemReader reader(text, separator, whole, case_sensitive);
+  KeyedItemReader reader(text, separator, whole, case_sensitive, WithLookup::Yes);
   ItemBatch batch;
   while (reader.Read(batch)) {
     for (int k = 0; k < batch.size; ++k) {
       // Borrowed keys point into the text; folded keys live in a scratch buffer and are copied.
-      TextRef* value = Required(table.Add(batch.keys[k], batch.hashes[k], !case_sensitive));
+      TextRef* value =
+          Required(table.Add(batch.keys[k], batch.hashes[k], batch.lookups[k], !case_sensitive));
       if (!case_sensitive) {
         value->data = batch.items[k].data();
         value->size = batch.items[k].size();

@@ -41,18 +41,23 @@ struct ItemBatch {
   int size = 0;
   TextView items[kCapacity];
   TextView keys[kCapacity];
-  uint32_t hashes[kCapacity];
+  uint32_t hashes[kCapacity];   // StringHash of the key
+  uint32_t lookups[kCapacity];  // LookupHash of the key, when the reader was asked for it
 };
+
+enum class WithLookup : bool { No, Yes };
 
 class KeyedItemReader {
  public:
-  KeyedItemReader(TextView text, TextView separator, bool whole_separator, bool case_sensitive);
+  KeyedItemReader(TextView text, TextView separator, bool whole_separator, bool case_sensitive,
+                  WithLookup with_lookup = WithLookup::No);
   // Fills the batch; false when no item was left.
   bool Read(ItemBatch& batch);
 
  private:
   ItemSplitter splitter_;
   bool case_sensitive_;
+  bool with_lookup_;
   std::vector<char16_t> folded_;
 };
 

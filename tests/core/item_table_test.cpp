@@ -20,6 +20,19 @@ Text Key(int n) {
   return TextFromAscii("key" + std::to_string(n));
 }
 
+// The n-th of 2^blocks distinct keys that share one StringHash: the 2-unit blocks (c, b) and
+// (c + 65473, b + 3969) add the same amount to it, since 65473 * 65599 + 3969 is 2^32.
+Text CollidingKey(uint32_t n, int blocks) {
+  Text key;
+  for (int j = 0; j < blocks; ++j) {
+    const char16_t c = static_cast<char16_t>(u'!' + j % 20), b = static_cast<char16_t>(u'a' + j);
+    const bool shifted = (n >> j) & 1;
+    key += static_cast<char16_t>(shifted ? c + 65473 : c);
+    key += static_cast<char16_t>(shifted ? b + 3969 : b);
+  }
+  return key;
+}
+
 }  // namespace
 
 TEST(StringHash, MultipliesBy65599Modulo2To32) {
@@ -78,6 +91,24 @@ TEST(ItemTableWalk, MatchesAModelOfTheChainsUnderRandomChurn) {
   for (const auto& chain : chains) expected.insert(expected.end(), chain.begin(), chain.end());
   EXPECT_EQ(WalkKeys(*table), expected);
   EXPECT_EQ(TableCount(*table), static_cast<int32_t>(expected.size()));
+}
+
+// Keys made to share a StringHash share a slot, as they must, but not a probe sequence in the
+// index: otherwise each lookup walks past all of them. Their walk order is the slot's.
+TEST(ItemTableIndex, KeysOfOneStringHashStillSpreadOverTheIndex) {
+  constexpr int kBlocks = 12;
+  auto table = NewItemTable<int32_t>(512);
+  std::vector<Text> newest_first;
+  for (uint32_t n = 0; n < (1u << kBlocks); ++n) {
+    newest_first.insert(newest_first.begin(), CollidingKey(n, kBlocks));
+    ASSERT_EQ(StringHash(newest_first.front()), StringHash(CollidingKey(0, kBlocks)));
+    *TableAdd(*table, newest_first.front()) = static_cast<int32_t>(n);
+  }
+  EXPECT_LT(table->LongestProbe(), 100u);
+  EXPECT_EQ(TableValue(*table, CollidingKey(1234, kBlocks)), 1234);
+  std::vector<Text> walked;
+  table->ForEach([&](const auto& e) { walked.emplace_back(e.Key()); });
+  EXPECT_EQ(walked, newest_first);
 }
 
 TEST(ItemTableValues, AddResetsFindKeepsValueDefaultsOnMiss) {

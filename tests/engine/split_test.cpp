@@ -78,7 +78,7 @@ TEST(Split, BatchesGiveTheSameItemsAsOneByOne) {
   Text text;
   for (int n = 0; n < 100; ++n) text += TextFromAscii("Item" + std::to_string(n % 37)) + u"\r\n";
   for (bool case_sensitive : {true, false}) {
-    KeyedItemReader reader(text, u"\r\n", false, case_sensitive);
+    KeyedItemReader reader(text, u"\r\n", false, case_sensitive, WithLookup::Yes);
     ItemSplitter plain(text, u"\r\n", false);
     ItemBatch batch;
     int seen = 0;
@@ -90,6 +90,7 @@ TEST(Split, BatchesGiveTheSameItemsAsOneByOne) {
         const Text key = case_sensitive ? Text(item) : TextLower(item);
         EXPECT_EQ(batch.keys[k], key);
         EXPECT_EQ(batch.hashes[k], StringHash(key));
+        EXPECT_EQ(batch.lookups[k], LookupHash(key));
       }
     }
     EXPECT_EQ(seen, 101);
