@@ -4,7 +4,7 @@
 #
 #   bench/run_bench.sh [--sizes "1e5 1e6 1e7"] [--reps N] [--cli PATH]
 #                      [--workdir DIR] [--markdown FILE] [--timeout SECONDS]
-#                      [--no-check] [--peers-only]
+#                      [--no-check] [--peers-only] [--collisions "14 16 17"]
 #
 # Every tool of one size runs once per round, in the same order, so that the
 # noise of a shared machine spreads over all of them alike; a row shows the
@@ -21,9 +21,10 @@ markdown=""
 timeout_s=900
 check=1
 peers_only=0
+collisions=""
 
 usage() {
-  sed -n '5,8p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '5,7p' "$0" | sed 's/^# \{0,1\}//'
   exit "${1:-2}"
 }
 
@@ -37,6 +38,7 @@ while (($#)); do
     --timeout) timeout_s=$2; shift 2 ;;
     --no-check) check=0; shift ;;
     --peers-only) peers_only=1; check=0; shift ;;
+    --collisions) collisions=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "unknown option: $1" >&2; usage ;;
   esac
@@ -257,13 +259,86 @@ report() {
   fi
 }
 
+# Lists of 2^E items that all share one table hash against lists of the same
+# shape whose items spread over the hash space (gen_colliding.py): listwise-cli
+# alone, every operation, the two kinds alternating round by round.
+colliding_report=$workdir/colliding.tsv   # lines, op, colliding s, random s, ms, ms
+: >"$colliding_report"
+if [[ -n $collisions ]] && ((!peers_only)); then
+  gen_c=$(sha1sum "$here/gen_colliding.py" | cut -c1-8)
+  for e in $collisions; do
+    n=$((1 << e))
+    for kind in colliding random; do
+      C1=$workdir/data/$kind-first-$n-$gen_c.txt
+      C2=$workdir/data/$kind-second-$n-$gen_c.txt
+      if [[ ! -f $C1 || ! -f $C2 ]]; then
+        flag=""
+        [[ $kind == random ]] && flag=--random
+        python3 "$here/gen_colliding.py" "$n" "$C1" "$C2" $flag
+      fi
+    done
+    r=${reps:-5}
+    for op in $operations; do
+      declare -A times=() ms=()
+      for ((round = 1; round <= r; round++)); do
+        for kind in colliding random; do
+          C1=$workdir/data/$kind-first-$n-$gen_c.txt
+          C2=$workdir/data/$kind-second-$n-$gen_c.txt
+          start=$(date +%s%N)
+          rc=0
+          timeout "$timeout_s" "$cli" "$op" "$C1" "$C2" --output "$workdir/out/$kind-$op-$n.txt" \
+            2>"$workdir/tmp/err" || rc=$?
+          end=$(date +%s%N)
+          ((rc == 0)) || echo "$kind $op $n: exit $rc" >>"$log"
+          times[$kind]+="$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') "
+          ms[$kind]+="$(grep -o '[0-9-]* мсек' "$workdir/tmp/err" | grep -o '^[0-9-]*' || echo nan) "
+        done
+      done
+      # shellcheck disable=SC2086 # one time per word
+      printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$op" \
+        "$(printf '%s\n' ${times[colliding]} | median)" "$(printf '%s\n' ${times[random]} | median)" \
+        "$(printf '%s\n' ${ms[colliding]} | median)" "$(printf '%s\n' ${ms[random]} | median)" \
+        >>"$colliding_report"
+      unset times ms
+      echo "  2^$e colliding $op done" >&2
+    done
+    rm -f "$workdir/out/"*"-$n.txt"
+  done
+fi
+
+colliding_table() {
+  awk -F'\t' -v format="$1" '
+    BEGIN {
+      if (format == "md") {
+        print "| lines | operation | colliding s | random s | x random | colliding ms | random ms |"
+        print "|---:|---|---:|---:|---:|---:|---:|"
+      } else {
+        printf "%-9s %-15s %12s %9s %9s %13s %10s\n", "lines", "operation", "colliding s", "random s", "x random", "colliding ms", "random ms"
+      }
+    }
+    { ratio = $4 > 0 ? sprintf("%.2f", $3 / $4) : "-"
+      if (format == "md") printf "| %s | %s | %.3f | %.3f | %s | %s | %s |\n", $1, $2, $3, $4, ratio, $5, $6
+      else printf "%-9s %-15s %12.3f %9.3f %9s %13s %10s\n", $1, $2, $3, $4, ratio, $5, $6 }' "$colliding_report"
+}
+
 echo
-report text
+[[ -z $sizes ]] || report text
+if [[ -s $colliding_report ]]; then
+  echo
+  echo "items of one table hash against random items of the same shape (median wall s; ms of the operation alone):"
+  colliding_table text
+fi
 [[ -z $generation_note ]] || echo "${generation_note%; }"
 echo "awk is $(readlink -f "$(command -v awk)"); log and outputs under $workdir"
 if [[ -n $markdown ]]; then
   {
-    report md
+    [[ -z $sizes ]] || report md
+    if [[ -s $colliding_report ]]; then
+      echo
+      echo "Items that all share one table hash against random items of the same shape (listwise-cli, median wall seconds and milliseconds of the operation alone):"
+      echo
+      colliding_table md
+    fi
     echo
     [[ -z $generation_note ]] || echo "${generation_note%; }."
     echo "awk is $(readlink -f "$(command -v awk)"); median of ${reps:-5 (3 at 10^7)} rounds; peak MB is the max RSS of the largest process."
