@@ -87,19 +87,20 @@ bool ItemSplitter::NextChars(TextView& item) {
 }
 
 KeyedItemReader::KeyedItemReader(TextView text, TextView separator, bool whole_separator,
-                                 bool case_sensitive, WithLookup with_lookup)
+                                 bool case_sensitive, KeyHashes hashes)
     : splitter_(text, separator, whole_separator),
       case_sensitive_(case_sensitive),
-      with_lookup_(with_lookup == WithLookup::Yes) {}
+      slot_hash_((static_cast<uint8_t>(hashes) & 1) != 0),
+      lookup_hash_((static_cast<uint8_t>(hashes) & 2) != 0) {}
 
 bool KeyedItemReader::Read(ItemBatch& batch) {
   batch.size = 0;
   if (case_sensitive_) {
     while (batch.size < ItemBatch::kCapacity && splitter_.Next(batch.items[batch.size])) {
-      batch.keys[batch.size] = batch.items[batch.size];
-      batch.hashes[batch.size] = StringHash(batch.keys[batch.size]);
-      // Hashed again while the units are at hand.
-      if (with_lookup_) batch.lookups[batch.size] = LookupHash(batch.keys[batch.size]);
+      const TextView key = batch.items[batch.size];
+      batch.keys[batch.size] = key;
+      if (slot_hash_) batch.hashes[batch.size] = StringHash(key);
+      if (lookup_hash_) batch.lookups[batch.size] = LookupHash(key);
       ++batch.size;
     }
   } else {
@@ -113,8 +114,8 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
     for (int k = 0; k < batch.size; ++k) {
       TextLowerInto(batch.items[k], out);
       batch.keys[k] = TextView(out, batch.items[k].size());
-      batch.hashes[k] = StringHash(batch.keys[k]);
-      if (with_lookup_) batch.lookups[k] = LookupHash(batch.keys[k]);
+      if (slot_hash_) batch.hashes[k] = StringHash(batch.keys[k]);
+      if (lookup_hash_) batch.lookups[k] = LookupHash(batch.keys[k]);
       out += batch.items[k].size();
     }
   }
@@ -127,7 +128,7 @@ void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, 
                   int case_flag) {
   TableClear(table);
   const bool case_sensitive = case_flag != 0;
-  KeyedItemReader reader(text, separator, whole, case_sensitive, WithLookup::Yes);
+  KeyedItemReader reader(text, separator, whole, case_sensitive, KeyHashes::Both);
   ItemBatch batch;
   while (reader.Read(batch)) {
     for (int k = 0; k < batch.size; ++k) {

@@ -41,23 +41,25 @@ struct ItemBatch {
   int size = 0;
   TextView items[kCapacity];
   TextView keys[kCapacity];
-  uint32_t hashes[kCapacity];   // StringHash of the key
-  uint32_t lookups[kCapacity];  // LookupHash of the key, when the reader was asked for it
+  uint32_t hashes[kCapacity];   // StringHash of the key, when the reader was asked for it
+  uint32_t lookups[kCapacity];  // LookupHash of the key, likewise
 };
 
-enum class WithLookup : bool { No, Yes };
+// Which hashes a reader makes of each key.
+enum class KeyHashes : uint8_t { Slot = 1, Lookup = 2, Both = 3 };
 
 class KeyedItemReader {
  public:
   KeyedItemReader(TextView text, TextView separator, bool whole_separator, bool case_sensitive,
-                  WithLookup with_lookup = WithLookup::No);
+                  KeyHashes hashes = KeyHashes::Slot);
   // Fills the batch; false when no item was left.
   bool Read(ItemBatch& batch);
 
  private:
   ItemSplitter splitter_;
   bool case_sensitive_;
-  bool with_lookup_;
+  bool slot_hash_;
+  bool lookup_hash_;
   std::vector<char16_t> folded_;
 };
 

@@ -78,7 +78,7 @@ TEST(Split, BatchesGiveTheSameItemsAsOneByOne) {
   Text text;
   for (int n = 0; n < 100; ++n) text += TextFromAscii("Item" + std::to_string(n % 37)) + u"\r\n";
   for (bool case_sensitive : {true, false}) {
-    KeyedItemReader reader(text, u"\r\n", false, case_sensitive, WithLookup::Yes);
+    KeyedItemReader reader(text, u"\r\n", false, case_sensitive, KeyHashes::Both);
     ItemSplitter plain(text, u"\r\n", false);
     ItemBatch batch;
     int seen = 0;
