@@ -341,6 +341,10 @@ if [[ -n $markdown ]]; then
     fi
     echo
     [[ -z $generation_note ]] || echo "${generation_note%; }."
-    echo "awk is $(readlink -f "$(command -v awk)"); median of ${reps:-5 (3 at 10^7)} rounds; peak MB is the max RSS of the largest process."
+    if [[ -n $sizes ]]; then
+      echo "awk is $(readlink -f "$(command -v awk)"); median of ${reps:-5 (3 at 10^7)} rounds; peak MB is the max RSS of the largest process."
+    else
+      echo "Median of ${reps:-5} rounds."
+    fi
   } >"$markdown"
 fi
