@@ -71,17 +71,87 @@ struct Decoder {
   bool (*decode_frame)(DecodingContext& context, int frame, uint8_t* rgba, int& delay_ms);
 };
 
+// The loader exists for the program's own icons (16 x 16, one frame). giflib allocates each
+// frame's pixels, and the caller a canvas and a buffer per frame, at whatever size the file
+// claims: a 35-byte file may claim 65535 x 65535, and a few hundred bytes may claim hundreds of
+// frames. Anything far beyond an icon is refused before giflib allocates for it; at these
+// bounds one image costs at most about 17 MB.
+constexpr int kMaxScreenSide = 256;
+constexpr int kMaxFrames = 64;
+// giflib keeps every extension sub-block (up to 255 bytes) and regrows its list by one entry
+// for each, so their number is bounded too.
+constexpr int kMaxExtensionBlocks = 1024;
+
+struct RecordBudget {
+  int frames = kMaxFrames;
+  int extension_blocks = kMaxExtensionBlocks;
+};
+
+// Walks the records that DGifSlurp is about to read from the reader's position, with giflib's
+// own grammar, and spends the budget on what it would allocate. False when a frame is larger
+// than the screen or the budget runs out. A walk that meets the trailer, an unknown record or
+// the end of the data stops with true: giflib stops there as well, with nothing more to
+// allocate. Where giflib fails inside image data, it stops on a block boundary, so a second
+// walk from the reader's new position sees what a second DGifSlurp will read.
+bool RecordsWithinBounds(const MemoryReader& reader, int screen_width, int screen_height,
+                         RecordBudget& budget) {
+  const unsigned char* data = reader.data;
+  const size_t size = reader.size;
+  size_t at = reader.position;
+  // Steps over data sub-blocks up to their empty terminator; false at the end of the data.
+  auto skip_sub_blocks = [&](int* counted) {
+    while (at < size) {
+      const size_t length = data[at++];
+      if (length == 0) return true;
+      if (counted && --*counted < 0) return false;
+      if (length > size - at) return false;
+      at += length;
+    }
+    return false;
+  };
+  while (at < size) {
+    const unsigned char introducer = data[at++];
+    if (introducer == 0x21) {
+      if (at >= size) return true;
+      ++at;  // the extension's label
+      if (!skip_sub_blocks(&budget.extension_blocks)) return budget.extension_blocks >= 0;
+    } else if (introducer == 0x2C) {
+      if (size - at < 9) return true;
+      const int width = data[at + 4] | data[at + 5] << 8;
+      const int height = data[at + 6] | data[at + 7] << 8;
+      const unsigned char flags = data[at + 8];
+      at += 9;
+      if (--budget.frames < 0 || width > screen_width || height > screen_height) return false;
+      if (flags & 0x80) {
+        const size_t table_bytes = size_t{3} << ((flags & 7) + 1);
+        if (table_bytes > size - at) return true;
+        at += table_bytes;
+      }
+      if (at >= size) return true;
+      ++at;  // the LZW minimum code size
+      if (!skip_sub_blocks(nullptr)) return true;
+    } else {
+      return true;  // the trailer, or a record giflib refuses
+    }
+  }
+  return true;
+}
+
 bool RecogniseGif(DecodingContext& context, ImageShape& shape) {
   int error = 0;
   context.gif.reset(DGifOpen(&context.reader, ReadFromMemory, &error));
   if (!context.gif) return false;
   GifFileType* gif = context.gif.get();
   if (gif->SWidth < 1 || gif->SHeight < 1) return false;
+  if (gif->SWidth > kMaxScreenSide || gif->SHeight > kMaxScreenSide) return false;
+  RecordBudget budget;
+  if (!RecordsWithinBounds(context.reader, gif->SWidth, gif->SHeight, budget)) return false;
   if (DGifSlurp(gif) != GIF_OK) {
     context.damaged_frame = gif->ImageCount - 1;
     // The failed read may have left extension blocks waiting for their image; the second
     // read starts a fresh list and would lose them.
     GifFreeExtensions(&gif->ExtensionBlockCount, &gif->ExtensionBlocks);
+    if (!RecordsWithinBounds(context.reader, gif->SWidth, gif->SHeight, budget)) return false;
     if (DGifSlurp(gif) != GIF_OK) return false;
   }
   if (gif->ImageCount < 1) return false;

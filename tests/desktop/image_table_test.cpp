@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "resources/embedded_icons.h"
 
@@ -616,6 +619,93 @@ TEST_F(ImageTableTest, AnyBadFrameSinksTheWholeImage) {
   const Bytes gif = BuildGif(spec);
   EXPECT_FALSE(LoadImageFromMemory(IconSwap, gif.data(), gif.size()));
   EXPECT_EQ(ImagePixbuf(IconSwap), nullptr);
+}
+
+// --- Files that claim far more than an icon ----------------------------------------------
+
+// A GIF that claims the given screen and holds one image descriptor of the given size but no
+// pixel data worth the name: cheap to write, and every byte of it is a claim.
+Bytes ClaimingGif(int screen_side, int frame_side) {
+  Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
+  auto put_word = [&](int value) {
+    gif.push_back(value & 0xFF);
+    gif.push_back((value >> 8) & 0xFF);
+  };
+  put_word(screen_side);
+  put_word(screen_side);
+  gif.insert(gif.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C, 0, 0, 0, 0});
+  put_word(frame_side);
+  put_word(frame_side);
+  gif.insert(gif.end(), {0, 2, 2, 0x44, 0x01, 0, 0x3B});
+  return gif;
+}
+
+Bytes ManyExtensionBlocks(int count) {
+  GifSpec spec{1, 1, {kRed, kGreen}, 0, {{.width = 1, .control_block = false, .indices = {1}}}};
+  Bytes gif = BuildGif(spec);
+  Bytes blocks = {0x21, 0xFE};
+  for (int i = 0; i < count; ++i) blocks.insert(blocks.end(), {1, 'x'});
+  blocks.push_back(0);
+  gif.insert(gif.begin() + 13 + 6, blocks.begin(), blocks.end());
+  return gif;
+}
+
+Bytes SquareGif(int side, int frames) {
+  GifSpec spec{side, side, {kRed, kGreen}, 0, {}};
+  for (int i = 0; i < frames; ++i) {
+    spec.frames.push_back(
+        {.width = side, .height = side, .indices = Bytes(static_cast<size_t>(side) * side, 1)});
+  }
+  return BuildGif(spec);
+}
+
+TEST_F(ImageTableTest, SizesFarBeyondAnIconAreRefused) {
+  const struct {
+    const char* name;
+    Bytes gif;
+    bool loads;
+  } cases[] = {
+      {"the largest screen", SquareGif(256, 1), true},
+      {"a screen one pixel wider", SquareGif(257, 1), false},
+      {"a 65535 x 65535 screen in 35 bytes", ClaimingGif(65535, 1), false},
+      {"a 40000 x 40000 frame on a 16 x 16 screen", ClaimingGif(16, 40000), false},
+      {"64 frames", SquareGif(1, 64), true},
+      {"65 frames", SquareGif(1, 65), false},
+      {"a comment of 1024 blocks", ManyExtensionBlocks(1024), true},
+      {"a comment of 1025 blocks", ManyExtensionBlocks(1025), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LoadImageFromMemory(IconOpen, c.gif.data(), c.gif.size()), c.loads) << c.name;
+  }
+}
+
+long VmKilobytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  }
+  return -1;
+}
+
+// The refusal must come before the allocation, not from a failed one: a child process loads
+// each hostile file and reports how far its address space ever grew.
+TEST_F(ImageTableTest, HostileSizesAreRefusedWithoutAllocatingThem) {
+  // 40000 x 40000 stays below giflib's own overflow check, so giflib would allocate it.
+  const Bytes files[] = {ClaimingGif(65535, 1), ClaimingGif(16, 40000), ClaimingGif(40000, 40000)};
+  for (const Bytes& gif : files) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      const long before = VmKilobytes("VmSize:");
+      const bool loaded = LoadImageFromMemory(IconOpen, gif.data(), gif.size());
+      const long growth = VmKilobytes("VmPeak:") - before;
+      _exit(!loaded && before > 0 && growth < 32 * 1024 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "file of " << gif.size();
+  }
 }
 
 }  // namespace
