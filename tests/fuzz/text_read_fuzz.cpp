@@ -1,0 +1,162 @@
+// Byte-order detection and the decoders, read through the same TextFile path as source
+// files, against small models of the decoding rules and round trips through the encoder.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "core/text_file.h"
+#include "core/utf8.h"
+#include "engine/run_steps.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+// One scratch file per process for the file path, rewritten for each input.
+const std::string& ScratchPath() {
+  static const std::string path = [] {
+    char name[] = "/tmp/listwise-fuzz-XXXXXX";
+    const int fd = mkstemp(name);
+    FUZZ_CHECK(fd >= 0);
+    close(fd);
+    std::atexit([] { unlink(ScratchPath().c_str()); });
+    return std::string(name);
+  }();
+  return path;
+}
+
+// Reads bytes through the TextFile path of source files: detects the mark when asked, then
+// reads the rest. The bytes go through a real file, whose size the reader can ask for; an
+// in-memory stream has none, and each read would then start with a buffer of a megabyte.
+Text ReadBytes(const std::string& bytes, TextFormat format, TextFormat* detected = nullptr) {
+  const std::string& path = ScratchPath();
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(out != nullptr);
+  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size());
+  FUZZ_CHECK(std::fclose(out) == 0);
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  FUZZ_CHECK(stream != nullptr);
+  TextFilePtr file = WrapForReading(stream, true);
+  if (detected) {
+    *detected = DetectByteOrderMark(*file);
+    format = *detected == FormatSingleByte ? FormatUtf8 : *detected;
+  }
+  return ReadRest(*file, format);
+}
+
+TextFormat ModelMark(const std::string& b, size_t& skip) {
+  auto starts = [&](std::string_view mark) { return b.compare(0, mark.size(), mark) == 0; };
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view mark;
+    TextFormat format;
+  } marks[] = {{"\xFF\xFE\0\0"sv, FormatUtf32LE},
+               {"\0\0\xFE\xFF"sv, FormatUtf32BE},
+               {"\xFF\xFE"sv, FormatUtf16LE},
+               {"\xEF\xBB\xBF"sv, FormatUtf8},
+               {"\xFE\xFF"sv, FormatUtf16BE}};
+  for (const auto& m : marks) {
+    if (starts(m.mark)) {
+      skip = m.mark.size();
+      return m.format;
+    }
+  }
+  skip = 0;
+  return FormatSingleByte;
+}
+
+Text ModelSingleByte(std::string_view b) {
+  Text text;
+  for (unsigned char byte : b) {
+    if (byte == 0) break;
+    text.push_back(byte);
+  }
+  return text;
+}
+
+Text ModelUtf16LE(std::string_view b) {
+  Text text;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    const char16_t unit = static_cast<unsigned char>(b[i]) | static_cast<unsigned char>(b[i + 1])
+                                                                 << 8;
+    if (unit == 0) break;
+    text.push_back(unit);
+  }
+  return text;
+}
+
+// Each pair of bytes exchanged; a lone last byte stays.
+std::string Swapped(std::string bytes) {
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+  return bytes;
+}
+
+// The text up to its first high surrogate that has no low surrogate after it: where the
+// encoder stops.
+Text EncodablePrefix(const Text& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] < 0xD800 || text[i] > 0xDBFF) continue;
+    if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    return text.substr(0, i);
+  }
+  return text;
+}
+
+std::string Utf16LEWithMark(const Text& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+bool NoZeroUnit(const Text& text) {
+  return text.find(u'\0') == Text::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+  // The mark and where reading goes on after it.
+  size_t skip = 0;
+  const TextFormat expected_mark = ModelMark(bytes, skip);
+  TextFormat mark = FormatUtf8;
+  const Text source = ReadBytes(bytes, FormatUtf8, &mark);
+  FUZZ_CHECK(mark == expected_mark);
+  const std::string rest = bytes.substr(skip);
+  FUZZ_CHECK(source == ReadBytes(rest, mark == FormatSingleByte ? FormatUtf8 : mark));
+
+  // Every decoder on the raw bytes.
+  FUZZ_CHECK(ReadBytes(bytes, FormatSingleByte) == ModelSingleByte(bytes));
+  FUZZ_CHECK(ReadBytes(bytes, FormatUtf16LE) == ModelUtf16LE(bytes));
+  // The big-endian and UTF-32 sources get decoders of their own here.
+  FUZZ_CHECK(ReadBytes(bytes, FormatUtf16BE) == ModelUtf16LE(Swapped(bytes)));
+  FUZZ_CHECK(NoZeroUnit(ReadBytes(bytes, FormatUtf32LE)));
+  FUZZ_CHECK(NoZeroUnit(ReadBytes(bytes, FormatUtf32BE)));
+  const Text utf8 = ReadBytes(bytes, FormatUtf8);
+  FUZZ_CHECK(NoZeroUnit(utf8) && NoZeroUnit(source));
+
+  // decode, encode, decode: the second decoding gives back what the encoder could carry, and
+  // from there on nothing changes.
+  const std::string encoded = Utf8FromText(utf8);
+  const Text again = ReadBytes(encoded, FormatUtf8);
+  FUZZ_CHECK(again == EncodablePrefix(utf8));
+  FUZZ_CHECK(TextFromUtf8(encoded) == again);
+  FUZZ_CHECK(Utf8FromText(again) == encoded);
+  FUZZ_CHECK(ReadBytes(Utf16LEWithMark(utf8), FormatUtf8, &mark) == utf8);
+
+  // The engine's own loader agrees with reading the file by hand.
+  ReadBytes(bytes, FormatUtf8);
+  Text loaded;
+  FUZZ_CHECK(LoadSourceFile(TextFromUtf8(ScratchPath()), loaded) == InputError::None);
+  FUZZ_CHECK(loaded == source);
+  return 0;
+}
