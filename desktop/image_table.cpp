@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "resources/embedded_icons.h"
 
@@ -93,6 +94,12 @@ struct RecordBudget {
 // the end of the data stops with true: giflib stops there as well, with nothing more to
 // allocate. Where giflib fails inside image data, it stops on a block boundary, so a second
 // walk from the reader's new position sees what a second DGifSlurp will read.
+//
+// One trap: after an extension whose first sub-block is already the empty terminator, the
+// giflib we build against reads on through the next chain of sub-blocks as part of the
+// extension, where a stricter reader would take a record. A file can hide a frame from one
+// reading in the other, so the walk follows both readings; a position it has walked once is
+// not walked again, which keeps it linear in the size of the data.
 bool RecordsWithinBounds(const MemoryReader& reader, int screen_width, int screen_height,
                          RecordBudget& budget) {
   const unsigned char* data = reader.data;
@@ -109,29 +116,47 @@ bool RecordsWithinBounds(const MemoryReader& reader, int screen_width, int scree
     }
     return false;
   };
-  while (at < size) {
-    const unsigned char introducer = data[at++];
-    if (introducer == 0x21) {
-      if (at >= size) return true;
-      ++at;  // the extension's label
-      if (!skip_sub_blocks(&budget.extension_blocks)) return budget.extension_blocks >= 0;
-    } else if (introducer == 0x2C) {
-      if (size - at < 9) return true;
-      const int width = data[at + 4] | data[at + 5] << 8;
-      const int height = data[at + 6] | data[at + 7] << 8;
-      const unsigned char flags = data[at + 8];
-      at += 9;
-      if (--budget.frames < 0 || width > screen_width || height > screen_height) return false;
-      if (flags & 0x80) {
-        const size_t table_bytes = size_t{3} << ((flags & 7) + 1);
-        if (table_bytes > size - at) return true;
-        at += table_bytes;
+  std::vector<bool> walked(size, false);
+  std::vector<size_t> record_starts = {at};
+  while (!record_starts.empty()) {
+    at = record_starts.back();
+    record_starts.pop_back();
+    while (at < size && !walked[at]) {
+      walked[at] = true;
+      const unsigned char introducer = data[at++];
+      if (introducer == 0x21) {
+        if (size - at < 2) break;
+        ++at;  // the extension's label
+        const size_t first_length = data[at++];
+        if (first_length == 0) {
+          record_starts.push_back(at);  // the stricter reading
+        } else {
+          if (--budget.extension_blocks < 0) return false;
+          if (first_length > size - at) break;
+          at += first_length;
+        }
+        if (!skip_sub_blocks(&budget.extension_blocks)) {
+          if (budget.extension_blocks < 0) return false;
+          break;
+        }
+      } else if (introducer == 0x2C) {
+        if (size - at < 9) break;
+        const int width = data[at + 4] | data[at + 5] << 8;
+        const int height = data[at + 6] | data[at + 7] << 8;
+        const unsigned char flags = data[at + 8];
+        at += 9;
+        if (--budget.frames < 0 || width > screen_width || height > screen_height) return false;
+        if (flags & 0x80) {
+          const size_t table_bytes = size_t{3} << ((flags & 7) + 1);
+          if (table_bytes > size - at) break;
+          at += table_bytes;
+        }
+        if (at >= size) break;
+        ++at;  // the LZW minimum code size
+        if (!skip_sub_blocks(nullptr)) break;
+      } else {
+        break;  // the trailer, or a record giflib refuses
       }
-      if (at >= size) return true;
-      ++at;  // the LZW minimum code size
-      if (!skip_sub_blocks(nullptr)) return true;
-    } else {
-      return true;  // the trailer, or a record giflib refuses
     }
   }
   return true;

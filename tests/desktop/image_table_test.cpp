@@ -659,6 +659,16 @@ Bytes SquareGif(int side, int frames) {
   return BuildGif(spec);
 }
 
+// giflib reads on after an extension whose first sub-block is empty: the bytes 01 3B 00 that a
+// stricter reader would refuse as a record are to giflib one more sub-block, and the huge
+// frame after them is real.
+Bytes FrameBehindAnEmptyExtension(int frame_side) {
+  Bytes gif = ClaimingGif(16, frame_side);
+  const Bytes hiding = {0x21, 0xFE, 0, 1, 0x3B, 0};
+  gif.insert(gif.begin() + 19, hiding.begin(), hiding.end());
+  return gif;
+}
+
 TEST_F(ImageTableTest, SizesFarBeyondAnIconAreRefused) {
   const struct {
     const char* name;
@@ -692,7 +702,8 @@ long VmKilobytes(const char* field) {
 // each hostile file and reports how far its address space ever grew.
 TEST_F(ImageTableTest, HostileSizesAreRefusedWithoutAllocatingThem) {
   // 40000 x 40000 stays below giflib's own overflow check, so giflib would allocate it.
-  const Bytes files[] = {ClaimingGif(65535, 1), ClaimingGif(16, 40000), ClaimingGif(40000, 40000)};
+  const Bytes files[] = {ClaimingGif(65535, 1), ClaimingGif(16, 40000), ClaimingGif(40000, 40000),
+                         FrameBehindAnEmptyExtension(40000)};
   for (const Bytes& gif : files) {
     const pid_t child = fork();
     ASSERT_NE(child, -1);
