@@ -1,7 +1,5 @@
 #include "engine/run.h"
 
-#include <sys/time.h>
-
 #include <new>
 
 #include "core/text_file.h"
@@ -12,142 +10,6 @@
 
 Text ResultPath() {
   return TempDirectory() + u"~ListwiseData.txt";
-}
-
-Text ExpandSeparatorEscapes(TextView text) {
-  Text expanded = TextReplaceAll(text, u"\\r", u"\r");
-  expanded = TextReplaceAll(expanded, u"\\n", u"\n");
-  expanded = TextReplaceAll(expanded, u"\\t", u"\t");
-  return TextReplaceAll(expanded, u"\\f", u"\f");
-}
-
-Text InputErrorMessage(InputError error) {
-  switch (error) {
-    case InputError::MissingSeparator:
-      return u"Отсутствует разделитель";
-    case InputError::MissingList:
-      return u"Отсутствует список";
-    case InputError::SameFile:
-      return u"один и тот же файл в поле ввода";
-    case InputError::FileMissing:
-      return u"Файл не существует";
-    case InputError::FileUnreadable:
-      return u"Файл не удаётся открыть";
-    case InputError::None:
-      break;
-  }
-  return Text();
-}
-
-InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices) {
-  TextFormat format = DetectByteOrderMark(file);
-  if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
-  ReadReport report;
-  text = ReadRest(file, format, &report);
-  if (report.failed) {
-    text.clear();
-    return InputError::FileUnreadable;
-  }
-  if (notices != nullptr) *notices = {report.not_utf8, report.ended_at_zero};
-  return InputError::None;
-}
-
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices) {
-  if (QueryFileSize(path) < 0) return InputError::FileMissing;
-  TextFilePtr file = OpenForReading(path);
-  if (file == nullptr) return InputError::FileUnreadable;
-  const InputError error = LoadSourceStream(*file, text, notices);
-  CloseTextFile(std::move(file));
-  return error;
-}
-
-std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
-  std::vector<Text> phrases;
-  if (notices.not_utf8) phrases.push_back(u"не в UTF-8");
-  if (notices.ended_at_zero) phrases.push_back(u"прочитан до нулевого байта");
-  return phrases;
-}
-
-Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second) {
-  Text text;
-  for (const Text& phrase : SourceNoticePhrases(first)) text += u"; файл 1 " + phrase;
-  for (const Text& phrase : SourceNoticePhrases(second)) text += u"; файл 2 " + phrase;
-  return text;
-}
-
-namespace {
-
-constexpr char16_t kClipboardMarker = u'<';
-
-bool UsesSecondSource(int operation) {
-  return operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
-}
-
-}  // namespace
-
-InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
-  if (request.read_separator.empty()) return InputError::MissingSeparator;
-  if (request.first_field.empty()) return InputError::MissingList;
-  if (FirstUnit(request.first_field) == kClipboardMarker) {
-    run.first.assign(request.clipboard_first);
-  } else {
-    // Made whatever the operation, also for those that never read the second field.
-    if (TextEquals(request.first_field, request.second_field)) return InputError::SameFile;
-    if (InputError error = LoadSourceFile(request.first_field, run.first, &run.first_notices);
-        error != InputError::None)
-      return error;
-  }
-  if (UsesSecondSource(request.operation)) {
-    if (request.second_field.empty()) return InputError::MissingList;
-    if (FirstUnit(request.second_field) == kClipboardMarker) {
-      run.second.assign(request.clipboard_second);
-    } else if (InputError error =
-                   LoadSourceFile(request.second_field, run.second, &run.second_notices);
-               error != InputError::None) {
-      return error;
-    }
-  }
-  run.operation = request.operation;
-  run.read_separator = ExpandSeparatorEscapes(request.read_separator);
-  run.result_separator = ExpandSeparatorEscapes(request.result_separator);
-  run.whole_separator_flag = request.whole_separator_flag & 1;
-  run.case_flag = request.case_flag & 1;
-  return InputError::None;
-}
-
-int32_t MillisecondClock() {
-  static int64_t base_second = -1;
-  timeval now;
-  gettimeofday(&now, nullptr);
-  if (base_second < 0) base_second = now.tv_sec;
-  return static_cast<int32_t>((now.tv_sec - base_second) * 1000 + now.tv_usec / 1000);
-}
-
-Text StatusText(int32_t found, int64_t milliseconds) {
-  return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) + u" мсек";
-}
-
-namespace {
-
-void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked);
-
-}  // namespace
-
-Text OutOfMemoryMessage() {
-  return u"Недостаточно памяти для этих списков";
-}
-
-void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
-  // Lists larger than memory are the one failure that containers report by exception; it ends
-  // here, as a message, with the window unlocked and the earlier result file untouched.
-  bool locked = false;
-  try {
-    RunChecked(request, host, result_path, locked);
-  } catch (const std::bad_alloc&) {
-    host.SetStatus(OutOfMemoryMessage());
-    if (locked) host.LockControls(false);
-    host.ShowError(OutOfMemoryMessage());
-  }
 }
 
 namespace {
@@ -186,3 +48,16 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
 }
 
 }  // namespace
+
+void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
+  // Lists larger than memory are the one failure that containers report by exception; it ends
+  // here, as a message, with the window unlocked and the earlier result file untouched.
+  bool locked = false;
+  try {
+    RunChecked(request, host, result_path, locked);
+  } catch (const std::bad_alloc&) {
+    host.SetStatus(OutOfMemoryMessage());
+    if (locked) host.LockControls(false);
+    host.ShowError(OutOfMemoryMessage());
+  }
+}

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/text.h"
-#include "engine/run.h"
+#include "engine/run_request.h"
 
 struct TextFile;
 
