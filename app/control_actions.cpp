@@ -60,9 +60,9 @@ void OfferOwnSeparator(int box, int type, int own_item) {
 // Deduplicate and CountUnique read the first source only; the second field is greyed, its text
 // kept for when another operation is chosen.
 void FollowOperation(int type) {
-  const int operation = ControlState(ModeBox);
-  const bool one_source =
-      type == ValueChanged && (operation == ModeDeduplicate || operation == ModeCountUnique);
+  const auto operation = static_cast<Operation>(ControlState(ModeBox));
+  const bool one_source = type == ValueChanged && (operation == Operation::ModeDeduplicate ||
+                                                   operation == Operation::ModeCountUnique);
   SetControlEnabled(FieldSecond, !one_source);
 }
 

@@ -37,11 +37,11 @@ RunRequest RequestFromWindow() {
   RunRequest request;
   request.first_field = ControlText(FieldFirst);
   request.second_field = ControlText(FieldSecond);
-  request.operation = ControlState(ModeBox);
+  request.operation = static_cast<Operation>(ControlState(ModeBox));
   request.read_separator = ControlText(ReadSeparatorBox);
   request.result_separator = ControlText(ResultSeparatorBox);
-  request.whole_separator_flag = ControlState(WholeSeparatorCheck) & 1;
-  request.case_flag = ControlState(CaseCheck) & 1;
+  request.whole_separator = (ControlState(WholeSeparatorCheck) & 1) != 0;
+  request.case_sensitive = (ControlState(CaseCheck) & 1) != 0;
   request.clipboard_first = ClipboardFirst;
   request.clipboard_second = ClipboardSecond;
   return request;

@@ -77,10 +77,10 @@ void BM_SplitLines(benchmark::State& state) {
 void BM_Operation(benchmark::State& state) {
   const Text first = TextFromUtf8(List(static_cast<int>(state.range(1))));
   const Text second = TextFromUtf8(MakeList(static_cast<int>(state.range(1)), 2));
-  const OperationInput input{first, second, u"\r\n", u"\r\n", 0, 1};
+  const OperationInput input{first, second, u"\r\n", u"\r\n", false, true};
   for (auto _ : state) {
     NullSink sink;
-    benchmark::DoNotOptimize(RunOperation(static_cast<int>(state.range(0)), input, sink));
+    benchmark::DoNotOptimize(RunOperation(static_cast<Operation>(state.range(0)), input, sink));
   }
   state.SetItemsProcessed(state.iterations() * state.range(1));
 }

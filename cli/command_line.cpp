@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/utf8.h"
-#include "engine/run.h"
 
 const char* const kCliUsage =
     "Usage: listwise-cli [OPTION]... MODE FIRST [SECOND]\n"
@@ -69,13 +68,13 @@ constexpr char kShortOptions[] = "-:o:iwqh";
 
 struct Mode {
   const char* name;
-  int operation;
+  Operation operation;
 };
-constexpr Mode kModes[] = {{"only-in-second", ModeOnlyInSecond},
-                           {"in-both", ModeInBoth},
-                           {"dedupe", ModeDeduplicate},
-                           {"count", ModeCountUnique},
-                           {"merge", ModeMerge}};
+constexpr Mode kModes[] = {{"only-in-second", Operation::ModeOnlyInSecond},
+                           {"in-both", Operation::ModeInBoth},
+                           {"dedupe", Operation::ModeDeduplicate},
+                           {"count", Operation::ModeCountUnique},
+                           {"merge", Operation::ModeMerge}};
 
 std::string Quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
@@ -189,16 +188,15 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
     problem = "no mode given";
     return CommandLine::UsageError;
   }
-  int operation = -1;
-  for (const Mode& mode : kModes)
-    if (positional[0] == mode.name) operation = mode.operation;
-  if (operation < 0) {
+  const Mode* mode = nullptr;
+  for (const Mode& known : kModes)
+    if (positional[0] == known.name) mode = &known;
+  if (mode == nullptr) {
     problem = "unknown mode " + Quoted(positional[0]);
     return CommandLine::UsageError;
   }
-  options.operation = operation;
-  options.two_lists =
-      operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
+  options.operation = mode->operation;
+  options.two_lists = UsesSecondSource(mode->operation);
   if (positional.size() < 2) {
     problem = "no list given";
     return CommandLine::UsageError;

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "core/text.h"
+#include "engine/run_request.h"
 
 struct CliOptions {
-  int operation = 0;
+  Operation operation = Operation::ModeOnlyInSecond;
   bool two_lists = false;
   std::string first;  // as given: a path, or "-" for standard input
   std::string second;

@@ -127,8 +127,8 @@ int RunCli(int argc, char** argv) {
   request.operation = options.operation;
   request.read_separator = options.read_separator;
   request.result_separator = options.result_separator;
-  request.whole_separator_flag = options.whole_separator ? 1 : 0;
-  request.case_flag = options.ignore_case ? 0 : 1;
+  request.whole_separator = options.whole_separator;
+  request.case_sensitive = !options.ignore_case;
   Text kept_first, kept_second;
   SourceNotices stdin_notices[2];
   InputError stdin_error = InputError::None;
@@ -180,15 +180,12 @@ int RunCli(int argc, char** argv) {
   bool final_line_feed = false;
   {
     Utf8FileSink encoded(out);
-    PlainLines plain_lines(encoded, run.operation == ModeMerge);
+    PlainLines plain_lines(encoded, run.operation == Operation::ModeMerge);
     ResultSink& sink =
         options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
-    const OperationInput input{run.first,
-                               run.second,
-                               run.read_separator,
-                               run.result_separator,
-                               run.whole_separator_flag,
-                               run.case_flag};
+    const OperationInput input{run.first,           run.second,
+                               run.read_separator,  run.result_separator,
+                               run.whole_separator, run.case_sensitive};
     const int32_t start = MillisecondClock();
     found = RunOperation(run.operation, input, sink);
     elapsed = static_cast<int64_t>(MillisecondClock()) - start;

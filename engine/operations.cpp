@@ -57,7 +57,7 @@ class SlotReader {
 };
 
 SlotPartition Partition(const OperationInput& in, TextView text) {
-  return SlotPartition(text, in.read_separator, in.whole_separator_flag != 0, in.case_flag != 0);
+  return SlotPartition(text, in.read_separator, in.whole_separator, in.case_sensitive);
 }
 
 // Makes the table ready for the items of the next slot.
@@ -97,7 +97,7 @@ TextView Shown(const TableEntry<TextRef>& e) {
 }
 
 int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
-  const bool case_sensitive = in.case_flag != 0;
+  const bool case_sensitive = in.case_sensitive;
   const SlotPartition first(Partition(in, in.first));
   const SlotPartition second(Partition(in, in.second));
   SlotReader reader(case_sensitive);
@@ -167,7 +167,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
 // With case told apart the keys are shown; without, the unfolded spelling kept as the value.
 template <typename Value>
 int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
-  const bool case_sensitive = in.case_flag != 0;
+  const bool case_sensitive = in.case_sensitive;
   const SlotPartition first(Partition(in, in.first));
   const SlotPartition second(Partition(in, in.second));
   SlotReader reader(case_sensitive);
@@ -197,12 +197,12 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
 }
 
 int32_t DoInBoth(const OperationInput& in, ResultSink& sink) {
-  return in.case_flag != 0 ? InBothWith<uint32_t>(in, sink) : InBothWith<TextRef>(in, sink);
+  return in.case_sensitive ? InBothWith<uint32_t>(in, sink) : InBothWith<TextRef>(in, sink);
 }
 
 template <typename Value>
 int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
-  const bool case_sensitive = in.case_flag != 0;
+  const bool case_sensitive = in.case_sensitive;
   const SlotPartition first(Partition(in, in.first));
   SlotReader reader(case_sensitive);
   auto table = NewItemTable<Value>(kOneSlot);
@@ -220,12 +220,12 @@ int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
 }
 
 int32_t DoDeduplicate(const OperationInput& in, ResultSink& sink) {
-  return in.case_flag != 0 ? DeduplicateWith<uint32_t>(in, sink)
+  return in.case_sensitive ? DeduplicateWith<uint32_t>(in, sink)
                            : DeduplicateWith<TextRef>(in, sink);
 }
 
 int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
-  const bool case_sensitive = in.case_flag != 0;
+  const bool case_sensitive = in.case_sensitive;
   const SlotPartition first(Partition(in, in.first));
   SlotReader reader(case_sensitive);
   auto counts = NewItemTable<int32_t>(kOneSlot);
@@ -261,7 +261,7 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
 }
 
 int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
-  const bool whole = in.whole_separator_flag != 0;
+  const bool whole = in.whole_separator;
   ItemSplitter first(in.first, in.read_separator, whole);
   ItemSplitter second(in.second, in.read_separator, whole);
   TextView a, b;
@@ -285,22 +285,22 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
 
 }  // namespace
 
-int32_t RunOperation(int operation, const OperationInput& input, ResultSink& sink) {
+int32_t RunOperation(Operation operation, const OperationInput& input, ResultSink& sink) {
   int32_t count = 0;
   switch (operation) {
-    case 0:
+    case Operation::ModeOnlyInSecond:
       count = DoOnlyInSecond(input, sink);
       break;
-    case 1:
+    case Operation::ModeInBoth:
       count = DoInBoth(input, sink);
       break;
-    case 2:
+    case Operation::ModeDeduplicate:
       count = DoDeduplicate(input, sink);
       break;
-    case 3:
+    case Operation::ModeCountUnique:
       count = DoCountUnique(input, sink);
       break;
-    case 4:
+    case Operation::ModeMerge:
       count = DoMerge(input, sink);
       break;
     default:
@@ -312,7 +312,7 @@ int32_t RunOperation(int operation, const OperationInput& input, ResultSink& sin
 
 namespace {
 
-Text RunToText(int operation, const OperationInput& input) {
+Text RunToText(Operation operation, const OperationInput& input) {
   TextSink sink;
   RunOperation(operation, input, sink);
   return std::move(sink.text);
@@ -321,30 +321,31 @@ Text RunToText(int operation, const OperationInput& input) {
 }  // namespace
 
 Text OnlyInSecond(TextView first, TextView second, TextView read_separator,
-                  TextView result_separator, int whole_separator_flag, int case_flag) {
-  return RunToText(
-      0, {first, second, read_separator, result_separator, whole_separator_flag, case_flag});
+                  TextView result_separator, bool whole_separator, bool case_sensitive) {
+  return RunToText(Operation::ModeOnlyInSecond, {first, second, read_separator, result_separator,
+                                                 whole_separator, case_sensitive});
 }
 
 Text InBoth(TextView first, TextView second, TextView read_separator, TextView result_separator,
-            int whole_separator_flag, int case_flag) {
-  return RunToText(
-      1, {first, second, read_separator, result_separator, whole_separator_flag, case_flag});
+            bool whole_separator, bool case_sensitive) {
+  return RunToText(Operation::ModeInBoth, {first, second, read_separator, result_separator,
+                                           whole_separator, case_sensitive});
 }
 
 Text Deduplicate(TextView first, TextView read_separator, TextView result_separator,
-                 int whole_separator_flag, int case_flag) {
-  return RunToText(2,
-                   {first, {}, read_separator, result_separator, whole_separator_flag, case_flag});
+                 bool whole_separator, bool case_sensitive) {
+  return RunToText(Operation::ModeDeduplicate,
+                   {first, {}, read_separator, result_separator, whole_separator, case_sensitive});
 }
 
 Text CountUnique(TextView first, TextView read_separator, TextView result_separator,
-                 int whole_separator_flag, int case_flag) {
-  return RunToText(3,
-                   {first, {}, read_separator, result_separator, whole_separator_flag, case_flag});
+                 bool whole_separator, bool case_sensitive) {
+  return RunToText(Operation::ModeCountUnique,
+                   {first, {}, read_separator, result_separator, whole_separator, case_sensitive});
 }
 
 Text Merge(TextView first, TextView second, TextView read_separator, TextView result_separator,
-           int whole_separator_flag) {
-  return RunToText(4, {first, second, read_separator, result_separator, whole_separator_flag, 1});
+           bool whole_separator) {
+  return RunToText(Operation::ModeMerge,
+                   {first, second, read_separator, result_separator, whole_separator, true});
 }

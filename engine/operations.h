@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/text.h"
+#include "engine/run_request.h"
 
 // The count of the last operation; shown by the run's report.
 extern int32_t FoundCount;
@@ -56,22 +57,22 @@ struct OperationInput {
   TextView second;
   TextView read_separator;    // escapes expanded, never empty
   TextView result_separator;  // escapes expanded, may be empty
-  int whole_separator_flag = 0;
-  int case_flag = 1;
+  bool whole_separator = false;
+  bool case_sensitive = true;
 };
 
-// Runs operation 0..4 into the sink, sets FoundCount and returns it. Any other number emits
-// nothing and counts 0.
-int32_t RunOperation(int operation, const OperationInput& input, ResultSink& sink);
+// Runs the operation into the sink, sets FoundCount and returns it. A value outside the five
+// (the mode box with nothing chosen) emits nothing and counts 0.
+int32_t RunOperation(Operation operation, const OperationInput& input, ResultSink& sink);
 
 // The operations by their own names, returning the result text (final separator included).
 Text OnlyInSecond(TextView first, TextView second, TextView read_separator,
-                  TextView result_separator, int whole_separator_flag, int case_flag);
+                  TextView result_separator, bool whole_separator, bool case_sensitive);
 Text InBoth(TextView first, TextView second, TextView read_separator, TextView result_separator,
-            int whole_separator_flag, int case_flag);
+            bool whole_separator, bool case_sensitive);
 Text Deduplicate(TextView first, TextView read_separator, TextView result_separator,
-                 int whole_separator_flag, int case_flag);
+                 bool whole_separator, bool case_sensitive);
 Text CountUnique(TextView first, TextView read_separator, TextView result_separator,
-                 int whole_separator_flag, int case_flag);
+                 bool whole_separator, bool case_sensitive);
 Text Merge(TextView first, TextView second, TextView read_separator, TextView result_separator,
-           int whole_separator_flag);
+           bool whole_separator);

@@ -25,9 +25,9 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   host.LockControls(true);
   locked = true;
   const Text& path = result_path;
-  const OperationInput input{
-      run.first,    run.second, run.read_separator, run.result_separator, run.whole_separator_flag,
-      run.case_flag};
+  const OperationInput input{run.first,           run.second,
+                             run.read_separator,  run.result_separator,
+                             run.whole_separator, run.case_sensitive};
   // The result streams into a fresh file while it is computed, without its final separator;
   // it replaces the result file only once complete.
   ResultFile result(Utf8FromText(path));

@@ -3,7 +3,8 @@
 
 #include "core/text.h"
 
-enum Operation : int {
+// The values are the entries of the mode box, in its order.
+enum class Operation : int {
   ModeOnlyInSecond = 0,
   ModeInBoth = 1,
   ModeDeduplicate = 2,
@@ -11,15 +12,21 @@ enum Operation : int {
   ModeMerge = 4,
 };
 
+// Operations that read a second source; the others never look at the second field.
+inline bool UsesSecondSource(Operation operation) {
+  return operation == Operation::ModeOnlyInSecond || operation == Operation::ModeInBoth ||
+         operation == Operation::ModeMerge;
+}
+
 // What a run reads from the window when StartButton is pressed.
 struct RunRequest {
   Text first_field;  // a path, or a clipboard marker starting with "<"
   Text second_field;
-  int operation = ModeOnlyInSecond;
+  Operation operation = Operation::ModeOnlyInSecond;
   Text read_separator;           // as typed: escapes such as \r\n not yet expanded
   Text result_separator;         // as typed; may be empty
-  int whole_separator_flag = 0;  // 1: the read separator is one string
-  int case_flag = 1;             // 1: letter case counts
-  TextView clipboard_first;      // the texts kept by the paste buttons (ClipboardFirst/Second)
+  bool whole_separator = false;  // the read separator is one string, not a set of characters
+  bool case_sensitive = true;
+  TextView clipboard_first;  // the texts kept by the paste buttons (ClipboardFirst/Second)
   TextView clipboard_second;
 };

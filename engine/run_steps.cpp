@@ -70,10 +70,6 @@ namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
 
-bool UsesSecondSource(int operation) {
-  return operation == ModeOnlyInSecond || operation == ModeInBoth || operation == ModeMerge;
-}
-
 }  // namespace
 
 InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
@@ -101,8 +97,8 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
   run.operation = request.operation;
   run.read_separator = ExpandSeparatorEscapes(request.read_separator);
   run.result_separator = ExpandSeparatorEscapes(request.result_separator);
-  run.whole_separator_flag = request.whole_separator_flag & 1;
-  run.case_flag = request.case_flag & 1;
+  run.whole_separator = request.whole_separator;
+  run.case_sensitive = request.case_sensitive;
   return InputError::None;
 }
 

@@ -40,13 +40,13 @@ Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second);
 
 // A request that passed the checks, with its sources loaded and its separators expanded.
 struct PreparedRun {
-  int operation = 0;
+  Operation operation = Operation::ModeOnlyInSecond;
   Text first;
   Text second;
   Text read_separator;
   Text result_separator;
-  int whole_separator_flag = 0;
-  int case_flag = 1;
+  bool whole_separator = false;
+  bool case_sensitive = true;
   SourceNotices first_notices;
   SourceNotices second_notices;
 };

@@ -125,9 +125,8 @@ bool KeyedItemReader::Read(ItemBatch& batch) {
 namespace {
 
 void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, bool whole,
-                  int case_flag) {
+                  bool case_sensitive) {
   TableClear(table);
-  const bool case_sensitive = case_flag != 0;
   KeyedItemReader reader(text, separator, whole, case_sensitive, KeyHashes::Both);
   ItemBatch batch;
   while (reader.Read(batch)) {
@@ -146,13 +145,13 @@ void SplitToTable(TextView text, ItemTable<TextRef>& table, TextView separator, 
 }  // namespace
 
 void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
-                       int case_flag) {
-  SplitToTable(text, table, separator, true, case_flag);
+                       bool case_sensitive) {
+  SplitToTable(text, table, separator, true, case_sensitive);
 }
 
 void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
-                       int case_flag) {
-  SplitToTable(text, table, separator, false, case_flag);
+                       bool case_sensitive) {
+  SplitToTable(text, table, separator, false, case_sensitive);
 }
 
 namespace {

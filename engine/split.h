@@ -72,9 +72,11 @@ T* Required(T* entry) {
 }
 
 // The table splitters store borrowed views of the text: the text must outlive the table. With
-// case_flag 1 the key is the item and the value stays empty; with 0 the key is the folded item
-// (copied into the table) and the value the last occurrence of it, unfolded.
-void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator, int case_flag);
-void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator, int case_flag);
+// case counting the key is the item and the value stays empty; without, the key is the folded
+// item (copied into the table) and the value the last occurrence of it, unfolded.
+void SplitWholeToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       bool case_sensitive);
+void SplitCharsToTable(TextView text, ItemTable<TextRef>& table, TextView separator,
+                       bool case_sensitive);
 void SplitWholeToList(TextView text, ItemList<Text>& list, TextView separator);
 void SplitCharsToList(TextView text, ItemList<Text>& list, TextView separator);

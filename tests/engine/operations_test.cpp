@@ -17,8 +17,8 @@ struct Case {
   const char16_t* second;
   const char16_t* read_separator;
   const char16_t* result_separator;
-  int whole;
-  int case_flag;
+  bool whole;
+  bool case_sensitive;
   const char16_t* result;
   int32_t found;
 };
@@ -27,13 +27,14 @@ Text RunCase(const Case& c) {
   switch (c.operation) {
     case 0:
       return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole,
-                          c.case_flag);
+                          c.case_sensitive);
     case 1:
-      return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole, c.case_flag);
+      return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole,
+                    c.case_sensitive);
     case 2:
-      return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+      return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
     case 3:
-      return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_flag);
+      return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
     default:
       return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
   }
@@ -76,22 +77,22 @@ TEST(Operations, ResultsAndCounts) {
 
 TEST(Operations, OrderFollowsTheTableNotTheSource) {
   // ab (slot 65) comes before b (98) and abc (98, added last, so first in its slot).
-  EXPECT_EQ(Deduplicate(u"b\nabc\nab\nb", u"\n", u",", 0, 1), u"ab,abc,b,");
+  EXPECT_EQ(Deduplicate(u"b\nabc\nab\nb", u"\n", u",", false, true), u"ab,abc,b,");
   // Folded keys decide the order when case does not count: "B" files under "b".
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", 0, 0), u"a,B,");
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", 0, 1), u"B,a,");
+  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, false), u"a,B,");
+  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, true), u"B,a,");
 }
 
 TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
-  EXPECT_EQ(Deduplicate(u"Ёж\nЁЖ\nёж", u"\n", u";", 0, 0), u"ёж;");
+  EXPECT_EQ(Deduplicate(u"Ёж\nЁЖ\nёж", u"\n", u";", false, false), u"ёж;");
   EXPECT_EQ(FoundCount, 1);
-  EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", 0, 0), u"Киев;");
+  EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", false, false), u"Киев;");
 }
 
 TEST(Operations, UnknownOperationGivesNothing) {
   TextSink sink;
-  const OperationInput input{u"a", u"b", u";", u"|", 0, 1};
-  EXPECT_EQ(RunOperation(9, input, sink), 0);
+  const OperationInput input{u"a", u"b", u";", u"|", false, true};
+  EXPECT_EQ(RunOperation(static_cast<Operation>(9), input, sink), 0);
   EXPECT_EQ(sink.text, u"");
   EXPECT_EQ(FoundCount, 0);
 }
@@ -113,14 +114,14 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
   std::set<Text> expected_only;
   for (const Text& item : second_items)
     if (!in_first.count(item)) expected_only.insert(item);
-  const Text result = OnlyInSecond(first, second, u"\n", u"\n", 0, 1);
+  const Text result = OnlyInSecond(first, second, u"\n", u"\n", false, true);
   std::set<Text> got;
   size_t from = 0;
   for (size_t at; (at = result.find(u'\n', from)) != Text::npos; from = at + 1)
     got.insert(result.substr(from, at - from));
   EXPECT_EQ(got, expected_only);
   EXPECT_EQ(FoundCount, static_cast<int32_t>(expected_only.size()));
-  Deduplicate(first, u"\n", u"\n", 0, 1);
+  Deduplicate(first, u"\n", u"\n", false, true);
   in_first.erase(u"");
   EXPECT_EQ(FoundCount, static_cast<int32_t>(in_first.size()));
 }

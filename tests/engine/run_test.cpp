@@ -17,6 +17,8 @@
 
 namespace {
 
+using enum Operation;
+
 // Records what a run asks of the window, in order.
 class RecordingHost : public RunHost {
  public:
@@ -51,7 +53,7 @@ class RunTest : public testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  RunRequest Request(int operation, Text first, Text second) {
+  RunRequest Request(Operation operation, Text first, Text second) {
     RunRequest r;
     r.operation = operation;
     r.first_field = std::move(first);
@@ -94,20 +96,25 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
     return r;
   };
   const Case cases[] = {
-      {"separator first", with_separator(Request(0, u"", u""), u""), "Отсутствует разделитель"},
-      {"empty first", Request(0, u"", b), "Отсутствует список"},
-      {"same text", Request(0, a, a), "один и тот же файл в поле ввода"},
-      {"same text one-list mode", Request(2, a, a), "один и тот же файл в поле ввода"},
-      {"same file other spelling passes", Request(0, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr},
-      {"missing first", Request(0, missing, b), "Файл не существует"},
-      {"directory", Request(0, folder, b), "Файл не существует"},
-      {"first read before second checked", Request(0, missing, u""), "Файл не существует"},
-      {"empty second", Request(0, a, u""), "Отсутствует список"},
-      {"missing second", Request(1, a, missing), "Файл не существует"},
-      {"one-list mode ignores second", Request(3, a, u""), nullptr},
-      {"marker skips the same-file test", Request(0, u"<1>", u"<1>"), nullptr},
-      {"unreadable", Request(2, locked, u""), root ? nullptr : "Файл не удаётся открыть"},
-      {"read error", Request(0, a, u"/proc/self/mem"), "Файл не удаётся открыть"},
+      {"separator first", with_separator(Request(ModeOnlyInSecond, u"", u""), u""),
+       "Отсутствует разделитель"},
+      {"empty first", Request(ModeOnlyInSecond, u"", b), "Отсутствует список"},
+      {"same text", Request(ModeOnlyInSecond, a, a), "один и тот же файл в поле ввода"},
+      {"same text one-list mode", Request(ModeDeduplicate, a, a),
+       "один и тот же файл в поле ввода"},
+      {"same file other spelling passes",
+       Request(ModeOnlyInSecond, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr},
+      {"missing first", Request(ModeOnlyInSecond, missing, b), "Файл не существует"},
+      {"directory", Request(ModeOnlyInSecond, folder, b), "Файл не существует"},
+      {"first read before second checked", Request(ModeOnlyInSecond, missing, u""),
+       "Файл не существует"},
+      {"empty second", Request(ModeOnlyInSecond, a, u""), "Отсутствует список"},
+      {"missing second", Request(ModeInBoth, a, missing), "Файл не существует"},
+      {"one-list mode ignores second", Request(ModeCountUnique, a, u""), nullptr},
+      {"marker skips the same-file test", Request(ModeOnlyInSecond, u"<1>", u"<1>"), nullptr},
+      {"unreadable", Request(ModeDeduplicate, locked, u""),
+       root ? nullptr : "Файл не удаётся открыть"},
+      {"read error", Request(ModeOnlyInSecond, a, u"/proc/self/mem"), "Файл не удаётся открыть"},
   };
   for (const Case& c : cases) {
     std::ofstream(result_, std::ios::binary) << "earlier result";
@@ -127,7 +134,7 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
 TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
   const Text first = Put("first.txt", "b\r\na\r\n");
   const Text second = Put("second.txt", "a\r\nc\r\nb\r\nd");
-  const std::vector<std::string> calls = Run(Request(0, first, second));
+  const std::vector<std::string> calls = Run(Request(ModeOnlyInSecond, first, second));
   ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[0], "lock");
   EXPECT_TRUE(std::regex_match(calls[1], std::regex("status:Найдено 2 за [0-9]+ мсек")))
@@ -147,12 +154,13 @@ TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
     RunRequest request;
     const char* notices;
   } cases[] = {
-      {Request(0, plain, cp1251), "; файл 2 не в UTF-8"},
-      {Request(2, binary, u""), "; файл 1 прочитан до нулевого байта"},
-      {Request(0, cp1251, binary), "; файл 1 не в UTF-8; файл 2 прочитан до нулевого байта"},
-      {Request(4, Put("both.bin", std::string("\xE9\0", 2)), u"<1>"),
+      {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 не в UTF-8"},
+      {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
+      {Request(ModeOnlyInSecond, cp1251, binary),
+       "; файл 1 не в UTF-8; файл 2 прочитан до нулевого байта"},
+      {Request(ModeMerge, Put("both.bin", std::string("\xE9\0", 2)), u"<1>"),
        "; файл 1 не в UTF-8; файл 1 прочитан до нулевого байта"},
-      {Request(0, plain, Put("plain2.txt", "b")), ""},
+      {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
   };
   for (const auto& c : cases) {
     RunRequest request = c.request;
@@ -169,19 +177,19 @@ TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
 TEST_F(RunTest, ResultFileBytes) {
   const struct {
     const char* name;
-    int operation;
+    Operation operation;
     std::string first, second;
     const char16_t* result_separator;
     std::string bytes;
   } cases[] = {
-      {"empty result is the mark alone", 0, "a\r\n", "a\r\n", u"\\r\\n", ""},
-      {"no final separator", 2, "b\r\na\r\nb", "", u"\\r\\n", "a\r\nb"},
-      {"empty separator cuts nothing", 2, "b\r\na", "", u"", "ab"},
-      {"merge loses its last line end", 4, "a\r\nb", "1\r\n2", u"=", "a=1\r\nb=2"},
-      {"utf-16 sources, utf-8 result", 2, std::string("\xFF\xFE\x16\x04\n\x00\x41\x00", 8), "",
-       u"\\n", "\xD0\x96\nA"},
-      {"cyrillic stays intact", 3, "Ёж\r\nЁж", "", u"\\r\\n", "2 Ёж"},
-      {"a lone high surrogate loses nothing after it", 2,
+      {"empty result is the mark alone", ModeOnlyInSecond, "a\r\n", "a\r\n", u"\\r\\n", ""},
+      {"no final separator", ModeDeduplicate, "b\r\na\r\nb", "", u"\\r\\n", "a\r\nb"},
+      {"empty separator cuts nothing", ModeDeduplicate, "b\r\na", "", u"", "ab"},
+      {"merge loses its last line end", ModeMerge, "a\r\nb", "1\r\n2", u"=", "a=1\r\nb=2"},
+      {"utf-16 sources, utf-8 result", ModeDeduplicate,
+       std::string("\xFF\xFE\x16\x04\n\x00\x41\x00", 8), "", u"\\n", "\xD0\x96\nA"},
+      {"cyrillic stays intact", ModeCountUnique, "Ёж\r\nЁж", "", u"\\r\\n", "2 Ёж"},
+      {"a lone high surrogate loses nothing after it", ModeDeduplicate,
        std::string("\xFF\xFEz\0\n\0\x00\xD8\n\0a\0", 12), "", u"\\n", "\xED\xA0\x80\na\nz"},
   };
   int n = 0;
@@ -198,14 +206,14 @@ TEST_F(RunTest, ResultFileBytes) {
 TEST_F(RunTest, ClipboardMarkersSelectTheKeptTexts) {
   const Text kept_first = u"one\ntwo\n";
   const Text kept_second = u"two\nthree\n";
-  RunRequest request = Request(0, u"<1>", u"<anything");
+  RunRequest request = Request(ModeOnlyInSecond, u"<1>", u"<anything");
   request.read_separator = u"\\n";
   request.clipboard_first = kept_first;
   request.clipboard_second = kept_second;
   Run(request);
   EXPECT_EQ(Slurp(result_), kBom + "three");
   // A marker with nothing pasted is one empty item.
-  RunRequest empty = Request(3, u"<", u"");
+  RunRequest empty = Request(ModeCountUnique, u"<", u"");
   Run(empty);
   EXPECT_EQ(Slurp(result_), kBom + "1 ");
 }
@@ -214,7 +222,7 @@ TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
   const std::string victim = dir_ + "/victim.txt";
   std::ofstream(victim) << "precious";
   ASSERT_EQ(symlink(victim.c_str(), result_.c_str()), 0);
-  Run(Request(2, Put("list.txt", "q"), u""));
+  Run(Request(ModeDeduplicate, Put("list.txt", "q"), u""));
   EXPECT_EQ(Slurp(victim), "precious");
   EXPECT_EQ(Slurp(result_), kBom + "q");
   struct stat st;
@@ -225,7 +233,7 @@ TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
 
 TEST_F(RunTest, BlockedResultPathIsToldAndNoViewerStarts) {
   mkdir(result_.c_str(), 0700);  // a directory where the result should go
-  const std::vector<std::string> calls = Run(Request(2, Put("list.txt", "q"), u""));
+  const std::vector<std::string> calls = Run(Request(ModeDeduplicate, Put("list.txt", "q"), u""));
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0], "lock");
   EXPECT_NE(calls[1].find("не удалось записать " + result_), std::string::npos) << calls[1];
@@ -261,17 +269,19 @@ TEST(Report, StatusText) {
 // writing that separator. Both must agree for every operation and separator.
 TEST(Report, CutSinksAgreeWithCuttingTheWholeText) {
   const char16_t* separators[] = {u"", u";", u"\r\n", u"--->", u"\t"};
-  for (int operation = 0; operation <= 4; ++operation) {
+  for (const Operation operation :
+       {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge}) {
     for (const char16_t* typed : separators) {
       const Text sep = ExpandSeparatorEscapes(typed);
-      const OperationInput input{u"b\na\nB\n\nc", u"a\nd\n\nd\nC", u"\n", sep, 0, 1};
+      const OperationInput input{u"b\na\nB\n\nc", u"a\nd\n\nd\nC", u"\n", sep, false, true};
       TextSink whole;
       RunOperation(operation, input, whole);
-      const size_t cut = operation == 4 ? 2 : sep.size();
+      const size_t cut = operation == ModeMerge ? 2 : sep.size();
       const Text expected = TextLeft(whole.text, static_cast<int64_t>(whole.text.size()) - cut);
       TextSink trimmed(true);
       RunOperation(operation, input, trimmed);
-      EXPECT_EQ(trimmed.text, expected) << operation << " " << Utf8FromText(typed);
+      EXPECT_EQ(trimmed.text, expected)
+          << static_cast<int>(operation) << " " << Utf8FromText(typed);
     }
   }
 }
@@ -308,7 +318,7 @@ TEST_F(RunTest, ListsLargerThanMemoryAreToldNotTruncated) {
   big.shrink_to_fit();
   std::ofstream(result_, std::ios::binary) << "earlier result";
   testing::FLAGS_gtest_death_test_style = "threadsafe";
-  EXPECT_EXIT(RunWithLittleMemory(Request(2, path, u""), TextFromUtf8(result_)),
+  EXPECT_EXIT(RunWithLittleMemory(Request(ModeDeduplicate, path, u""), TextFromUtf8(result_)),
               testing::ExitedWithCode(0),
               // Loading runs out here: told before anything is locked.
               "\\[status:Недостаточно памяти для этих списков\\]"

@@ -60,9 +60,9 @@ struct RecordSink : ResultSink {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const int operation = data[0] % 5;
-  const int whole = (data[0] >> 3) & 1;
-  const int case_flag = (data[0] >> 4) & 1;
+  const auto operation = static_cast<Operation>(data[0] % 5);
+  const bool whole = (data[0] >> 3) & 1;
+  const bool case_sensitive = (data[0] >> 4) & 1;
   std::vector<Text> fields = TextFields(data + 1, size - 1, 4);
   if (fields[0].empty()) fields[0] = u";";  // the run never lets an empty read separator through
   const Text& read_separator = fields[0];
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ListItems(*list) == items1);
   }
 
-  const OperationInput input{first, second, read_separator, result_separator, whole, case_flag};
+  const OperationInput input{first, second,        read_separator, result_separator,
+                             whole, case_sensitive};
   RecordSink sink;
   const int32_t count = RunOperation(operation, input, sink);
   FUZZ_CHECK(count == FoundCount && sink.current.empty());
@@ -87,25 +88,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The named procedure gives the same text as the sink.
   Text named;
   switch (operation) {
-    case 0:
-      named = OnlyInSecond(first, second, read_separator, result_separator, whole, case_flag);
+    case Operation::ModeOnlyInSecond:
+      named = OnlyInSecond(first, second, read_separator, result_separator, whole, case_sensitive);
       break;
-    case 1:
-      named = InBoth(first, second, read_separator, result_separator, whole, case_flag);
+    case Operation::ModeInBoth:
+      named = InBoth(first, second, read_separator, result_separator, whole, case_sensitive);
       break;
-    case 2:
-      named = Deduplicate(first, read_separator, result_separator, whole, case_flag);
+    case Operation::ModeDeduplicate:
+      named = Deduplicate(first, read_separator, result_separator, whole, case_sensitive);
       break;
-    case 3:
-      named = CountUnique(first, read_separator, result_separator, whole, case_flag);
+    case Operation::ModeCountUnique:
+      named = CountUnique(first, read_separator, result_separator, whole, case_sensitive);
       break;
-    case 4:
+    case Operation::ModeMerge:
       named = Merge(first, second, read_separator, result_separator, whole);
       break;
   }
   FUZZ_CHECK(named == sink.joined);
 
-  auto key = [&](const Text& item) { return case_flag ? item : TextLower(item); };
+  auto key = [&](const Text& item) { return case_sensitive ? item : TextLower(item); };
   std::set<Text> keys1, keys2;
   for (const Text& item : items1) keys1.insert(key(item));
   for (const Text& item : items2) keys2.insert(key(item));
@@ -114,13 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const Text& item : items1) last1[key(item)] = item;
   for (const Text& item : items2) first2.emplace(key(item), item);
   std::set<Text> emitted;
-  if (operation != 3 && operation != 4) {
+  if (operation != Operation::ModeCountUnique && operation != Operation::ModeMerge) {
     for (const Text& record : records) FUZZ_CHECK(emitted.insert(key(record)).second);
     FUZZ_CHECK(count == static_cast<int32_t>(records.size()));
   }
 
   switch (operation) {
-    case 0: {  // items of the second source that the first lacks, never the empty one
+    case Operation::ModeOnlyInSecond: {  // items of the second source that the first lacks, never
+                                         // the empty one
       std::set<Text> expected;
       for (const Text& k : keys2) {
         if (!k.empty() && !keys1.count(k)) expected.insert(k);
@@ -129,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const Text& record : records) FUZZ_CHECK(record == first2[key(record)]);
       break;
     }
-    case 1: {  // the entries of the first source whose key the second source has
+    case Operation::ModeInBoth: {  // the entries of the first source whose key the second source
+                                   // has
       std::set<Text> expected;
       std::set_intersection(keys1.begin(), keys1.end(), keys2.begin(), keys2.end(),
                             std::inserter(expected, expected.end()));
@@ -137,13 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const Text& record : records) FUZZ_CHECK(record == last1[key(record)]);
       break;
     }
-    case 2: {  // each item once, never the empty one, written as at its last occurrence
+    case Operation::ModeDeduplicate: {  // each item once, never the empty one, written as at its
+                                        // last occurrence
       keys1.erase(Text());
       FUZZ_CHECK(emitted == keys1);
       for (const Text& record : records) FUZZ_CHECK(record == last1[key(record)]);
       break;
     }
-    case 3: {  // the counters add up to all items, the empty ones included
+    case Operation::ModeCountUnique: {  // the counters add up to all items, the empty ones included
       std::map<Text, int64_t> expected;
       for (const Text& item : items1) ++expected[key(item)];
       std::map<Text, int64_t> counted;
@@ -161,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(count == static_cast<int32_t>(expected.size()));
       break;
     }
-    case 4: {  // max(|A|, |B|) lines, min(|A|, |B|) of them pairs
+    case Operation::ModeMerge: {  // max(|A|, |B|) lines, min(|A|, |B|) of them pairs
       const size_t pairs = std::min(items1.size(), items2.size());
       const std::vector<Text>& longer = items1.size() > items2.size() ? items1 : items2;
       FUZZ_CHECK(records.size() == longer.size());
