@@ -1,14 +1,11 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
-#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "cli/command_line.h"
 #include "cli/output_file.h"
@@ -23,39 +20,21 @@ namespace {
 
 constexpr char kProgram[] = "listwise-cli";
 
-InputError ReadStandardInput(Text& text, SourceNotices& notices) {
-  TextFilePtr file = WrapForReading(stdin, false);
-  return LoadSourceStream(*file, text, &notices);
-}
-
-// A list argument as the run sees it: "-" becomes a kept text behind a "<" marker, exactly as
-// the window's paste buttons keep the clipboard; a real path that begins with "<" is protected
-// from being taken for that marker.
-Text FieldFor(const std::string& arg, Text& kept, SourceNotices& notices, InputError& error) {
-  if (arg == "-") {
-    error = ReadStandardInput(kept, notices);
-    return u"<->";
+// A list argument as the run sees it: standard input is read here, whole, and handed over as
+// its text; a path that begins with "<" is kept from being taken for the window's clipboard
+// marker.
+void SetSource(const std::string& arg, Text& field, std::optional<SourceText>& given,
+               Text& standard_input) {
+  if (arg != "-") {
+    field = TextFromUtf8(arg);
+    if (FirstUnit(field) == u'<') field = u"./" + field;
+    return;
   }
-  Text path = TextFromUtf8(arg);
-  if (FirstUnit(path) == u'<') path = u"./" + path;
-  return path;
-}
-
-// Which argument an input error is about: the checks run first source first, so a file error
-// belongs to FIRST unless FIRST passes the same check. Empty when the error names no file.
-std::string FailedSource(InputError error, const CliOptions& options) {
-  if (error == InputError::SameFile) return options.first;
-  if (error != InputError::FileMissing && error != InputError::FileUnreadable) return "";
-  if (!options.two_lists || options.second == "-") return options.first;
-  if (options.first == "-") return options.second;
-  const Text first = TextFromUtf8(options.first);
-  if (QueryFileSize(first) < 0) return options.first;
-  if (error == InputError::FileMissing) return options.second;
-  // Non-blocking, so that probing a named pipe already read does not wait for a writer.
-  const int fd = open(options.first.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return options.first;
-  close(fd);
-  return options.second;
+  TextFilePtr file = WrapForReading(stdin, false);
+  SourceText source;
+  source.failed = LoadSourceStream(*file, standard_input, &source.notices) != InputError::None;
+  source.text = standard_input;
+  given = source;
 }
 
 void Complain(const std::string& about, const std::string& message) {
@@ -129,39 +108,26 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
-  Text kept_first, kept_second;
-  SourceNotices stdin_notices[2];
-  InputError stdin_error = InputError::None;
-  request.first_field = FieldFor(options.first, kept_first, stdin_notices[0], stdin_error);
+  Text standard_input;  // at most one list comes from there
+  SetSource(options.first, request.first_field, request.first_text, standard_input);
   if (options.two_lists)
-    request.second_field = FieldFor(options.second, kept_second, stdin_notices[1], stdin_error);
-  request.clipboard_first = kept_first;
-  request.clipboard_second = kept_second;
+    SetSource(options.second, request.second_field, request.second_text, standard_input);
 
   PreparedRun run;
-  InputError error = PrepareRun(request, run);
-  std::string about;
-  // Standard input is read before the checks; its failure is told where its field is checked:
-  // as the first list after the separator, as the second after everything else.
-  if (stdin_error != InputError::None &&
-      (error == InputError::None ||
-       (options.first == "-" && error != InputError::MissingSeparator))) {
-    error = stdin_error;
-    about = "-";
-  } else {
-    about = FailedSource(error, options);
-  }
-  if (error != InputError::None) {
+  RunSource failed = RunSource::None;
+  if (const InputError error = PrepareRun(request, run, &failed); error != InputError::None) {
+    // A missing list has no name to give.
+    std::string about;
+    if (error != InputError::MissingList && failed != RunSource::None)
+      about = failed == RunSource::First ? options.first : options.second;
     Complain(about, Utf8FromText(InputErrorMessage(error)));
     return 1;
   }
-  PrintNotices(options.first, options.first == "-" ? stdin_notices[0] : run.first_notices);
-  if (options.two_lists)
-    PrintNotices(options.second, options.second == "-" ? stdin_notices[1] : run.second_notices);
-  kept_first.clear();
-  kept_first.shrink_to_fit();
-  kept_second.clear();
-  kept_second.shrink_to_fit();
+  PrintNotices(options.first, run.first_notices);
+  if (options.two_lists) PrintNotices(options.second, run.second_notices);
+  // The run holds its own copy; the one read from standard input is not needed any more.
+  standard_input.clear();
+  standard_input.shrink_to_fit();
 
   OutputFile output;
   TextFilePtr standard_output;

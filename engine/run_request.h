@@ -1,6 +1,8 @@
 // What a comparison run is asked to do: the operation, the sources and the separators.
 #pragma once
 
+#include <optional>
+
 #include "core/text.h"
 
 // The values are the entries of the mode box, in its order.
@@ -18,6 +20,23 @@ inline bool UsesSecondSource(Operation operation) {
          operation == Operation::ModeMerge;
 }
 
+// What the user is told about a source besides its items. The text itself is read as always;
+// these only say that it may not be what the user expects. Files and standard input carry them,
+// clipboard texts never do.
+struct SourceNotices {
+  bool not_utf8 = false;       // read as UTF-8, but the bytes are not well-formed UTF-8
+  bool ended_at_zero = false;  // the text ends at a zero byte (a binary file, most likely)
+};
+
+// A source its caller has read already (listwise-cli's standard input). The run takes it where it
+// would load the file its field names, so a reading that broke off is reported at that point of
+// the checks, as a file that cannot be read.
+struct SourceText {
+  TextView text;
+  SourceNotices notices;
+  bool failed = false;
+};
+
 // What a run reads from the window when StartButton is pressed.
 struct RunRequest {
   Text first_field;  // a path, or a clipboard marker starting with "<"
@@ -29,4 +48,7 @@ struct RunRequest {
   bool case_sensitive = true;
   TextView clipboard_first;  // the texts kept by the paste buttons (ClipboardFirst/Second)
   TextView clipboard_second;
+  // When set, the source is this text and its field is neither a path nor a marker.
+  std::optional<SourceText> first_text;
+  std::optional<SourceText> second_text;
 };

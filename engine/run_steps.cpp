@@ -70,30 +70,48 @@ namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
 
+// One source: the text handed in, the kept clipboard text behind a marker, or the file that the
+// field names. A field equal to `rival` (when there is one) is the same-file error.
+InputError LoadSource(const Text& field, const std::optional<SourceText>& given, TextView clipboard,
+                      const Text* rival, Text& text, SourceNotices& notices) {
+  if (given.has_value()) {
+    if (given->failed) return InputError::FileUnreadable;
+    text.assign(given->text);
+    notices = given->notices;
+    return InputError::None;
+  }
+  if (field.empty()) return InputError::MissingList;
+  if (FirstUnit(field) == kClipboardMarker) {
+    text.assign(clipboard);
+    return InputError::None;
+  }
+  if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
+  return LoadSourceFile(field, text, &notices);
+}
+
+InputError LoadSources(const RunRequest& request, PreparedRun& run, RunSource& source) {
+  source = RunSource::First;
+  // The same-file test is made whatever the operation, also for those that never read the
+  // second field; a text handed in for the second source names no file.
+  const Text* rival = request.second_text.has_value() ? nullptr : &request.second_field;
+  if (InputError error = LoadSource(request.first_field, request.first_text,
+                                    request.clipboard_first, rival, run.first, run.first_notices);
+      error != InputError::None)
+    return error;
+  if (!UsesSecondSource(request.operation)) return InputError::None;
+  source = RunSource::Second;
+  return LoadSource(request.second_field, request.second_text, request.clipboard_second, nullptr,
+                    run.second, run.second_notices);
+}
+
 }  // namespace
 
-InputError PrepareRun(const RunRequest& request, PreparedRun& run) {
-  if (request.read_separator.empty()) return InputError::MissingSeparator;
-  if (request.first_field.empty()) return InputError::MissingList;
-  if (FirstUnit(request.first_field) == kClipboardMarker) {
-    run.first.assign(request.clipboard_first);
-  } else {
-    // Made whatever the operation, also for those that never read the second field.
-    if (TextEquals(request.first_field, request.second_field)) return InputError::SameFile;
-    if (InputError error = LoadSourceFile(request.first_field, run.first, &run.first_notices);
-        error != InputError::None)
-      return error;
-  }
-  if (UsesSecondSource(request.operation)) {
-    if (request.second_field.empty()) return InputError::MissingList;
-    if (FirstUnit(request.second_field) == kClipboardMarker) {
-      run.second.assign(request.clipboard_second);
-    } else if (InputError error =
-                   LoadSourceFile(request.second_field, run.second, &run.second_notices);
-               error != InputError::None) {
-      return error;
-    }
-  }
+InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed) {
+  RunSource source = RunSource::None;
+  InputError error = InputError::MissingSeparator;
+  if (!request.read_separator.empty()) error = LoadSources(request, run, source);
+  if (failed != nullptr) *failed = error == InputError::None ? RunSource::None : source;
+  if (error != InputError::None) return error;
   run.operation = request.operation;
   run.read_separator = ExpandSeparatorEscapes(request.read_separator);
   run.result_separator = ExpandSeparatorEscapes(request.result_separator);

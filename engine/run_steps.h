@@ -25,13 +25,6 @@ enum class InputError {
 };
 Text InputErrorMessage(InputError error);
 
-// What the user is told about a source besides its items. The text itself is read as always;
-// these only say that it may not be what the user expects. Files and standard input carry them,
-// clipboard texts never do.
-struct SourceNotices {
-  bool not_utf8 = false;       // read as UTF-8, but the bytes are not well-formed UTF-8
-  bool ended_at_zero = false;  // the text ends at a zero byte (a binary file, most likely)
-};
 // The notices of one source as short phrases, in the order they are told: "не в UTF-8",
 // "прочитан до нулевого байта".
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices);
@@ -51,8 +44,11 @@ struct PreparedRun {
   SourceNotices second_notices;
 };
 
+// Which source an input error is about; None for the separator.
+enum class RunSource { None, First, Second };
+
 // Checks and loads in the fixed order; only the first failing check is reported.
-InputError PrepareRun(const RunRequest& request, PreparedRun& run);
+InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr);
 
 // Reads a whole source file: its byte-order mark decides the encoding, UTF-8 without one.
 // A read error is FileUnreadable: a text cut short would give a silently wrong result.

@@ -144,6 +144,57 @@ TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
   EXPECT_EQ(Slurp(result_), kBom + "c\r\nd");
 }
 
+// A text handed in stands where its file would be read: no field checks of its own, a failed
+// reading told at that point of the order, and no file to be the same as the other.
+TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
+  const Text a = Put("a.txt", "x");
+  const Text missing = TextFromUtf8(dir_ + "/missing.txt");
+  const SourceText read{u"r", {true, false}, false};
+  const SourceText broken{u"", {}, true};
+  struct Case {
+    const char* name;
+    RunRequest request;
+    InputError error;
+    RunSource source;
+  };
+  auto with = [](RunRequest r, std::optional<SourceText> first, std::optional<SourceText> second) {
+    r.first_text = first;
+    r.second_text = second;
+    return r;
+  };
+  RunRequest no_separator = with(Request(ModeInBoth, u"", u""), broken, {});
+  no_separator.read_separator.clear();
+  const Case cases[] = {
+      {"separator first", no_separator, InputError::MissingSeparator, RunSource::None},
+      {"first before the second file", with(Request(ModeInBoth, u"", missing), broken, {}),
+       InputError::FileUnreadable, RunSource::First},
+      {"first file before the second text", with(Request(ModeInBoth, missing, u""), {}, broken),
+       InputError::FileMissing, RunSource::First},
+      {"second after everything else", with(Request(ModeMerge, a, u""), {}, broken),
+       InputError::FileUnreadable, RunSource::Second},
+      {"no same file with a text", with(Request(ModeOnlyInSecond, a, a), {}, read),
+       InputError::None, RunSource::None},
+      {"one-list mode ignores a second text", with(Request(ModeDeduplicate, a, u""), {}, broken),
+       InputError::None, RunSource::None},
+      {"the same file is about the first", Request(ModeDeduplicate, a, a), InputError::SameFile,
+       RunSource::First},
+      {"an empty second field", Request(ModeInBoth, a, u""), InputError::MissingList,
+       RunSource::Second},
+  };
+  for (const Case& c : cases) {
+    PreparedRun run;
+    RunSource source = RunSource::First;
+    EXPECT_EQ(PrepareRun(c.request, run, &source), c.error) << c.name;
+    EXPECT_EQ(source, c.source) << c.name;
+  }
+  // A text handed in wins over a field that looks like a marker, and keeps its notices.
+  PreparedRun run;
+  ASSERT_EQ(PrepareRun(with(Request(ModeInBoth, u"<1>", u"<2>"), read, read), run),
+            InputError::None);
+  EXPECT_EQ(run.first + run.second, u"rr");
+  EXPECT_TRUE(run.first_notices.not_utf8 && run.second_notices.not_utf8);
+}
+
 // Sources that may not be what the user thinks are told after the count, file 1 first; the
 // kept clipboard texts never are.
 TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
