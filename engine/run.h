@@ -5,27 +5,24 @@
 #include "core/text.h"
 #include "engine/run_request.h"
 
-// The window side of a run.
+// What a run needs of the window; tests stand in for it.
 class RunHost {
  public:
   virtual ~RunHost() = default;
-  // The text of StatusLine.
   virtual void SetStatus(const Text& text) = 0;
-  // The modal message box titled "Ошибка" of kind 16; returns once the user has closed it.
+  // Returns only once the user has closed the message, so that nothing else happens meanwhile.
   virtual void ShowError(const Text& message) = 0;
-  // Makes StartButton, ModeBox, OpenFirst, OpenSecond, PasteFirst, PasteSecond insensitive
-  // (true) or sensitive again (false), in that order.
+  // While locked, the user can neither start another run nor change what a source is.
   virtual void LockControls(bool locked) = 0;
-  // Starts the viewer detached: LaunchProgram("xdg-open", path, "").
+  // Never waits for the viewer: the window stays usable while the result is shown.
   virtual void LaunchViewer(const Text& path) = 0;
 };
 
 // "/tmp/~ListwiseData.txt"
 Text ResultPath();
 
-// The run of StartButton: checks the request, loads the sources, runs the operation, reports,
-// writes ResultPath and launches the viewer. Input errors are shown through the host and end the
-// run before anything is locked, computed or written.
-// The result goes to ResultPath() unless the caller names another file (tests do).
+// The run of StartButton. An input error is shown through the host and ends the run before
+// anything is locked, computed or written, so the earlier result file stays as it was.
+// Tests name their own result file.
 void RunComparison(const RunRequest& request, RunHost& host,
                    const Text& result_path = ResultPath());
