@@ -2,7 +2,6 @@
 // writing the same bytes as the result file.
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -13,7 +12,6 @@
 #include "core/utf8.h"
 #include "engine/operations.h"
 #include "engine/result_writer.h"
-#include "engine/run.h"
 #include "engine/run_steps.h"
 
 namespace {
@@ -141,27 +139,20 @@ int RunCli(int argc, char** argv) {
   }
   TextFile& out = standard_output != nullptr ? *standard_output : output.file();
   if (options.bom) WriteByteOrderMark(out, FormatUtf8);
-  int32_t found;
-  int64_t elapsed;
+  Text report;
   bool final_line_feed = false;
   {
     Utf8FileSink encoded(out);
     PlainLines plain_lines(encoded, run.operation == Operation::ModeMerge);
     ResultSink& sink =
         options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
-    const OperationInput input{run.first,           run.second,
-                               run.read_separator,  run.result_separator,
-                               run.whole_separator, run.case_sensitive};
-    const int32_t start = MillisecondClock();
-    found = RunOperation(run.operation, input, sink);
-    elapsed = static_cast<int64_t>(MillisecondClock()) - start;
+    report = RunPrepared(run, sink);
     final_line_feed = plain_lines.any();
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);
   const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
                                                   : output.Commit(problem);
-  if (!options.quiet)
-    std::fprintf(stderr, "%s\n", Utf8FromText(StatusText(found, elapsed)).c_str());
+  if (!options.quiet) std::fprintf(stderr, "%s\n", Utf8FromText(report).c_str());
   if (!written) {
     if (options.output_path.empty())
       Complain("standard output", "write error");

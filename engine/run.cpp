@@ -24,27 +24,19 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   }
   host.LockControls(true);
   locked = true;
-  const Text& path = result_path;
-  const OperationInput input{run.first,           run.second,
-                             run.read_separator,  run.result_separator,
-                             run.whole_separator, run.case_sensitive};
   // The result streams into a fresh file while it is computed, without its final separator;
   // it replaces the result file only once complete.
-  ResultFile result(Utf8FromText(path));
+  ResultFile result(Utf8FromText(result_path));
   NullSink unwritable;
   ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
-  const int32_t start = MillisecondClock();
-  const int32_t found = RunOperation(run.operation, input, target);
-  const int64_t elapsed = static_cast<int64_t>(MillisecondClock()) - start;
-  Text status =
-      StatusText(found, elapsed) + SourceNoticesText(run.first_notices, run.second_notices);
+  Text status = RunPrepared(run, target) + SourceNoticesText(run.first_notices, run.second_notices);
   const bool written = result.Commit();
-  if (!written) status += u"; не удалось записать " + path;
+  if (!written) status += u"; не удалось записать " + result_path;
   host.SetStatus(status);
   host.LockControls(false);
   locked = false;
   // A viewer on a path that does not hold this run's result would show stale or foreign data.
-  if (written) host.LaunchViewer(path);
+  if (written) host.LaunchViewer(result_path);
 }
 
 }  // namespace

@@ -132,6 +132,15 @@ Text StatusText(int32_t found, int64_t milliseconds) {
   return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) + u" мсек";
 }
 
+Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
+  const OperationInput input{run.first,           run.second,
+                             run.read_separator,  run.result_separator,
+                             run.whole_separator, run.case_sensitive};
+  const int32_t start = MillisecondClock();
+  const int32_t found = RunOperation(run.operation, input, sink);
+  return StatusText(found, static_cast<int64_t>(MillisecondClock()) - start);
+}
+
 Text OutOfMemoryMessage() {
   return u"Недостаточно памяти для этих списков";
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "engine/operations.h"
 #include "engine/run_request.h"
 
 struct TextFile;
@@ -55,6 +56,10 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
 InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr);
 // The same from a file already open (standard input, for instance); the caller closes it.
 InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices = nullptr);
+
+// Runs the operation of a prepared run into the sink and returns the report of its count and the
+// milliseconds it took: "Найдено N за M мсек".
+Text RunPrepared(const PreparedRun& run, ResultSink& sink);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();
