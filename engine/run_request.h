@@ -37,9 +37,10 @@ struct SourceText {
   bool failed = false;
 };
 
-// What a run reads from the window when StartButton is pressed.
+// What a run is asked to do: the window fills it when StartButton is pressed, listwise-cli from
+// its command line.
 struct RunRequest {
-  Text first_field;  // a path, or a clipboard marker starting with "<"
+  Text first_field;  // a path, or the window's clipboard marker starting with "<"
   Text second_field;
   Operation operation = Operation::ModeOnlyInSecond;
   Text read_separator;           // as typed: escapes such as \r\n not yet expanded
