@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "core/memory_advice.h"
-#include "core/simd.h"
 #include "core/utf8.h"
 
 namespace {
@@ -95,21 +94,6 @@ int64_t RemainingBytes(TextFile& file) {
   return st.st_size - at + static_cast<int64_t>(file.held - file.next);
 }
 
-// Offset of the first zero unit of `unit` bytes in b[from, n), units starting at multiples of
-// `unit`; the end of the last whole unit when there is none.
-size_t FindZeroUnit(const unsigned char* b, size_t from, size_t n, size_t unit) {
-  const size_t whole = n - n % unit;
-  if (unit == 1) {
-    const void* zero = std::memchr(b + from, 0, whole - from);
-    return zero == nullptr ? whole
-                           : static_cast<size_t>(static_cast<const unsigned char*>(zero) - b);
-  }
-  if (unit == 2) return from + ZeroPairOffset(b + from, whole - from);
-  for (size_t k = from; k < whole; k += unit)
-    if (std::all_of(b + k, b + k + unit, [](unsigned char c) { return c == 0; })) return k;
-  return whole;
-}
-
 // The rest of the file as raw bytes: what the buffer holds, then the stream read in large pieces
 // until its end or until a zero unit, past which no text exists. Only `lookahead` bytes after
 // the zero are read (the UTF-8 grouping looks that far). A read error is recorded, never taken
@@ -174,155 +158,6 @@ RawBytes ReadRemainingBytes(TextFile& file, size_t unit, size_t lookahead) {
   return raw;
 }
 
-// A text of exactly the decoded length, built through a raw pointer.
-class UnitBuffer {
- public:
-  explicit UnitBuffer(size_t most) : text_(most, u'\0') {}
-  char16_t* data() { return text_.data(); }
-  Text Finish(size_t length) {
-    text_.resize(length);
-    // Keep the text's memory close to its size: a whole source stays in memory for a run.
-    if (text_.capacity() > length + length / 4 + 4096) text_.shrink_to_fit();
-    return std::move(text_);
-  }
-
- private:
-  Text text_;
-};
-
-Text DecodeUtf16(const RawBytes& raw, bool big_endian) {
-  UnitBuffer out(raw.size / 2);
-  char16_t* dst = out.data();
-  size_t len = 0;
-  const unsigned char* src = raw.data.get();
-  // A lone last byte is dropped; a unit 0 ends the text.
-  for (size_t k = 0; k + 1 < raw.size; k += 2) {
-    const char16_t unit = big_endian ? static_cast<char16_t>(src[k] << 8 | src[k + 1])
-                                     : static_cast<char16_t>(src[k + 1] << 8 | src[k]);
-    if (unit == 0) break;
-    dst[len++] = unit;
-  }
-  return out.Finish(len);
-}
-
-Text DecodeUtf32(const RawBytes& raw, bool big_endian) {
-  UnitBuffer out(raw.size / 2);
-  char16_t* dst = out.data();
-  size_t len = 0;
-  const unsigned char* src = raw.data.get();
-  // An incomplete last character is dropped; a character 0 ends the text; values that are no
-  // character (above 10FFFF, surrogates) become "?".
-  for (size_t k = 0; k + 3 < raw.size; k += 4) {
-    const unsigned char* q = src + k;
-    const uint32_t cp =
-        big_endian ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 8 | q[3]
-                   : uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
-    if (cp == 0) break;
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      dst[len++] = u'?';
-    } else if (cp > 0xFFFF) {
-      dst[len++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      dst[len++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      dst[len++] = static_cast<char16_t>(cp);
-    }
-  }
-  return out.Finish(len);
-}
-
-Text DecodeSingleByte(const RawBytes& raw) {
-  const unsigned char* src = raw.data.get();
-  size_t len = 0;
-  while (len < raw.size && src[len] != 0) ++len;
-  UnitBuffer out(len);
-  for (size_t k = 0; k < len; ++k) out.data()[k] = src[k];
-  return out.Finish(len);
-}
-
-// Whether the group of `size` bytes at s, its size taken from its lead byte, is well-formed
-// UTF-8: no overlong form, no encoded surrogate, nothing above 10FFFF.
-bool WellFormedGroup(const unsigned char* s, size_t size) {
-  const unsigned char lead = s[0];
-  if (lead < 0xC2 || lead > 0xF4) return false;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead == 0xE0)
-    low = 0xA0;
-  else if (lead == 0xED)
-    high = 0x9F;
-  else if (lead == 0xF0)
-    low = 0x90;
-  else if (lead == 0xF4)
-    high = 0x8F;
-  if (s[1] < low || s[1] > high) return false;
-  for (size_t k = 2; k < size; ++k)
-    if ((s[k] & 0xC0) != 0x80) return false;
-  return true;
-}
-
-// UTF-8 in two stages. Stage 1 groups the bytes by their lead byte without checking the
-// continuation bytes, turns a byte that cannot lead a group into "?", drops a group cut off by
-// the end of the file and ends the byte string at its first zero. Its output is never longer
-// than its input, so it works in place. Stage 2 (DecodeUtf8Units) then converts the grouped
-// bytes, so a misaligned sequence decodes exactly as the grouping left it. On the way it notes
-// whether the bytes before the first zero are well-formed UTF-8, which decides nothing about the
-// text but is told to the user: a list in a legacy code page reads as control characters.
-size_t GroupUtf8InPlace(unsigned char* b, size_t n, bool& well_formed) {
-  size_t i = 0;
-  while (i < n) {
-    i += AsciiRunLength(b + i, n - i);
-    if (i == n) break;
-    const unsigned char lead = b[i];
-    size_t size;
-    if (lead == 0) return i;
-    if (lead >= 0xC0 && lead <= 0xDF)
-      size = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-      size = 3;
-    else if (lead >= 0xF0 && lead <= 0xF7)
-      size = 4;
-    else {
-      well_formed = false;
-      b[i++] = '?';
-      continue;
-    }
-    if (i + size > n) {  // the file ends inside the group
-      well_formed = false;
-      return i;
-    }
-    for (size_t k = 1; k < size; ++k) {
-      if (b[i + k] == 0) {
-        well_formed = false;
-        return i + k;
-      }
-    }
-    if (well_formed && !WellFormedGroup(b + i, size)) well_formed = false;
-    i += size;
-  }
-  return n;
-}
-
-Text DecodeUtf8(RawBytes& raw, bool& well_formed) {
-  const size_t grouped = GroupUtf8InPlace(raw.data.get(), raw.size, well_formed);
-  // Decoded a piece at a time into a small buffer that stays in the cache, then appended: the
-  // text's memory is written once, never cleared first.
-  Text text;
-  text.reserve(grouped);
-  AdviseHugePages(text.data(), grouped * sizeof(char16_t));
-  constexpr size_t kPiece = 1 << 15;
-  static thread_local char16_t piece[kPiece];
-  const unsigned char* bytes = raw.data.get();
-  bool ended = false;
-  for (size_t at = 0; at < grouped && !ended;) {
-    const size_t take = std::min(grouped - at, kPiece);
-    const bool final = at + take == grouped;
-    size_t len = 0;
-    at += DecodeUtf8Units(bytes + at, take, final, piece, &len, &ended);
-    text.append(piece, len);
-  }
-  if (text.capacity() > text.size() + text.size() / 4 + 4096) text.shrink_to_fit();
-  return text;
-}
-
 }  // namespace
 
 int64_t QueryFileSize(TextView path) {
@@ -358,58 +193,15 @@ TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream) {
 
 TextFormat DetectByteOrderMark(TextFile& file) {
   const size_t available = Fill(file, 4);
-  const unsigned char* b = file.buffer + file.next;
-  auto starts = [&](std::initializer_list<unsigned char> mark) {
-    if (available < mark.size()) return false;
-    return std::equal(mark.begin(), mark.end(), b);
-  };
-  struct Mark {
-    std::initializer_list<unsigned char> bytes;
-    TextFormat format;
-  };
-  static const Mark kMarks[] = {
-      {{0xFF, 0xFE, 0x00, 0x00}, FormatUtf32LE},
-      {{0x00, 0x00, 0xFE, 0xFF}, FormatUtf32BE},
-      {{0xFF, 0xFE}, FormatUtf16LE},
-      {{0xEF, 0xBB, 0xBF}, FormatUtf8},
-      {{0xFE, 0xFF}, FormatUtf16BE},
-  };
-  for (const Mark& mark : kMarks) {
-    if (starts(mark.bytes)) {
-      file.next += mark.bytes.size();
-      return mark.format;
-    }
-  }
-  return FormatSingleByte;
+  const ByteOrderMark mark = FindByteOrderMark(file.buffer + file.next, available);
+  file.next += mark.length;
+  return mark.format;
 }
 
 Text ReadRest(TextFile& file, TextFormat format, ReadReport* report) {
-  size_t unit = 1;
-  if (format == FormatUtf16LE || format == FormatUtf16BE) unit = 2;
-  if (format == FormatUtf32LE || format == FormatUtf32BE) unit = 4;
-  RawBytes raw = ReadRemainingBytes(file, unit, format == FormatUtf8 ? 3 : 0);
+  RawBytes raw = ReadRemainingBytes(file, FormatUnitSize(format), FormatLookahead(format));
   bool well_formed = true;
-  Text text;
-  switch (format) {
-    case FormatUtf8:
-      text = DecodeUtf8(raw, well_formed);
-      break;
-    case FormatUtf16LE:
-      text = DecodeUtf16(raw, false);
-      break;
-    case FormatUtf16BE:
-      text = DecodeUtf16(raw, true);
-      break;
-    case FormatUtf32LE:
-      text = DecodeUtf32(raw, false);
-      break;
-    case FormatUtf32BE:
-      text = DecodeUtf32(raw, true);
-      break;
-    default:
-      text = DecodeSingleByte(raw);
-      break;
-  }
+  Text text = DecodeBytes(raw.data.get(), raw.size, format, well_formed);
   if (report != nullptr) {
     report->failed = raw.failed;
     report->ended_at_zero = raw.ended_at_zero;
@@ -461,30 +253,8 @@ int64_t WriteBytes(TextFile& file, const void* bytes, size_t count) {
 }
 
 void WriteByteOrderMark(TextFile& file, TextFormat format) {
-  static const unsigned char kUtf8[] = {0xEF, 0xBB, 0xBF};
-  static const unsigned char kUtf16BE[] = {0xFE, 0xFF};
-  static const unsigned char kUtf32LE[] = {0xFF, 0xFE, 0x00, 0x00};
-  static const unsigned char kUtf32BE[] = {0x00, 0x00, 0xFE, 0xFF};
-  static const unsigned char kUtf16LE[] = {0xFF, 0xFE};
-  switch (format) {
-    case FormatUtf8:
-      WriteBytes(file, kUtf8, sizeof kUtf8);
-      break;
-    case FormatUtf16BE:
-      WriteBytes(file, kUtf16BE, sizeof kUtf16BE);
-      break;
-    case FormatUtf32LE:
-      WriteBytes(file, kUtf32LE, sizeof kUtf32LE);
-      break;
-    case FormatUtf32BE:
-      WriteBytes(file, kUtf32BE, sizeof kUtf32BE);
-      break;
-    case FormatUtf16LE:
-      WriteBytes(file, kUtf16LE, sizeof kUtf16LE);
-      break;
-    default:
-      break;
-  }
+  const std::string_view mark = ByteOrderMarkBytes(format);
+  if (!mark.empty()) WriteBytes(file, mark.data(), mark.size());
 }
 
 int64_t WriteText(TextFile& file, TextView text, TextFormat format) {

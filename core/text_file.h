@@ -7,16 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "core/decoders.h"
 #include "core/text.h"
-
-enum TextFormat : int {
-  FormatUtf8 = 2,
-  FormatUtf16BE = 4,
-  FormatUtf32LE = 5,
-  FormatUtf32BE = 6,
-  FormatSingleByte = 24,
-  FormatUtf16LE = 25,
-};
 
 struct TextFile;
 
