@@ -3,44 +3,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/text_file.h"
 #include "core/utf8.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> values) {
-  std::string s;
-  for (int v : values) s.push_back(static_cast<char>(v));
-  return s;
-}
-
 class TextFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/listwise-textfile-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  std::string Put(const std::string& name, const std::string& bytes) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   // Reads as a run loads a source: the mark decides, UTF-8 without one.
   static Text Load(const std::string& path, TextFormat* detected = nullptr,
                    ReadReport* report = nullptr) {
@@ -54,7 +26,8 @@ class TextFileTest : public testing::Test {
     return text;
   }
 
-  std::string dir_;
+  ScratchDir scratch_{"textfile"};
+  const std::string& dir_ = scratch_.path();
 };
 
 }  // namespace
@@ -81,16 +54,16 @@ TEST_F(TextFileTest, ByteOrderMarkDecidesTheFormat) {
   int n = 0;
   for (const auto& c : cases) {
     TextFormat format;
-    EXPECT_EQ(Load(Put("bom" + std::to_string(n++), c.bytes), &format), c.text) << n;
+    EXPECT_EQ(Load(scratch_.Put("bom" + std::to_string(n++), c.bytes), &format), c.text) << n;
     EXPECT_EQ(format, c.format) << n;
   }
 }
 
 TEST_F(TextFileTest, ReadingEndsAtTheFirstZeroCharacter) {
-  EXPECT_EQ(Load(Put("u8", Bytes({0x61, 0x00, 0x62}))), u"a");
-  EXPECT_EQ(Load(Put("u16", Bytes({0xFF, 0xFE, 0x61, 0, 0, 0, 0x62, 0}))), u"a");
-  EXPECT_EQ(Load(Put("u16be", Bytes({0xFE, 0xFF, 0, 0x61, 0, 0, 0, 0x62}))), u"a");
-  EXPECT_EQ(Load(Put("nul", std::string(1000, '\0'))), u"");
+  EXPECT_EQ(Load(scratch_.Put("u8", Bytes({0x61, 0x00, 0x62}))), u"a");
+  EXPECT_EQ(Load(scratch_.Put("u16", Bytes({0xFF, 0xFE, 0x61, 0, 0, 0, 0x62, 0}))), u"a");
+  EXPECT_EQ(Load(scratch_.Put("u16be", Bytes({0xFE, 0xFF, 0, 0x61, 0, 0, 0, 0x62}))), u"a");
+  EXPECT_EQ(Load(scratch_.Put("nul", std::string(1000, '\0'))), u"");
 }
 
 TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
@@ -110,14 +83,15 @@ TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
   int n = 0;
   // Appended, not "s" + ...: GCC 12 at -O3 takes that insert for an overlapping copy.
   for (const auto& c : cases)
-    EXPECT_EQ(Load(Put(std::string("s").append(std::to_string(n++)), c.bytes)), c.text) << n;
+    EXPECT_EQ(Load(scratch_.Put(std::string("s").append(std::to_string(n++)), c.bytes)), c.text)
+        << n;
 }
 
 // The size that stat reports is no limit: /proc files say 0 and hold more (the bytes read
 // ahead for the mark once overflowed a buffer sized from it).
 TEST_F(TextFileTest, ProcFilesReadLikeCatUpToTheirFirstZero) {
   for (const char* path : {"/proc/filesystems", "/proc/self/environ", "/proc/kallsyms"}) {
-    std::string bytes = Slurp(path);
+    std::string bytes = ReadWholeFile(path);
     if (bytes.empty()) continue;  // not offered on this system
     bytes = bytes.substr(0, bytes.find('\0'));
     EXPECT_EQ(Load(path), TextFromUtf8(bytes)) << path;
@@ -132,7 +106,7 @@ TEST_F(TextFileTest, ReadingStopsAtAZeroUnitAndReportsErrors) {
   EXPECT_TRUE(report.ended_at_zero);
   EXPECT_FALSE(report.failed);
   // A sparse file far larger than memory: only what stands before its first zero is wanted.
-  const std::string sparse = Put("sparse", "ab");
+  const std::string sparse = scratch_.Put("sparse", "ab");
   if (truncate(sparse.c_str(), int64_t{1} << 40) == 0) {
     EXPECT_EQ(Load(sparse, nullptr, &report), u"ab");
     EXPECT_TRUE(report.ended_at_zero);
@@ -173,7 +147,7 @@ TEST_F(TextFileTest, ReportTellsMalformedUtf8AndAnEarlyZero) {
   int n = 0;
   for (const auto& c : cases) {
     ReadReport report;
-    Load(Put("n" + std::to_string(n++), c.bytes), nullptr, &report);
+    Load(scratch_.Put("n" + std::to_string(n++), c.bytes), nullptr, &report);
     EXPECT_EQ(report.not_utf8, c.not_utf8) << n;
     EXPECT_EQ(report.ended_at_zero, c.ended_at_zero) << n;
     EXPECT_FALSE(report.failed) << n;
@@ -189,15 +163,15 @@ TEST_F(TextFileTest, LongFilesDecodeAcrossBufferBoundaries) {
       bytes += "\xD0\x96\xF0\x9F\x98\x80\xE2\x82\xAC;";
       expected += u"\u0416\U0001F600\u20AC;";
     }
-    EXPECT_EQ(Load(Put("long" + std::to_string(shift), bytes)), expected) << shift;
+    EXPECT_EQ(Load(scratch_.Put("long" + std::to_string(shift), bytes)), expected) << shift;
   }
 }
 
 TEST_F(TextFileTest, FileSizeQuery) {
   EXPECT_EQ(QueryFileSize(u"/tmp"), -2);
   EXPECT_EQ(QueryFileSize(TextFromUtf8(dir_ + "/missing")), -1);
-  EXPECT_EQ(QueryFileSize(TextFromUtf8(Put("empty", ""))), 0);
-  EXPECT_EQ(QueryFileSize(TextFromUtf8(Put("five", "12345"))), 5);
+  EXPECT_EQ(QueryFileSize(TextFromUtf8(scratch_.Put("empty", ""))), 0);
+  EXPECT_EQ(QueryFileSize(TextFromUtf8(scratch_.Put("five", "12345"))), 5);
   EXPECT_EQ(QueryFileSize(u""), -1);
   EXPECT_EQ(TempDirectory(), u"/tmp/");
 }
@@ -232,7 +206,7 @@ TEST_F(TextFileTest, WritesMarkAndTextInEachFormat) {
     WriteByteOrderMark(*file, c.format);
     WriteText(*file, c.text, c.format);
     EXPECT_TRUE(CloseTextFile(std::move(file)));
-    EXPECT_EQ(Slurp(path), c.bytes) << n;
+    EXPECT_EQ(ReadWholeFile(path), c.bytes) << n;
   }
 }
 
@@ -243,19 +217,19 @@ TEST_F(TextFileTest, LongTextGoesOutWholeAfterTheMark) {
   WriteByteOrderMark(*file, FormatUtf8);
   EXPECT_EQ(WriteText(*file, text, FormatUtf8), 10000);
   CloseTextFile(std::move(file));
-  EXPECT_EQ(Slurp(path), Bytes({0xEF, 0xBB, 0xBF}) + std::string(10000, 'q'));
+  EXPECT_EQ(ReadWholeFile(path), Bytes({0xEF, 0xBB, 0xBF}) + std::string(10000, 'q'));
   // Creating again truncates: nothing of the longer file remains.
   file = CreateForWriting(TextFromUtf8(path));
   WriteText(*file, u"short", FormatUtf8);
   CloseTextFile(std::move(file));
-  EXPECT_EQ(Slurp(path), "short");
+  EXPECT_EQ(ReadWholeFile(path), "short");
 }
 
 TEST_F(TextFileTest, ReadOnlyFilesAcceptNoWrites) {
-  TextFilePtr file = OpenForReading(TextFromUtf8(Put("ro", "abc")));
+  TextFilePtr file = OpenForReading(TextFromUtf8(scratch_.Put("ro", "abc")));
   EXPECT_EQ(WriteText(*file, u"zzz", FormatUtf8), 0);
   CloseTextFile(std::move(file));
-  EXPECT_EQ(Slurp(dir_ + "/ro"), "abc");
+  EXPECT_EQ(ReadWholeFile(dir_ + "/ro"), "abc");
 }
 
 TEST_F(TextFileTest, FreshFilesAreNewPrivateAndNeverReplaceAnything) {

@@ -3,16 +3,7 @@
 #include <string>
 
 #include "core/utf8.h"
-
-namespace {
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string s;
-  for (int v : values) s.push_back(static_cast<char>(v));
-  return s;
-}
-
-}  // namespace
+#include "tests/support/test_files.h"
 
 TEST(Utf8Encoding, FollowsTheSurrogateRules) {
   const struct {

@@ -3,10 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "engine/result_writer.h"
 #include "engine/run.h"
 #include "engine/run_steps.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -33,25 +32,10 @@ class RecordingHost : public RunHost {
 
 class RunTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/listwise-run-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    result_ = dir_ + "/result.txt";
-  }
-  void TearDown() override {
-    chmod((dir_ + "/locked").c_str(), 0600);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void SetUp() override { result_ = dir_ + "/result.txt"; }
+  void TearDown() override { chmod((dir_ + "/locked").c_str(), 0600); }
   Text Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-    return TextFromUtf8(dir_ + "/" + name);
-  }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return TextFromUtf8(scratch_.Put(name, bytes));
   }
   RunRequest Request(Operation operation, Text first, Text second) {
     RunRequest r;
@@ -68,7 +52,8 @@ class RunTest : public testing::Test {
     return host.calls;
   }
 
-  std::string dir_;
+  ScratchDir scratch_{"run"};
+  const std::string& dir_ = scratch_.path();
   std::string result_;
 };
 
@@ -127,7 +112,7 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
     const std::vector<std::string> expected = {std::string("status:") + c.message,
                                                std::string("error:") + c.message};
     EXPECT_EQ(calls, expected) << c.name;
-    EXPECT_EQ(Slurp(result_), "earlier result") << c.name;
+    EXPECT_EQ(ReadWholeFile(result_), "earlier result") << c.name;
   }
 }
 
@@ -141,7 +126,7 @@ TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
       << calls[1];
   EXPECT_EQ(calls[2], "unlock");
   EXPECT_EQ(calls[3], "viewer:" + result_);
-  EXPECT_EQ(Slurp(result_), kBom + "c\r\nd");
+  EXPECT_EQ(ReadWholeFile(result_), kBom + "c\r\nd");
 }
 
 // A text handed in stands where its file would be read: no field checks of its own, a failed
@@ -250,7 +235,7 @@ TEST_F(RunTest, ResultFileBytes) {
     ++n;
     request.result_separator = c.result_separator;
     Run(request);
-    EXPECT_EQ(Slurp(result_), kBom + c.bytes) << c.name;
+    EXPECT_EQ(ReadWholeFile(result_), kBom + c.bytes) << c.name;
   }
 }
 
@@ -262,11 +247,11 @@ TEST_F(RunTest, ClipboardMarkersSelectTheKeptTexts) {
   request.clipboard_first = kept_first;
   request.clipboard_second = kept_second;
   Run(request);
-  EXPECT_EQ(Slurp(result_), kBom + "three");
+  EXPECT_EQ(ReadWholeFile(result_), kBom + "three");
   // A marker with nothing pasted is one empty item.
   RunRequest empty = Request(ModeCountUnique, u"<", u"");
   Run(empty);
-  EXPECT_EQ(Slurp(result_), kBom + "1 ");
+  EXPECT_EQ(ReadWholeFile(result_), kBom + "1 ");
 }
 
 TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
@@ -274,8 +259,8 @@ TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
   std::ofstream(victim) << "precious";
   ASSERT_EQ(symlink(victim.c_str(), result_.c_str()), 0);
   Run(Request(ModeDeduplicate, Put("list.txt", "q"), u""));
-  EXPECT_EQ(Slurp(victim), "precious");
-  EXPECT_EQ(Slurp(result_), kBom + "q");
+  EXPECT_EQ(ReadWholeFile(victim), "precious");
+  EXPECT_EQ(ReadWholeFile(result_), kBom + "q");
   struct stat st;
   ASSERT_EQ(lstat(result_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -374,6 +359,6 @@ TEST_F(RunTest, ListsLargerThanMemoryAreToldNotTruncated) {
               // Loading runs out here: told before anything is locked.
               "\\[status:Недостаточно памяти для этих списков\\]"
               "\\[error:Недостаточно памяти для этих списков\\]$");
-  EXPECT_EQ(Slurp(result_), "earlier result");
+  EXPECT_EQ(ReadWholeFile(result_), "earlier result");
 }
 #endif
