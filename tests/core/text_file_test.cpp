@@ -66,27 +66,6 @@ TEST_F(TextFileTest, ReadingEndsAtTheFirstZeroCharacter) {
   EXPECT_EQ(Load(scratch_.Put("nul", std::string(1000, '\0'))), u"");
 }
 
-TEST_F(TextFileTest, Utf8DecodesInTwoStages) {
-  const struct {
-    std::string bytes;
-    Text text;
-  } cases[] = {
-      {Bytes({0x61, 0x80, 0x62}), u"a?b"},  // a stray byte becomes "?"
-      {Bytes({0x61, 0xF8, 0xFF, 0x62}), u"a??b"},
-      {Bytes({0x61, 0xC3, 0x62, 0x63}), Text{u'a', 0x0003, u'c'}},  // 62 taken into the group
-      {Bytes({0xF0, 0x9F, 0x98, 0x80}), Text{0xD83D, 0xDE00}},
-      {Bytes({0xF4, 0x90, 0x80, 0x80, 0x61}), u""},
-      {Bytes({0x61, 0x62, 0xE2, 0x82}), u"ab"},   // a group cut off by the end is dropped
-      {Bytes({0xC3, 0x00, 0x61}), Text{0x0003}},  // the byte string ends at a zero in a group
-      {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", u"Привет"},
-  };
-  int n = 0;
-  // Appended, not "s" + ...: GCC 12 at -O3 takes that insert for an overlapping copy.
-  for (const auto& c : cases)
-    EXPECT_EQ(Load(scratch_.Put(std::string("s").append(std::to_string(n++)), c.bytes)), c.text)
-        << n;
-}
-
 // The size that stat reports is no limit: /proc files say 0 and hold more (the bytes read
 // ahead for the mark once overflowed a buffer sized from it).
 TEST_F(TextFileTest, ProcFilesReadLikeCatUpToTheirFirstZero) {
