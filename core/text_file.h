@@ -1,5 +1,5 @@
-// Text files: reading whole sources with their byte-order marks and encodings, and writing
-// results. A TextFile buffers 4096 bytes; it is owned by whoever opened it until CloseTextFile.
+// Text files: reading whole sources (the bytes go to core/decoders) and writing results.
+// A TextFile buffers 4096 bytes; it is owned by whoever opened it until CloseTextFile.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +50,7 @@ TextFilePtr CreateForWriting(TextView path);
 // reports its name; the caller renames it into place when it is complete.
 TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& created_name);
 void WriteByteOrderMark(TextFile& file, TextFormat format);
-// Encodes the text and writes it; returns the number of bytes accepted.
+// Returns the number of bytes accepted.
 int64_t WriteText(TextFile& file, TextView text, TextFormat format);
 // Raw bytes through the file's buffer (the result writer streams its own encoding this way).
 int64_t WriteBytes(TextFile& file, const void* bytes, size_t count);

@@ -39,7 +39,6 @@ class Utf8Encoder {
  public:
   explicit Utf8Encoder(LoneHighSurrogate lone_high = LoneHighSurrogate::EndsEncoding)
       : lone_high_(lone_high) {}
-  // Appends the encoding of the piece to out.
   void Encode(TextView piece, std::string& out);
   // Writes the encoding to dst, which has room for MaxBytes(piece.size()); returns the end.
   char* EncodeTo(TextView piece, char* dst);
@@ -52,7 +51,6 @@ class Utf8Encoder {
   bool stopped() const { return stopped_; }
 
  private:
-  // A high surrogate without its partner: either the end of the encoding or 3 bytes.
   char* PutLoneHigh(char16_t unit, char* dst);
   LoneHighSurrogate lone_high_;
   char16_t pending_high_ = 0;
