@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "tests/support/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -68,22 +69,21 @@ TEST(CurrentDirectoryPath, EndsWithOneSlash) {
     InDirectory root("/");
     EXPECT_EQ(CurrentDirectoryPath(), u"/");
   }
-  char pattern[] = "/tmp/listwise-cwd-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path dir = fs::path(pattern) / "Каталог";
+  const ScratchDir scratch("cwd");
+  ASSERT_FALSE(scratch.path().empty());
+  const fs::path dir = fs::path(scratch.path()) / "Каталог";
   fs::create_directory(dir);
   {
     InDirectory inside(dir);
     EXPECT_EQ(CurrentDirectoryPath(), TextFromUtf8(dir.string() + "/"));
   }
-  fs::remove_all(pattern);
 }
 
 TEST(CurrentDirectoryPath, EmptyWhenTheDirectoryIsGone) {
-  char pattern[] = "/tmp/listwise-gone-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  InDirectory inside(pattern);
-  fs::remove(pattern);
+  const ScratchDir scratch("gone");
+  ASSERT_FALSE(scratch.path().empty());
+  InDirectory inside(scratch.path());
+  fs::remove(scratch.path());
   EXPECT_EQ(CurrentDirectoryPath(), u"");
 }
 

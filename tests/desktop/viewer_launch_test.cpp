@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "tests/support/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -57,9 +58,8 @@ struct Record {
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/listwise-launch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_FALSE(scratch_.path().empty());
+    root_ = scratch_.path();
     record_ = root_ / "record";
     for (const char* dir : {"good", "dir", "empty", "noexec", "nested/sub", "work", "link"}) {
       fs::create_directories(root_ / dir);
@@ -73,7 +73,6 @@ class LaunchTest : public ::testing::Test {
     fs::permissions(root_ / "noexec" / "xdg-open", fs::perms(0644));
     fs::create_symlink(root_ / "good" / "xdg-open", root_ / "link" / "xdg-open");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   static void InstallRecorder(const fs::path& to) {
     fs::copy_file(LISTWISE_ARGV_RECORDER, to);
@@ -102,6 +101,7 @@ class LaunchTest : public ::testing::Test {
     return std::nullopt;
   }
 
+  ScratchDir scratch_{"launch"};
   fs::path root_;
   fs::path record_;
 };
