@@ -30,7 +30,7 @@ constexpr const char* kPasteTip = "Вставить из буфера обмен
 
 using K = ControlKind;
 // clang-format off
-const ControlSpec kControls[kControlCount] = {
+const ControlRow kControls[kControlCount] = {
   {LabelFirst, "LabelFirst", K::Label, 12, 13, 17, 28, "1", {}, kNoState, nullptr, kNoIcon},
   {LabelSecond, "LabelSecond", K::Label, 12, 68, 17, 28, "2", {}, kNoState, nullptr, kNoIcon},
   {LabelReadSeparator, "LabelReadSeparator", K::Label, 10, 133, 250, 28,
@@ -91,12 +91,12 @@ const ControlVoice* FindControlVoice(int number) {
 
 const char* const kInitialStatusText = kStatusText;
 
-const ControlSpec* FindControlSpec(int number) {
+const ControlRow* FindControlRow(int number) {
   if (number < 1 || number > kControlCount) return nullptr;
   return &kControls[number - 1];
 }
 
-std::span<const ControlSpec> ControlSpecs() {
+std::span<const ControlRow> ControlRows() {
   return kControls;
 }
 

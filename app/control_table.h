@@ -39,7 +39,7 @@ enum class ControlKind {
 inline constexpr int kNoIcon = -1;
 inline constexpr int kNoState = -1;
 
-struct ControlSpec {
+struct ControlRow {
   int number;
   const char* name;
   ControlKind kind;
@@ -56,10 +56,10 @@ inline constexpr int kInitialWindowWidth = 520;
 inline constexpr int kInitialWindowHeight = 265;
 
 // The row of a control number from 1 to 18; nullptr for any other number.
-const ControlSpec* FindControlSpec(int number);
+const ControlRow* FindControlRow(int number);
 
 // Every row, by number.
-std::span<const ControlSpec> ControlSpecs();
+std::span<const ControlRow> ControlRows();
 
 // The order in which the window builds its controls; the later of two overlapping controls
 // lies above (the swap button over the labels "1" and "2"). The command-line arguments go into

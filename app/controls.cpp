@@ -62,8 +62,8 @@ void ConnectFocus(GtkWidget* widget, int control) {
   g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), NumberData(control));
 }
 
-ControlWidgets MakeLabel(const ControlSpec& spec) {
-  GtkWidget* label = gtk_label_new(spec.text ? spec.text : "");
+ControlWidgets MakeLabel(const ControlRow& row) {
+  GtkWidget* label = gtk_label_new(row.text ? row.text : "");
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_xalign(GTK_LABEL(label), 0);
   gtk_label_set_yalign(GTK_LABEL(label), 0);
@@ -75,30 +75,30 @@ ControlWidgets MakeLabel(const ControlSpec& spec) {
   return {ControlKind::Label, box, label, nullptr, nullptr};
 }
 
-ControlWidgets MakeInputField(const ControlSpec& spec) {
+ControlWidgets MakeInputField(const ControlRow& row) {
   GtkWidget* entry = gtk_entry_new();
   gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
-  g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+  g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
   g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
-  ConnectFocus(entry, spec.number);
+  ConnectFocus(entry, row.number);
   return {ControlKind::InputField, entry, entry, nullptr, nullptr};
 }
 
-ControlWidgets MakeImageButton(const ControlSpec& spec, GdkPixbuf* icon) {
+ControlWidgets MakeImageButton(const ControlRow& row, GdkPixbuf* icon) {
   GtkWidget* button = gtk_button_new();
   GtkWidget* image = icon ? gtk_image_new_from_pixbuf(icon) : gtk_image_new();
   gtk_container_add(GTK_CONTAINER(button), image);
-  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(spec.number));
+  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(row.number));
   return {ControlKind::ImageButton, button, button, nullptr, nullptr};
 }
 
-ControlWidgets MakePushButton(const ControlSpec& spec) {
-  GtkWidget* button = gtk_button_new_with_label(spec.text ? spec.text : "");
-  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(spec.number));
+ControlWidgets MakePushButton(const ControlRow& row) {
+  GtkWidget* button = gtk_button_new_with_label(row.text ? row.text : "");
+  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(row.number));
   return {ControlKind::PushButton, button, button, nullptr, nullptr};
 }
 
-ControlWidgets MakeChoiceBox(const ControlSpec& spec, bool editable) {
+ControlWidgets MakeChoiceBox(const ControlRow& row, bool editable) {
   GtkListStore* store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, GDK_TYPE_PIXBUF);
   GtkWidget* combo = editable ? gtk_combo_box_new_with_model_and_entry(GTK_TREE_MODEL(store))
                               : gtk_combo_box_new_with_model(GTK_TREE_MODEL(store));
@@ -117,24 +117,24 @@ ControlWidgets MakeChoiceBox(const ControlSpec& spec, bool editable) {
     gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
     // Every edit of the entry is a change of value; the combo box itself only reports
     // changes of the selection.
-    g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+    g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
     g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
-    ConnectFocus(entry, spec.number);
+    ConnectFocus(entry, row.number);
   } else {
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
     gtk_cell_layout_pack_start(cells, text, TRUE);
     gtk_cell_layout_add_attribute(cells, text, "text", ItemText);
   }
-  g_signal_connect(combo, "changed", G_CALLBACK(OnValueChanged), NumberData(spec.number));
+  g_signal_connect(combo, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
   GtkWidget* event_box = gtk_event_box_new();
   gtk_container_add(GTK_CONTAINER(event_box), combo);
   return {editable ? ControlKind::EditableChoiceBox : ControlKind::ChoiceBox, event_box, combo,
           entry, store};
 }
 
-ControlWidgets MakeCheckBox(const ControlSpec& spec) {
-  GtkWidget* check = gtk_check_button_new_with_label(spec.text ? spec.text : "");
-  g_signal_connect(check, "toggled", G_CALLBACK(OnClicked), NumberData(spec.number));
+ControlWidgets MakeCheckBox(const ControlRow& row) {
+  GtkWidget* check = gtk_check_button_new_with_label(row.text ? row.text : "");
+  g_signal_connect(check, "toggled", G_CALLBACK(OnClicked), NumberData(row.number));
   return {ControlKind::CheckBox, check, check, nullptr, nullptr};
 }
 
@@ -206,7 +206,7 @@ void DescribeSelection(GtkComboBox* combo, gpointer button) {
 void GiveVoice(const ControlWidgets& made, const ControlVoice& voice) {
   const ControlWidgets* label = voice.label ? Find(voice.label) : nullptr;
   const char* name = voice.name;
-  if (!name && voice.label) name = FindControlSpec(voice.label)->text;
+  if (!name && voice.label) name = FindControlRow(voice.label)->text;
   GtkWidget* button = IsChoice(made.kind) ? ChoiceButton(made.widget) : nullptr;
   for (GtkWidget* widget : {made.widget, made.entry, button}) {
     if (!widget) continue;
@@ -236,38 +236,38 @@ void RepeatStatus(int control, GtkWidget* label) {
 
 }  // namespace
 
-void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon) {
+void CreateControl(GtkLayout* layout, const ControlRow& row, GdkPixbuf* icon) {
   ControlWidgets made;
-  switch (spec.kind) {
+  switch (row.kind) {
     case ControlKind::Label:
-      made = MakeLabel(spec);
+      made = MakeLabel(row);
       break;
     case ControlKind::InputField:
-      made = MakeInputField(spec);
+      made = MakeInputField(row);
       break;
     case ControlKind::ImageButton:
-      made = MakeImageButton(spec, icon);
+      made = MakeImageButton(row, icon);
       break;
     case ControlKind::PushButton:
-      made = MakePushButton(spec);
+      made = MakePushButton(row);
       break;
     case ControlKind::ChoiceBox:
-      made = MakeChoiceBox(spec, false);
+      made = MakeChoiceBox(row, false);
       break;
     case ControlKind::EditableChoiceBox:
-      made = MakeChoiceBox(spec, true);
+      made = MakeChoiceBox(row, true);
       break;
     case ControlKind::CheckBox:
-      made = MakeCheckBox(spec);
+      made = MakeCheckBox(row);
       break;
   }
-  gtk_widget_set_name(made.widget, spec.name);
-  if (spec.tooltip) gtk_widget_set_tooltip_text(made.widget, spec.tooltip);
-  gtk_widget_set_size_request(made.outer, spec.width, spec.height);
-  gtk_layout_put(layout, made.outer, spec.x, spec.y);
+  gtk_widget_set_name(made.widget, row.name);
+  if (row.tooltip) gtk_widget_set_tooltip_text(made.widget, row.tooltip);
+  gtk_widget_set_size_request(made.outer, row.width, row.height);
+  gtk_layout_put(layout, made.outer, row.x, row.y);
   gtk_widget_show_all(made.outer);
-  controls[spec.number] = made;
-  if (const ControlVoice* voice = FindControlVoice(spec.number)) GiveVoice(made, *voice);
+  controls[row.number] = made;
+  if (const ControlVoice* voice = FindControlVoice(row.number)) GiveVoice(made, *voice);
 }
 
 void AddControlItem(int control, TextView text) {

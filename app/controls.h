@@ -11,7 +11,7 @@
 // Builds the control of the row, puts it into the layout at its place and connects the
 // signals that report what its kind reports. icon may be nullptr: the button then shows an
 // empty image. Items and initial state are set by the caller (see AddControlItem).
-void CreateControl(GtkLayout* layout, const ControlSpec& spec, GdkPixbuf* icon);
+void CreateControl(GtkLayout* layout, const ControlRow& row, GdkPixbuf* icon);
 
 // Appends an item to a choice box.
 void AddControlItem(int control, TextView text);

@@ -22,11 +22,11 @@
 namespace {
 
 void BuildControl(int number, const std::vector<Text>& arguments) {
-  const ControlSpec& spec = *FindControlSpec(number);
-  GdkPixbuf* icon = spec.icon != kNoIcon ? ImagePixbuf(spec.icon) : nullptr;
-  CreateControl(MainLayout(), spec, icon);
-  for (const char* item : spec.items) AddControlItem(number, TextFromUtf8(item));
-  if (spec.initial_state != kNoState) SetControlState(number, spec.initial_state);
+  const ControlRow& row = *FindControlRow(number);
+  GdkPixbuf* icon = row.icon != kNoIcon ? ImagePixbuf(row.icon) : nullptr;
+  CreateControl(MainLayout(), row, icon);
+  for (const char* item : row.items) AddControlItem(number, TextFromUtf8(item));
+  if (row.initial_state != kNoState) SetControlState(number, row.initial_state);
   // The command-line arguments go in as soon as both fields exist.
   if (number == FieldSecond) {
     if (arguments.size() >= 1) SetControlText(FieldFirst, arguments[0]);

@@ -9,14 +9,14 @@
 
 TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
   int expected = 1;
-  for (const ControlSpec& spec : ControlSpecs()) {
-    EXPECT_EQ(spec.number, expected) << spec.name;
-    EXPECT_EQ(FindControlSpec(spec.number), &spec);
+  for (const ControlRow& row : ControlRows()) {
+    EXPECT_EQ(row.number, expected) << row.name;
+    EXPECT_EQ(FindControlRow(row.number), &row);
     ++expected;
   }
   EXPECT_EQ(expected, kControlCount + 1);
-  EXPECT_EQ(FindControlSpec(0), nullptr);
-  EXPECT_EQ(FindControlSpec(19), nullptr);
+  EXPECT_EQ(FindControlRow(0), nullptr);
+  EXPECT_EQ(FindControlRow(19), nullptr);
 }
 
 TEST(ControlTable, CreationOrderBuildsEachControlOnceWithTheFieldsFirst) {
@@ -48,12 +48,12 @@ TEST(ControlTable, ChoiceItemsAreTheTextsTheUserSees) {
       {ResultSeparatorBox, {"\\r\\n", "Введите ваш разделитель"}, 0},
   };
   for (const auto& c : cases) {
-    const ControlSpec& spec = *FindControlSpec(c.control);
-    EXPECT_EQ(std::vector<std::string>(spec.items.begin(), spec.items.end()), c.items) << spec.name;
-    EXPECT_EQ(spec.initial_state, c.state) << spec.name;
+    const ControlRow& row = *FindControlRow(c.control);
+    EXPECT_EQ(std::vector<std::string>(row.items.begin(), row.items.end()), c.items) << row.name;
+    EXPECT_EQ(row.initial_state, c.state) << row.name;
   }
-  EXPECT_EQ(std::string(FindControlSpec(ReadSeparatorBox)->items[0]).size(), 4u);
-  EXPECT_EQ(std::string(FindControlSpec(ReadSeparatorBox)->items[2]).size(), 8u);
+  EXPECT_EQ(std::string(FindControlRow(ReadSeparatorBox)->items[0]).size(), 4u);
+  EXPECT_EQ(std::string(FindControlRow(ReadSeparatorBox)->items[2]).size(), 8u);
 }
 
 // The status line is one row of 410 × 23: its first words must be short enough not to wrap.
@@ -62,5 +62,5 @@ TEST(ControlTable, InitialStatusTextIsOneShortLine) {
   EXPECT_FALSE(text.empty());
   EXPECT_EQ(text.find('\n'), std::string::npos);
   EXPECT_LT(text.size(), 90u);  // bytes of UTF-8: about 45 Cyrillic letters
-  EXPECT_EQ(std::string(FindControlSpec(StatusLine)->text), text);
+  EXPECT_EQ(std::string(FindControlRow(StatusLine)->text), text);
 }

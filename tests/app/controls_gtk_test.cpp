@@ -82,12 +82,12 @@ TEST_F(Window, StartsWithTheValuesOfTheTable) {
       {StatusLine, kInitialStatusText, kNoState},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(U(ControlText(c.control)), c.text) << FindControlSpec(c.control)->name;
-    EXPECT_EQ(ControlState(c.control), c.state) << FindControlSpec(c.control)->name;
+    EXPECT_EQ(U(ControlText(c.control)), c.text) << FindControlRow(c.control)->name;
+    EXPECT_EQ(ControlState(c.control), c.state) << FindControlRow(c.control)->name;
   }
-  for (const ControlSpec& spec : ControlSpecs()) {
-    EXPECT_TRUE(ControlEnabled(spec.number)) << spec.name;
-    EXPECT_EQ(PlaceOf(spec.number), (Spot{spec.x, spec.y, spec.width, spec.height})) << spec.name;
+  for (const ControlRow& row : ControlRows()) {
+    EXPECT_TRUE(ControlEnabled(row.number)) << row.name;
+    EXPECT_EQ(PlaceOf(row.number), (Spot{row.x, row.y, row.width, row.height})) << row.name;
   }
 }
 
@@ -144,7 +144,7 @@ TEST_F(Window, EnterInAFieldOrSeparatorClicksStart) {
   for (int control : {FieldFirst, FieldSecond, ReadSeparatorBox, ResultSeparatorBox}) {
     GtkWidget* widget = ControlWidget(control);
     GtkWidget* entry = GTK_IS_ENTRY(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
-    const char* name = FindControlSpec(control)->name;
+    const char* name = FindControlRow(control)->name;
     g_signal_emit_by_name(entry, "activate");
     EXPECT_EQ(TakeReports(), (Reports{{StartButton, Clicked}})) << name;
     SetControlEnabled(StartButton, false);
@@ -165,7 +165,7 @@ TEST_F(Window, ModeBoxButtonDescribesTheChosenOperation) {
     const char* description;
   } cases[] = {{3, "Подсчёт уникальных строк одного файла"},
                {-1, ""},
-               {0, FindControlSpec(ModeBox)->items[0]}};
+               {0, FindControlRow(ModeBox)->items[0]}};
   for (const auto& c : cases) {
     SetControlState(ModeBox, c.state);
     EXPECT_STREQ(atk_object_get_description(spoken), c.description) << c.state;

@@ -66,13 +66,13 @@ TEST(WindowLayout, PlacesOnlyTheControlsThatFollowTheWidthInTheirOrder) {
 // At the starting width the layout puts every control exactly where it was built.
 TEST(WindowLayout, AtTheStartingWidthAgreesWithTheControlTable) {
   for (const Placement& p : LayoutForWidth(kInitialWindowWidth)) {
-    const ControlSpec* spec = FindControlSpec(p.control);
-    ASSERT_NE(spec, nullptr);
+    const ControlRow* row = FindControlRow(p.control);
+    ASSERT_NE(row, nullptr);
     if (p.x != kUnchanged) {
-      EXPECT_EQ(p.x, spec->x) << spec->name;
+      EXPECT_EQ(p.x, row->x) << row->name;
     }
     if (p.width != kUnchanged) {
-      EXPECT_EQ(p.width, spec->width) << spec->name;
+      EXPECT_EQ(p.width, row->width) << row->name;
     }
   }
 }
