@@ -9,7 +9,7 @@
 
 namespace {
 
-void AddPattern(FilterSpec& filter, std::string_view pattern) {
+void AddPattern(FileFilter& filter, std::string_view pattern) {
   // "*.*" would hide every file without a dot in its name.
   if (pattern == "*.*") pattern = "*";
   filter.patterns.emplace_back(pattern);
@@ -25,8 +25,8 @@ struct GSListDeleter {
 
 }  // namespace
 
-std::vector<FilterSpec> ParsePatternList(std::string_view list, int pattern_index, int* selected) {
-  std::vector<FilterSpec> filters;
+std::vector<FileFilter> ParsePatternList(std::string_view list, int pattern_index, int* selected) {
+  std::vector<FileFilter> filters;
   *selected = -1;
   bool in_name = true;
   size_t field_start = 0;    // where the current name or patterns field began
@@ -74,7 +74,7 @@ Text ChooseFileToOpen(TextView title, TextView initial_path, TextView pattern_li
 
   int selected = -1;
   GtkFileFilter* selected_filter = nullptr;
-  const std::vector<FilterSpec> filters = ParsePatternList(patterns_utf8, pattern_index, &selected);
+  const std::vector<FileFilter> filters = ParsePatternList(patterns_utf8, pattern_index, &selected);
   for (size_t i = 0; i < filters.size(); ++i) {
     GtkFileFilter* filter = gtk_file_filter_new();
     gtk_file_filter_set_name(filter, filters[i].name.c_str());

@@ -8,7 +8,7 @@
 #include "core/text.h"
 
 // One file filter of the chooser: the name shown in its filter box and its glob patterns.
-struct FilterSpec {
+struct FileFilter {
   std::string name;
   std::vector<std::string> patterns;
 };
@@ -18,7 +18,7 @@ struct FilterSpec {
 // becomes "*" so that names without a dot are listed too; a final name without a following "|"
 // makes no filter. *selected receives the position of the filter numbered pattern_index, -1
 // when there is none.
-std::vector<FilterSpec> ParsePatternList(std::string_view list, int pattern_index, int* selected);
+std::vector<FileFilter> ParsePatternList(std::string_view list, int pattern_index, int* selected);
 
 // Shows a modal open-file chooser without a parent window and returns the chosen file's full
 // path, or the empty text when the user cancels or closes it. An initial path ending with "/"

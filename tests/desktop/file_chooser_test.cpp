@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(ParsePatternList, BuildsNamedFiltersFromTheList) {
-  using Filters = std::vector<FilterSpec>;
+  using Filters = std::vector<FileFilter>;
   const struct {
     const char* list;
     int index;

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int pattern_index = static_cast<int8_t>(data[0]) % 8;
   const std::string list(reinterpret_cast<const char*>(data + 1), size - 1);
   int selected = -2;
-  const std::vector<FilterSpec> filters = ParsePatternList(list, pattern_index, &selected);
+  const std::vector<FileFilter> filters = ParsePatternList(list, pattern_index, &selected);
 
   // A name makes a filter only when a "|" follows it; its patterns field may be missing.
   const std::vector<std::string> fields = Cut(list, '|');
