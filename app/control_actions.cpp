@@ -95,7 +95,7 @@ void RunControlAction(int control, int type) {
       SwapSources();
       break;
     case StartButton:
-      RunComparison();
+      StartRunFromWindow();
       break;
     // The fields, labels and check boxes are only read when a run starts.
     default:

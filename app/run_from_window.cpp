@@ -40,6 +40,7 @@ RunRequest RequestFromWindow() {
   request.operation = static_cast<Operation>(ControlState(ModeBox));
   request.read_separator = ControlText(ReadSeparatorBox);
   request.result_separator = ControlText(ResultSeparatorBox);
+  // Only the lowest bit of a check box's state says whether it is checked.
   request.whole_separator = (ControlState(WholeSeparatorCheck) & 1) != 0;
   request.case_sensitive = (ControlState(CaseCheck) & 1) != 0;
   request.clipboard_first = ClipboardFirst;
@@ -47,7 +48,7 @@ RunRequest RequestFromWindow() {
   return request;
 }
 
-void RunComparison() {
+void StartRunFromWindow() {
   WindowRunHost host;
   RunComparison(RequestFromWindow(), host);
 }

@@ -15,9 +15,9 @@ class WindowRunHost : public RunHost {
 };
 
 // The run request as the window shows it now: both fields, the operation, both separators as
-// typed, the lowest bit of each check box, and the clipboard texts the paste buttons kept
+// typed, whether each check box is checked, and the clipboard texts the paste buttons kept
 // (viewed, not copied: they must outlive the request).
 RunRequest RequestFromWindow();
 
 // The action of StartButton: a whole run on what the window shows, reported in the window.
-void RunComparison();
+void StartRunFromWindow();
