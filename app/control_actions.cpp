@@ -5,7 +5,6 @@
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/event_queue.h"
-#include "app/file_drops.h"
 #include "app/program_values.h"
 #include "app/run_from_window.h"
 #include "core/text.h"
@@ -103,9 +102,9 @@ void RunControlAction(int control, int type) {
   }
 }
 
-void RunDropAction(int control) {
+void RunDropAction(int control, const DropEvent* drop) {
   if (control != FieldFirst && control != FieldSecond) return;
-  const Text names = DroppedFileList(CurrentDropEvent());
+  const Text names = DroppedFileList(drop);
   const Text first = names.substr(0, names.find(u'\n'));
   // A missing path (-1) or a directory (-2) empties the field; an empty file is a list too.
   SetControlText(control, QueryFileSize(first) >= 0 ? first : Text());

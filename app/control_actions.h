@@ -2,9 +2,12 @@
 // main thread before the loop takes the next event.
 #pragma once
 
+struct DropEvent;
+
 // A ControlActivity event: the control's number and what happened (Clicked, FocusGained,
 // FocusLost, ValueChanged).
 void RunControlAction(int control, int type);
 
-// A FilesDropped event on the control that received the drop.
-void RunDropAction(int control);
+// A FilesDropped event on the control that received the drop; drop is what it delivered
+// (nullptr when nothing came).
+void RunDropAction(int control, const DropEvent* drop);

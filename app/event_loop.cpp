@@ -6,6 +6,7 @@
 
 #include "app/control_actions.h"
 #include "app/controls.h"
+#include "app/file_drops.h"
 #include "app/main_window.h"
 #include "app/window_layout.h"
 
@@ -33,10 +34,6 @@ int WaitEvent() {
   return current.kind;
 }
 
-const Event& CurrentEvent() {
-  return current;
-}
-
 void RunEventLoop() {
   for (;;) {
     switch (WaitEvent()) {
@@ -47,7 +44,7 @@ void RunEventLoop() {
         RunControlAction(current.control, current.type);
         break;
       case FilesDropped:
-        RunDropAction(current.control);
+        RunDropAction(current.control, DropOf(current));
         break;
       case CloseRequested:
         DestroyMainWindow();

@@ -9,9 +9,6 @@
 // here, so a drop's names must be read while its action runs.
 int WaitEvent();
 
-// The event WaitEvent took last.
-const Event& CurrentEvent();
-
 // Acts on events until a close request; returns once the window has been destroyed and GTK
 // has processed what that left pending.
 void RunEventLoop();

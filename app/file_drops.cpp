@@ -5,7 +5,7 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
-#include "app/event_loop.h"
+#include "app/event_queue.h"
 #include "desktop/file_drop.h"
 
 namespace {
@@ -24,8 +24,7 @@ void EnableFileDrops() {
   }
 }
 
-const DropEvent* CurrentDropEvent() {
-  const Event& event = CurrentEvent();
+const DropEvent* DropOf(const Event& event) {
   if (event.kind != FilesDropped) return nullptr;
   return static_cast<const DropEvent*>(event.data.get());
 }

@@ -1,5 +1,7 @@
-// The two input fields as drop destinations, and the drop the loop is handling.
+// The two input fields as drop destinations, and the drop a FilesDropped event carries.
 #pragma once
+
+#include "app/event_queue.h"
 
 struct DropEvent;
 
@@ -7,6 +9,6 @@ struct DropEvent;
 // becomes a FilesDropped event for its field.
 void EnableFileDrops();
 
-// The drop carried by the event the loop took last; nullptr for any other event. It is
-// released when the loop asks for the next event.
-const DropEvent* CurrentDropEvent();
+// The drop carried by a FilesDropped event; nullptr for any other event. It lives as long as
+// the event does.
+const DropEvent* DropOf(const Event& event);
