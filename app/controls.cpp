@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/event_queue.h"
-#include "app/main_window.h"
 #include "app/window_layout.h"
 #include "core/utf8.h"
 
@@ -379,7 +378,8 @@ bool ControlEnabled(int control) {
 void FocusControl(int control) {
   ControlWidgets* c = Find(control);
   if (!c) return;
-  if (GtkWidget* window = MainWindowWidget()) gtk_window_present(GTK_WINDOW(window));
+  GtkWidget* window = gtk_widget_get_toplevel(c->outer);
+  if (GTK_IS_WINDOW(window)) gtk_window_present(GTK_WINDOW(window));
   gtk_widget_grab_focus(c->entry ? c->entry : c->widget);
 }
 
