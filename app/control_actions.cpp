@@ -5,7 +5,6 @@
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/event_queue.h"
-#include "app/program_values.h"
 #include "app/run_from_window.h"
 #include "core/text.h"
 #include "core/text_file.h"
@@ -22,14 +21,14 @@ constexpr int kOwnResultSeparatorItem = 1;
 
 // The file chooser of both open buttons puts the chosen path into its field; a cancel leaves
 // the field as it was.
-void OpenInto(int field) {
+void OpenInto(Program& program, int field) {
   const Text path = ChooseFileToOpen(u"Открыть файл", CurrentDirectoryPath(), u"Все (*.*)|*.*", 0);
-  if (!path.empty()) SetControlText(field, path);
+  if (!path.empty()) SetControlText(program, field, path);
 }
 
 // The clipboard's text is kept now, not read at the run: the marker in the field stands for
 // this text. The counter only grows, so a new paste always shows a new marker.
-void PasteInto(int field, Text& kept, int32_t& count) {
+void PasteInto(Program& program, int field, Text& kept, int32_t& count) {
   kept = ClipboardText();
   ++count;
   // Built by appending: GCC 12 at -O3 misreads the inlined insert of "<" + text as an
@@ -37,64 +36,64 @@ void PasteInto(int field, Text& kept, int32_t& count) {
   Text marker = u"<";
   marker += TextFromInteger(count);
   marker += u'>';
-  SetControlText(field, marker);
+  SetControlText(program, field, marker);
 }
 
 // The marker travels with its kept text; the counters stay with their buttons.
-void SwapSources() {
-  const Text first = ControlText(FieldFirst);
-  SetControlText(FieldFirst, ControlText(FieldSecond));
-  SetControlText(FieldSecond, first);
-  ClipboardFirst.swap(ClipboardSecond);
-  SetControlText(StatusLine, u"Элементы поменяны местами");
+void SwapSources(Program& program) {
+  const Text first = ControlText(program, FieldFirst);
+  SetControlText(program, FieldFirst, ControlText(program, FieldSecond));
+  SetControlText(program, FieldSecond, first);
+  program.ClipboardFirst.swap(program.ClipboardSecond);
+  SetControlText(program, StatusLine, u"Элементы поменяны местами");
 }
 
 // Choosing the box's own-separator item clears it for typing.
-void OfferOwnSeparator(int box, int type, int own_item) {
-  if (type != ValueChanged || ControlState(box) != own_item) return;
-  SetControlText(box, u"");
-  FocusControl(box);
+void OfferOwnSeparator(Program& program, int box, int type, int own_item) {
+  if (type != ValueChanged || ControlState(program, box) != own_item) return;
+  SetControlText(program, box, u"");
+  FocusControl(program, box);
 }
 
 // Deduplicate and CountUnique read the first source only; the second field is greyed, its text
 // kept for when another operation is chosen.
-void FollowOperation(int type) {
-  const auto operation = static_cast<Operation>(ControlState(ModeBox));
+void FollowOperation(Program& program, int type) {
+  const auto operation = static_cast<Operation>(ControlState(program, ModeBox));
   const bool one_source = type == ValueChanged && (operation == Operation::ModeDeduplicate ||
                                                    operation == Operation::ModeCountUnique);
-  SetControlEnabled(FieldSecond, !one_source);
+  SetControlEnabled(program, FieldSecond, !one_source);
 }
 
 }  // namespace
 
-void RunControlAction(int control, int type) {
+void RunControlAction(Program& program, int control, int type) {
   switch (control) {
     case OpenFirst:
-      OpenInto(FieldFirst);
+      OpenInto(program, FieldFirst);
       break;
     case OpenSecond:
-      OpenInto(FieldSecond);
+      OpenInto(program, FieldSecond);
       break;
     case PasteFirst:
-      PasteInto(FieldFirst, ClipboardFirst, PasteCountFirst);
+      PasteInto(program, FieldFirst, program.ClipboardFirst, program.PasteCountFirst);
       break;
     case PasteSecond:
-      PasteInto(FieldSecond, ClipboardSecond, PasteCountSecond);
+      PasteInto(program, FieldSecond, program.ClipboardSecond, program.PasteCountSecond);
       break;
     case ModeBox:
-      FollowOperation(type);
+      FollowOperation(program, type);
       break;
     case ReadSeparatorBox:
-      OfferOwnSeparator(control, type, kOwnReadSeparatorItem);
+      OfferOwnSeparator(program, control, type, kOwnReadSeparatorItem);
       break;
     case ResultSeparatorBox:
-      OfferOwnSeparator(control, type, kOwnResultSeparatorItem);
+      OfferOwnSeparator(program, control, type, kOwnResultSeparatorItem);
       break;
     case SwapButton:
-      SwapSources();
+      SwapSources(program);
       break;
     case StartButton:
-      StartRunFromWindow();
+      StartRunFromWindow(program);
       break;
     // The fields, labels and check boxes are only read when a run starts.
     default:
@@ -102,10 +101,10 @@ void RunControlAction(int control, int type) {
   }
 }
 
-void RunDropAction(int control, const DropEvent* drop) {
+void RunDropAction(Program& program, int control, const DropEvent* drop) {
   if (control != FieldFirst && control != FieldSecond) return;
   const Text names = DroppedFileList(drop);
   const Text first = names.substr(0, names.find(u'\n'));
   // A missing path (-1) or a directory (-2) empties the field; an empty file is a list too.
-  SetControlText(control, QueryFileSize(first) >= 0 ? first : Text());
+  SetControlText(program, control, QueryFileSize(first) >= 0 ? first : Text());
 }

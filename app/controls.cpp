@@ -1,6 +1,5 @@
 #include "app/controls.h"
 
-#include <array>
 #include <string>
 
 #include "app/event_queue.h"
@@ -12,53 +11,60 @@ namespace {
 // Columns of a choice box's list store.
 enum ItemColumn : int { ItemData = 0, ItemText = 1, ItemPicture = 2 };
 
-struct ControlWidgets {
-  ControlKind kind = ControlKind::Label;
-  GtkWidget* outer = nullptr;   // placed and sized in the layout
-  GtkWidget* widget = nullptr;  // label, entry, button, combo box, check button
-  GtkWidget* entry = nullptr;   // an editable choice box's entry
-  GtkListStore* store = nullptr;
-};
-
-std::array<ControlWidgets, kControlCount + 1> controls;
-
-ControlWidgets* Find(int control) {
+const ControlWidgets* Find(const Program& program, int control) {
   if (control < 1 || control > kControlCount) return nullptr;
-  ControlWidgets* c = &controls[control];
+  const ControlWidgets* c = &program.controls[control];
   return c->widget ? c : nullptr;
 }
 
-gpointer NumberData(int control) {
-  return GINT_TO_POINTER(control);
-}
-int NumberOf(gpointer data) {
-  return GPOINTER_TO_INT(data);
+// Every widget that reports carries its control's number; the handlers get the program, whose
+// queue takes the report.
+constexpr char kControlNumberKey[] = "listwise-control";
+
+int NumberOf(GtkWidget* widget) {
+  return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), kControlNumberKey));
 }
 
-void OnClicked(GtkWidget*, gpointer data) {
-  PostEvent(ControlActivity, NumberOf(data), Clicked);
+void Report(GtkWidget* widget, gpointer program, int type) {
+  PostEvent(static_cast<Program*>(program)->events, ControlActivity, NumberOf(widget), type);
 }
-void OnValueChanged(GtkWidget*, gpointer data) {
-  PostEvent(ControlActivity, NumberOf(data), ValueChanged);
+
+void OnClicked(GtkWidget* widget, gpointer program) {
+  Report(widget, program, Clicked);
 }
-gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
-  PostEvent(ControlActivity, NumberOf(data), FocusGained);
+void OnValueChanged(GtkWidget* widget, gpointer program) {
+  Report(widget, program, ValueChanged);
+}
+gboolean OnFocusIn(GtkWidget* widget, GdkEvent*, gpointer program) {
+  Report(widget, program, FocusGained);
   return FALSE;
 }
-gboolean OnFocusOut(GtkWidget*, GdkEvent*, gpointer data) {
-  PostEvent(ControlActivity, NumberOf(data), FocusLost);
+gboolean OnFocusOut(GtkWidget* widget, GdkEvent*, gpointer program) {
+  Report(widget, program, FocusLost);
   return FALSE;
 }
 
 // Enter in a field or a separator box starts a run as a click on StartButton does: the same
 // event under the same rules, and nothing while the button is greyed and takes no clicks.
-void OnActivate(GtkWidget*, gpointer) {
-  if (ControlEnabled(StartButton)) PostEvent(ControlActivity, StartButton, Clicked);
+void OnActivate(GtkWidget*, gpointer data) {
+  Program& program = *static_cast<Program*>(data);
+  if (ControlEnabled(program, StartButton)) {
+    PostEvent(program.events, ControlActivity, StartButton, Clicked);
+  }
 }
 
-void ConnectFocus(GtkWidget* widget, int control) {
-  g_signal_connect(widget, "focus-in-event", G_CALLBACK(OnFocusIn), NumberData(control));
-  g_signal_connect(widget, "focus-out-event", G_CALLBACK(OnFocusOut), NumberData(control));
+void Connect(GtkWidget* widget, const char* signal, GCallback handler, Program& program,
+             int control) {
+  g_object_set_data(G_OBJECT(widget), kControlNumberKey, GINT_TO_POINTER(control));
+  g_signal_connect(widget, signal, handler, &program);
+}
+
+// An input field, and the entry of an editable choice box: edits, Enter and the focus.
+void ConnectEntry(GtkWidget* entry, Program& program, int control) {
+  Connect(entry, "changed", G_CALLBACK(OnValueChanged), program, control);
+  Connect(entry, "activate", G_CALLBACK(OnActivate), program, control);
+  Connect(entry, "focus-in-event", G_CALLBACK(OnFocusIn), program, control);
+  Connect(entry, "focus-out-event", G_CALLBACK(OnFocusOut), program, control);
 }
 
 ControlWidgets MakeLabel(const ControlRow& row) {
@@ -74,30 +80,28 @@ ControlWidgets MakeLabel(const ControlRow& row) {
   return {ControlKind::Label, box, label, nullptr, nullptr};
 }
 
-ControlWidgets MakeInputField(const ControlRow& row) {
+ControlWidgets MakeInputField(Program& program, const ControlRow& row) {
   GtkWidget* entry = gtk_entry_new();
   gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
-  g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
-  g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
-  ConnectFocus(entry, row.number);
+  ConnectEntry(entry, program, row.number);
   return {ControlKind::InputField, entry, entry, nullptr, nullptr};
 }
 
-ControlWidgets MakeImageButton(const ControlRow& row, GdkPixbuf* icon) {
+ControlWidgets MakeImageButton(Program& program, const ControlRow& row, GdkPixbuf* icon) {
   GtkWidget* button = gtk_button_new();
   GtkWidget* image = icon ? gtk_image_new_from_pixbuf(icon) : gtk_image_new();
   gtk_container_add(GTK_CONTAINER(button), image);
-  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(row.number));
+  Connect(button, "clicked", G_CALLBACK(OnClicked), program, row.number);
   return {ControlKind::ImageButton, button, button, nullptr, nullptr};
 }
 
-ControlWidgets MakePushButton(const ControlRow& row) {
+ControlWidgets MakePushButton(Program& program, const ControlRow& row) {
   GtkWidget* button = gtk_button_new_with_label(row.text ? row.text : "");
-  g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), NumberData(row.number));
+  Connect(button, "clicked", G_CALLBACK(OnClicked), program, row.number);
   return {ControlKind::PushButton, button, button, nullptr, nullptr};
 }
 
-ControlWidgets MakeChoiceBox(const ControlRow& row, bool editable) {
+ControlWidgets MakeChoiceBox(Program& program, const ControlRow& row, bool editable) {
   GtkListStore* store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, GDK_TYPE_PIXBUF);
   GtkWidget* combo = editable ? gtk_combo_box_new_with_model_and_entry(GTK_TREE_MODEL(store))
                               : gtk_combo_box_new_with_model(GTK_TREE_MODEL(store));
@@ -116,24 +120,22 @@ ControlWidgets MakeChoiceBox(const ControlRow& row, bool editable) {
     gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
     // Every edit of the entry is a change of value; the combo box itself only reports
     // changes of the selection.
-    g_signal_connect(entry, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
-    g_signal_connect(entry, "activate", G_CALLBACK(OnActivate), nullptr);
-    ConnectFocus(entry, row.number);
+    ConnectEntry(entry, program, row.number);
   } else {
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
     gtk_cell_layout_pack_start(cells, text, TRUE);
     gtk_cell_layout_add_attribute(cells, text, "text", ItemText);
   }
-  g_signal_connect(combo, "changed", G_CALLBACK(OnValueChanged), NumberData(row.number));
+  Connect(combo, "changed", G_CALLBACK(OnValueChanged), program, row.number);
   GtkWidget* event_box = gtk_event_box_new();
   gtk_container_add(GTK_CONTAINER(event_box), combo);
   return {editable ? ControlKind::EditableChoiceBox : ControlKind::ChoiceBox, event_box, combo,
           entry, store};
 }
 
-ControlWidgets MakeCheckBox(const ControlRow& row) {
+ControlWidgets MakeCheckBox(Program& program, const ControlRow& row) {
   GtkWidget* check = gtk_check_button_new_with_label(row.text ? row.text : "");
-  g_signal_connect(check, "toggled", G_CALLBACK(OnClicked), NumberData(row.number));
+  Connect(check, "toggled", G_CALLBACK(OnClicked), program, row.number);
   return {ControlKind::CheckBox, check, check, nullptr, nullptr};
 }
 
@@ -202,8 +204,8 @@ void DescribeSelection(GtkComboBox* combo, gpointer button) {
 
 // The name goes on every part that takes the focus: the entry of an editable choice box and
 // the button of any choice box as well as the box itself.
-void GiveVoice(const ControlWidgets& made, const ControlVoice& voice) {
-  const ControlWidgets* label = voice.label ? Find(voice.label) : nullptr;
+void GiveVoice(const Program& program, const ControlWidgets& made, const ControlVoice& voice) {
+  const ControlWidgets* label = voice.label ? Find(program, voice.label) : nullptr;
   const char* name = voice.name;
   if (!name && voice.label) name = FindControlRow(voice.label)->text;
   GtkWidget* button = IsChoice(made.kind) ? ChoiceButton(made.widget) : nullptr;
@@ -235,29 +237,29 @@ void RepeatStatus(int control, GtkWidget* label) {
 
 }  // namespace
 
-void CreateControl(GtkLayout* layout, const ControlRow& row, GdkPixbuf* icon) {
+void CreateControl(Program& program, GtkLayout* layout, const ControlRow& row, GdkPixbuf* icon) {
   ControlWidgets made;
   switch (row.kind) {
     case ControlKind::Label:
       made = MakeLabel(row);
       break;
     case ControlKind::InputField:
-      made = MakeInputField(row);
+      made = MakeInputField(program, row);
       break;
     case ControlKind::ImageButton:
-      made = MakeImageButton(row, icon);
+      made = MakeImageButton(program, row, icon);
       break;
     case ControlKind::PushButton:
-      made = MakePushButton(row);
+      made = MakePushButton(program, row);
       break;
     case ControlKind::ChoiceBox:
-      made = MakeChoiceBox(row, false);
+      made = MakeChoiceBox(program, row, false);
       break;
     case ControlKind::EditableChoiceBox:
-      made = MakeChoiceBox(row, true);
+      made = MakeChoiceBox(program, row, true);
       break;
     case ControlKind::CheckBox:
-      made = MakeCheckBox(row);
+      made = MakeCheckBox(program, row);
       break;
   }
   gtk_widget_set_name(made.widget, row.name);
@@ -265,21 +267,21 @@ void CreateControl(GtkLayout* layout, const ControlRow& row, GdkPixbuf* icon) {
   gtk_widget_set_size_request(made.outer, row.width, row.height);
   gtk_layout_put(layout, made.outer, row.x, row.y);
   gtk_widget_show_all(made.outer);
-  controls[row.number] = made;
-  if (const ControlVoice* voice = FindControlVoice(row.number)) GiveVoice(made, *voice);
+  program.controls[row.number] = made;
+  if (const ControlVoice* voice = FindControlVoice(row.number)) GiveVoice(program, made, *voice);
 }
 
-void AddControlItem(int control, TextView text) {
-  ControlWidgets* c = Find(control);
+void AddControlItem(Program& program, int control, TextView text) {
+  const ControlWidgets* c = Find(program, control);
   if (!c || !c->store) return;
-  ProgramChange quiet(ProgramEventQueue());
+  ProgramChange quiet(program.events);
   const std::string utf8 = Utf8FromText(text);
   gtk_list_store_insert_with_values(c->store, nullptr, -1, ItemData, ItemCount(c->store), ItemText,
                                     utf8.c_str(), ItemPicture, nullptr, -1);
 }
 
-Text ControlText(int control) {
-  ControlWidgets* c = Find(control);
+Text ControlText(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return Text();
   const char* text = nullptr;
   std::string item;
@@ -311,10 +313,10 @@ Text ControlText(int control) {
   return text ? TextFromUtf8(text) : Text();
 }
 
-void SetControlText(int control, TextView text) {
-  ControlWidgets* c = Find(control);
+void SetControlText(Program& program, int control, TextView text) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return;
-  ProgramChange quiet(ProgramEventQueue());
+  ProgramChange quiet(program.events);
   const std::string utf8 = Utf8FromText(text);
   switch (c->kind) {
     case ControlKind::Label:
@@ -344,8 +346,8 @@ void SetControlText(int control, TextView text) {
   }
 }
 
-int ControlState(int control) {
-  ControlWidgets* c = Find(control);
+int ControlState(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return kNoState;
   if (IsChoice(c->kind)) return gtk_combo_box_get_active(GTK_COMBO_BOX(c->widget));
   if (c->kind == ControlKind::CheckBox) {
@@ -354,10 +356,10 @@ int ControlState(int control) {
   return kNoState;
 }
 
-void SetControlState(int control, int state) {
-  ControlWidgets* c = Find(control);
+void SetControlState(Program& program, int control, int state) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return;
-  ProgramChange quiet(ProgramEventQueue());
+  ProgramChange quiet(program.events);
   if (IsChoice(c->kind)) {
     const int index = state >= 0 && state < ItemCount(c->store) ? state : -1;
     gtk_combo_box_set_active(GTK_COMBO_BOX(c->widget), index);
@@ -366,25 +368,26 @@ void SetControlState(int control, int state) {
   }
 }
 
-void SetControlEnabled(int control, bool enabled) {
-  if (ControlWidgets* c = Find(control)) gtk_widget_set_sensitive(c->widget, enabled);
+void SetControlEnabled(Program& program, int control, bool enabled) {
+  if (const ControlWidgets* c = Find(program, control))
+    gtk_widget_set_sensitive(c->widget, enabled);
 }
 
-bool ControlEnabled(int control) {
-  ControlWidgets* c = Find(control);
+bool ControlEnabled(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   return c && gtk_widget_is_sensitive(c->widget);
 }
 
-void FocusControl(int control) {
-  ControlWidgets* c = Find(control);
+void FocusControl(Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return;
   GtkWidget* window = gtk_widget_get_toplevel(c->outer);
   if (GTK_IS_WINDOW(window)) gtk_window_present(GTK_WINDOW(window));
   gtk_widget_grab_focus(c->entry ? c->entry : c->widget);
 }
 
-void PlaceControl(int control, int x, int y, int width, int height) {
-  ControlWidgets* c = Find(control);
+void PlaceControl(Program& program, int control, int x, int y, int width, int height) {
+  const ControlWidgets* c = Find(program, control);
   if (!c) return;
   GtkWidget* parent = gtk_widget_get_parent(c->outer);
   if ((x != kUnchanged || y != kUnchanged) && GTK_IS_LAYOUT(parent)) {
@@ -406,21 +409,21 @@ void PlaceControl(int control, int x, int y, int width, int height) {
   }
 }
 
-GtkWidget* ControlOuterWidget(int control) {
-  ControlWidgets* c = Find(control);
+GtkWidget* ControlOuterWidget(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   return c ? c->outer : nullptr;
 }
 
-GtkWidget* ChoiceBoxButton(int control) {
-  ControlWidgets* c = Find(control);
+GtkWidget* ChoiceBoxButton(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   return c && IsChoice(c->kind) ? ChoiceButton(c->widget) : nullptr;
 }
 
-GtkWidget* ControlWidget(int control) {
-  ControlWidgets* c = Find(control);
+GtkWidget* ControlWidget(const Program& program, int control) {
+  const ControlWidgets* c = Find(program, control);
   return c ? c->widget : nullptr;
 }
 
-void ForgetControls() {
-  controls = {};
+void ForgetControls(Program& program) {
+  program.controls = {};
 }

@@ -12,44 +12,37 @@
 
 namespace {
 
-Event current;
-
-void TakeNext() {
-  std::optional<Event> next = ProgramEventQueue().Take();
-  current = next ? std::move(*next) : Event{};
-}
-
-void LayOutControls(int window_width) {
+void LayOutControls(Program& program, int window_width) {
   for (const Placement& p : LayoutForWidth(window_width)) {
-    PlaceControl(p.control, p.x, p.y, p.width, p.height);
+    PlaceControl(program, p.control, p.x, p.y, p.width, p.height);
   }
 }
 
 }  // namespace
 
-int WaitEvent() {
-  current = Event{};
-  if (ProgramEventQueue().empty()) gtk_main_iteration();
-  TakeNext();
-  return current.kind;
+Event WaitEvent(EventQueue& queue) {
+  if (queue.empty()) gtk_main_iteration();
+  std::optional<Event> next = queue.Take();
+  return next ? std::move(*next) : Event{};
 }
 
-void RunEventLoop() {
+void RunEventLoop(Program& program) {
   for (;;) {
-    switch (WaitEvent()) {
+    // Each event, a drop's names with it, is released before the next one is waited for.
+    const Event event = WaitEvent(program.events);
+    switch (event.kind) {
       case WindowResized:
-        LayOutControls(MainWindowWidth());
+        LayOutControls(program, MainWindowWidth(program));
         break;
       case ControlActivity:
-        RunControlAction(current.control, current.type);
+        RunControlAction(program, event.control, event.type);
         break;
       case FilesDropped:
-        RunDropAction(current.control, DropOf(current));
+        RunDropAction(program, event.control, DropOf(event));
         break;
       case CloseRequested:
-        DestroyMainWindow();
-        current = Event{};
-        ProgramEventQueue().Clear();
+        DestroyMainWindow(program);
+        program.events.Clear();
         return;
       default:
         break;

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "app/event_queue.h"
+#include "app/program_state.h"
 
-// The kind of the next event, blocking in GTK's main loop while the queue is empty; NoEvent
-// (−1) when one iteration brought nothing. The data of the event taken before is released
-// here, so a drop's names must be read while its action runs.
-int WaitEvent();
+// The next event, blocking in GTK's main loop while the queue is empty; one of kind NoEvent
+// (−1) when one iteration brought nothing. A drop's data lives as long as the returned event.
+Event WaitEvent(EventQueue& queue);
 
 // Acts on events until a close request; returns once the window has been destroyed and GTK
 // has processed what that left pending.
-void RunEventLoop();
+void RunEventLoop(Program& program);

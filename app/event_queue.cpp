@@ -25,15 +25,6 @@ std::optional<Event> EventQueue::Take() {
   return event;
 }
 
-EventQueue& ProgramEventQueue() {
-  static EventQueue queue;
-  return queue;
-}
-
-void PostEvent(int kind, int control, int type) {
-  ProgramEventQueue().Post(Event{kind, control, kMainWindowNumber, type, nullptr});
-}
-
-void PostEvent(int kind, int control, int type, std::shared_ptr<void> data) {
-  ProgramEventQueue().Post(Event{kind, control, kMainWindowNumber, type, std::move(data)});
+void PostEvent(EventQueue& queue, int kind, int control, int type, std::shared_ptr<void> data) {
+  queue.Post(Event{kind, control, kMainWindowNumber, type, std::move(data)});
 }

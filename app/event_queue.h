@@ -72,10 +72,7 @@ class ProgramChange {
   EventQueue& queue_;
 };
 
-// The program's one queue.
-EventQueue& ProgramEventQueue();
-
-// Appends to the program's queue under its rules. The signal handlers of the window and its
-// controls use it, and so does the drop handling.
-void PostEvent(int kind, int control, int type);
-void PostEvent(int kind, int control, int type, std::shared_ptr<void> data);
+// Appends an event of MainWindow under the queue's rules. The signal handlers of the window and
+// its controls use it, and so does the drop handling.
+void PostEvent(EventQueue& queue, int kind, int control, int type,
+               std::shared_ptr<void> data = nullptr);

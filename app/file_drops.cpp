@@ -5,21 +5,16 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
-#include "app/event_queue.h"
 #include "desktop/file_drop.h"
 
-namespace {
-
-void QueueDrop(int control, std::unique_ptr<DropEvent> drop) {
-  PostEvent(FilesDropped, control, 0, std::shared_ptr<DropEvent>(std::move(drop)));
-}
-
-}  // namespace
-
-void EnableFileDrops() {
+void EnableFileDrops(Program& program) {
+  EventQueue* events = &program.events;
+  const DropHandler queue_drop = [events](int control, std::unique_ptr<DropEvent> drop) {
+    PostEvent(*events, FilesDropped, control, 0, std::shared_ptr<DropEvent>(std::move(drop)));
+  };
   for (int field : {FieldFirst, FieldSecond}) {
-    if (GtkWidget* widget = ControlWidget(field)) {
-      EnableFileDrop(widget, field, GDK_ACTION_COPY, QueueDrop);
+    if (GtkWidget* widget = ControlWidget(program, field)) {
+      EnableFileDrop(widget, field, GDK_ACTION_COPY, queue_drop);
     }
   }
 }

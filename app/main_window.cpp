@@ -16,34 +16,29 @@ static_assert(kDecorations == 0x7E && kFunctions == 0x3E);
 
 constexpr int kLargestSide = 32767;
 
-struct WindowState {
-  GtkWidget* window = nullptr;
-  GtkWidget* layout = nullptr;
-  int width = kInitialWindowWidth;
-  int height = kInitialWindowHeight;
-};
-WindowState state;
-
 // GTK never destroys the window by itself: the close request waits its turn in the queue,
 // and the loop closes the window when it gets there.
-gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer) {
-  PostEvent(CloseRequested, 0, 0);
+gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer program) {
+  PostEvent(static_cast<Program*>(program)->events, CloseRequested, 0, 0);
   return TRUE;
 }
 
-gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer) {
+gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+  Program& program = *static_cast<Program*>(data);
+  MainWindowState& state = program.window;
   if (event->width != state.width || event->height != state.height) {
     state.width = event->width;
     state.height = event->height;
-    PostEvent(WindowResized, 0, 0);
+    PostEvent(program.events, WindowResized, 0, 0);
   }
   return FALSE;
 }
 
-void OnDestroy(GtkWidget*, gpointer) {
-  ForgetControls();
-  state.window = nullptr;
-  state.layout = nullptr;
+void OnDestroy(GtkWidget*, gpointer data) {
+  Program& program = *static_cast<Program*>(data);
+  ForgetControls(program);
+  program.window.window = nullptr;
+  program.window.layout = nullptr;
 }
 
 void ScreenSize(GtkWidget* window, int* width, int* height) {
@@ -61,10 +56,11 @@ WindowPosition CentredPosition(int screen_width, int screen_height, int width, i
   return {screen_width / 2 - width / 2, screen_height / 2 - height / 2};
 }
 
-bool OpenMainWindow(GdkPixbuf* icon) {
+bool OpenMainWindow(Program& program, GdkPixbuf* icon) {
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   if (!window) return false;
-  state = WindowState{};
+  MainWindowState& state = program.window;
+  state = MainWindowState{};
   state.window = window;
   gtk_window_set_title(GTK_WINDOW(window), "Listwise");
   gtk_window_set_default_size(GTK_WINDOW(window), kInitialWindowWidth, kInitialWindowHeight);
@@ -82,9 +78,9 @@ bool OpenMainWindow(GdkPixbuf* icon) {
   gtk_box_pack_start(GTK_BOX(box), state.layout, TRUE, TRUE, 0);
   gtk_container_add(GTK_CONTAINER(window), box);
 
-  g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
-  g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigureEvent), nullptr);
-  g_signal_connect(window, "destroy", G_CALLBACK(OnDestroy), nullptr);
+  g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), &program);
+  g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigureEvent), &program);
+  g_signal_connect(window, "destroy", G_CALLBACK(OnDestroy), &program);
 
   gtk_widget_realize(window);
   if (GdkWindow* gdk_window = gtk_widget_get_window(window)) {
@@ -106,19 +102,19 @@ bool OpenMainWindow(GdkPixbuf* icon) {
   return true;
 }
 
-GtkWidget* MainWindowWidget() {
-  return state.window;
+GtkWidget* MainWindowWidget(const Program& program) {
+  return program.window.window;
 }
 
-GtkLayout* MainLayout() {
-  return state.layout ? GTK_LAYOUT(state.layout) : nullptr;
+GtkLayout* MainLayout(const Program& program) {
+  return program.window.layout ? GTK_LAYOUT(program.window.layout) : nullptr;
 }
 
-int MainWindowWidth() {
-  return state.width;
+int MainWindowWidth(const Program& program) {
+  return program.window.width;
 }
 
-void DestroyMainWindow() {
-  if (state.window) gtk_widget_destroy(state.window);
+void DestroyMainWindow(Program& program) {
+  if (program.window.window) gtk_widget_destroy(program.window.window);
   while (gtk_events_pending()) gtk_main_iteration();
 }

@@ -13,45 +13,45 @@
 #include "app/event_loop.h"
 #include "app/file_drops.h"
 #include "app/main_window.h"
-#include "app/program_values.h"
+#include "app/program_state.h"
 #include "app/window_style.h"
 #include "core/utf8.h"
 #include "desktop/clipboard.h"
 #include "desktop/image_table.h"
+#include "engine/operations.h"
 
 namespace {
 
-void BuildControl(int number, const std::vector<Text>& arguments) {
+void BuildControl(Program& program, int number, const std::vector<Text>& arguments) {
   const ControlRow& row = *FindControlRow(number);
   GdkPixbuf* icon = row.icon != kNoIcon ? ImagePixbuf(row.icon) : nullptr;
-  CreateControl(MainLayout(), row, icon);
-  for (const char* item : row.items) AddControlItem(number, TextFromUtf8(item));
-  if (row.initial_state != kNoState) SetControlState(number, row.initial_state);
+  CreateControl(program, MainLayout(program), row, icon);
+  for (const char* item : row.items) AddControlItem(program, number, TextFromUtf8(item));
+  if (row.initial_state != kNoState) SetControlState(program, number, row.initial_state);
   // The command-line arguments go in as soon as both fields exist.
   if (number == FieldSecond) {
-    if (arguments.size() >= 1) SetControlText(FieldFirst, arguments[0]);
-    if (arguments.size() >= 2) SetControlText(FieldSecond, arguments[1]);
+    if (arguments.size() >= 1) SetControlText(program, FieldFirst, arguments[0]);
+    if (arguments.size() >= 2) SetControlText(program, FieldSecond, arguments[1]);
   }
 }
 
 }  // namespace
 
-void ShutDown() {
+void ShutDown(Program& program) {
   StoreClipboardOnExit();
   ReleaseImages();
   RemoveWindowStyle();
-  ProgramEventQueue().Clear();
-  ResetProgramValues();
+  program.events.Clear();
 }
 
-bool OpenWindowWithControls(const std::vector<Text>& field_texts) {
+bool OpenWindowWithControls(Program& program, const std::vector<Text>& field_texts) {
   LoadEmbeddedIcons();
-  if (!OpenMainWindow(ImagePixbuf(IconWindow))) {
+  if (!OpenMainWindow(program, ImagePixbuf(IconWindow))) {
     ReleaseImages();
     return false;
   }
-  for (int number : ControlCreationOrder()) BuildControl(number, field_texts);
-  EnableFileDrops();
+  for (int number : ControlCreationOrder()) BuildControl(program, number, field_texts);
+  EnableFileDrops(program);
   return true;
 }
 
@@ -80,9 +80,11 @@ int RunListwise(int argc, char** argv) {
   // Without a display there is no window to make: the program ends quietly.
   if (!StartLocaleAndGtk(&argc, &argv)) return 0;
 
-  ResetProgramValues();
-  if (!OpenWindowWithControls(FieldArguments(argc, argv))) return 0;
-  RunEventLoop();
-  ShutDown();
+  Program program;
+  // The engine keeps the count of the last run beside the window; a fresh window has seen none.
+  FoundCount = 0;
+  if (!OpenWindowWithControls(program, FieldArguments(argc, argv))) return 0;
+  RunEventLoop(program);
+  ShutDown(program);
   return 0;
 }

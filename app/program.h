@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "app/program_state.h"
 #include "core/text.h"
 
 // Starts up, builds MainWindow and its controls, runs the loop until the window is closed and
@@ -17,8 +18,8 @@ bool StartLocaleAndGtk(int* argc, char*** argv);
 // The part of start-up between GTK and the loop: decodes the icons, opens MainWindow, builds
 // the controls in their order with the field texts put in right after the two fields, and
 // makes the fields accept dropped files. false when the window could not be made.
-bool OpenWindowWithControls(const std::vector<Text>& field_texts);
+bool OpenWindowWithControls(Program& program, const std::vector<Text>& field_texts);
 
 // Everything after the loop: the clipboard goes to the clipboard manager, then the icons, the
 // style rules and the queue are released.
-void ShutDown();
+void ShutDown(Program& program);

@@ -2,7 +2,6 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
-#include "app/program_values.h"
 #include "desktop/message_box.h"
 #include "desktop/viewer_launch.h"
 
@@ -16,7 +15,7 @@ constexpr int kLockedDuringRun[] = {StartButton, ModeBox,    OpenFirst,
 }  // namespace
 
 void WindowRunHost::SetStatus(const Text& text) {
-  SetControlText(StatusLine, text);
+  SetControlText(program_, StatusLine, text);
 }
 
 void WindowRunHost::ShowError(const Text& message) {
@@ -24,7 +23,7 @@ void WindowRunHost::ShowError(const Text& message) {
 }
 
 void WindowRunHost::LockControls(bool locked) {
-  for (int control : kLockedDuringRun) SetControlEnabled(control, !locked);
+  for (int control : kLockedDuringRun) SetControlEnabled(program_, control, !locked);
 }
 
 void WindowRunHost::LaunchViewer(const Text& path) {
@@ -33,22 +32,22 @@ void WindowRunHost::LaunchViewer(const Text& path) {
   LaunchProgram(u"xdg-open", path, u"");
 }
 
-RunRequest RequestFromWindow() {
+RunRequest RequestFromWindow(const Program& program) {
   RunRequest request;
-  request.first_field = ControlText(FieldFirst);
-  request.second_field = ControlText(FieldSecond);
-  request.operation = static_cast<Operation>(ControlState(ModeBox));
-  request.read_separator = ControlText(ReadSeparatorBox);
-  request.result_separator = ControlText(ResultSeparatorBox);
+  request.first_field = ControlText(program, FieldFirst);
+  request.second_field = ControlText(program, FieldSecond);
+  request.operation = static_cast<Operation>(ControlState(program, ModeBox));
+  request.read_separator = ControlText(program, ReadSeparatorBox);
+  request.result_separator = ControlText(program, ResultSeparatorBox);
   // Only the lowest bit of a check box's state says whether it is checked.
-  request.whole_separator = (ControlState(WholeSeparatorCheck) & 1) != 0;
-  request.case_sensitive = (ControlState(CaseCheck) & 1) != 0;
-  request.clipboard_first = ClipboardFirst;
-  request.clipboard_second = ClipboardSecond;
+  request.whole_separator = (ControlState(program, WholeSeparatorCheck) & 1) != 0;
+  request.case_sensitive = (ControlState(program, CaseCheck) & 1) != 0;
+  request.clipboard_first = program.ClipboardFirst;
+  request.clipboard_second = program.ClipboardSecond;
   return request;
 }
 
-void StartRunFromWindow() {
-  WindowRunHost host;
-  RunComparison(RequestFromWindow(), host);
+void StartRunFromWindow(Program& program) {
+  WindowRunHost host(program);
+  RunComparison(RequestFromWindow(program), host);
 }

@@ -24,6 +24,9 @@ std::string U(const Text& text) {
   return Utf8FromText(text);
 }
 
+// The window of the whole test program, opened once by the first test that needs it.
+Program program;
+
 void ProcessPending() {
   while (gtk_events_pending()) gtk_main_iteration();
 }
@@ -32,7 +35,7 @@ void ProcessPending() {
 std::vector<std::pair<int, int>> TakeReports() {
   ProcessPending();
   std::vector<std::pair<int, int>> reports;
-  while (auto event = ProgramEventQueue().Take()) {
+  while (auto event = program.events.Take()) {
     if (event->kind == ControlActivity) reports.emplace_back(event->control, event->type);
   }
   return reports;
@@ -46,9 +49,9 @@ struct Spot {
 };
 
 Spot PlaceOf(int control) {
-  GtkWidget* outer = ControlOuterWidget(control);
+  GtkWidget* outer = ControlOuterWidget(program, control);
   Spot s{};
-  gtk_container_child_get(GTK_CONTAINER(MainLayout()), outer, "x", &s.x, "y", &s.y, nullptr);
+  gtk_container_child_get(GTK_CONTAINER(MainLayout(program)), outer, "x", &s.x, "y", &s.y, nullptr);
   gtk_widget_get_size_request(outer, &s.width, &s.height);
   return s;
 }
@@ -56,7 +59,7 @@ Spot PlaceOf(int control) {
 class Window : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(OpenWindowWithControls({T("/tmp/первый.txt"), T("second.txt")}));
+    ASSERT_TRUE(OpenWindowWithControls(program, {T("/tmp/первый.txt"), T("second.txt")}));
     ProcessPending();
   }
   void SetUp() override { TakeReports(); }
@@ -82,45 +85,46 @@ TEST_F(Window, StartsWithTheValuesOfTheTable) {
       {StatusLine, kInitialStatusText, kNoState},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(U(ControlText(c.control)), c.text) << FindControlRow(c.control)->name;
-    EXPECT_EQ(ControlState(c.control), c.state) << FindControlRow(c.control)->name;
+    EXPECT_EQ(U(ControlText(program, c.control)), c.text) << FindControlRow(c.control)->name;
+    EXPECT_EQ(ControlState(program, c.control), c.state) << FindControlRow(c.control)->name;
   }
   for (const ControlRow& row : ControlRows()) {
-    EXPECT_TRUE(ControlEnabled(row.number)) << row.name;
+    EXPECT_TRUE(ControlEnabled(program, row.number)) << row.name;
     EXPECT_EQ(PlaceOf(row.number), (Spot{row.x, row.y, row.width, row.height})) << row.name;
   }
 }
 
 TEST_F(Window, ChangesMadeByTheProgramRaiseNoEvents) {
-  SetControlText(FieldFirst, T("a.txt"));
-  SetControlText(FieldSecond, T(""));
-  SetControlText(ModeBox, T("Объединить строки 2-х файлов"));
-  SetControlState(ModeBox, 2);
-  SetControlText(ReadSeparatorBox, T(";"));
-  SetControlState(ResultSeparatorBox, 1);
-  SetControlState(CaseCheck, 0);
-  SetControlText(StatusLine, T("Элементы поменяны местами"));
+  SetControlText(program, FieldFirst, T("a.txt"));
+  SetControlText(program, FieldSecond, T(""));
+  SetControlText(program, ModeBox, T("Объединить строки 2-х файлов"));
+  SetControlState(program, ModeBox, 2);
+  SetControlText(program, ReadSeparatorBox, T(";"));
+  SetControlState(program, ResultSeparatorBox, 1);
+  SetControlState(program, CaseCheck, 0);
+  SetControlText(program, StatusLine, T("Элементы поменяны местами"));
   EXPECT_EQ(TakeReports(), Reports{});
-  EXPECT_EQ(U(ControlText(StatusLine)), "Элементы поменяны местами");
-  SetControlState(CaseCheck, 1);
-  SetControlState(ModeBox, 0);
-  SetControlState(ReadSeparatorBox, 0);
-  SetControlState(ResultSeparatorBox, 0);
+  EXPECT_EQ(U(ControlText(program, StatusLine)), "Элементы поменяны местами");
+  SetControlState(program, CaseCheck, 1);
+  SetControlState(program, ModeBox, 0);
+  SetControlState(program, ReadSeparatorBox, 0);
+  SetControlState(program, ResultSeparatorBox, 0);
   TakeReports();
 }
 
 // The same changes made the way GTK sees a user's are reported, a burst of them once.
 TEST_F(Window, ChangesOfTheUserAreReportedOnceEach) {
-  GtkWidget* field = ControlWidget(FieldSecond);
+  GtkWidget* field = ControlWidget(program, FieldSecond);
   gtk_entry_set_text(GTK_ENTRY(field), "x");
   gtk_entry_set_text(GTK_ENTRY(field), "xy");
   gtk_entry_set_text(GTK_ENTRY(field), "xyz");
   EXPECT_EQ(TakeReports(), (Reports{{FieldSecond, ValueChanged}}));
 
-  gtk_combo_box_set_active(GTK_COMBO_BOX(ControlWidget(ModeBox)), 3);
-  gtk_button_clicked(GTK_BUTTON(ControlWidget(StartButton)));
-  gtk_button_clicked(GTK_BUTTON(ControlWidget(SwapButton)));
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ControlWidget(WholeSeparatorCheck)), TRUE);
+  gtk_combo_box_set_active(GTK_COMBO_BOX(ControlWidget(program, ModeBox)), 3);
+  gtk_button_clicked(GTK_BUTTON(ControlWidget(program, StartButton)));
+  gtk_button_clicked(GTK_BUTTON(ControlWidget(program, SwapButton)));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ControlWidget(program, WholeSeparatorCheck)),
+                               TRUE);
   EXPECT_EQ(TakeReports(), (Reports{{ModeBox, ValueChanged},
                                     {StartButton, Clicked},
                                     {SwapButton, Clicked},
@@ -128,35 +132,35 @@ TEST_F(Window, ChangesOfTheUserAreReportedOnceEach) {
 
   // Typing into a separator box: the entry's edit and the box dropping its selection are
   // one report.
-  GtkWidget* combo = ControlWidget(ReadSeparatorBox);
+  GtkWidget* combo = ControlWidget(program, ReadSeparatorBox);
   gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), ";");
   EXPECT_EQ(TakeReports(), (Reports{{ReadSeparatorBox, ValueChanged}}));
 
-  SetControlState(ModeBox, 0);
-  SetControlState(WholeSeparatorCheck, 0);
-  SetControlState(ReadSeparatorBox, 0);
-  SetControlText(FieldSecond, T("second.txt"));
+  SetControlState(program, ModeBox, 0);
+  SetControlState(program, WholeSeparatorCheck, 0);
+  SetControlState(program, ReadSeparatorBox, 0);
+  SetControlText(program, FieldSecond, T("second.txt"));
 }
 
 // Enter in a text of a run's request is a click on Старт, and like a click it does nothing
 // while the button is greyed by a run.
 TEST_F(Window, EnterInAFieldOrSeparatorClicksStart) {
   for (int control : {FieldFirst, FieldSecond, ReadSeparatorBox, ResultSeparatorBox}) {
-    GtkWidget* widget = ControlWidget(control);
+    GtkWidget* widget = ControlWidget(program, control);
     GtkWidget* entry = GTK_IS_ENTRY(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
     const char* name = FindControlRow(control)->name;
     g_signal_emit_by_name(entry, "activate");
     EXPECT_EQ(TakeReports(), (Reports{{StartButton, Clicked}})) << name;
-    SetControlEnabled(StartButton, false);
+    SetControlEnabled(program, StartButton, false);
     g_signal_emit_by_name(entry, "activate");
     EXPECT_EQ(TakeReports(), Reports{}) << name << " with Старт greyed";
-    SetControlEnabled(StartButton, true);
+    SetControlEnabled(program, StartButton, true);
   }
 }
 
 // The button a person tabs to in ModeBox says which operation is chosen, whoever chose it.
 TEST_F(Window, ModeBoxButtonDescribesTheChosenOperation) {
-  GtkWidget* button = ChoiceBoxButton(ModeBox);
+  GtkWidget* button = ChoiceBoxButton(program, ModeBox);
   ASSERT_NE(button, nullptr);
   AtkObject* spoken = gtk_widget_get_accessible(button);
   EXPECT_STREQ(atk_object_get_name(spoken), "Операция");
@@ -167,7 +171,7 @@ TEST_F(Window, ModeBoxButtonDescribesTheChosenOperation) {
                {-1, ""},
                {0, FindControlRow(ModeBox)->items[0]}};
   for (const auto& c : cases) {
-    SetControlState(ModeBox, c.state);
+    SetControlState(program, ModeBox, c.state);
     EXPECT_STREQ(atk_object_get_description(spoken), c.description) << c.state;
   }
   TakeReports();
@@ -187,108 +191,109 @@ TEST_F(Window, EveryStatusMessageIsAnnounced) {
       {LabelFirst, "1", 0},
   };
   for (const auto& c : cases) {
-    AtkObject* spoken = gtk_widget_get_accessible(ControlWidget(c.control));
+    AtkObject* spoken = gtk_widget_get_accessible(ControlWidget(program, c.control));
     int count = 0;
     const gulong handler = g_signal_connect_swapped(spoken, "property-change::accessible-name",
                                                     G_CALLBACK(+[](int* n) { ++*n; }), &count);
-    SetControlText(c.control, T(c.text));
+    SetControlText(program, c.control, T(c.text));
     ProcessPending();
     g_signal_handler_disconnect(spoken, handler);
     EXPECT_EQ(count, c.announced) << c.text;
     EXPECT_STREQ(atk_object_get_name(spoken), c.text);
   }
-  SetControlText(StatusLine, T(kInitialStatusText));
+  SetControlText(program, StatusLine, T(kInitialStatusText));
 }
 
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
-  SetControlText(ReadSeparatorBox, T("\\n"));
-  EXPECT_EQ(ControlState(ReadSeparatorBox), 1);
-  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "\\n");
+  SetControlText(program, ReadSeparatorBox, T("\\n"));
+  EXPECT_EQ(ControlState(program, ReadSeparatorBox), 1);
+  EXPECT_EQ(U(ControlText(program, ReadSeparatorBox)), "\\n");
 
-  SetControlState(ReadSeparatorBox, 3);
-  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "Введите ваш разделитель");
+  SetControlState(program, ReadSeparatorBox, 3);
+  EXPECT_EQ(U(ControlText(program, ReadSeparatorBox)), "Введите ваш разделитель");
 
-  SetControlText(ReadSeparatorBox, T("|"));
-  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
-  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "|");
+  SetControlText(program, ReadSeparatorBox, T("|"));
+  EXPECT_EQ(ControlState(program, ReadSeparatorBox), -1);
+  EXPECT_EQ(U(ControlText(program, ReadSeparatorBox)), "|");
 
-  SetControlText(ReadSeparatorBox, T(""));
-  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
-  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "");
+  SetControlText(program, ReadSeparatorBox, T(""));
+  EXPECT_EQ(ControlState(program, ReadSeparatorBox), -1);
+  EXPECT_EQ(U(ControlText(program, ReadSeparatorBox)), "");
 
-  SetControlState(ReadSeparatorBox, 0);
-  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(ReadSeparatorBox)));
+  SetControlState(program, ReadSeparatorBox, 0);
+  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(program, ReadSeparatorBox)));
   gint at = 0;
   gtk_editable_insert_text(GTK_EDITABLE(entry), "x", 1, &at);
-  EXPECT_EQ(ControlState(ReadSeparatorBox), -1);
-  SetControlState(ReadSeparatorBox, 0);
-  EXPECT_EQ(U(ControlText(ReadSeparatorBox)), "\\r\\n");
+  EXPECT_EQ(ControlState(program, ReadSeparatorBox), -1);
+  SetControlState(program, ReadSeparatorBox, 0);
+  EXPECT_EQ(U(ControlText(program, ReadSeparatorBox)), "\\r\\n");
   TakeReports();
 }
 
 TEST_F(Window, PlainChoiceBoxSelectsByTextOrNothing) {
-  SetControlText(ModeBox, T("Подсчёт уникальных строк одного файла"));
-  EXPECT_EQ(ControlState(ModeBox), 3);
-  SetControlText(ModeBox, T("Подсчёт"));
-  EXPECT_EQ(ControlState(ModeBox), -1);
-  EXPECT_EQ(U(ControlText(ModeBox)), "");
-  SetControlState(ModeBox, 7);
-  EXPECT_EQ(ControlState(ModeBox), -1);
-  SetControlState(ModeBox, 0);
-  EXPECT_EQ(ControlState(ModeBox), 0);
+  SetControlText(program, ModeBox, T("Подсчёт уникальных строк одного файла"));
+  EXPECT_EQ(ControlState(program, ModeBox), 3);
+  SetControlText(program, ModeBox, T("Подсчёт"));
+  EXPECT_EQ(ControlState(program, ModeBox), -1);
+  EXPECT_EQ(U(ControlText(program, ModeBox)), "");
+  SetControlState(program, ModeBox, 7);
+  EXPECT_EQ(ControlState(program, ModeBox), -1);
+  SetControlState(program, ModeBox, 0);
+  EXPECT_EQ(ControlState(program, ModeBox), 0);
 }
 
 TEST_F(Window, PlaceControlKeepsWhatIsUnchanged) {
   const Spot field = PlaceOf(FieldFirst);
-  PlaceControl(FieldFirst, kUnchanged, kUnchanged, 300, kUnchanged);
+  PlaceControl(program, FieldFirst, kUnchanged, kUnchanged, 300, kUnchanged);
   EXPECT_EQ(PlaceOf(FieldFirst), (Spot{field.x, field.y, 300, field.height}));
-  PlaceControl(FieldFirst, 50, kUnchanged, kUnchanged, kUnchanged);
+  PlaceControl(program, FieldFirst, 50, kUnchanged, kUnchanged, kUnchanged);
   EXPECT_EQ(PlaceOf(FieldFirst), (Spot{50, field.y, 300, field.height}));
   // A size is set only when both dimensions come out above 0.
-  PlaceControl(FieldFirst, kUnchanged, kUnchanged, 0, kUnchanged);
+  PlaceControl(program, FieldFirst, kUnchanged, kUnchanged, 0, kUnchanged);
   EXPECT_EQ(PlaceOf(FieldFirst), (Spot{50, field.y, 300, field.height}));
-  PlaceControl(FieldFirst, field.x, field.y, field.width, field.height);
+  PlaceControl(program, FieldFirst, field.x, field.y, field.width, field.height);
   EXPECT_EQ(PlaceOf(FieldFirst), field);
 
   // Labels and choice boxes move with their outer box.
-  PlaceControl(LabelReadSeparator, kUnchanged, kUnchanged, 340, kUnchanged);
-  PlaceControl(ReadSeparatorBox, 350, kUnchanged, 340, kUnchanged);
+  PlaceControl(program, LabelReadSeparator, kUnchanged, kUnchanged, 340, kUnchanged);
+  PlaceControl(program, ReadSeparatorBox, 350, kUnchanged, 340, kUnchanged);
   EXPECT_EQ(PlaceOf(LabelReadSeparator), (Spot{10, 133, 340, 28}));
   EXPECT_EQ(PlaceOf(ReadSeparatorBox), (Spot{350, 130, 340, 28}));
   for (const Placement& p : LayoutForWidth(kInitialWindowWidth)) {
-    PlaceControl(p.control, p.x, p.y, p.width, p.height);
+    PlaceControl(program, p.control, p.x, p.y, p.width, p.height);
   }
   EXPECT_EQ(PlaceOf(ReadSeparatorBox), (Spot{260, 130, 250, 28}));
 }
 
 TEST_F(Window, DisabledControlsAreInsensitive) {
-  SetControlEnabled(FieldSecond, false);
-  SetControlEnabled(ModeBox, false);
-  EXPECT_FALSE(ControlEnabled(FieldSecond));
-  EXPECT_FALSE(ControlEnabled(ModeBox));
-  EXPECT_EQ(U(ControlText(FieldSecond)), "second.txt");
-  SetControlEnabled(FieldSecond, true);
-  SetControlEnabled(ModeBox, true);
-  EXPECT_TRUE(ControlEnabled(FieldSecond));
-  EXPECT_TRUE(ControlEnabled(ModeBox));
+  SetControlEnabled(program, FieldSecond, false);
+  SetControlEnabled(program, ModeBox, false);
+  EXPECT_FALSE(ControlEnabled(program, FieldSecond));
+  EXPECT_FALSE(ControlEnabled(program, ModeBox));
+  EXPECT_EQ(U(ControlText(program, FieldSecond)), "second.txt");
+  SetControlEnabled(program, FieldSecond, true);
+  SetControlEnabled(program, ModeBox, true);
+  EXPECT_TRUE(ControlEnabled(program, FieldSecond));
+  EXPECT_TRUE(ControlEnabled(program, ModeBox));
 }
 
 TEST_F(Window, FocusGoesIntoTheEntryOfAnEditableChoiceBox) {
-  FocusControl(ResultSeparatorBox);
-  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(ResultSeparatorBox)));
-  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget())), entry);
-  FocusControl(FieldFirst);
-  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget())), ControlWidget(FieldFirst));
+  FocusControl(program, ResultSeparatorBox);
+  GtkWidget* entry = gtk_bin_get_child(GTK_BIN(ControlWidget(program, ResultSeparatorBox)));
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget(program))), entry);
+  FocusControl(program, FieldFirst);
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(MainWindowWidget(program))),
+            ControlWidget(program, FieldFirst));
 }
 
 TEST_F(Window, AccessToUnknownNumbersDoesNothing) {
   for (int number : {0, -1, 19, 1000}) {
-    EXPECT_EQ(ControlText(number), Text());
-    EXPECT_EQ(ControlState(number), kNoState);
-    SetControlText(number, T("x"));
-    SetControlState(number, 1);
-    PlaceControl(number, 1, 1, 1, 1);
-    FocusControl(number);
+    EXPECT_EQ(ControlText(program, number), Text());
+    EXPECT_EQ(ControlState(program, number), kNoState);
+    SetControlText(program, number, T("x"));
+    SetControlState(program, number, 1);
+    PlaceControl(program, number, 1, 1, 1, 1);
+    FocusControl(program, number);
   }
 }
 
