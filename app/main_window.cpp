@@ -71,7 +71,7 @@ bool OpenMainWindow(Program& program, GdkPixbuf* icon) {
   const WindowPosition at =
       CentredPosition(screen_width, screen_height, kInitialWindowWidth, kInitialWindowHeight);
   gtk_window_move(GTK_WINDOW(window), at.x, at.y);
-  ApplyWindowStyle(window);
+  ApplyWindowStyle(program.style, window);
 
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   state.layout = gtk_layout_new(nullptr, nullptr);

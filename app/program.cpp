@@ -40,7 +40,7 @@ void BuildControl(Program& program, int number, const std::vector<Text>& argumen
 void ShutDown(Program& program) {
   StoreClipboardOnExit();
   ReleaseImages();
-  RemoveWindowStyle();
+  RemoveWindowStyle(program.style);
   program.events.Clear();
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/control_table.h"
 #include "app/event_queue.h"
+#include "app/window_style.h"
 #include "core/text.h"
 
 // One control of MainWindow as GTK widgets. The window owns the widgets; these are borrowed.
@@ -42,6 +43,7 @@ struct Program {
 
   EventQueue events;
   MainWindowState window;
+  WindowStyle style;
   // By control number; entry 0 stays empty. Empty again once the window is destroyed.
   std::array<ControlWidgets, kControlCount + 1> controls;
 };

@@ -1,7 +1,5 @@
 #include "app/window_style.h"
 
-#include <memory>
-
 namespace {
 
 // Desktop themes give entries, combo boxes and buttons minimum heights of about 34 px, taller
@@ -31,28 +29,23 @@ constexpr char kRules[] = R"css(
 }
 )css";
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-std::unique_ptr<GtkCssProvider, ObjectUnref> provider;
-
 }  // namespace
 
-void ApplyWindowStyle(GtkWidget* window) {
+void ApplyWindowStyle(WindowStyle& style, GtkWidget* window) {
   gtk_widget_set_name(window, "MainWindow");
-  if (!provider) {
-    provider.reset(gtk_css_provider_new());
-    gtk_css_provider_load_from_data(provider.get(), kRules, -1, nullptr);
+  if (!style.rules) {
+    style.rules.reset(gtk_css_provider_new());
+    gtk_css_provider_load_from_data(style.rules.get(), kRules, -1, nullptr);
   }
   gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window),
-                                            GTK_STYLE_PROVIDER(provider.get()),
+                                            GTK_STYLE_PROVIDER(style.rules.get()),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
-void RemoveWindowStyle() {
-  if (!provider) return;
+void RemoveWindowStyle(WindowStyle& style) {
+  if (!style.rules) return;
   if (GdkScreen* screen = gdk_screen_get_default()) {
-    gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider.get()));
+    gtk_style_context_remove_provider_for_screen(screen, GTK_STYLE_PROVIDER(style.rules.get()));
   }
-  provider.reset();
+  style.rules.reset();
 }
