@@ -4,6 +4,7 @@
 #include "app/controls.h"
 #include "app/event_queue.h"
 #include "app/window_style.h"
+#include "desktop/gtk_events.h"
 
 namespace {
 
@@ -116,5 +117,5 @@ int MainWindowWidth(const Program& program) {
 
 void DestroyMainWindow(Program& program) {
   if (program.window.window) gtk_widget_destroy(program.window.window);
-  while (gtk_events_pending()) gtk_main_iteration();
+  ProcessPendingEvents();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/utf8.h"
+#include "desktop/gtk_events.h"
 
 namespace {
 
@@ -13,10 +14,6 @@ void AddPattern(FileFilter& filter, std::string_view pattern) {
   // "*.*" would hide every file without a dot in its name.
   if (pattern == "*.*") pattern = "*";
   filter.patterns.emplace_back(pattern);
-}
-
-void ProcessPendingEvents() {
-  while (gtk_events_pending()) gtk_main_iteration();
 }
 
 struct GSListDeleter {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/utf8.h"
+#include "desktop/gtk_events.h"
 
 namespace {
 
@@ -61,5 +62,5 @@ void ShowMessage(TextView title, TextView text, int kind) {
   gtk_widget_destroy(box);
 
   // The caller goes on only once the box has really left the screen.
-  while (gtk_events_pending()) gtk_main_iteration();
+  ProcessPendingEvents();
 }

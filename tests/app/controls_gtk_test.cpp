@@ -14,6 +14,7 @@
 #include "app/program.h"
 #include "app/window_layout.h"
 #include "core/utf8.h"
+#include "desktop/gtk_events.h"
 
 namespace {
 
@@ -27,13 +28,9 @@ std::string U(const Text& text) {
 // The window of the whole test program, opened once by the first test that needs it.
 Program program;
 
-void ProcessPending() {
-  while (gtk_events_pending()) gtk_main_iteration();
-}
-
 // The control reports that reached the queue since the last call, as (control, type) pairs.
 std::vector<std::pair<int, int>> TakeReports() {
-  ProcessPending();
+  ProcessPendingEvents();
   std::vector<std::pair<int, int>> reports;
   while (auto event = program.events.Take()) {
     if (event->kind == ControlActivity) reports.emplace_back(event->control, event->type);
@@ -60,7 +57,7 @@ class Window : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_TRUE(OpenWindowWithControls(program, {T("/tmp/первый.txt"), T("second.txt")}));
-    ProcessPending();
+    ProcessPendingEvents();
   }
   void SetUp() override { TakeReports(); }
 };
@@ -196,7 +193,7 @@ TEST_F(Window, EveryStatusMessageIsAnnounced) {
     const gulong handler = g_signal_connect_swapped(spoken, "property-change::accessible-name",
                                                     G_CALLBACK(+[](int* n) { ++*n; }), &count);
     SetControlText(program, c.control, T(c.text));
-    ProcessPending();
+    ProcessPendingEvents();
     g_signal_handler_disconnect(spoken, handler);
     EXPECT_EQ(count, c.announced) << c.text;
     EXPECT_STREQ(atk_object_get_name(spoken), c.text);

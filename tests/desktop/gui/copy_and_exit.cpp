@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "desktop/clipboard.h"
+#include "desktop/gtk_events.h"
 
 int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
       nullptr, argv[1]);
   gtk_target_table_free(targets, count);
   gtk_target_list_unref(list);
-  while (gtk_events_pending()) gtk_main_iteration();
+  ProcessPendingEvents();
   StoreClipboardOnExit();
   return 0;
 }

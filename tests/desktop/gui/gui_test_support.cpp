@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/gtk_events.h"
+
 using Clock = std::chrono::steady_clock;
 
 bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (Clock::now() < deadline) {
-    while (gtk_events_pending()) gtk_main_iteration();
+    ProcessPendingEvents();
     if (done()) return true;
     g_usleep(5000);
   }
