@@ -12,18 +12,16 @@ namespace {
 constexpr char kDropSiteKey[] = "listwise-drop-site";
 constexpr int kAnyAction = GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK;
 
-// The URI-list target, shared by every field that accepts files.
-GtkTargetList* FileTargets() {
-  static GtkTargetList* const targets = [] {
-    GtkTargetList* list = gtk_target_list_new(nullptr, 0);
-    gtk_target_list_add_uri_targets(list, 0);
-    return list;
-  }();
-  return targets;
-}
+struct TargetListUnref {
+  void operator()(GtkTargetList* list) const { gtk_target_list_unref(list); }
+};
+using TargetListPtr = std::unique_ptr<GtkTargetList, TargetListUnref>;
 
-GtkTargetList* TargetsOf(DropFormat) {
-  return FileTargets();
+// The URI-list target: files are the one format a field accepts.
+TargetListPtr NewFileTargets() {
+  TargetListPtr list(gtk_target_list_new(nullptr, 0));
+  gtk_target_list_add_uri_targets(list.get(), 0);
+  return list;
 }
 
 struct DropFormatEntry {
@@ -45,6 +43,7 @@ struct DropSite {
   int control_number = 0;
   DropHandler on_drop;
   std::vector<DropFormatEntry> formats;  // newest first
+  TargetListPtr file_targets = NewFileTargets();
   gulong handler_ids[5] = {};
   bool highlighted = false;
   bool drop_pending = false;  // a drop was accepted and its data requested
@@ -62,7 +61,7 @@ bool MatchDrag(const DropSite& site, GdkDragContext* context, DragMatch* match) 
   for (const DropFormatEntry& entry : site.formats) {
     const auto usable = GdkDragAction(entry.actions & offered & kAnyAction);
     if (usable == 0) continue;
-    const GdkAtom target = gtk_drag_dest_find_target(site.widget, context, TargetsOf(entry.format));
+    const GdkAtom target = gtk_drag_dest_find_target(site.widget, context, site.file_targets.get());
     if (target == GDK_NONE) continue;
     match->format = entry.format;
     match->target = target;
