@@ -14,7 +14,7 @@ enum class StartRequest {
 
 // What the arguments (argv[0] being the program) ask for. Only an argument that is exactly
 // "--version" or "--help", before any "--", asks for text; the first of them wins. Every other
-// argument, "-x" and "--foo" among them, is left to GTK and the fields as it always was.
+// argument, "-x" and "--foo" among them, is left to GTK and the fields.
 StartRequest RequestedAtStart(int argc, char** argv);
 
 // "listwise 1.0.0" and the usage, each ending with a line end.

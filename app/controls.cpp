@@ -8,7 +8,6 @@
 
 namespace {
 
-// Columns of a choice box's list store.
 enum ItemColumn : int { ItemData = 0, ItemText = 1, ItemPicture = 2 };
 
 const ControlWidgets* Find(const Program& program, int control) {

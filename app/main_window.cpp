@@ -92,7 +92,6 @@ bool OpenMainWindow(Program& program, GdkPixbuf* icon) {
 
   if (icon) gtk_window_set_icon(GTK_WINDOW(window), icon);
 
-  // The window may grow freely but never become smaller than it starts.
   GdkGeometry limits{};
   limits.min_width = kInitialWindowWidth;
   limits.min_height = kInitialWindowHeight;
