@@ -190,7 +190,7 @@ std::array<uint8_t, 4> PixelAt(GdkPixbuf* pixbuf, int x, int y) {
 
 // --- Building small GIFs for the decoding rules -------------------------------------------
 
-struct FrameSpec {
+struct TestFrame {
   int left = 0, top = 0, width = 1, height = 1;
   std::vector<Rgb> local{};  // empty: none
   int transparent = -1;      // -1: a control block without transparency
@@ -199,11 +199,11 @@ struct FrameSpec {
   Bytes indices{};
 };
 
-struct GifSpec {
+struct TestGif {
   int width = 1, height = 1;
   std::vector<Rgb> global{};  // empty: none; otherwise a power of two from 2 entries
   int background = 0;
-  std::vector<FrameSpec> frames{};
+  std::vector<TestFrame> frames{};
 };
 
 int TableBits(size_t entries) {
@@ -238,7 +238,7 @@ Bytes ClearBeforeEveryPixel(int min_code_size, const Bytes& indices) {
   return packed;
 }
 
-Bytes BuildGif(const GifSpec& spec) {
+Bytes BuildGif(const TestGif& spec) {
   Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
   auto put_word = [&](int value) {
     gif.push_back(value & 0xFF);
@@ -253,7 +253,7 @@ Bytes BuildGif(const GifSpec& spec) {
   gif.push_back(spec.background);
   gif.push_back(0);
   put_table(spec.global);
-  for (const FrameSpec& frame : spec.frames) {
+  for (const TestFrame& frame : spec.frames) {
     if (frame.control_block) {
       gif.insert(gif.end(), {0x21, 0xF9, 4, static_cast<uint8_t>(frame.transparent >= 0 ? 1 : 0)});
       put_word(frame.delay);
@@ -553,7 +553,7 @@ constexpr std::array<uint8_t, 4> kClear{0, 0, 0, 0}, kBlack{0, 0, 0, 255}, kR{20
 TEST_F(ImageTableTest, CanvasAndPixelRules) {
   const struct {
     const char* name;
-    GifSpec spec;
+    TestGif spec;
     Pixels expected;
   } cases[] = {
       {"no transparency: the background colour fills what the frame leaves",
@@ -594,7 +594,7 @@ TEST_F(ImageTableTest, CanvasAndPixelRules) {
 }
 
 TEST_F(ImageTableTest, LaterFramesDrawOverEarlierOnes) {
-  GifSpec spec{2, 1, {kRed, kGreen, kBlue, kWhite}, 0, {}};
+  TestGif spec{2, 1, {kRed, kGreen, kBlue, kWhite}, 0, {}};
   spec.frames.push_back({.width = 2, .transparent = 3, .delay = 7, .indices = {0, 1}});
   spec.frames.push_back({.left = 1, .width = 1, .transparent = 3, .delay = 25, .indices = {2}});
   spec.frames.push_back({.width = 2, .transparent = 3, .indices = {3, 3}});
@@ -613,7 +613,7 @@ TEST_F(ImageTableTest, LaterFramesDrawOverEarlierOnes) {
 }
 
 TEST_F(ImageTableTest, AnyBadFrameSinksTheWholeImage) {
-  GifSpec spec{2, 1, {kRed, kGreen}, 0, {}};
+  TestGif spec{2, 1, {kRed, kGreen}, 0, {}};
   spec.frames.push_back({.width = 2, .indices = {0, 1}});
   spec.frames.push_back({.left = 1, .width = 2, .indices = {0, 1}});  // runs off the screen
   const Bytes gif = BuildGif(spec);
@@ -641,7 +641,7 @@ Bytes ClaimingGif(int screen_side, int frame_side) {
 }
 
 Bytes ManyExtensionBlocks(int count) {
-  GifSpec spec{1, 1, {kRed, kGreen}, 0, {{.width = 1, .control_block = false, .indices = {1}}}};
+  TestGif spec{1, 1, {kRed, kGreen}, 0, {{.width = 1, .control_block = false, .indices = {1}}}};
   Bytes gif = BuildGif(spec);
   Bytes blocks = {0x21, 0xFE};
   for (int i = 0; i < count; ++i) blocks.insert(blocks.end(), {1, 'x'});
@@ -651,7 +651,7 @@ Bytes ManyExtensionBlocks(int count) {
 }
 
 Bytes SquareGif(int side, int frames) {
-  GifSpec spec{side, side, {kRed, kGreen}, 0, {}};
+  TestGif spec{side, side, {kRed, kGreen}, 0, {}};
   for (int i = 0; i < frames; ++i) {
     spec.frames.push_back(
         {.width = side, .height = side, .indices = Bytes(static_cast<size_t>(side) * side, 1)});
