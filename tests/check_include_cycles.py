@@ -2,18 +2,12 @@
 """Fails when the project's own #include "..." lines form a cycle between files.
 
 A header and its source file count as one unit, since a .cpp that includes a header which
-leads back to that .cpp's own header is the cycle a reader trips over.
-
-    check_include_cycles.py [ROOT] [--allowed FILE]
-
-FILE (by default include_cycles_allowed.txt next to this script) names cycles that are known
-and being taken apart, one a line as this script prints them ("a <-> b"); they are reported but
-do not fail the check. Any other cycle, or an allowed one that has grown, fails it."""
+leads back to that .cpp's own header is the cycle a reader trips over."""
 import os
 import re
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
 SOURCE_DIRS = ["core", "engine", "desktop", "app", "cli", "resources", "tests", "bench"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
@@ -22,37 +16,17 @@ def unit(path):
     return os.path.splitext(path)[0]
 
 
-def read_allowed(path):
-    allowed = set()
-    if not os.path.exists(path):
-        return allowed
-    with open(path, encoding="utf-8") as fh:
-        for line in fh:
-            line = line.split("#", 1)[0].strip()
-            if line:
-                allowed.add(frozenset(part.strip() for part in line.split("<->")))
-    return allowed
-
-
-def main(argv):
-    args = argv[1:]
-    allowed_path = os.path.join(HERE, "include_cycles_allowed.txt")
-    if "--allowed" in args:
-        at = args.index("--allowed")
-        allowed_path = args[at + 1]
-        del args[at:at + 2]
-    root = os.path.abspath(args[0] if args else os.path.join(HERE, ".."))
-    allowed = read_allowed(allowed_path)
+def main():
     files = []
     for d in SOURCE_DIRS:
-        for base, _, names in os.walk(os.path.join(root, d)):
+        for base, _, names in os.walk(os.path.join(ROOT, d)):
             for n in names:
                 if n.endswith((".h", ".cpp", ".c", ".hpp")):
-                    files.append(os.path.relpath(os.path.join(base, n), root))
+                    files.append(os.path.relpath(os.path.join(base, n), ROOT))
     known = set(files)
     graph = {}
     for f in files:
-        with open(os.path.join(root, f), encoding="utf-8", errors="replace") as fh:
+        with open(os.path.join(ROOT, f), encoding="utf-8", errors="replace") as fh:
             text = fh.read()
         for inc in INCLUDE.findall(text):
             candidates = [inc, os.path.normpath(os.path.join(os.path.dirname(f), inc))]
@@ -90,18 +64,13 @@ def main(argv):
     for v in sorted(graph):
         if v not in index:
             visit(v)
-    new = [c for c in cycles if frozenset(c) not in allowed]
     for c in cycles:
-        kind = "include cycle" if c in new else "allowed include cycle"
-        print(f"{kind}: " + " <-> ".join(c))
-    # A cycle that is gone should leave the list, or it could come back unnoticed.
-    for gone in sorted(sorted(a) for a in allowed - {frozenset(c) for c in cycles}):
-        print("no longer a cycle, remove it from " + allowed_path + ": " + " <-> ".join(gone))
-    if new:
+        print("include cycle: " + " <-> ".join(c))
+    if cycles:
         return 1
-    print(f"no new include cycles among {len(files)} files")
+    print(f"no include cycles among {len(files)} files")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main())
