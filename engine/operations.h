@@ -64,15 +64,3 @@ struct OperationInput {
 // Runs the operation into the sink, sets FoundCount and returns it. A value outside the five
 // (the mode box with nothing chosen) emits nothing and counts 0.
 int32_t RunOperation(Operation operation, const OperationInput& input, ResultSink& sink);
-
-// The operations by their own names, returning the result text (final separator included).
-Text OnlyInSecond(TextView first, TextView second, TextView read_separator,
-                  TextView result_separator, bool whole_separator, bool case_sensitive);
-Text InBoth(TextView first, TextView second, TextView read_separator, TextView result_separator,
-            bool whole_separator, bool case_sensitive);
-Text Deduplicate(TextView first, TextView read_separator, TextView result_separator,
-                 bool whole_separator, bool case_sensitive);
-Text CountUnique(TextView first, TextView read_separator, TextView result_separator,
-                 bool whole_separator, bool case_sensitive);
-Text Merge(TextView first, TextView second, TextView read_separator, TextView result_separator,
-           bool whole_separator);

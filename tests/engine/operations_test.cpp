@@ -2,6 +2,7 @@
 
 #include "core/utf8.h"
 #include "engine/operations.h"
+#include "tests/support/operation_texts.h"
 
 #include <set>
 #include <string>

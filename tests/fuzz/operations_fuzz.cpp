@@ -12,6 +12,7 @@
 #include "engine/operations.h"
 #include "engine/split.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/operation_texts.h"
 
 namespace {
 
