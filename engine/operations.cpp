@@ -56,6 +56,14 @@ class SlotReader {
   std::vector<char16_t> folded_;
 };
 
+// Walks the slots in the order a 512-slot table walks them, passing over those where `source`
+// has no items: there the operation has nothing to emit.
+template <typename Fn>
+void ForEachSlotWithItems(const SlotPartition& source, Fn&& fn) {
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s)
+    if (!source.Slot(s).empty()) fn(s);
+}
+
 SlotPartition Partition(const OperationInput& in, TextView text) {
   return SlotPartition(text, in.read_separator, in.whole_separator, in.case_sensitive);
 }
@@ -106,22 +114,19 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   int32_t count = 0;
   if (case_sensitive) {
     // B's keys are the items themselves, so B's slots are the lookup slots.
-    for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
-      const auto firsts = first.Slot(s);
-      const auto seconds = second.Slot(s);
-      if (seconds.empty()) continue;
-      StartSlot(*present, firsts.size() + 1);
+    ForEachSlotWithItems(second, [&](uint32_t s) {
+      StartSlot(*present, first.Slot(s).size() + 1);
       AddSlotKeys(*present, reader, first, s, true);
       // An empty item of the second source always counts as present in the first.
       if (s == 0) Required(TableAdd(*present, TextView()));
-      StartSlot(*found, seconds.size());
+      StartSlot(*found, second.Slot(s).size());
       reader.ForEach(second, s, [&](TextView item, TextView, uint32_t lookup) {
         if (present->Find(item, kAnyHash, lookup) == nullptr)
           Required(found->Add(item, kAnyHash, lookup, false));
       });
       found->ForEach([&](const auto& e) { EmitWithSeparator(sink, e.Key(), in.result_separator); });
       count += TableCount(*found);
-    }
+    });
     return count;
   }
   // Without case, lookups go by the folded form, but B keeps each item as first written and
@@ -132,14 +137,11 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
     uint32_t hash;  // StringHash of the item as written: its slot in B
   };
   std::vector<Kept> kept;
-  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
-    const auto firsts = first.Slot(s);
-    const auto seconds = second.Slot(s);
-    if (seconds.empty()) continue;
-    StartSlot(*present, firsts.size() + 1);
+  ForEachSlotWithItems(second, [&](uint32_t s) {
+    StartSlot(*present, first.Slot(s).size() + 1);
     AddSlotKeys(*present, reader, first, s, false);
     if (s == 0) Required(TableAdd(*present, TextView()));
-    StartSlot(*found, seconds.size());  // here: the folded forms met so far
+    StartSlot(*found, second.Slot(s).size());  // here: the folded forms met so far
     reader.ForEach(second, s, [&](TextView item, TextView key, uint32_t lookup) {
       if (present->Find(key, kAnyHash, lookup) != nullptr ||
           found->Find(key, kAnyHash, lookup) != nullptr)
@@ -147,7 +149,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
       Required(found->AddNew(key, kAnyHash, lookup, true));
       kept.push_back({item, StringHash(item)});
     });
-  }
+  });
   std::vector<size_t> start(SlotPartition::kSlots + 1, 0);
   for (const Kept& item : kept) ++start[item.hash % SlotPartition::kSlots + 1];
   for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) start[s + 1] += start[s];
@@ -173,11 +175,9 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto table = NewItemTable<Value>(kOneSlot);
   int32_t kept = 0;
-  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
-    const auto firsts = first.Slot(s);
-    const auto seconds = second.Slot(s);
-    if (firsts.empty() || seconds.empty()) continue;
-    StartSlot(*table, firsts.size());
+  ForEachSlotWithItems(first, [&](uint32_t s) {
+    if (second.Slot(s).empty()) return;
+    StartSlot(*table, first.Slot(s).size());
     AddSlotKeys(*table, reader, first, s, case_sensitive);
     // The filter keeps the entries whose key occurs among the second source's items and drops
     // the others; marking and then emitting the marked entries is the same as removing the rest.
@@ -192,7 +192,7 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
       if (Mark(const_cast<Value&>(e.value)) != 0)
         EmitWithSeparator(sink, Shown(e), in.result_separator);
     });
-  }
+  });
   return kept;
 }
 
@@ -207,15 +207,13 @@ int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto table = NewItemTable<Value>(kOneSlot);
   int32_t count = 0;
-  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
-    const auto items = first.Slot(s);
-    if (items.empty()) continue;
-    StartSlot(*table, items.size());
+  ForEachSlotWithItems(first, [&](uint32_t s) {
+    StartSlot(*table, first.Slot(s).size());
     AddSlotKeys(*table, reader, first, s, case_sensitive);
     if (s == 0) TableRemove(*table, TextView());  // an empty item never reaches the result
     table->ForEach([&](const auto& e) { EmitWithSeparator(sink, Shown(e), in.result_separator); });
     count += TableCount(*table);
-  }
+  });
   return count;
 }
 
@@ -230,10 +228,8 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto counts = NewItemTable<int32_t>(kOneSlot);
   int32_t distinct = 0;
-  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
-    const auto items = first.Slot(s);
-    if (items.empty()) continue;
-    StartSlot(*counts, items.size());
+  ForEachSlotWithItems(first, [&](uint32_t s) {
+    StartSlot(*counts, first.Slot(s).size());
     reader.ForEach(first, s, [&](TextView, TextView key, uint32_t lookup) {
       if (int32_t* counter = counts->Find(key, kAnyHash, lookup)) {
         ++*counter;
@@ -256,7 +252,7 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
       EmitWithSeparator(sink, e.Key(), in.result_separator);
     });
     distinct += TableCount(*counts);
-  }
+  });
   return distinct;
 }
 
