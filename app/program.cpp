@@ -24,7 +24,7 @@ namespace {
 
 void BuildControl(Program& program, int number, const std::vector<Text>& arguments) {
   const ControlRow& row = *FindControlRow(number);
-  GdkPixbuf* icon = row.icon != kNoIcon ? ImagePixbuf(row.icon) : nullptr;
+  GdkPixbuf* icon = row.icon != kNoIcon ? ImagePixbuf(program.icons, row.icon) : nullptr;
   CreateControl(program, MainLayout(program), row, icon);
   for (const char* item : row.items) AddControlItem(program, number, TextFromUtf8(item));
   if (row.initial_state != kNoState) SetControlState(program, number, row.initial_state);
@@ -39,15 +39,15 @@ void BuildControl(Program& program, int number, const std::vector<Text>& argumen
 
 void ShutDown(Program& program) {
   StoreClipboardOnExit();
-  ReleaseImages();
+  ReleaseImages(program.icons);
   RemoveWindowStyle(program.style);
   program.events.Clear();
 }
 
 bool OpenWindowWithControls(Program& program, const std::vector<Text>& field_texts) {
-  LoadEmbeddedIcons();
-  if (!OpenMainWindow(program, ImagePixbuf(IconWindow))) {
-    ReleaseImages();
+  LoadEmbeddedIcons(program.icons);
+  if (!OpenMainWindow(program, ImagePixbuf(program.icons, IconWindow))) {
+    ReleaseImages(program.icons);
     return false;
   }
   for (int number : ControlCreationOrder()) BuildControl(program, number, field_texts);

@@ -11,6 +11,7 @@
 #include "app/event_queue.h"
 #include "app/window_style.h"
 #include "core/text.h"
+#include "desktop/image_table.h"
 
 // One control of MainWindow as GTK widgets. The window owns the widgets; these are borrowed.
 struct ControlWidgets {
@@ -42,6 +43,7 @@ struct Program {
   int32_t PasteCountSecond = 0;
 
   EventQueue events;
+  ImageTable icons;  // the four embedded icons, decoded at start-up
   MainWindowState window;
   WindowStyle style;
   // By control number; entry 0 stays empty. Empty again once the window is destroyed.

@@ -15,8 +15,6 @@ namespace {
 constexpr int kRgbaDepth = 32;
 constexpr int kPaletteDepth = 8;
 
-std::array<ImageEntry, kImageCount> image_table;
-
 struct GFree {
   void operator()(void* memory) const { g_free(memory); }
 };
@@ -263,9 +261,9 @@ void FreePixels(guchar* pixels, gpointer) {
 
 }  // namespace
 
-bool LoadImageFromMemory(int number, const unsigned char* data, size_t size) {
+bool LoadImageFromMemory(ImageTable& images, int number, const unsigned char* data, size_t size) {
   if (number < 0 || number >= kImageCount) return false;
-  image_table[number] = ImageEntry{};
+  images.entries[number] = ImageEntry{};
   if (!data || size == 0 || LooksLikeBitmap(data, size)) return false;
 
   DecodingContext context;
@@ -300,30 +298,30 @@ bool LoadImageFromMemory(int number, const unsigned char* data, size_t size) {
   entry.depth = shape.depth;
   entry.source_depth = shape.source_depth;
   entry.frame_count = shape.frame_count;
-  image_table[number] = std::move(entry);
+  images.entries[number] = std::move(entry);
   return true;
 }
 
-bool LoadEmbeddedIcons() {
+bool LoadEmbeddedIcons(ImageTable& images) {
   static_assert(kEmbeddedIconCount == kImageCount);
   bool all = true;
   for (int number = IconOpen; number <= IconWindow; ++number) {
     const EmbeddedFile& file = kEmbeddedIcons[number];
-    all = LoadImageFromMemory(number, file.data, file.size) && all;
+    all = LoadImageFromMemory(images, number, file.data, file.size) && all;
   }
   return all;
 }
 
-GdkPixbuf* ImagePixbuf(int number) {
-  const ImageEntry* entry = ImageInfo(number);
+GdkPixbuf* ImagePixbuf(const ImageTable& images, int number) {
+  const ImageEntry* entry = ImageInfo(images, number);
   return entry ? entry->frames.front().pixbuf.get() : nullptr;
 }
 
-const ImageEntry* ImageInfo(int number) {
-  if (number < 0 || number >= kImageCount || image_table[number].frames.empty()) return nullptr;
-  return &image_table[number];
+const ImageEntry* ImageInfo(const ImageTable& images, int number) {
+  if (number < 0 || number >= kImageCount || images.entries[number].frames.empty()) return nullptr;
+  return &images.entries[number];
 }
 
-void ReleaseImages() {
-  for (ImageEntry& entry : image_table) entry = ImageEntry{};
+void ReleaseImages(ImageTable& images) {
+  for (ImageEntry& entry : images.entries) entry = ImageEntry{};
 }

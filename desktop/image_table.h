@@ -4,6 +4,7 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -37,21 +38,26 @@ struct ImageEntry {
   std::vector<ImageFrame> frames;
 };
 
+// The decoded images by number; the window program owns one from start-up to shutdown.
+struct ImageTable {
+  std::array<ImageEntry, kImageCount> entries;
+};
+
 // Decodes the image file held in data[0, size) and registers it under number (0 to
 // kImageCount - 1), replacing what was there. Never reads outside the block. On failure the
 // number is left empty and false comes back; nothing is reported to the user.
-bool LoadImageFromMemory(int number, const unsigned char* data, size_t size);
+bool LoadImageFromMemory(ImageTable& images, int number, const unsigned char* data, size_t size);
 
 // Decodes the embedded icons in the order IconOpen, IconPaste, IconSwap, IconWindow. A damaged
 // icon leaves only its own number empty; true when all four loaded.
-bool LoadEmbeddedIcons();
+bool LoadEmbeddedIcons(ImageTable& images);
 
 // The image's pixbuf (its first frame's), or nullptr when the number holds no image. The
 // table keeps the reference; a caller that keeps the pixbuf takes its own.
-GdkPixbuf* ImagePixbuf(int number);
+GdkPixbuf* ImagePixbuf(const ImageTable& images, int number);
 
 // The whole entry, or nullptr when the number holds no image.
-const ImageEntry* ImageInfo(int number);
+const ImageEntry* ImageInfo(const ImageTable& images, int number);
 
 // Empties the table and drops its references to the pixbufs.
-void ReleaseImages();
+void ReleaseImages(ImageTable& images);

@@ -284,7 +284,7 @@ Bytes BuildGif(const TestGif& spec) {
 
 class ImageTableTest : public ::testing::Test {
  protected:
-  void TearDown() override { ReleaseImages(); }
+  ImageTable images;
 };
 
 // --- The embedded icons --------------------------------------------------------------------
@@ -338,10 +338,10 @@ TEST_F(ImageTableTest, EmbeddedFilesLieOneAfterAnother) {
 }
 
 TEST_F(ImageTableTest, EmbeddedIconsBecomeRgbaPixbufsMatchingTheirPalettes) {
-  ASSERT_TRUE(LoadEmbeddedIcons());
+  ASSERT_TRUE(LoadEmbeddedIcons(images));
   for (const IconFacts& icon : kIcons) {
     SCOPED_TRACE(icon.name);
-    GdkPixbuf* pixbuf = ImagePixbuf(icon.number);
+    GdkPixbuf* pixbuf = ImagePixbuf(images, icon.number);
     ASSERT_NE(pixbuf, nullptr);
     EXPECT_EQ(gdk_pixbuf_get_colorspace(pixbuf), GDK_COLORSPACE_RGB);
     EXPECT_TRUE(gdk_pixbuf_get_has_alpha(pixbuf));
@@ -352,7 +352,7 @@ TEST_F(ImageTableTest, EmbeddedIconsBecomeRgbaPixbufsMatchingTheirPalettes) {
     EXPECT_EQ(gdk_pixbuf_get_rowstride(pixbuf), icon.size * 4);
     EXPECT_EQ(G_OBJECT(pixbuf)->ref_count, 1u);  // the table's own reference, nothing leaked
 
-    const ImageEntry* entry = ImageInfo(icon.number);
+    const ImageEntry* entry = ImageInfo(images, icon.number);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(std::tie(entry->width, entry->height, entry->depth, entry->source_depth,
                        entry->frame_count),
@@ -387,9 +387,9 @@ TEST_F(ImageTableTest, SwapOutlineIsOpaqueThoughItSharesTheTransparentGrey) {
   ASSERT_EQ(gif.table.size(), 4u);
   const Rgb grey{212, 212, 212};
   EXPECT_EQ(gif.table[3], grey);
-  ASSERT_TRUE(
-      LoadImageFromMemory(IconSwap, kEmbeddedIcons[IconSwap].data, kEmbeddedIcons[IconSwap].size));
-  GdkPixbuf* pixbuf = ImagePixbuf(IconSwap);
+  ASSERT_TRUE(LoadImageFromMemory(images, IconSwap, kEmbeddedIcons[IconSwap].data,
+                                  kEmbeddedIcons[IconSwap].size));
+  GdkPixbuf* pixbuf = ImagePixbuf(images, IconSwap);
   ASSERT_NE(pixbuf, nullptr);
   int opaque_grey = 0, opaque = 0;
   for (int y = 0; y < 14; ++y) {
@@ -467,15 +467,16 @@ TEST_F(ImageTableTest, DamagedIconIsLeftOutAndTheOthersStay) {
   for (const Damage& damage : kDamages) {
     for (const IconFacts& broken : kIcons) {
       SCOPED_TRACE(std::string(damage.name) + " in " + broken.name);
-      ASSERT_TRUE(LoadEmbeddedIcons());
+      ASSERT_TRUE(LoadEmbeddedIcons(images));
       // Exact-size heap copies: a read past the end is caught by the address sanitizer.
       for (const IconFacts& icon : kIcons) {
         const Bytes original = EmbeddedCopy(icon.number);
         const Bytes data = icon.number == broken.number ? damage.apply(original) : original;
-        const bool loaded =
-            LoadImageFromMemory(icon.number, data.empty() ? nullptr : data.data(), data.size());
+        const bool loaded = LoadImageFromMemory(images, icon.number,
+                                                data.empty() ? nullptr : data.data(), data.size());
         EXPECT_EQ(loaded, icon.number != broken.number) << icon.name;
-        EXPECT_EQ(ImagePixbuf(icon.number) != nullptr, icon.number != broken.number) << icon.name;
+        EXPECT_EQ(ImagePixbuf(images, icon.number) != nullptr, icon.number != broken.number)
+            << icon.name;
       }
     }
   }
@@ -488,11 +489,12 @@ TEST_F(ImageTableTest, ReaderStopsAtTheGivenSizeEvenWhenMoreDataFollows) {
     SCOPED_TRACE(icon.name);
     const EmbeddedFile& file = kEmbeddedIcons[icon.number];
     for (size_t size = 0; size < file.size; ++size) {
-      ASSERT_FALSE(LoadImageFromMemory(icon.number, file.data, size)) << "size " << size;
+      ASSERT_FALSE(LoadImageFromMemory(images, icon.number, file.data, size)) << "size " << size;
       Bytes exact(file.data, file.data + size);
-      ASSERT_FALSE(LoadImageFromMemory(icon.number, exact.data(), exact.size())) << "size " << size;
+      ASSERT_FALSE(LoadImageFromMemory(images, icon.number, exact.data(), exact.size()))
+          << "size " << size;
     }
-    EXPECT_TRUE(LoadImageFromMemory(icon.number, file.data, file.size));
+    EXPECT_TRUE(LoadImageFromMemory(images, icon.number, file.data, file.size));
   }
 }
 
@@ -509,25 +511,25 @@ TEST_F(ImageTableTest, HalfDecodedFrameFromAFailedFirstReadIsRefused) {
       0x3B,           // a trailer where the block terminator belongs
   };
   // clang-format on
-  EXPECT_FALSE(LoadImageFromMemory(IconOpen, gif.data(), gif.size()));
-  EXPECT_EQ(ImagePixbuf(IconOpen), nullptr);
+  EXPECT_FALSE(LoadImageFromMemory(images, IconOpen, gif.data(), gif.size()));
+  EXPECT_EQ(ImagePixbuf(images, IconOpen), nullptr);
 }
 
 TEST_F(ImageTableTest, NumbersOutsideTheTableHoldNothing) {
   const EmbeddedFile& file = kEmbeddedIcons[IconOpen];
   for (int number : {-1, kImageCount, 1000}) {
-    EXPECT_FALSE(LoadImageFromMemory(number, file.data, file.size)) << number;
-    EXPECT_EQ(ImagePixbuf(number), nullptr) << number;
-    EXPECT_EQ(ImageInfo(number), nullptr) << number;
+    EXPECT_FALSE(LoadImageFromMemory(images, number, file.data, file.size)) << number;
+    EXPECT_EQ(ImagePixbuf(images, number), nullptr) << number;
+    EXPECT_EQ(ImageInfo(images, number), nullptr) << number;
   }
 }
 
 TEST_F(ImageTableTest, ReleaseDropsOnlyTheTablesReferences) {
-  ASSERT_TRUE(LoadEmbeddedIcons());
-  GdkPixbuf* kept = GDK_PIXBUF(g_object_ref(ImagePixbuf(IconWindow)));
-  ReleaseImages();
+  ASSERT_TRUE(LoadEmbeddedIcons(images));
+  GdkPixbuf* kept = GDK_PIXBUF(g_object_ref(ImagePixbuf(images, IconWindow)));
+  ReleaseImages(images);
   for (int number = 0; number < kImageCount; ++number)
-    EXPECT_EQ(ImagePixbuf(number), nullptr) << number;
+    EXPECT_EQ(ImagePixbuf(images, number), nullptr) << number;
   EXPECT_EQ(G_OBJECT(kept)->ref_count, 1u);
   EXPECT_EQ(gdk_pixbuf_get_width(kept), 16);
   EXPECT_EQ(PixelAt(kept, 0, 0)[3], 255);  // the pixel buffer went nowhere with the table
@@ -588,8 +590,8 @@ TEST_F(ImageTableTest, CanvasAndPixelRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes gif = BuildGif(c.spec);
-    ASSERT_TRUE(LoadImageFromMemory(IconOpen, gif.data(), gif.size()));
-    EXPECT_EQ(AllPixels(ImagePixbuf(IconOpen)), c.expected);
+    ASSERT_TRUE(LoadImageFromMemory(images, IconOpen, gif.data(), gif.size()));
+    EXPECT_EQ(AllPixels(ImagePixbuf(images, IconOpen)), c.expected);
   }
 }
 
@@ -599,12 +601,12 @@ TEST_F(ImageTableTest, LaterFramesDrawOverEarlierOnes) {
   spec.frames.push_back({.left = 1, .width = 1, .transparent = 3, .delay = 25, .indices = {2}});
   spec.frames.push_back({.width = 2, .transparent = 3, .indices = {3, 3}});
   const Bytes gif = BuildGif(spec);
-  ASSERT_TRUE(LoadImageFromMemory(IconPaste, gif.data(), gif.size()));
-  const ImageEntry* entry = ImageInfo(IconPaste);
+  ASSERT_TRUE(LoadImageFromMemory(images, IconPaste, gif.data(), gif.size()));
+  const ImageEntry* entry = ImageInfo(images, IconPaste);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->frame_count, 3);
   ASSERT_EQ(entry->frames.size(), 3u);
-  EXPECT_EQ(ImagePixbuf(IconPaste), entry->frames[0].pixbuf.get());
+  EXPECT_EQ(ImagePixbuf(images, IconPaste), entry->frames[0].pixbuf.get());
   EXPECT_EQ(AllPixels(entry->frames[0].pixbuf.get()), (Pixels{kR, kG}));
   EXPECT_EQ(AllPixels(entry->frames[1].pixbuf.get()), (Pixels{kR, kB}));
   EXPECT_EQ(AllPixels(entry->frames[2].pixbuf.get()), (Pixels{kR, kB}));
@@ -617,8 +619,8 @@ TEST_F(ImageTableTest, AnyBadFrameSinksTheWholeImage) {
   spec.frames.push_back({.width = 2, .indices = {0, 1}});
   spec.frames.push_back({.left = 1, .width = 2, .indices = {0, 1}});  // runs off the screen
   const Bytes gif = BuildGif(spec);
-  EXPECT_FALSE(LoadImageFromMemory(IconSwap, gif.data(), gif.size()));
-  EXPECT_EQ(ImagePixbuf(IconSwap), nullptr);
+  EXPECT_FALSE(LoadImageFromMemory(images, IconSwap, gif.data(), gif.size()));
+  EXPECT_EQ(ImagePixbuf(images, IconSwap), nullptr);
 }
 
 // --- Files that claim far more than an icon ----------------------------------------------
@@ -685,7 +687,7 @@ TEST_F(ImageTableTest, SizesFarBeyondAnIconAreRefused) {
       {"a comment of 1025 blocks", ManyExtensionBlocks(1025), false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(LoadImageFromMemory(IconOpen, c.gif.data(), c.gif.size()), c.loads) << c.name;
+    EXPECT_EQ(LoadImageFromMemory(images, IconOpen, c.gif.data(), c.gif.size()), c.loads) << c.name;
   }
 }
 
@@ -709,7 +711,7 @@ TEST_F(ImageTableTest, HostileSizesAreRefusedWithoutAllocatingThem) {
     ASSERT_NE(child, -1);
     if (child == 0) {
       const long before = VmKilobytes("VmSize:");
-      const bool loaded = LoadImageFromMemory(IconOpen, gif.data(), gif.size());
+      const bool loaded = LoadImageFromMemory(images, IconOpen, gif.data(), gif.size());
       const long growth = VmKilobytes("VmPeak:") - before;
       _exit(!loaded && before > 0 && growth < 32 * 1024 ? 0 : 1);
     }

@@ -4,8 +4,9 @@
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const bool loaded = LoadImageFromMemory(IconOpen, data, size);
-  const ImageEntry* entry = ImageInfo(IconOpen);
+  ImageTable images;
+  const bool loaded = LoadImageFromMemory(images, IconOpen, data, size);
+  const ImageEntry* entry = ImageInfo(images, IconOpen);
   FUZZ_CHECK(loaded == (entry != nullptr));
   if (entry) {
     FUZZ_CHECK(entry->width >= 1 && entry->width <= 256 && entry->height >= 1 &&
@@ -24,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  ReleaseImages();
+  ReleaseImages(images);
   return 0;
 }
