@@ -126,7 +126,7 @@ TEST_F(TextFileTest, ReportTellsMalformedUtf8AndAnEarlyZero) {
   int n = 0;
   for (const auto& c : cases) {
     ReadReport report;
-    Load(scratch_.Put("n" + std::to_string(n++), c.bytes), nullptr, &report);
+    Load(scratch_.Put(std::to_string(n++) + ".txt", c.bytes), nullptr, &report);
     EXPECT_EQ(report.not_utf8, c.not_utf8) << n;
     EXPECT_EQ(report.ended_at_zero, c.ended_at_zero) << n;
     EXPECT_FALSE(report.failed) << n;
