@@ -238,7 +238,7 @@ Bytes ClearBeforeEveryPixel(int min_code_size, const Bytes& indices) {
   return packed;
 }
 
-Bytes BuildGif(const TestGif& spec) {
+Bytes BuildGif(const TestGif& test_gif) {
   Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
   auto put_word = [&](int value) {
     gif.push_back(value & 0xFF);
@@ -247,13 +247,13 @@ Bytes BuildGif(const TestGif& spec) {
   auto put_table = [&](const std::vector<Rgb>& table) {
     for (const Rgb& c : table) gif.insert(gif.end(), {c.r, c.g, c.b});
   };
-  put_word(spec.width);
-  put_word(spec.height);
-  gif.push_back(spec.global.empty() ? 0 : 0x80 | (TableBits(spec.global.size()) - 1));
-  gif.push_back(spec.background);
+  put_word(test_gif.width);
+  put_word(test_gif.height);
+  gif.push_back(test_gif.global.empty() ? 0 : 0x80 | (TableBits(test_gif.global.size()) - 1));
+  gif.push_back(test_gif.background);
   gif.push_back(0);
-  put_table(spec.global);
-  for (const TestFrame& frame : spec.frames) {
+  put_table(test_gif.global);
+  for (const TestFrame& frame : test_gif.frames) {
     if (frame.control_block) {
       gif.insert(gif.end(), {0x21, 0xF9, 4, static_cast<uint8_t>(frame.transparent >= 0 ? 1 : 0)});
       put_word(frame.delay);
@@ -267,7 +267,7 @@ Bytes BuildGif(const TestGif& spec) {
     put_word(frame.height);
     gif.push_back(frame.local.empty() ? 0 : 0x80 | (TableBits(frame.local.size()) - 1));
     put_table(frame.local);
-    const size_t entries = frame.local.empty() ? spec.global.size() : frame.local.size();
+    const size_t entries = frame.local.empty() ? test_gif.global.size() : frame.local.size();
     const int min_code_size = std::max(2, TableBits(std::max<size_t>(entries, 2)));
     gif.push_back(min_code_size);
     const Bytes data = ClearBeforeEveryPixel(min_code_size, frame.indices);
@@ -555,7 +555,7 @@ constexpr std::array<uint8_t, 4> kClear{0, 0, 0, 0}, kBlack{0, 0, 0, 255}, kR{20
 TEST_F(ImageTableTest, CanvasAndPixelRules) {
   const struct {
     const char* name;
-    TestGif spec;
+    TestGif test_gif;
     Pixels expected;
   } cases[] = {
       {"no transparency: the background colour fills what the frame leaves",
@@ -589,18 +589,18 @@ TEST_F(ImageTableTest, CanvasAndPixelRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes gif = BuildGif(c.spec);
+    const Bytes gif = BuildGif(c.test_gif);
     ASSERT_TRUE(LoadImageFromMemory(images, IconOpen, gif.data(), gif.size()));
     EXPECT_EQ(AllPixels(ImagePixbuf(images, IconOpen)), c.expected);
   }
 }
 
 TEST_F(ImageTableTest, LaterFramesDrawOverEarlierOnes) {
-  TestGif spec{2, 1, {kRed, kGreen, kBlue, kWhite}, 0, {}};
-  spec.frames.push_back({.width = 2, .transparent = 3, .delay = 7, .indices = {0, 1}});
-  spec.frames.push_back({.left = 1, .width = 1, .transparent = 3, .delay = 25, .indices = {2}});
-  spec.frames.push_back({.width = 2, .transparent = 3, .indices = {3, 3}});
-  const Bytes gif = BuildGif(spec);
+  TestGif test_gif{2, 1, {kRed, kGreen, kBlue, kWhite}, 0, {}};
+  test_gif.frames.push_back({.width = 2, .transparent = 3, .delay = 7, .indices = {0, 1}});
+  test_gif.frames.push_back({.left = 1, .width = 1, .transparent = 3, .delay = 25, .indices = {2}});
+  test_gif.frames.push_back({.width = 2, .transparent = 3, .indices = {3, 3}});
+  const Bytes gif = BuildGif(test_gif);
   ASSERT_TRUE(LoadImageFromMemory(images, IconPaste, gif.data(), gif.size()));
   const ImageEntry* entry = ImageInfo(images, IconPaste);
   ASSERT_NE(entry, nullptr);
@@ -615,10 +615,10 @@ TEST_F(ImageTableTest, LaterFramesDrawOverEarlierOnes) {
 }
 
 TEST_F(ImageTableTest, AnyBadFrameSinksTheWholeImage) {
-  TestGif spec{2, 1, {kRed, kGreen}, 0, {}};
-  spec.frames.push_back({.width = 2, .indices = {0, 1}});
-  spec.frames.push_back({.left = 1, .width = 2, .indices = {0, 1}});  // runs off the screen
-  const Bytes gif = BuildGif(spec);
+  TestGif test_gif{2, 1, {kRed, kGreen}, 0, {}};
+  test_gif.frames.push_back({.width = 2, .indices = {0, 1}});
+  test_gif.frames.push_back({.left = 1, .width = 2, .indices = {0, 1}});  // runs off the screen
+  const Bytes gif = BuildGif(test_gif);
   EXPECT_FALSE(LoadImageFromMemory(images, IconSwap, gif.data(), gif.size()));
   EXPECT_EQ(ImagePixbuf(images, IconSwap), nullptr);
 }
@@ -643,8 +643,8 @@ Bytes ClaimingGif(int screen_side, int frame_side) {
 }
 
 Bytes ManyExtensionBlocks(int count) {
-  TestGif spec{1, 1, {kRed, kGreen}, 0, {{.width = 1, .control_block = false, .indices = {1}}}};
-  Bytes gif = BuildGif(spec);
+  TestGif test_gif{1, 1, {kRed, kGreen}, 0, {{.width = 1, .control_block = false, .indices = {1}}}};
+  Bytes gif = BuildGif(test_gif);
   Bytes blocks = {0x21, 0xFE};
   for (int i = 0; i < count; ++i) blocks.insert(blocks.end(), {1, 'x'});
   blocks.push_back(0);
@@ -653,12 +653,12 @@ Bytes ManyExtensionBlocks(int count) {
 }
 
 Bytes SquareGif(int side, int frames) {
-  TestGif spec{side, side, {kRed, kGreen}, 0, {}};
+  TestGif test_gif{side, side, {kRed, kGreen}, 0, {}};
   for (int i = 0; i < frames; ++i) {
-    spec.frames.push_back(
+    test_gif.frames.push_back(
         {.width = side, .height = side, .indices = Bytes(static_cast<size_t>(side) * side, 1)});
   }
-  return BuildGif(spec);
+  return BuildGif(test_gif);
 }
 
 // giflib reads on after an extension whose first sub-block is empty: the bytes 01 3B 00 that a
