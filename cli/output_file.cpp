@@ -1,6 +1,5 @@
 #include "cli/output_file.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,23 +103,19 @@ bool OutputFile::Open(const std::string& path, std::string& problem) {
     }
   }
 
-  std::string pattern = target_ + ".XXXXXX";
-  const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) {
+  file_ = CreateFreshForWriting(target_, temp_name_);
+  if (file_ == nullptr) {
     problem = SystemError(errno);
     return false;
   }
-  temp_name_ = pattern;
+  const int fd = TextFileDescriptor(*file_);
   // Best effort, for root writing someone else's file; a user keeps the file as their own.
   if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()))
     (void)!fchown(fd, st.st_uid, st.st_gid);
-  std::FILE* stream = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
-  if (stream == nullptr) {
+  if (fchmod(fd, mode) != 0) {
     problem = SystemError(errno);
-    close(fd);
     return false;  // the destructor removes the fresh file
   }
-  file_ = WrapForWriting(stream, true);
   errno = 0;  // what is set from here on tells why writing failed
   return true;
 }

@@ -224,12 +224,18 @@ TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& c
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, "w+");
   if (stream == nullptr) {
+    const int error = errno;
     close(fd);
     unlink(pattern.c_str());
+    errno = error;
     return nullptr;
   }
   created_name = pattern;
   return MakeFile(stream, true, false);
+}
+
+int TextFileDescriptor(const TextFile& file) {
+  return fileno(file.stream);
 }
 
 int64_t WriteBytes(TextFile& file, const void* bytes, size_t count) {

@@ -49,6 +49,9 @@ TextFilePtr CreateForWriting(TextView path);
 // Creates a new file with a unique name next to path_prefix (exclusive create, mode 0600) and
 // reports its name; the caller renames it into place when it is complete.
 TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& created_name);
+// The descriptor under the file's stream, for what only the system can do to an open file
+// (its mode and owner); the TextFile keeps owning it.
+int TextFileDescriptor(const TextFile& file);
 void WriteByteOrderMark(TextFile& file, TextFormat format);
 // Returns the number of bytes accepted.
 int64_t WriteText(TextFile& file, TextView text, TextFormat format);
