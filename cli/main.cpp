@@ -42,22 +42,25 @@ void Complain(const std::string& about, const std::string& message) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, about.c_str(), message.c_str());
 }
 
-// The result as pipeline tools read text: merge's lines end with a line feed rather than CR LF,
+// The result as pipeline tools read text (merge's lines end with a line feed, set on the run),
 // and the last line gets its line feed too (the sink leaves the final separator out), so that
 // wc -l counts every item and an empty result is no line at all.
 class PlainLines : public ResultSink {
  public:
-  PlainLines(ResultSink& target, bool merge) : target_(target), merge_(merge) {}
+  explicit PlainLines(ResultSink& target) : target_(target) {}
   void Append(TextView piece) override { target_.Append(piece); }
   void EndRecord(TextView separator) override {
-    target_.EndRecord(merge_ ? TextView(u"\n") : separator);
+    target_.EndRecord(separator);
+    any_ = true;
+  }
+  void AppendUtf8Block(std::string_view block, std::string_view final_separator) override {
+    target_.AppendUtf8Block(block, final_separator);
     any_ = true;
   }
   bool any() const { return any_; }
 
  private:
   ResultSink& target_;
-  bool merge_;
   bool any_ = false;
 };
 
@@ -121,6 +124,7 @@ int RunCli(int argc, char** argv) {
     Complain(about, Utf8FromText(InputErrorMessage(error)));
     return 1;
   }
+  if (options.plain) run.line_end.assign(1, u'\n');
   PrintNotices(options.first, run.first_notices);
   if (options.two_lists) PrintNotices(options.second, run.second_notices);
   // The run holds its own copy; the one read from standard input is not needed any more.
@@ -143,7 +147,7 @@ int RunCli(int argc, char** argv) {
   bool final_line_feed = false;
   {
     Utf8FileSink encoded(out);
-    PlainLines plain_lines(encoded, run.operation == Operation::ModeMerge);
+    PlainLines plain_lines(encoded);
     ResultSink& sink =
         options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
     report = RunPrepared(run, sink);

@@ -5,14 +5,19 @@
 #include <vector>
 
 #include "core/item_table.h"
+#include "core/utf8.h"
 #include "engine/slot_partition.h"
 #include "engine/split.h"
 
 int32_t FoundCount = 0;
 
-namespace {
+void ResultSink::AppendUtf8Block(std::string_view block, std::string_view final_separator) {
+  Append(TextFromUtf8(block.substr(0, block.size() - final_separator.size())));
+  block_separator_ = TextFromUtf8(final_separator);
+  EndRecord(block_separator_);
+}
 
-constexpr TextView kLineEnd = u"\r\n";
+namespace {
 
 void EmitWithSeparator(ResultSink& sink, TextView text, TextView separator) {
   sink.Append(text);
@@ -268,14 +273,14 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
     sink.Append(a);
     sink.Append(in.result_separator);
     sink.Append(b);
-    sink.EndRecord(kLineEnd);
+    sink.EndRecord(in.line_end);
     ++pairs;
     has_a = first.Next(a);
     has_b = second.Next(b);
   }
   // The rest of the longer list, line by line, with nothing to mark the missing partner.
-  for (; has_a; has_a = first.Next(a)) EmitWithSeparator(sink, a, kLineEnd);
-  for (; has_b; has_b = second.Next(b)) EmitWithSeparator(sink, b, kLineEnd);
+  for (; has_a; has_a = first.Next(a)) EmitWithSeparator(sink, a, in.line_end);
+  for (; has_b; has_b = second.Next(b)) EmitWithSeparator(sink, b, in.line_end);
   return pairs;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/text.h"
 #include "engine/run_request.h"
@@ -21,6 +22,12 @@ class ResultSink {
   // A piece of the current record. Pieces and separators stay valid until the next call.
   virtual void Append(TextView piece) = 0;
   virtual void EndRecord(TextView separator) = 0;
+  // Whole records in UTF-8, the last of them ended by `final_separator` (a block of records as
+  // the byte engine makes them). By default decoded and passed on as one piece and one separator.
+  virtual void AppendUtf8Block(std::string_view block, std::string_view final_separator);
+
+ private:
+  Text block_separator_;
 };
 
 // The result as a text: whole (as the operations return it) or with its final separator cut.
@@ -50,6 +57,7 @@ class NullSink : public ResultSink {
  public:
   void Append(TextView) override {}
   void EndRecord(TextView) override {}
+  void AppendUtf8Block(std::string_view, std::string_view) override {}
 };
 
 struct OperationInput {
@@ -59,6 +67,7 @@ struct OperationInput {
   TextView result_separator;  // escapes expanded, may be empty
   bool whole_separator = false;
   bool case_sensitive = true;
+  TextView line_end = u"\r\n";  // ends each line of Merge
 };
 
 // Runs the operation into the sink, sets FoundCount and returns it. A value outside the five

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr size_t kChunkBytes = 1 << 18;
@@ -32,6 +34,26 @@ void Utf8FileSink::Append(TextView piece) {
 void Utf8FileSink::EndRecord(TextView separator) {
   if (!pending_separator_.empty()) Encode(pending_separator_);
   pending_separator_ = separator;
+}
+
+void Utf8FileSink::AppendUtf8Block(std::string_view block, std::string_view final_separator) {
+  Put(pending_bytes_);
+  Put(block.substr(0, block.size() - final_separator.size()));
+  pending_bytes_.assign(final_separator);
+}
+
+void Utf8FileSink::Put(std::string_view bytes) {
+  while (!bytes.empty()) {
+    size_t room = static_cast<size_t>(bytes_.get() + kChunkBytes - end_);
+    if (room == 0) {
+      Flush();
+      room = kChunkBytes;
+    }
+    const size_t n = std::min(room, bytes.size());
+    std::memcpy(end_, bytes.data(), n);
+    end_ += n;
+    bytes.remove_prefix(n);
+  }
 }
 
 void Utf8FileSink::Encode(TextView piece) {

@@ -18,11 +18,14 @@ class Utf8FileSink : public ResultSink {
   ~Utf8FileSink() override;
   void Append(TextView piece) override;
   void EndRecord(TextView separator) override;
+  void AppendUtf8Block(std::string_view block, std::string_view final_separator) override;
   void Flush();
 
  private:
   void Encode(TextView piece);
+  void Put(std::string_view bytes);
   TextView pending_separator_;
+  std::string pending_bytes_;  // the final separator of the last block, in UTF-8
   TextFile& file_;
   Utf8Encoder encoder_;
   std::unique_ptr<char[]> bytes_;

@@ -1,9 +1,14 @@
 #include "engine/run_steps.h"
 
+#include <fcntl.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <new>
 
 #include "core/text_file.h"
 #include "core/utf8.h"
+#include "engine/byte_run.h"
 
 Text ExpandSeparatorEscapes(TextView text) {
   Text expanded = TextReplaceAll(text, u"\\r", u"\r");
@@ -104,12 +109,116 @@ InputError LoadSources(const RunRequest& request, PreparedRun& run, RunSource& s
                     run.second, run.second_notices);
 }
 
+// What reading the sources as bytes came to.
+enum class ByteLoading { Loaded, Failed, TakeAsText };
+
+// Opens a source file for the byte engine, positioned after a UTF-8 mark. -1 when the file
+// cannot be opened (`unreadable`), or when its format is not UTF-8 or it cannot be read twice
+// from its start (a pipe): the text reader takes it then.
+int OpenAsUtf8(const Text& path, bool& unreadable) {
+  const int fd = open(Utf8FromText(path).c_str(), O_RDONLY | O_CLOEXEC);
+  unreadable = fd < 0;
+  if (fd < 0) return -1;
+  unsigned char head[4];
+  const ssize_t got = pread(fd, head, sizeof head, 0);
+  if (got >= 0) {
+    const ByteOrderMark mark = FindByteOrderMark(head, static_cast<size_t>(got));
+    if ((mark.format == FormatSingleByte || mark.format == FormatUtf8) &&
+        lseek(fd, static_cast<off_t>(mark.length), SEEK_SET) == static_cast<off_t>(mark.length))
+      return fd;
+  } else if (errno != ESPIPE) {
+    unreadable = true;
+  }
+  close(fd);
+  return -1;
+}
+
+// The sources in bytes, with the checks of LoadSources in the same order.
+ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSource& source,
+                            InputError& error) {
+  const Text read_separator = ExpandSeparatorEscapes(request.read_separator);
+  const Text result_separator = ExpandSeparatorEscapes(request.result_separator);
+  if (!ByteRunPossible(request.operation, read_separator, result_separator, request.case_sensitive))
+    return ByteLoading::TakeAsText;
+  const bool two = UsesSecondSource(request.operation);
+  uint64_t input_bytes = 0;
+  for (const Text* field : {&request.first_field, &request.second_field})
+    if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
+  std::shared_ptr<ByteSources> sources =
+      NewByteSources(request.operation, read_separator, request.whole_separator,
+                     request.case_sensitive, PlanRun(input_bytes));
+  const Text* rival = request.second_text.has_value() ? nullptr : &request.second_field;
+  for (int k = 0; k < (two ? 2 : 1); ++k) {
+    source = k == 0 ? RunSource::First : RunSource::Second;
+    const Text& field = k == 0 ? request.first_field : request.second_field;
+    const std::optional<SourceText>& given = k == 0 ? request.first_text : request.second_text;
+    const TextView clipboard = k == 0 ? request.clipboard_first : request.clipboard_second;
+    SourceNotices& notices = k == 0 ? run.first_notices : run.second_notices;
+    ByteLoad load;
+    if (given.has_value()) {
+      if (given->failed) {
+        error = InputError::FileUnreadable;
+        return ByteLoading::Failed;
+      }
+      notices = given->notices;
+      load = LoadByteSource(*sources, k, given->text);
+    } else if (field.empty()) {
+      error = InputError::MissingList;
+      return ByteLoading::Failed;
+    } else if (FirstUnit(field) == kClipboardMarker) {
+      load = LoadByteSource(*sources, k, clipboard);
+    } else if (k == 0 && rival != nullptr && TextEquals(field, *rival)) {
+      error = InputError::SameFile;
+      return ByteLoading::Failed;
+    } else if (QueryFileSize(field) < 0) {
+      error = InputError::FileMissing;
+      return ByteLoading::Failed;
+    } else {
+      bool unreadable = false;
+      const int fd = OpenAsUtf8(field, unreadable);
+      if (unreadable) {
+        error = InputError::FileUnreadable;
+        return ByteLoading::Failed;
+      }
+      if (fd < 0) return ByteLoading::TakeAsText;
+      load = LoadByteSource(*sources, k, fd, notices.ended_at_zero);
+      close(fd);
+    }
+    switch (load) {
+      case ByteLoad::Loaded:
+        break;
+      case ByteLoad::Unreadable:
+        error = InputError::FileUnreadable;
+        return ByteLoading::Failed;
+      case ByteLoad::NotBytes:
+        return ByteLoading::TakeAsText;
+      case ByteLoad::NoRoom:
+        throw std::bad_alloc();  // neither memory nor temporary files hold the lists
+    }
+  }
+  run.bytes = std::move(sources);
+  return ByteLoading::Loaded;
+}
+
 }  // namespace
 
 InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed) {
   RunSource source = RunSource::None;
   InputError error = InputError::MissingSeparator;
-  if (!request.read_separator.empty()) error = LoadSources(request, run, source);
+  if (!request.read_separator.empty()) {
+    switch (LoadByteSources(request, run, source, error)) {
+      case ByteLoading::Loaded:
+        error = InputError::None;
+        break;
+      case ByteLoading::Failed:
+        break;
+      case ByteLoading::TakeAsText:
+        run.bytes.reset();
+        run.first_notices = run.second_notices = SourceNotices();
+        error = LoadSources(request, run, source);
+        break;
+    }
+  }
   if (failed != nullptr) *failed = error == InputError::None ? RunSource::None : source;
   if (error != InputError::None) return error;
   run.operation = request.operation;
@@ -133,11 +242,14 @@ Text StatusText(int32_t found, int64_t milliseconds) {
 }
 
 Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
-  const OperationInput input{run.first,           run.second,
-                             run.read_separator,  run.result_separator,
-                             run.whole_separator, run.case_sensitive};
+  const OperationInput input{
+      run.first,           run.second,         run.read_separator, run.result_separator,
+      run.whole_separator, run.case_sensitive, run.line_end};
   const int32_t start = MillisecondClock();
-  const int32_t found = RunOperation(run.operation, input, sink);
+  const int32_t found =
+      run.bytes != nullptr
+          ? RunByteOperation(run.operation, *run.bytes, run.result_separator, run.line_end, sink)
+          : RunOperation(run.operation, input, sink);
   return StatusText(found, static_cast<int64_t>(MillisecondClock()) - start);
 }
 

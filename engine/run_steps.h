@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/text.h"
@@ -10,6 +11,7 @@
 #include "engine/run_request.h"
 
 struct TextFile;
+struct ByteSources;
 
 // The four typed escapes \r \n \t \f become CR, LF, tab and form feed, replaced in that order,
 // each left to right without overlap; nothing else is an escape.
@@ -43,6 +45,10 @@ struct PreparedRun {
   bool case_sensitive = true;
   SourceNotices first_notices;
   SourceNotices second_notices;
+  Text line_end = u"\r\n";  // ends each line of Merge
+  // When set, the sources were read as UTF-8 bytes for the byte engine, and `first` and
+  // `second` stay empty.
+  std::shared_ptr<ByteSources> bytes;
 };
 
 // Which source an input error is about; None for the separator.

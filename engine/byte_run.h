@@ -1,0 +1,51 @@
+// The engine on UTF-8 bytes: the sources are never made into 16-bit text. The table operations
+// read their sources into SlotBuckets (in memory, or spilled to disk when they do not fit), then
+// make their result a group of slots at a time on both cores; Merge pairs the items as they stand.
+// The results are those of the 16-bit engine, byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/text.h"
+#include "engine/operations.h"
+#include "engine/run_request.h"
+
+// How a run is carried out; PlanRun is the one place that decides it.
+struct RunPlan {
+  bool two_cores = false;
+  // What the buckets of all sources may hold in memory; past it they go to temporary files.
+  size_t memory_budget = 0;
+  bool spill_from_start = false;
+};
+
+// From the bytes the sources are expected to hold (0 when unknown) and what the process may
+// still have: its address-space limit, its memory cgroup and the memory free on the machine.
+RunPlan PlanRun(uint64_t input_bytes);
+
+// The sources of a run in bytes, read by LoadByteSource.
+struct ByteSources;
+
+enum class ByteLoad {
+  Loaded,
+  Unreadable,  // a read error: the source is "Файл не удаётся открыть"
+  NotBytes,    // not well-formed UTF-8 (or another format): the 16-bit engine must take the run
+  NoRoom,      // the lists fit neither in memory nor in temporary files
+};
+
+// Whether the byte engine can take runs with these settings at all.
+bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
+                     bool case_sensitive);
+
+std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
+                                            bool whole_separator, bool case_sensitive,
+                                            const RunPlan& plan);
+// Reads source 0 or 1 from an open descriptor (its position after any byte-order mark), or from
+// a text in memory. ended_at_zero is set when the source stops at a zero byte.
+ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero);
+ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text);
+
+// Runs the operation into the sink; sets FoundCount and returns the count.
+int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
+                         TextView line_end, ResultSink& sink);

@@ -1,0 +1,267 @@
+#include "engine/byte_source.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/simd.h"
+
+bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
+  if (separator.empty()) return false;
+  out.whole = whole;
+  out.bytes.clear();
+  std::fill(std::begin(out.is_separator), std::end(out.is_separator), false);
+  for (char16_t unit : separator) {
+    if (unit == 0 || unit >= 0x80) return false;
+    out.bytes.push_back(static_cast<char>(unit));
+    out.is_separator[unit] = true;
+  }
+  return true;
+}
+
+size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& separator) {
+  if (!separator.whole) {
+    for (size_t i = n; i > 0; --i)
+      if (separator.is_separator[static_cast<unsigned char>(bytes[i - 1])]) return i;
+    return 0;
+  }
+  // Occurrences do not overlap and are found from the left, so only a scan from the start knows
+  // which one is last.
+  const std::string_view text(bytes, n);
+  const std::string_view sep = separator.bytes;
+  size_t end = 0;
+  for (size_t found = text.find(sep); found != std::string_view::npos; found = text.find(sep, end))
+    end = found + sep.size();
+  return end;
+}
+
+bool IsWellFormedUtf8(const unsigned char* b, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    i += AsciiRunLength(b + i, n - i);
+    if (i >= n) break;
+    const unsigned char c = b[i];
+    if (c < 0x80) {  // a zero byte: the run above stops at it
+      ++i;
+      continue;
+    }
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (n - i < len) return false;
+    if (b[i + 1] < lo || b[i + 1] > hi) return false;
+    for (size_t k = 2; k < len; ++k)
+      if ((b[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr uint32_t kP1 = 65599u;
+constexpr uint32_t kP2 = kP1 * kP1;
+constexpr uint32_t kP3 = kP2 * kP1;
+constexpr uint32_t kP4 = kP3 * kP1;
+
+// Decodes the character at b (well-formed, not ASCII) and returns its length in bytes.
+inline size_t DecodeAt(const unsigned char* b, uint32_t& cp) {
+  if (b[0] < 0xE0) {
+    cp = (uint32_t{b[0]} & 0x1F) << 6 | (b[1] & 0x3F);
+    return 2;
+  }
+  if (b[0] < 0xF0) {
+    cp = (uint32_t{b[0]} & 0x0F) << 12 | (uint32_t{b[1]} & 0x3F) << 6 | (b[2] & 0x3F);
+    return 3;
+  }
+  cp = (uint32_t{b[0]} & 0x07) << 18 | (uint32_t{b[1]} & 0x3F) << 12 |
+       (uint32_t{b[2]} & 0x3F) << 6 | (b[3] & 0x3F);
+  return 4;
+}
+
+inline unsigned char* EncodeUnit(char16_t u, unsigned char* out) {
+  if (u < 0x80) {
+    *out++ = static_cast<unsigned char>(u);
+  } else if (u < 0x800) {
+    *out++ = static_cast<unsigned char>(0xC0 | (u >> 6));
+    *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+  } else {
+    *out++ = static_cast<unsigned char>(0xE0 | (u >> 12));
+    *out++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+    *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+  }
+  return out;
+}
+
+}  // namespace
+
+uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
+  uint32_t h = 0;
+  size_t i = 0;
+  while (i < n) {
+    // Four ASCII bytes a step while they last: the products do not wait for each other.
+    while (i + 4 <= n) {
+      uint32_t word;
+      std::memcpy(&word, b + i, 4);
+      if (word & 0x80808080u) break;
+      h = h * kP4 + b[i] * kP3 + b[i + 1] * kP2 + b[i + 2] * kP1 + b[i + 3];
+      i += 4;
+    }
+    if (i >= n) break;
+    if (b[i] < 0x80) {
+      h = h * kP1 + b[i++];
+      continue;
+    }
+    uint32_t cp;
+    i += DecodeAt(b + i, cp);
+    if (cp < 0x10000) {
+      h = h * kP1 + cp;
+    } else {
+      cp -= 0x10000;
+      h = h * kP1 + (0xD800 + (cp >> 10));
+      h = h * kP1 + (0xDC00 + (cp & 0x3FF));
+    }
+  }
+  return h;
+}
+
+bool ByteFoldingUsable() {
+  static const bool usable = [] {
+    for (uint32_t u = 0; u < 0x10000; ++u) {
+      const bool surrogate = u >= 0xD800 && u <= 0xDFFF;
+      const char16_t lower = LowerUnit(static_cast<char16_t>(u));
+      if (surrogate ? lower != u : (lower >= 0xD800 && lower <= 0xDFFF)) return false;
+      if (lower == 0) return false;
+    }
+    return true;
+  }();
+  return usable;
+}
+
+size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
+  unsigned char* at = out;
+  size_t i = 0;
+  while (i < n) {
+    if (b[i] < 0x80) {
+      at = EncodeUnit(LowerUnit(b[i]), at);
+      ++i;
+      continue;
+    }
+    uint32_t cp;
+    const size_t len = DecodeAt(b + i, cp);
+    if (cp < 0x10000) {
+      at = EncodeUnit(LowerUnit(static_cast<char16_t>(cp)), at);
+    } else {
+      std::memcpy(at, b + i, 4);  // surrogates fold to themselves
+      at += 4;
+    }
+    i += len;
+  }
+  return static_cast<size_t>(at - out);
+}
+
+ByteChunks::ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes)
+    : separator_(separator), fd_(fd), chunk_bytes_(chunk_bytes) {}
+
+ByteChunks::ByteChunks(std::string_view bytes, const ByteSeparator& separator, size_t chunk_bytes)
+    : separator_(separator), memory_(bytes), chunk_bytes_(chunk_bytes) {
+  // A zero ends the text here as it does in a file.
+  const void* zero = std::memchr(bytes.data(), 0, bytes.size());
+  if (zero != nullptr) {
+    memory_ = bytes.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - bytes.data()));
+    ended_at_zero_ = true;
+  }
+}
+
+bool ByteChunks::Fill() {
+  // Moves the carried bytes to the front and reads until the buffer is full or the file ends.
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (end_ == capacity_) {
+    const size_t grown = std::max(chunk_bytes_, capacity_ * 2);
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    std::memcpy(bigger.get(), buffer_.get(), end_);
+    buffer_ = std::move(bigger);
+    capacity_ = grown;
+  }
+  while (end_ < capacity_ && !at_end_) {
+    const ssize_t got = read(fd_, buffer_.get() + end_, capacity_ - end_);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    if (got == 0) {
+      at_end_ = true;
+      break;
+    }
+    const void* zero = std::memchr(buffer_.get() + end_, 0, static_cast<size_t>(got));
+    if (zero != nullptr) {
+      end_ = static_cast<size_t>(static_cast<const char*>(zero) - buffer_.get());
+      at_end_ = ended_at_zero_ = true;
+      break;
+    }
+    end_ += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool ByteChunks::Next(std::string_view& run, bool& last) {
+  if (done_ || failed_) return false;
+  if (fd_ < 0) {
+    // In memory: runs of about chunk_bytes_, each cut just after a separator.
+    if (memory_.size() <= chunk_bytes_) {
+      run = memory_;
+      last = done_ = true;
+      return true;
+    }
+    size_t cut = EndOfLastSeparator(memory_.data(), chunk_bytes_, separator_);
+    if (cut == 0) cut = EndOfLastSeparator(memory_.data(), memory_.size(), separator_);
+    if (cut == 0) {
+      run = memory_;
+      last = done_ = true;
+      return true;
+    }
+    run = memory_.substr(0, cut);
+    memory_.remove_prefix(cut);
+    last = false;
+    return true;
+  }
+  for (;;) {
+    if (!Fill()) return false;
+    const char* data = buffer_.get();
+    if (at_end_) {
+      run = std::string_view(data + begin_, end_ - begin_);
+      last = done_ = true;
+      begin_ = end_;
+      return true;
+    }
+    // The search starts where the carried bytes may end a separator: a whole separator can
+    // straddle the cut.
+    const size_t cut = EndOfLastSeparator(data, end_, separator_);
+    if (cut > 0) {
+      run = std::string_view(data, cut);
+      begin_ = cut;
+      last = false;
+      return true;
+    }
+    // One item longer than the buffer: read on into a bigger one.
+  }
+}

@@ -1,0 +1,111 @@
+// The items of a source as UTF-8 records, grouped by the table slot of their key.
+//
+// The walk of a 512-slot table is slot order, so an operation can take the slots a group at a
+// time: the records of one group, in the order of the source, are all it needs to build that
+// part of its tables and emit that part of its result. A group is a few megabytes at most for
+// lists that fit in memory, so its tables stay in the caches; and when the lists do not fit, the
+// groups go to temporary files and come back one at a time.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A private directory for temporary files (mode 0700, under $TMPDIR or /tmp), removed with
+// everything in it when the object goes.
+class SpillDirectory {
+ public:
+  SpillDirectory() = default;
+  ~SpillDirectory();
+  SpillDirectory(const SpillDirectory&) = delete;
+  SpillDirectory& operator=(const SpillDirectory&) = delete;
+  // Creates the directory on first use; -1 when it or the file cannot be made. The file is
+  // unlinked at once: it lives as long as its descriptor, whatever way the program ends.
+  int CreateFile();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct ByteRecord {
+  const unsigned char* data;
+  size_t size;
+  uint32_t slot;
+  uint64_t sequence;  // the item's place in its source, when the buckets keep it
+};
+
+// The records of one group, in the order of the source; valid while the object lives.
+struct GroupRecords {
+  std::vector<ByteRecord> records;
+  size_t bytes = 0;                         // of the items together
+  std::unique_ptr<unsigned char[]> loaded;  // a spilled group's bytes, read back
+};
+
+class SlotBuckets {
+ public:
+  static constexpr uint32_t kSlots = 512;
+  static constexpr uint32_t kGroups = 256;
+  static constexpr uint32_t kSlotsPerGroup = kSlots / kGroups;
+
+  explicit SlotBuckets(bool keep_sequence);
+  ~SlotBuckets();
+  SlotBuckets(const SlotBuckets&) = delete;
+  SlotBuckets& operator=(const SlotBuckets&) = delete;
+
+  static uint32_t GroupOf(uint32_t slot) { return slot / kSlotsPerGroup; }
+
+  // Appends an item to the group of its slot. Calls for distinct groups may run at once.
+  void Add(uint32_t slot, std::string_view item, uint64_t sequence);
+  // Bytes held in memory by all groups.
+  size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
+  bool spilled() const { return spill_fd_ >= 0; }
+  // From now on the records go to a file in `directory`; what is held moves there first. False
+  // when the file cannot be made or written (the records stay as they were).
+  bool Spill(SpillDirectory& directory);
+  // A write to the spill file failed: the records are incomplete.
+  bool failed() const { return failed_.load(); }
+  size_t items() const { return items_.load(std::memory_order_relaxed); }
+
+  // The records of group g; false when a spilled group cannot be read back.
+  bool Load(uint32_t g, GroupRecords& out) const;
+  // Frees the memory of group g (once its part of the result is made).
+  void Release(uint32_t g);
+
+ private:
+  // Blocks are mapped from the system and unmapped when freed: a heap would keep their address
+  // space, which a limit on it counts, after the records went to the spill file.
+  struct Block {
+    Block() = default;
+    explicit Block(size_t bytes);
+    Block(Block&& other) noexcept;
+    Block& operator=(Block&& other) noexcept;
+    ~Block();
+    unsigned char* bytes = nullptr;
+    size_t size = 0;
+    size_t capacity = 0;
+  };
+  struct Extent {
+    uint64_t offset;
+    size_t size;
+  };
+  struct Group {
+    std::vector<Block> blocks;
+    std::vector<Extent> extents;  // in the spill file, in order, before the blocks
+    size_t items = 0;
+  };
+  bool WriteOut(Group& group, Block& block);
+  void ParseInto(const unsigned char* bytes, size_t size, GroupRecords& out) const;
+
+  bool keep_sequence_;
+  std::vector<Group> groups_;
+  std::atomic<size_t> held_{0};
+  std::atomic<size_t> items_{0};
+  int spill_fd_ = -1;
+  std::atomic<uint64_t> spill_end_{0};
+  std::atomic<bool> failed_{false};
+};
