@@ -212,15 +212,20 @@ class BucketFeeder {
       const std::string_view bytes = half[part];
       // Room for as many items as the run has separators at most, short of a few: no copies.
       items.reserve(std::min(bytes.size() / 2 + 16, bytes.size() / average_item_ + 1024));
-      well_formed[part] = IsWellFormedUtf8(Bytes(bytes), bytes.size());
-      if (!well_formed[part]) return;
+      // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
+      // separators. The folding wants them checked first.
+      if (!sources_.case_sensitive) {
+        well_formed[part] = IsWellFormedUtf8(Bytes(bytes), bytes.size());
+        if (!well_formed[part]) return;
+      }
+      bool& checked = well_formed[part];
       // The source's last item is the final piece of the run's last half.
       const bool final_piece = last && part == (split ? 1 : 0);
       std::vector<unsigned char>& folded = folded_[part];
       ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
         uint32_t hash;
         if (sources_.case_sensitive) {
-          hash = Utf8StringHash(Bytes(item), item.size());
+          hash = CheckedUtf8StringHash(Bytes(item), item.size(), checked);
         } else {
           if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
           const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
@@ -433,6 +438,11 @@ class GroupWorker {
     if (two && !sources_.buckets[1]->Load(g, records_[1])) return false;
     MakeKeys(0);
     if (two) MakeKeys(1);
+    // Room for the longest result the group can have, so that writing never copies it.
+    const GroupRecords& shown =
+        sources_.operation == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
+    if (sources_.operation != Operation::ModeOnlyInSecond || case_sensitive_)
+      result.out.reserve(shown.bytes + shown.records.size() * (separator_.size() + 12));
     switch (sources_.operation) {
       case Operation::ModeOnlyInSecond:
         OnlyInSecond(g, result);

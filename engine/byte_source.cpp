@@ -12,12 +12,20 @@ bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
   if (separator.empty()) return false;
   out.whole = whole;
   out.bytes.clear();
+  out.few_count = 0;
   std::fill(std::begin(out.is_separator), std::end(out.is_separator), false);
   for (char16_t unit : separator) {
     if (unit == 0 || unit >= 0x80) return false;
     out.bytes.push_back(static_cast<char>(unit));
+    if (!out.is_separator[unit] && out.few_count >= 0) {
+      if (out.few_count < 4)
+        out.few[out.few_count++] = static_cast<unsigned char>(unit);
+      else
+        out.few_count = -1;  // more than four: the table alone
+    }
     out.is_separator[unit] = true;
   }
+  if (out.few_count < 0) out.few_count = 0;
   return true;
 }
 
@@ -125,6 +133,58 @@ uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
     if (b[i] < 0x80) {
       h = h * kP1 + b[i++];
       continue;
+    }
+    uint32_t cp;
+    i += DecodeAt(b + i, cp);
+    if (cp < 0x10000) {
+      h = h * kP1 + cp;
+    } else {
+      cp -= 0x10000;
+      h = h * kP1 + (0xD800 + (cp >> 10));
+      h = h * kP1 + (0xDC00 + (cp & 0x3FF));
+    }
+  }
+  return h;
+}
+
+uint32_t CheckedUtf8StringHash(const unsigned char* b, size_t n, bool& well_formed) {
+  uint32_t h = 0;
+  size_t i = 0;
+  while (i < n) {
+    while (i + 4 <= n) {
+      uint32_t word;
+      std::memcpy(&word, b + i, 4);
+      if (word & 0x80808080u) break;
+      h = h * kP4 + b[i] * kP3 + b[i + 1] * kP2 + b[i + 2] * kP1 + b[i + 3];
+      i += 4;
+    }
+    if (i >= n) break;
+    if (b[i] < 0x80) {
+      h = h * kP1 + b[i++];
+      continue;
+    }
+    // A character outside ASCII: checked as IsWellFormedUtf8 checks it, then decoded.
+    const unsigned char c = b[i];
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      well_formed = false;
+      return h;
+    }
+    if (n - i < len || b[i + 1] < lo || b[i + 1] > hi || (len > 2 && (b[i + 2] & 0xC0) != 0x80) ||
+        (len > 3 && (b[i + 3] & 0xC0) != 0x80)) {
+      well_formed = false;
+      return h;
     }
     uint32_t cp;
     i += DecodeAt(b + i, cp);

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/simd.h"
 #include "core/text.h"
 
 // The read separator as bytes: a set of ASCII bytes, or one whole ASCII string.
@@ -19,6 +20,8 @@ struct ByteSeparator {
   bool whole = false;
   std::string bytes;
   bool is_separator[256] = {};
+  unsigned char few[4] = {};  // the distinct bytes of the set, when there are at most four
+  int few_count = 0;
 };
 
 // False when a unit of the separator is outside ASCII (or there is none).
@@ -38,8 +41,11 @@ size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& sepa
 // 10FFFF, nothing cut short).
 bool IsWellFormedUtf8(const unsigned char* bytes, size_t n);
 
-// The table hash (StringHash) of the text the UTF-8 bytes stand for.
+// The table hash (StringHash) of the text the UTF-8 bytes stand for; the bytes must be
+// well-formed.
 uint32_t Utf8StringHash(const unsigned char* bytes, size_t n);
+// The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
+uint32_t CheckedUtf8StringHash(const unsigned char* bytes, size_t n, bool& well_formed);
 
 // Case folding on bytes: each UTF-16 unit of the text lowered as LowerUnit does. Usable only when
 // the folding maps no unit into or out of the surrogates (it never does in practice); the engine
@@ -100,12 +106,17 @@ void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, boo
     if (last) fn(std::string_view(p + start, n - start));
     return;
   }
-  const bool* is_sep = separator.is_separator;
   size_t start = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (!is_sep[static_cast<unsigned char>(p[i])]) continue;
+  auto cut = [&](size_t i) {
     if (i > start) fn(std::string_view(p + start, i - start));
     start = i + 1;  // an empty piece before a separator is dropped
+  };
+  if (separator.few_count > 0) {
+    ForEachByteOf(reinterpret_cast<const unsigned char*>(p), n, separator.few, separator.few_count,
+                  cut);
+  } else {
+    for (size_t i = 0; i < n; ++i)
+      if (separator.is_separator[static_cast<unsigned char>(p[i])]) cut(i);
   }
   if (last) fn(std::string_view(p + start, n - start));
 }

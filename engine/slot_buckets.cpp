@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,12 +11,6 @@
 #include <utility>
 
 namespace {
-
-// A record: one word with the item's slot in its top bits and its size below (or a mark that a
-// second, wide word holds the size), the sequence when kept, then the bytes.
-constexpr int kSlotShift = 23;
-constexpr uint32_t kSizeMask = (uint32_t{1} << kSlotShift) - 1;
-constexpr uint32_t kWideSize = kSizeMask;
 
 // Blocks start small (most groups of a short list hold little) and grow to this size; a spilled
 // group writes a block each time it fills.
@@ -80,9 +73,8 @@ int SpillDirectory::CreateFile() {
 }
 
 SlotBuckets::Block::Block(size_t bytes) {
-  void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (at == MAP_FAILED) throw std::bad_alloc();
-  this->bytes = static_cast<unsigned char*>(at);
+  this->bytes = static_cast<unsigned char*>(std::malloc(bytes));
+  if (this->bytes == nullptr) throw std::bad_alloc();
   capacity = bytes;
 }
 
@@ -93,7 +85,7 @@ SlotBuckets::Block::Block(Block&& other) noexcept
 
 SlotBuckets::Block& SlotBuckets::Block::operator=(Block&& other) noexcept {
   if (this != &other) {
-    if (bytes != nullptr) munmap(bytes, capacity);
+    std::free(bytes);
     bytes = std::exchange(other.bytes, nullptr);
     size = std::exchange(other.size, 0);
     capacity = std::exchange(other.capacity, 0);
@@ -102,7 +94,7 @@ SlotBuckets::Block& SlotBuckets::Block::operator=(Block&& other) noexcept {
 }
 
 SlotBuckets::Block::~Block() {
-  if (bytes != nullptr) munmap(bytes, capacity);
+  std::free(bytes);
 }
 
 SlotBuckets::SlotBuckets(bool keep_sequence) : keep_sequence_(keep_sequence), groups_(kGroups) {}
@@ -111,7 +103,7 @@ SlotBuckets::~SlotBuckets() {
   if (spill_fd_ >= 0) close(spill_fd_);
 }
 
-void SlotBuckets::Add(uint32_t slot, std::string_view item, uint64_t sequence) {
+void SlotBuckets::AddToNewBlock(uint32_t slot, std::string_view item, uint64_t sequence) {
   Group& group = groups_[GroupOf(slot)];
   const bool wide = item.size() >= kWideSize;
   const size_t record = sizeof(uint32_t) + (wide ? sizeof(uint64_t) : 0) +
@@ -151,7 +143,6 @@ void SlotBuckets::Add(uint32_t slot, std::string_view item, uint64_t sequence) {
   std::memcpy(at, item.data(), item.size());
   block->size += record;
   ++group.items;
-  items_.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool SlotBuckets::WriteOut(Group& group, Block& block) {

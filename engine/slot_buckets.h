@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,7 +61,29 @@ class SlotBuckets {
   static uint32_t GroupOf(uint32_t slot) { return slot / kSlotsPerGroup; }
 
   // Appends an item to the group of its slot. Calls for distinct groups may run at once.
-  void Add(uint32_t slot, std::string_view item, uint64_t sequence);
+  void Add(uint32_t slot, std::string_view item, uint64_t sequence) {
+    Group& group = groups_[GroupOf(slot)];
+    // Most items fit in the group's last block.
+    if (!group.blocks.empty() && item.size() < kWideSize) {
+      Block& block = group.blocks.back();
+      const size_t record = kHeadBytes + (keep_sequence_ ? 8 : 0) + item.size();
+      if (block.capacity - block.size >= record) {
+        unsigned char* at = block.bytes + block.size;
+        const uint32_t head = static_cast<uint32_t>(item.size()) | slot << kSlotShift;
+        std::memcpy(at, &head, kHeadBytes);
+        at += kHeadBytes;
+        if (keep_sequence_) {
+          std::memcpy(at, &sequence, 8);
+          at += 8;
+        }
+        std::memcpy(at, item.data(), item.size());
+        block.size += record;
+        ++group.items;
+        return;
+      }
+    }
+    AddToNewBlock(slot, item, sequence);
+  }
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
   bool spilled() const { return spill_fd_ >= 0; }
@@ -69,7 +92,6 @@ class SlotBuckets {
   bool Spill(SpillDirectory& directory);
   // A write to the spill file failed: the records are incomplete.
   bool failed() const { return failed_.load(); }
-  size_t items() const { return items_.load(std::memory_order_relaxed); }
 
   // The records of group g; false when a spilled group cannot be read back.
   bool Load(uint32_t g, GroupRecords& out) const;
@@ -77,8 +99,8 @@ class SlotBuckets {
   void Release(uint32_t g);
 
  private:
-  // Blocks are mapped from the system and unmapped when freed: a heap would keep their address
-  // space, which a limit on it counts, after the records went to the spill file.
+  // Under a limit on address space the run has the heap map large blocks on their own (see
+  // PlanRun), so that a block freed once its records went to the spill file gives its space back.
   struct Block {
     Block() = default;
     explicit Block(size_t bytes);
@@ -98,13 +120,20 @@ class SlotBuckets {
     std::vector<Extent> extents;  // in the spill file, in order, before the blocks
     size_t items = 0;
   };
+  // A record: one word with the item's slot in its top bits and its size below (or a mark that
+  // a second, wide word holds the size), the sequence when kept, then the bytes.
+  static constexpr int kSlotShift = 23;
+  static constexpr size_t kHeadBytes = 4;
+  static constexpr uint32_t kSizeMask = (uint32_t{1} << kSlotShift) - 1;
+  static constexpr uint32_t kWideSize = kSizeMask;
+
+  void AddToNewBlock(uint32_t slot, std::string_view item, uint64_t sequence);
   bool WriteOut(Group& group, Block& block);
   void ParseInto(const unsigned char* bytes, size_t size, GroupRecords& out) const;
 
   bool keep_sequence_;
   std::vector<Group> groups_;
   std::atomic<size_t> held_{0};
-  std::atomic<size_t> items_{0};
   int spill_fd_ = -1;
   std::atomic<uint64_t> spill_end_{0};
   std::atomic<bool> failed_{false};
