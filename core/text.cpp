@@ -69,6 +69,10 @@ char16_t LowerUnit(char16_t unit) {
   return LowerTable()[unit];
 }
 
+const char16_t* LowerUnitTable() {
+  return LowerTable().data();
+}
+
 void TextLowerInto(TextView text, char16_t* out) {
   const auto& table = LowerTable();
   for (char16_t unit : text) *out++ = table[unit];

@@ -25,6 +25,8 @@ Text TextReplaceAll(TextView text, TextView pattern, TextView replacement);
 Text TextLower(TextView text);
 void TextLowerInto(TextView text, char16_t* out);
 char16_t LowerUnit(char16_t unit);
+// LowerUnit for all 65536 units, for loops that fold many.
+const char16_t* LowerUnitTable();
 Text TextFromInteger(int64_t value);
 bool TextEquals(TextView a, TextView b);
 

@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "core/key_hash.h"
+#include "core/simd.h"
 #include "core/utf8.h"
 #include "engine/byte_source.h"
 #include "engine/slot_buckets.h"
@@ -72,7 +74,16 @@ uint64_t CgroupLeft() {
 
 }  // namespace
 
+namespace {
+const RunPlan* overridden_plan = nullptr;
+}  // namespace
+
+void OverrideRunPlan(const RunPlan* plan) {
+  overridden_plan = plan;
+}
+
 RunPlan PlanRun(uint64_t input_bytes) {
+  if (overridden_plan != nullptr) return *overridden_plan;
   RunPlan plan;
   plan.two_cores = std::thread::hardware_concurrency() >= 2;
   const uint64_t left = AddressSpaceLeft();
@@ -282,12 +293,16 @@ bool OverBudget(const ByteSources& sources) {
 ByteLoad Spill(ByteSources& sources) {
   for (auto& buckets : sources.buckets)
     if (!buckets->Spill(sources.spill)) return ByteLoad::NoRoom;
+  // The open files are all the run needs: without the directory nothing is left behind, however
+  // the program ends.
+  sources.spill.Remove();
   return ByteLoad::Loaded;
 }
 
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks) {
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t size_hint) {
   if (sources.operation == Operation::ModeMerge) {
     std::string& bytes = sources.merge_bytes[source];
+    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(size_hint, uint64_t{1} << 40)));
     std::string_view run;
     bool last = false;
     while (chunks.Next(run, last)) {
@@ -313,8 +328,10 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks) {
 }  // namespace
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
-  ByteChunks chunks(fd, sources.separator);
-  const ByteLoad load = LoadRuns(sources, source, chunks);
+  ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
+  struct stat status;
+  const uint64_t size = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
+  const ByteLoad load = LoadRuns(sources, source, chunks, size);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
@@ -322,8 +339,8 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at
 ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
   const std::string bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
   // A lone surrogate is not well-formed UTF-8 and sends the run to the 16-bit engine.
-  ByteChunks chunks(bytes, sources.separator);
-  return LoadRuns(sources, source, chunks);
+  ByteChunks chunks(bytes, sources.separator, sources.plan.chunk_bytes);
+  return LoadRuns(sources, source, chunks, bytes.size());
 }
 
 namespace {
@@ -701,7 +718,11 @@ int32_t MergeBytes(ByteSources& sources, std::string_view separator, std::string
       }
       for (;;) {
         size_t i = 0;
-        while (i < rest.size() && !sep->is_separator[static_cast<unsigned char>(rest[i])]) ++i;
+        if (sep->few_count > 0) {
+          i = FindByteOf(Bytes(rest), rest.size(), sep->few, sep->few_count);
+        } else {
+          while (i < rest.size() && !sep->is_separator[static_cast<unsigned char>(rest[i])]) ++i;
+        }
         if (i == rest.size()) {
           item = rest;
           done = true;

@@ -205,7 +205,7 @@ bool ByteFoldingUsable() {
       const bool surrogate = u >= 0xD800 && u <= 0xDFFF;
       const char16_t lower = LowerUnit(static_cast<char16_t>(u));
       if (surrogate ? lower != u : (lower >= 0xD800 && lower <= 0xDFFF)) return false;
-      if (lower == 0) return false;
+      if (u != 0 && lower == 0) return false;
     }
     return true;
   }();
@@ -213,18 +213,22 @@ bool ByteFoldingUsable() {
 }
 
 size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
+  const char16_t* lower = LowerUnitTable();
   unsigned char* at = out;
   size_t i = 0;
   while (i < n) {
     if (b[i] < 0x80) {
-      at = EncodeUnit(LowerUnit(b[i]), at);
-      ++i;
+      const char16_t unit = lower[b[i++]];
+      if (unit < 0x80)
+        *at++ = static_cast<unsigned char>(unit);
+      else
+        at = EncodeUnit(unit, at);
       continue;
     }
     uint32_t cp;
     const size_t len = DecodeAt(b + i, cp);
     if (cp < 0x10000) {
-      at = EncodeUnit(LowerUnit(static_cast<char16_t>(cp)), at);
+      at = EncodeUnit(lower[cp], at);
     } else {
       std::memcpy(at, b + i, 4);  // surrogates fold to themselves
       at += 4;

@@ -43,6 +43,12 @@ void Utf8FileSink::AppendUtf8Block(std::string_view block, std::string_view fina
 }
 
 void Utf8FileSink::Put(std::string_view bytes) {
+  if (bytes.size() >= kChunkBytes) {
+    // Large blocks go straight to the file.
+    Flush();
+    WriteBytes(file_, bytes.data(), bytes.size());
+    return;
+  }
   while (!bytes.empty()) {
     size_t room = static_cast<size_t>(bytes_.get() + kChunkBytes - end_);
     if (room == 0) {

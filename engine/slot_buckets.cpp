@@ -45,6 +45,10 @@ bool ReadAll(int fd, unsigned char* bytes, size_t size, uint64_t offset) {
 }  // namespace
 
 SpillDirectory::~SpillDirectory() {
+  Remove();
+}
+
+void SpillDirectory::Remove() {
   if (path_.empty()) return;
   // Its files were unlinked when made; anything else in it is ours too.
   if (DIR* dir = opendir(path_.c_str())) {
@@ -55,6 +59,7 @@ SpillDirectory::~SpillDirectory() {
     closedir(dir);
   }
   rmdir(path_.c_str());
+  path_.clear();
 }
 
 int SpillDirectory::CreateFile() {

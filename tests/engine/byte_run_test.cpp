@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/utf8.h"
+#include "engine/byte_run.h"
+#include "engine/run_steps.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using enum Operation;
+
+// Lists from pieces that tell the engines apart if anything is off: case pairs (with a letter
+// whose lower case is ASCII), Cyrillic, a pair of surrogates, empty items, runs of separators,
+// and items made to repeat.
+Text RandomList(std::mt19937& rng, TextView separators) {
+  static const std::vector<Text> pieces = {u"a", u"A",          u"b",   u"Ёж", u"ёж", u"\u0130",
+                                           u"i", u"\U0001F600", u"x;y", u"",   u"Zz"};
+  std::uniform_int_distribution<int> count(0, 60), piece(0, static_cast<int>(pieces.size()) - 1),
+      sep(0, static_cast<int>(separators.size()) - 1), parts(1, 3);
+  Text text;
+  for (int n = count(rng); n > 0; --n) {
+    for (int k = parts(rng); k > 0; --k) text += pieces[piece(rng)];
+    text += separators[sep(rng)];
+    if (rng() % 7 == 0) text += separators[sep(rng)];
+  }
+  if (rng() % 2 == 0) text += u"tail";
+  return text;
+}
+
+// The byte engine gives the bytes of the 16-bit engine, whatever the plan: runs cut every few
+// bytes, one core or two, buckets in memory or spilled; lists read from files or handed in.
+TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
+  struct Settings {
+    const char16_t* read;
+    bool whole;
+  };
+  const Settings settings[] = {
+      {u"\r\n", false}, {u";", false}, {u"\r\n", true}, {u"x;", true}, {u"ab;\n\r", false}};
+  RunPlan plans[3];
+  plans[0].chunk_bytes = 7;
+  plans[1].two_cores = true;
+  plans[1].chunk_bytes = 64;
+  plans[1].spill_from_start = true;
+  plans[2].two_cores = true;
+  plans[2].memory_budget = 4096;  // spills part way through
+  ScratchDir scratch("byte-run");
+  std::mt19937 rng(20261207);
+  int cases = 0;
+  for (int round = 0; round < 12; ++round) {
+    for (const Settings& s : settings) {
+      for (Operation operation :
+           {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge}) {
+        for (bool case_sensitive : {true, false}) {
+          const Text read_units = ExpandSeparatorEscapes(s.read);
+          const Text first = RandomList(rng, read_units);
+          const Text second = RandomList(rng, read_units);
+          const RunPlan& plan = plans[cases % 3];
+          const bool from_files = (cases / 2) % 2 == 0;
+          ++cases;
+          TextSink expected;
+          RunOperation(operation, {first, second, read_units, u"|", s.whole, case_sensitive},
+                       expected);
+          RunRequest request;
+          request.operation = operation;
+          request.read_separator = s.read;
+          request.result_separator = u"|";
+          request.whole_separator = s.whole;
+          request.case_sensitive = case_sensitive;
+          if (from_files) {
+            request.first_field = TextFromUtf8(scratch.Put("1.txt", Utf8FromText(first)));
+            request.second_field = TextFromUtf8(scratch.Put("2.txt", Utf8FromText(second)));
+          } else {
+            request.first_text = SourceText{first, {}, false};
+            request.second_text = SourceText{second, {}, false};
+          }
+          OverrideRunPlan(&plan);
+          PreparedRun run;
+          ASSERT_EQ(PrepareRun(request, run), InputError::None);
+          TextSink got;
+          RunPrepared(run, got);
+          OverrideRunPlan(nullptr);
+          EXPECT_TRUE(run.bytes != nullptr);
+          ASSERT_EQ(Utf8FromText(got.text), Utf8FromText(expected.text))
+              << "operation " << static_cast<int>(operation) << ", separator "
+              << Utf8FromText(s.read) << (s.whole ? " whole" : "") << ", case " << case_sensitive
+              << ", case number " << cases;
+        }
+      }
+    }
+  }
+}
+
+// What the byte engine cannot read as it is goes to the 16-bit engine, with the same result.
+TEST(ByteRunTest, LeavesWhatIsNotUtf8ToTheTextEngine) {
+  ScratchDir scratch("byte-run");
+  struct Case {
+    const char* name;
+    std::string first;
+    const char16_t* read;
+    bool bytes;
+  };
+  const Case cases[] = {
+      {"well-formed", "b\r\na\r\nb", u"\\r\\n", true},
+      {"a byte that cannot lead", "b\r\n\xFF\r\nb", u"\\r\\n", false},
+      {"an overlong form", "b\r\n\xC0\xAF\r\nb", u"\\r\\n", false},
+      {"an encoded surrogate", "\xED\xA0\x80\r\nb", u"\\r\\n", false},
+      {"a sequence cut by the end", "b\r\n\xE2\x82", u"\\r\\n", false},
+      {"UTF-16 with its mark",
+       std::string("\xFF\xFE"
+                   "b\0\n\0",
+                   6),
+       u"\\n", false},
+      {"a separator outside ASCII",
+       "b\xC2\xA7"
+       "a",
+       u"\u00A7", false},
+  };
+  for (const Case& c : cases) {
+    RunRequest request;
+    request.operation = ModeDeduplicate;
+    request.first_field = TextFromUtf8(scratch.Put("1.txt", c.first));
+    request.read_separator = c.read;
+    request.result_separator = u"|";
+    PreparedRun run;
+    ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
+    EXPECT_EQ(run.bytes != nullptr, c.bytes) << c.name;
+    Text loaded;
+    ASSERT_EQ(LoadSourceFile(request.first_field, loaded), InputError::None);
+    TextSink expected, got;
+    RunOperation(ModeDeduplicate, {loaded, u"", ExpandSeparatorEscapes(c.read), u"|", false, true},
+                 expected);
+    RunPrepared(run, got);
+    EXPECT_EQ(got.text, expected.text) << c.name;
+  }
+}
+
+}  // namespace
