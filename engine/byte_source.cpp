@@ -261,7 +261,7 @@ bool ByteChunks::Fill() {
   if (end_ == capacity_) {
     const size_t grown = std::max(chunk_bytes_, capacity_ * 2);
     std::unique_ptr<char[]> bigger(new char[grown]);
-    std::memcpy(bigger.get(), buffer_.get(), end_);
+    if (end_ > 0) std::memcpy(bigger.get(), buffer_.get(), end_);
     buffer_ = std::move(bigger);
     capacity_ = grown;
   }

@@ -1,0 +1,99 @@
+// The byte engine against the 16-bit engine on raw source bytes: whatever the bytes (mark or
+// none, well-formed UTF-8 or not, zeros, separators in odd places), a run must give exactly the
+// result of the text the file reader makes of them. The first byte picks the operation and the
+// flags, the second the plan; then come the read separator and the two sources' bytes.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/utf8.h"
+#include "engine/byte_run.h"
+#include "engine/run_steps.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+std::string ScratchFile() {
+  char name[] = "/tmp/listwise-fuzz-XXXXXX";
+  const int fd = mkstemp(name);
+  FUZZ_CHECK(fd >= 0);
+  close(fd);
+  return name;
+}
+
+const std::string& Path(int k) {
+  static const std::string paths[2] = {ScratchFile(), ScratchFile()};
+  static const bool cleanup = [] {
+    std::atexit([] {
+      unlink(Path(0).c_str());
+      unlink(Path(1).c_str());
+    });
+    return true;
+  }();
+  (void)cleanup;
+  return paths[k];
+}
+
+void Write(int k, std::string_view bytes) {
+  std::FILE* out = std::fopen(Path(k).c_str(), "wb");
+  FUZZ_CHECK(out != nullptr);
+  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size());
+  FUZZ_CHECK(std::fclose(out) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const uint8_t flags = data[0];
+  const uint8_t plan_bits = data[1];
+  std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
+  // Fields end at 0xFF; the read separator is ASCII text so that the byte engine may take it.
+  auto field = [&] {
+    const size_t end = rest.find('\xFF');
+    std::string_view f = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    return f;
+  };
+  Text separator;
+  for (char c : field()) separator.push_back(static_cast<char16_t>(c & 0x7F ? c & 0x7F : ';'));
+  if (separator.empty()) separator = u";";
+  Write(0, field());
+  Write(1, field());
+
+  const auto operation = static_cast<Operation>(flags % 5);
+  RunRequest request;
+  request.operation = operation;
+  request.first_field = TextFromUtf8(Path(0));
+  request.second_field = TextFromUtf8(Path(1));
+  request.read_separator = separator;
+  request.result_separator = u"|";
+  request.whole_separator = (flags & 0x08) != 0;
+  request.case_sensitive = (flags & 0x10) == 0;
+
+  RunPlan plan;
+  plan.two_cores = (plan_bits & 1) != 0;
+  plan.chunk_bytes = 1 + (plan_bits >> 3);
+  plan.spill_from_start = (plan_bits & 2) != 0;
+  plan.memory_budget = (plan_bits & 4) != 0 ? 64 : SIZE_MAX;
+  OverrideRunPlan(&plan);
+  PreparedRun run;
+  const InputError error = PrepareRun(request, run);
+  OverrideRunPlan(nullptr);
+  FUZZ_CHECK(error == InputError::None);
+  TextSink got;
+  RunPrepared(run, got);
+
+  Text first, second;
+  FUZZ_CHECK(LoadSourceFile(request.first_field, first) == InputError::None);
+  FUZZ_CHECK(LoadSourceFile(request.second_field, second) == InputError::None);
+  TextSink expected;
+  const Text read = ExpandSeparatorEscapes(separator);
+  RunOperation(operation,
+               {first, second, read, u"|", request.whole_separator, request.case_sensitive},
+               expected);
+  FUZZ_CHECK(got.text == expected.text);
+  return 0;
+}
