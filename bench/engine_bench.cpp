@@ -1,4 +1,5 @@
-// Inner loops of a run on generated lists: decoding, splitting, the table, whole operations.
+// Inner loops of a run on generated lists: decoding, splitting, the table, whole operations of
+// the 16-bit engine and of the byte engine.
 #include <benchmark/benchmark.h>
 
 #include <clocale>
@@ -10,7 +11,9 @@
 #include "core/item_table.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
+#include "engine/byte_run.h"
 #include "engine/operations.h"
+#include "engine/run_steps.h"
 #include "engine/split.h"
 
 namespace {
@@ -85,6 +88,32 @@ void BM_Operation(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(1));
 }
 
+// The byte engine from the sources' bytes to the result: cutting and hashing the items into the
+// slot groups (PrepareRun, the lists handed in as texts), then the groups' results (RunPrepared),
+// on one core or two.
+void BM_ByteRun(benchmark::State& state) {
+  const std::string first = List(static_cast<int>(state.range(2)));
+  const std::string second = MakeList(static_cast<int>(state.range(2)), 2);
+  const Text first_text = TextFromUtf8(first), second_text = TextFromUtf8(second);
+  RunRequest request;
+  request.operation = static_cast<Operation>(state.range(0));
+  request.read_separator = u"\\r\\n";
+  request.result_separator = u"\\r\\n";
+  request.first_text = SourceText{first_text, {}, false};
+  request.second_text = SourceText{second_text, {}, false};
+  RunPlan plan = PlanRun(0);
+  plan.two_cores = state.range(1) == 2;
+  OverrideRunPlan(&plan);
+  for (auto _ : state) {
+    PreparedRun run;
+    PrepareRun(request, run);
+    NullSink sink;
+    benchmark::DoNotOptimize(RunPrepared(run, sink));
+  }
+  OverrideRunPlan(nullptr);
+  state.SetItemsProcessed(state.iterations() * state.range(2));
+}
+
 }  // namespace
 
 BENCHMARK(BM_DecodeUtf8File)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
@@ -92,6 +121,10 @@ BENCHMARK(BM_SplitLines)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecon
 BENCHMARK(BM_Operation)
     ->ArgsProduct({{0, 1, 2, 3, 4}, {100000, 1000000}})
     ->ArgNames({"operation", "lines"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ByteRun)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {100000, 1000000}})
+    ->ArgNames({"operation", "cores", "lines"})
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
