@@ -153,6 +153,12 @@ int RunCli(int argc, char** argv) {
     report = RunPrepared(run, sink);
     final_line_feed = plain_lines.any();
   }
+  if (SourceFailedDuringRun(run)) {
+    // A list changed while it was read: what was written is incomplete. A fresh --output file
+    // is removed with `output`, the earlier one untouched.
+    Complain("", Utf8FromText(InputErrorMessage(InputError::FileUnreadable)));
+    return 1;
+  }
   if (final_line_feed) WriteBytes(out, "\n", 1);
   const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
                                                   : output.Commit(problem);

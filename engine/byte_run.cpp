@@ -1,8 +1,9 @@
 #include "engine/byte_run.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -149,7 +151,19 @@ struct ByteSources {
   RunPlan plan;
   SpillDirectory spill;
   std::unique_ptr<SlotBuckets> buckets[2];
-  std::string merge_bytes[2];  // Merge keeps its sources as they are
+  // Merge reads a file twice: once to check it, once as it writes the lines. A text handed in
+  // is kept as bytes.
+  struct MergeSource {
+    ~MergeSource() {
+      if (fd >= 0) close(fd);
+    }
+    int fd = -1;
+    uint64_t start = 0;
+    uint64_t length = 0;
+    std::string bytes;
+  };
+  MergeSource merge[2];
+  bool reread_failed = false;  // a file changed between its two readings
 };
 
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
@@ -299,17 +313,23 @@ ByteLoad Spill(ByteSources& sources) {
   return ByteLoad::Loaded;
 }
 
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t size_hint) {
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) {
   if (sources.operation == Operation::ModeMerge) {
-    std::string& bytes = sources.merge_bytes[source];
-    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(size_hint, uint64_t{1} << 40)));
+    ByteSources::MergeSource& merge = sources.merge[source];
     std::string_view run;
     bool last = false;
     while (chunks.Next(run, last)) {
       if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
-      bytes.append(run);
+      if (fd < 0) merge.bytes.append(run);
     }
-    return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
+    if (chunks.failed()) return ByteLoad::Unreadable;
+    if (fd >= 0) {
+      merge.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (merge.fd < 0) return ByteLoad::Unreadable;
+      merge.start = chunks.start();
+      merge.length = chunks.bytes_read();
+    }
+    return ByteLoad::Loaded;
   }
   SlotBuckets& buckets = *sources.buckets[source];
   if (sources.plan.spill_from_start && Spill(sources) != ByteLoad::Loaded) return ByteLoad::NoRoom;
@@ -329,9 +349,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
   ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
-  struct stat status;
-  const uint64_t size = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
-  const ByteLoad load = LoadRuns(sources, source, chunks, size);
+  const ByteLoad load = LoadRuns(sources, source, chunks, fd);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
@@ -340,7 +358,7 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
   const std::string bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
   // A lone surrogate is not well-formed UTF-8 and sends the run to the 16-bit engine.
   ByteChunks chunks(bytes, sources.separator, sources.plan.chunk_bytes);
-  return LoadRuns(sources, source, chunks, bytes.size());
+  return LoadRuns(sources, source, chunks, -1);
 }
 
 namespace {
@@ -695,52 +713,87 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   return !failed;
 }
 
-// Merge: the items of the two sources side by side, as they stand, in blocks of lines.
-int32_t MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
-                   ResultSink& sink) {
-  struct Cursor {
-    std::string_view rest;
-    bool done = false;
-    const ByteSeparator* sep;
-    // The rules of ItemSplitter, one item at a time.
-    bool Next(std::string_view& item) {
-      if (done) return false;
-      if (sep->whole) {
-        const size_t found = rest.find(sep->bytes);
-        if (found == std::string_view::npos) {
-          item = rest;
-          done = true;
-        } else {
-          item = rest.substr(0, found);
-          rest.remove_prefix(found + sep->bytes.size());
-        }
-        return true;
-      }
-      for (;;) {
-        size_t i = 0;
-        if (sep->few_count > 0) {
-          i = FindByteOf(Bytes(rest), rest.size(), sep->few, sep->few_count);
-        } else {
-          while (i < rest.size() && !sep->is_separator[static_cast<unsigned char>(rest[i])]) ++i;
-        }
-        if (i == rest.size()) {
-          item = rest;
-          done = true;
-          return true;
-        }
-        if (i > 0) {
-          item = rest.substr(0, i);
-          rest.remove_prefix(i + 1);
-          return true;
-        }
-        rest.remove_prefix(1);
+// The items of one Merge source as they stand, read run by run: from the file again (taking no
+// more than the first reading checked, and checking again), or from the bytes kept.
+class MergeItems {
+ public:
+  MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
+             size_t chunk_bytes)
+      : separator_(separator) {
+    if (source.fd >= 0) {
+      lseek(source.fd, static_cast<off_t>(source.start), SEEK_SET);
+      chunks_.emplace(source.fd, separator, chunk_bytes, source.length);
+    } else {
+      chunks_.emplace(source.bytes, separator, chunk_bytes);
+    }
+  }
+  // The next item, valid until the next call; false at the end or when the file changed.
+  bool Next(std::string_view& item) {
+    for (;;) {
+      if (Cut(item)) return true;
+      if (last_ || failed_) return false;
+      if (!chunks_->Next(rest_, last_) || !IsWellFormedUtf8(Bytes(rest_), rest_.size())) {
+        failed_ = true;
+        return false;
       }
     }
-  };
-  Cursor a{sources.merge_bytes[0], false, &sources.separator};
-  Cursor b{sources.merge_bytes[1], false, &sources.separator};
+  }
+  bool failed() const { return failed_ || chunks_->failed(); }
+
+ private:
+  // The next item of the run at hand, by the rules of ItemSplitter: a run that is not the last
+  // ends just after a separator, the last one's final piece is the source's last item.
+  bool Cut(std::string_view& item) {
+    if (done_) return false;
+    if (separator_.whole) {
+      const size_t found = rest_.find(separator_.bytes);
+      if (found == std::string_view::npos) return Final(item);
+      item = rest_.substr(0, found);
+      rest_.remove_prefix(found + separator_.bytes.size());
+      return true;
+    }
+    for (;;) {
+      size_t i = 0;
+      if (separator_.few_count > 0) {
+        i = FindByteOf(Bytes(rest_), rest_.size(), separator_.few, separator_.few_count);
+      } else {
+        while (i < rest_.size() && !separator_.is_separator[static_cast<unsigned char>(rest_[i])])
+          ++i;
+      }
+      if (i == rest_.size()) return Final(item);
+      if (i > 0) {
+        item = rest_.substr(0, i);
+        rest_.remove_prefix(i + 1);
+        return true;
+      }
+      rest_.remove_prefix(1);  // an empty piece before a separator is dropped
+    }
+  }
+  bool Final(std::string_view& item) {
+    if (!last_) return false;
+    item = rest_;
+    rest_ = std::string_view();
+    done_ = true;
+    return true;
+  }
+
+  const ByteSeparator& separator_;
+  std::optional<ByteChunks> chunks_;
+  std::string_view rest_;
+  bool last_ = false;
+  bool done_ = false;
+  bool failed_ = false;
+};
+
+// Merge: the items of the two sources side by side, as they stand, in blocks of lines. False
+// when a file could not be read again as it was read first.
+bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
+                ResultSink& sink, int32_t& pairs) {
+  MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes);
+  MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes);
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
+  block.reserve(kBlock * 2);
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);
     block.clear();
@@ -748,7 +801,7 @@ int32_t MergeBytes(ByteSources& sources, std::string_view separator, std::string
   std::string_view x, y;
   bool has_a = a.Next(x);
   bool has_b = b.Next(y);
-  int32_t pairs = 0;
+  pairs = 0;
   while (has_a && has_b) {
     block.append(x).append(separator).append(y).append(line_end);
     ++pairs;
@@ -766,17 +819,23 @@ int32_t MergeBytes(ByteSources& sources, std::string_view separator, std::string
     if (block.size() >= kBlock) flush();
   }
   flush();
-  return pairs;
+  return !a.failed() && !b.failed();
 }
 
 }  // namespace
+
+bool ByteRunReadAgainFailed(const ByteSources& sources) {
+  return sources.reread_failed;
+}
 
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink) {
   const std::string separator = Utf8FromText(result_separator);
   if (operation == Operation::ModeMerge) {
-    FoundCount = MergeBytes(sources, separator, Utf8FromText(line_end), sink);
-    return FoundCount;
+    int32_t pairs = 0;
+    sources.reread_failed = !MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
+    FoundCount = pairs;
+    return pairs;
   }
   int32_t count = 0;
   std::vector<GroupResult> kept_groups;

@@ -50,6 +50,9 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
 ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero);
 ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text);
 
+// Whether Merge found a file changed when it read it again: its result is then incomplete.
+bool ByteRunReadAgainFailed(const ByteSources& sources);
+
 // Runs the operation into the sink; sets FoundCount and returns the count.
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink);

@@ -238,8 +238,11 @@ size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
   return static_cast<size_t>(at - out);
 }
 
-ByteChunks::ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes)
-    : separator_(separator), fd_(fd), chunk_bytes_(chunk_bytes) {}
+ByteChunks::ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes, uint64_t length)
+    : separator_(separator), fd_(fd), length_(length), chunk_bytes_(chunk_bytes) {
+  const off_t at = lseek(fd, 0, SEEK_CUR);
+  start_ = offset_ = at > 0 ? static_cast<uint64_t>(at) : 0;
+}
 
 ByteChunks::ByteChunks(std::string_view bytes, const ByteSeparator& separator, size_t chunk_bytes)
     : separator_(separator), memory_(bytes), chunk_bytes_(chunk_bytes) {
@@ -266,22 +269,35 @@ bool ByteChunks::Fill() {
     capacity_ = grown;
   }
   while (end_ < capacity_ && !at_end_) {
-    const ssize_t got = read(fd_, buffer_.get() + end_, capacity_ - end_);
+    const uint64_t left = length_ == kWhole ? kWhole : length_ - (offset_ - start_);
+    if (left == 0) {
+      at_end_ = true;
+      break;
+    }
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - end_, left));
+    const ssize_t got = pread(fd_, buffer_.get() + end_, want, static_cast<off_t>(offset_));
     if (got < 0) {
       if (errno == EINTR) continue;
       failed_ = true;
       return false;
     }
     if (got == 0) {
+      if (length_ != kWhole) {  // shorter than it was
+        failed_ = true;
+        return false;
+      }
       at_end_ = true;
       break;
     }
     const void* zero = std::memchr(buffer_.get() + end_, 0, static_cast<size_t>(got));
     if (zero != nullptr) {
-      end_ = static_cast<size_t>(static_cast<const char*>(zero) - buffer_.get());
+      const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - buffer_.get());
+      offset_ += at - end_;  // the bytes before the zero
+      end_ = at;
       at_end_ = ended_at_zero_ = true;
       break;
     }
+    offset_ += static_cast<uint64_t>(got);
     end_ += static_cast<size_t>(got);
   }
   return true;

@@ -58,8 +58,11 @@ size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
 // source (`last`). Reading stops at the first zero byte.
 class ByteChunks {
  public:
-  // From an open descriptor, not closed here; the bytes start at its current position.
-  ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes = kChunkBytes);
+  // From an open descriptor, not closed here; the bytes start at its current position. With
+  // `length` set, exactly that many bytes are read (fewer is a failure): a second reading of a
+  // source takes no more than the first found.
+  ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes = kChunkBytes,
+             uint64_t length = kWhole);
   // From bytes in memory, which must outlive the reader.
   ByteChunks(std::string_view bytes, const ByteSeparator& separator,
              size_t chunk_bytes = kChunkBytes);
@@ -70,14 +73,21 @@ class ByteChunks {
   bool Next(std::string_view& run, bool& last);
   bool failed() const { return failed_; }
   bool ended_at_zero() const { return ended_at_zero_; }
+  // Where the source started and how many bytes were read from it.
+  uint64_t start() const { return start_; }
+  uint64_t bytes_read() const { return offset_ - start_; }
 
   static constexpr size_t kChunkBytes = size_t{8} << 20;
+  static constexpr uint64_t kWhole = UINT64_MAX;
 
  private:
   bool Fill();
 
   const ByteSeparator& separator_;
   int fd_ = -1;
+  uint64_t start_ = 0;
+  uint64_t offset_ = 0;  // where the next read starts
+  uint64_t length_ = kWhole;
   std::string_view memory_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;

@@ -30,6 +30,15 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   NullSink unwritable;
   ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
   Text status = RunPrepared(run, target) + SourceNoticesText(run.first_notices, run.second_notices);
+  if (SourceFailedDuringRun(run)) {
+    // The uncommitted result goes with `result`; the earlier one stays.
+    const Text message = InputErrorMessage(InputError::FileUnreadable);
+    host.SetStatus(message);
+    host.LockControls(false);
+    locked = false;
+    host.ShowError(message);
+    return;
+  }
   const bool written = result.Commit();
   if (!written) status += u"; не удалось записать " + result_path;
   host.SetStatus(status);

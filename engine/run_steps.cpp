@@ -253,6 +253,10 @@ Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
   return StatusText(found, static_cast<int64_t>(MillisecondClock()) - start);
 }
 
+bool SourceFailedDuringRun(const PreparedRun& run) {
+  return run.bytes != nullptr && ByteRunReadAgainFailed(*run.bytes);
+}
+
 Text OutOfMemoryMessage() {
   return u"Недостаточно памяти для этих списков";
 }

@@ -66,6 +66,9 @@ InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices =
 // Runs the operation of a prepared run into the sink and returns the report of its count and the
 // milliseconds it took: "Найдено N за M мсек".
 Text RunPrepared(const PreparedRun& run, ResultSink& sink);
+// After RunPrepared: a source file could not be read again as it was first read (it changed or
+// broke off), so the result is incomplete and must not be kept: FileUnreadable.
+bool SourceFailedDuringRun(const PreparedRun& run);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();
