@@ -1,17 +1,13 @@
 #include "engine/byte_run.h"
 
 #include <fcntl.h>
-#include <malloc.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -20,123 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "core/key_hash.h"
 #include "core/simd.h"
 #include "core/utf8.h"
 #include "engine/byte_source.h"
+#include "engine/group_results.h"
 #include "engine/slot_buckets.h"
+#include "engine/two_cores.h"
 
 namespace {
-
-constexpr uint64_t kUnlimited = UINT64_MAX;
-
-uint64_t ReadNumber(const char* path) {
-  std::ifstream in(path);
-  std::string word;
-  if (!(in >> word) || word == "max") return kUnlimited;
-  return std::strtoull(word.c_str(), nullptr, 10);
-}
-
-// Bytes the machine could still give: MemAvailable of /proc/meminfo.
-uint64_t MachineAvailable() {
-  std::ifstream in("/proc/meminfo");
-  std::string name;
-  uint64_t kb = 0;
-  std::string unit;
-  while (in >> name >> kb >> unit)
-    if (name == "MemAvailable:") return kb << 10;
-  return kUnlimited;
-}
-
-// Room left under the address-space limit, measured from the process's present size.
-uint64_t AddressSpaceLeft() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
-  std::ifstream in("/proc/self/statm");
-  uint64_t pages = 0;
-  in >> pages;
-  const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-}
-
-// Room left in the process's memory cgroup (version 2).
-uint64_t CgroupLeft() {
-  std::ifstream in("/proc/self/cgroup");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("0::", 0) != 0) continue;
-    const std::string dir = "/sys/fs/cgroup" + line.substr(3);
-    const uint64_t max = ReadNumber((dir + "/memory.max").c_str());
-    if (max == kUnlimited) return kUnlimited;
-    const uint64_t current = ReadNumber((dir + "/memory.current").c_str());
-    return max > current ? max - current : 0;
-  }
-  return kUnlimited;
-}
-
-}  // namespace
-
-namespace {
-const RunPlan* overridden_plan = nullptr;
-}  // namespace
-
-void OverrideRunPlan(const RunPlan* plan) {
-  overridden_plan = plan;
-}
-
-RunPlan PlanRun(uint64_t input_bytes) {
-  if (overridden_plan != nullptr) return *overridden_plan;
-  RunPlan plan;
-  plan.two_cores = std::thread::hardware_concurrency() >= 2;
-  const uint64_t left = AddressSpaceLeft();
-  if (left != kUnlimited) {
-    // Under a limit on address space the heap must give back what it frees: each thread's own
-    // heap would reserve 64 MB, and large blocks kept for reuse would count against the limit.
-    mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, 64 << 10);
-    mallopt(M_TRIM_THRESHOLD, 1 << 20);
-  }
-  const uint64_t room = std::min({left, CgroupLeft(), MachineAvailable()});
-  // The buckets take at most half of it: the groups read back, their tables, the result being
-  // written and the second thread's stack need the rest.
-  plan.memory_budget = room == kUnlimited ? SIZE_MAX : static_cast<size_t>(room / 2);
-  // Items take a little more room in the buckets than in the file: lists that will not fit go
-  // to disk from the start rather than after filling the memory.
-  plan.spill_from_start = input_bytes / 4 * 5 > plan.memory_budget;
-  return plan;
-}
-
-namespace {
-
-// Runs fn(0) and fn(1), on two threads when asked; an exception of either is raised here.
-template <typename Fn>
-void OnBothCores(bool two, Fn&& fn) {
-  if (!two) {
-    fn(0);
-    fn(1);
-    return;
-  }
-  std::exception_ptr error;
-  {
-    std::jthread other;
-    try {
-      other = std::jthread([&] {
-        try {
-          fn(1);
-        } catch (...) {
-          error = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No room for a second thread: one core does both halves.
-      fn(0);
-      fn(1);
-      return;
-    }
-    fn(0);
-  }
-  if (error) std::rethrow_exception(error);
-}
 
 const unsigned char* Bytes(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
@@ -363,263 +250,6 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
 
 namespace {
 
-struct Key {
-  const unsigned char* data;
-  size_t size;
-  uint64_t hash;
-};
-
-struct Entry {
-  const unsigned char* key;
-  size_t size;
-  uint64_t hash;
-  uint32_t slot;
-  uint32_t shown;  // the record whose spelling is written, when case does not count
-  int32_t count;
-  bool mark;
-};
-
-// The table of one group: entries in the order they were added, found by an open-addressing
-// index on the seeded key hash. Its walk is that of the slots of a 512-slot table: slots
-// ascending, the newest entry of a slot first.
-class GroupTable {
- public:
-  void Reset(size_t keys) {
-    entries.clear();
-    entries.reserve(keys);
-    size_t size = 64;
-    while (size * 7 < keys * 10) size *= 2;
-    index_.assign(size, 0);
-    shift_ = 64 - __builtin_ctzll(size);
-  }
-  Entry* Find(const Key& key) {
-    const size_t mask = index_.size() - 1;
-    for (size_t at = Position(key.hash);; at = (at + 1) & mask) {
-      const uint32_t e = index_[at];
-      if (e == 0) return nullptr;
-      Entry& entry = entries[e - 1];
-      if (entry.hash == key.hash && entry.size == key.size &&
-          std::memcmp(entry.key, key.data, key.size) == 0)
-        return &entry;
-    }
-  }
-  // The entry of the key, added when it is not there (then `added` is set).
-  Entry& Ensure(const Key& key, uint32_t slot, bool& added) {
-    const size_t mask = index_.size() - 1;
-    size_t at = Position(key.hash);
-    for (;; at = (at + 1) & mask) {
-      const uint32_t e = index_[at];
-      if (e == 0) break;
-      Entry& entry = entries[e - 1];
-      if (entry.hash == key.hash && entry.size == key.size &&
-          std::memcmp(entry.key, key.data, key.size) == 0) {
-        added = false;
-        return entry;
-      }
-    }
-    entries.push_back({key.data, key.size, key.hash, slot, 0, 0, false});
-    index_[at] = static_cast<uint32_t>(entries.size());
-    added = true;
-    return entries.back();
-  }
-  template <typename Fn>
-  void Walk(uint32_t group, Fn&& fn) const {
-    for (uint32_t k = 0; k < SlotBuckets::kSlotsPerGroup; ++k) {
-      const uint32_t slot = group * SlotBuckets::kSlotsPerGroup + k;
-      for (size_t i = entries.size(); i-- > 0;)
-        if (entries[i].slot == slot) fn(entries[i]);
-    }
-  }
-
-  std::vector<Entry> entries;
-
- private:
-  size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
-  std::vector<uint32_t> index_;
-  int shift_ = 58;
-};
-
-// An item of the second source kept by OnlyInSecond without case: written in the order of the
-// slot of its own spelling, the later in the source first.
-struct KeptItem {
-  size_t offset;  // in the group's kept bytes
-  size_t size;
-  uint32_t slot;
-  uint64_t sequence;
-};
-
-struct GroupResult {
-  std::string out;  // whole records, each ended by the result separator
-  int32_t count = 0;
-  std::string kept_bytes;
-  std::vector<KeptItem> kept;
-  // Frees the memory (assigning an empty string would keep its capacity).
-  void Free() {
-    std::string().swap(out);
-    std::string().swap(kept_bytes);
-    std::vector<KeptItem>().swap(kept);
-  }
-};
-
-// What one thread needs to make the result of a group.
-class GroupWorker {
- public:
-  GroupWorker(ByteSources& sources, std::string_view separator)
-      : sources_(sources), separator_(separator), case_sensitive_(sources.case_sensitive) {}
-
-  bool Run(uint32_t g, GroupResult& result) {
-    const bool two = UsesSecondSource(sources_.operation);
-    if (!sources_.buckets[0]->Load(g, records_[0])) return false;
-    if (two && !sources_.buckets[1]->Load(g, records_[1])) return false;
-    MakeKeys(0);
-    if (two) MakeKeys(1);
-    // Room for the longest result the group can have, so that writing never copies it.
-    const GroupRecords& shown =
-        sources_.operation == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
-    if (sources_.operation != Operation::ModeOnlyInSecond || case_sensitive_)
-      result.out.reserve(shown.bytes + shown.records.size() * (separator_.size() + 12));
-    switch (sources_.operation) {
-      case Operation::ModeOnlyInSecond:
-        OnlyInSecond(g, result);
-        break;
-      case Operation::ModeInBoth:
-        InBoth(g, result);
-        break;
-      case Operation::ModeDeduplicate:
-        Deduplicate(g, result);
-        break;
-      case Operation::ModeCountUnique:
-        CountUnique(g, result);
-        break;
-      default:
-        break;
-    }
-    for (int k = 0; k < (two ? 2 : 1); ++k) {
-      sources_.buckets[k]->Release(g);
-      records_[k].loaded.reset();
-    }
-    return true;
-  }
-
- private:
-  // The keys of a source's records: the items, or their folded forms.
-  void MakeKeys(int source) {
-    const GroupRecords& records = records_[source];
-    std::vector<Key>& keys = keys_[source];
-    keys.clear();
-    keys.reserve(records.records.size());
-    const KeyHashSeed& seed = ProcessKeyHashSeed();
-    if (case_sensitive_) {
-      for (const ByteRecord& r : records.records)
-        keys.push_back({r.data, r.size, key_hash_detail::MixHash(r.data, r.size, seed)});
-      return;
-    }
-    std::vector<unsigned char>& folded = folded_[source];
-    folded.resize(records.bytes * 3 + 1);
-    unsigned char* at = folded.data();
-    for (const ByteRecord& r : records.records) {
-      const size_t n = FoldUtf8(r.data, r.size, at);
-      keys.push_back({at, n, key_hash_detail::MixHash(at, n, seed)});
-      at += n;
-    }
-  }
-
-  void Write(GroupResult& result, const unsigned char* data, size_t size) {
-    result.out.append(reinterpret_cast<const char*>(data), size);
-    result.out.append(separator_);
-    ++result.count;
-  }
-  // What an entry shows: its key, or without case its kept spelling in the first source.
-  void WriteShown(GroupResult& result, const Entry& e) {
-    if (case_sensitive_) {
-      Write(result, e.key, e.size);
-    } else {
-      const ByteRecord& r = records_[0].records[e.shown];
-      Write(result, r.data, r.size);
-    }
-  }
-
-  // Every key of the first source, the last spelling of each kept.
-  void AddFirst(uint32_t g) {
-    const std::vector<Key>& keys = keys_[0];
-    const std::vector<ByteRecord>& records = records_[0].records;
-    table_.Reset(keys.size());
-    (void)g;
-    bool added;
-    for (size_t i = 0; i < keys.size(); ++i)
-      table_.Ensure(keys[i], records[i].slot, added).shown = static_cast<uint32_t>(i);
-  }
-
-  void Deduplicate(uint32_t g, GroupResult& result) {
-    AddFirst(g);
-    table_.Walk(g, [&](const Entry& e) {
-      if (e.size != 0) WriteShown(result, e);  // an empty item never reaches the result
-    });
-  }
-
-  void CountUnique(uint32_t g, GroupResult& result) {
-    const std::vector<Key>& keys = keys_[0];
-    const std::vector<ByteRecord>& records = records_[0].records;
-    table_.Reset(keys.size());
-    bool added;
-    for (size_t i = 0; i < keys.size(); ++i) ++table_.Ensure(keys[i], records[i].slot, added).count;
-    table_.Walk(g, [&](const Entry& e) {
-      // The counter in decimal and one space, then the key (folded when case does not count).
-      char digits[16];
-      char* end = digits + sizeof digits;
-      char* at = end;
-      *--at = ' ';
-      uint32_t n = static_cast<uint32_t>(e.count);
-      do {
-        *--at = static_cast<char>('0' + n % 10);
-        n /= 10;
-      } while (n != 0);
-      result.out.append(at, static_cast<size_t>(end - at));
-      Write(result, e.key, e.size);
-    });
-  }
-
-  void InBoth(uint32_t g, GroupResult& result) {
-    if (keys_[1].empty()) return;
-    AddFirst(g);
-    for (const Key& key : keys_[1])
-      if (Entry* e = table_.Find(key)) e->mark = true;
-    table_.Walk(g, [&](const Entry& e) {
-      if (e.mark) WriteShown(result, e);
-    });
-  }
-
-  void OnlyInSecond(uint32_t g, GroupResult& result) {
-    const std::vector<Key>& keys = keys_[1];
-    const std::vector<ByteRecord>& records = records_[1].records;
-    if (keys.empty()) return;
-    AddFirst(g);
-    found_.Reset(keys.size());
-    bool added;
-    for (size_t i = 0; i < keys.size(); ++i) {
-      // An empty item of the second source always counts as present in the first.
-      if (keys[i].size == 0 || table_.Find(keys[i]) != nullptr) continue;
-      found_.Ensure(keys[i], records[i].slot, added);
-      if (added && !case_sensitive_) {
-        const ByteRecord& r = records[i];
-        result.kept.push_back({result.kept_bytes.size(), r.size,
-                               Utf8StringHash(r.data, r.size) % SlotBuckets::kSlots, r.sequence});
-        result.kept_bytes.append(reinterpret_cast<const char*>(r.data), r.size);
-      }
-    }
-    if (case_sensitive_) found_.Walk(g, [&](const Entry& e) { Write(result, e.key, e.size); });
-  }
-
-  ByteSources& sources_;
-  std::string_view separator_;
-  bool case_sensitive_;
-  GroupRecords records_[2];
-  std::vector<Key> keys_[2];
-  std::vector<unsigned char> folded_[2];
-  GroupTable table_;
-  GroupTable found_;
-};
-
 // Makes the groups' results on one or two threads and hands them to `emit` in group order, on
 // this thread, as soon as each is ready. A group's memory is freed once its result is made, and
 // no result is made more than a few groups ahead of the one written last.
@@ -635,7 +265,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   uint32_t emitted = 0;  // groups handed to emit
   bool failed = false;
   std::exception_ptr error;
-  auto make = [&](GroupWorker& worker, uint32_t g) {
+  auto make = [&](GroupMaker& worker, uint32_t g) {
     GroupResult result;
     const bool made = worker.Run(g, result);
     std::lock_guard lock(mutex);
@@ -643,12 +273,13 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     results[g] = std::move(result);
     ready[g] = 1;
   };
+  SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
   std::jthread other;
   if (sources.plan.two_cores) {
     try {
       other = std::jthread([&] {
         try {
-          GroupWorker worker(sources, separator);
+          GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator);
           for (;;) {
             uint32_t g;
             {
@@ -673,7 +304,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     }
   }
   try {
-    GroupWorker worker(sources, separator);
+    GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator);
     for (;;) {
       uint32_t g = kGroups;
       {
