@@ -2,7 +2,7 @@
 # Times listwise-cli against the usual command-line ways of doing the same
 # jobs, on the same generated lists, and prints one table.
 #
-#   bench/run_bench.sh [--sizes "1e5 1e6 1e7"] [--reps N] [--cli PATH]
+#   bench/run_bench.sh [--sizes "1e6 1e7"] [--reps N] [--cli PATH]
 #                      [--workdir DIR] [--markdown FILE] [--timeout SECONDS]
 #                      [--no-check] [--peers-only] [--collisions "14 16 17"]
 #
@@ -13,7 +13,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sizes="1e5 1e6 1e7"
+sizes="1e6 1e7"
 reps=""
 cli=./build/cli/listwise-cli
 workdir=/tmp/listwise-bench
@@ -259,6 +259,46 @@ report() {
   fi
 }
 
+# One row per operation and size, listwise-cli against the fastest peer: the ratio of their
+# medians, listwise-cli's peak memory over its input, and how its time grew from the size ten
+# times smaller (shown on the larger size's row when both were timed).
+summary() {
+  awk -F'\t' -v format="$1" '
+    $3 == "listwise-cli" && $7 != "ok" { failed[$1, $2] = $7 }
+    $7 == "ok" && $3 == "listwise-cli" { cli[$1, $2] = $4; peak[$1, $2] = $5 * 1024 / $6 }
+    $7 == "ok" && $3 != "listwise-cli" && (!(($1, $2) in best) || $4 < best[$1, $2]) {
+      best[$1, $2] = $4; peer[$1, $2] = $3 }
+    !(($1, $2) in seen) { seen[$1, $2] = 1
+      if (!($2 in op_seen)) { op_seen[$2] = 1; ops[++nops] = $2 }
+      if (!($1 in size_seen)) { size_seen[$1] = 1; sizes[++nsizes] = $1 } }
+    END {
+      if (format == "md") {
+        print "listwise-cli against the fastest peer (median wall s); growth x10 is its time over its time at a tenth of the lines:"
+        print ""
+        print "| operation | lines | listwise s | fastest peer | peer s | ratio | peak / input | growth x10 |"
+        print "|---|---:|---:|---|---:|---:|---:|---:|"
+      } else {
+        print "listwise-cli against the fastest peer (median wall s; growth: time over time at a tenth of the lines):"
+        printf "%-15s %9s %11s %-20s %8s %6s %8s %7s\n", "operation", "lines", "listwise s", "fastest peer", "peer s", "ratio", "x input", "growth"
+      }
+      for (o = 1; o <= nops; o++)
+        for (z = 1; z <= nsizes; z++) {
+          op = ops[o]; n = sizes[z]
+          if (!((n, op) in seen)) continue
+          own = (n, op) in cli ? sprintf("%.3f", cli[n, op]) : (n, op) in failed ? failed[n, op] : "-"
+          name = (n, op) in peer ? peer[n, op] : "-"
+          theirs = (n, op) in best ? sprintf("%.3f", best[n, op]) : "-"
+          ratio = ((n, op) in cli && (n, op) in best && best[n, op] > 0) ? sprintf("%.2f", cli[n, op] / best[n, op]) : "-"
+          mult = (n, op) in peak ? sprintf("%.1f", peak[n, op]) : "-"
+          small = n / 10
+          growth = ((n, op) in cli && (small, op) in cli && cli[small, op] > 0) ? sprintf("%.1f", cli[n, op] / cli[small, op]) : "-"
+          if (format == "md") { gsub(/\|/, "\\|", name); if (name != "-") name = "`" name "`"
+            printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", op, n, own, name, theirs, ratio, mult, growth }
+          else printf "%-15s %9s %11s %-20s %8s %6s %8s %7s\n", op, n, own, name, theirs, ratio, mult, growth
+        }
+    }' "$results"
+}
+
 # Lists of 2^E items that all share one table hash against lists of the same
 # shape whose items spread over the hash space (gen_colliding.py): listwise-cli
 # alone, every operation, the two kinds alternating round by round.
@@ -322,7 +362,10 @@ colliding_table() {
 }
 
 echo
-[[ -z $sizes ]] || report text
+if [[ -n $sizes ]]; then
+  ((peers_only)) || { summary text; echo; }
+  report text
+fi
 if [[ -s $colliding_report ]]; then
   echo
   echo "items of one table hash against random items of the same shape (median wall s; ms of the operation alone):"
@@ -332,7 +375,10 @@ fi
 echo "awk is $(readlink -f "$(command -v awk)"); log and outputs under $workdir"
 if [[ -n $markdown ]]; then
   {
-    [[ -z $sizes ]] || report md
+    if [[ -n $sizes ]]; then
+      ((peers_only)) || { summary md; echo; }
+      report md
+    fi
     if [[ -s $colliding_report ]]; then
       echo
       echo "Items that all share one table hash against random items of the same shape (listwise-cli, median wall seconds and milliseconds of the operation alone):"
