@@ -81,23 +81,8 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
 
 namespace {
 
-// An item of a run in one word: where it starts in its half, its slot, and its size, or a mark
-// that the size is in the half's list of long items.
-struct ChunkItem {
-  uint64_t word;
-  static constexpr int kSlotShift = 40;
-  static constexpr int kSizeShift = 49;
-  static constexpr uint64_t kLong = (uint64_t{1} << 15) - 1;
-  static ChunkItem Make(uint64_t start, uint32_t slot, uint64_t size) {
-    return {start | uint64_t{slot} << kSlotShift | std::min(size, kLong) << kSizeShift};
-  }
-  uint64_t start() const { return word & ((uint64_t{1} << kSlotShift) - 1); }
-  uint32_t slot() const { return static_cast<uint32_t>(word >> kSlotShift) & 511; }
-  uint64_t size() const { return word >> kSizeShift; }
-};
-
-// Cuts a run of whole items into the buckets: both halves are split and hashed side by side, then
-// each core copies the items of its half of the groups, in the order of the source.
+// Cuts a run of whole items into the buckets: the run's two halves are split, checked, hashed and
+// copied side by side, each into its own lane of the buckets.
 class BucketFeeder {
  public:
   BucketFeeder(ByteSources& sources, SlotBuckets& buckets) : sources_(sources), buckets_(buckets) {}
@@ -117,13 +102,7 @@ class BucketFeeder {
     }
     bool well_formed[2] = {true, true};
     OnBothCores(two, [&](int part) {
-      std::vector<ChunkItem>& items = items_[part];
-      std::vector<uint64_t>& long_sizes = long_sizes_[part];
-      items.clear();
-      long_sizes.clear();
       const std::string_view bytes = half[part];
-      // Room for as many items as the run has separators at most, short of a few: no copies.
-      items.reserve(std::min(bytes.size() / 2 + 16, bytes.size() / average_item_ + 1024));
       // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
       // separators. The folding wants them checked first.
       if (!sources_.case_sensitive) {
@@ -134,6 +113,9 @@ class BucketFeeder {
       // The source's last item is the final piece of the run's last half.
       const bool final_piece = last && part == (split ? 1 : 0);
       std::vector<unsigned char>& folded = folded_[part];
+      // An item's place in the source is its first byte's offset: what orders the kept items of
+      // only-in-second without case.
+      const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
       ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
         uint32_t hash;
         if (sources_.case_sensitive) {
@@ -143,46 +125,20 @@ class BucketFeeder {
           const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
           hash = Utf8StringHash(folded.data(), n);
         }
-        const uint64_t start = static_cast<uint64_t>(item.data() - bytes.data());
-        items.push_back(ChunkItem::Make(start, hash % SlotBuckets::kSlots, item.size()));
-        if (item.size() >= ChunkItem::kLong) long_sizes.push_back(item.size());
+        buckets_.Add(part, hash % SlotBuckets::kSlots, item,
+                     base + reinterpret_cast<uintptr_t>(item.data()));
       });
     });
-    if (!well_formed[0] || !well_formed[1]) return false;
-    const uint64_t base = sequence_;
-    OnBothCores(two, [&](int part) {
-      // Each core fills its own half of the groups; alone, the first takes them all.
-      constexpr uint32_t kHalf = SlotBuckets::kGroups / 2;
-      const uint32_t lo = two ? part * kHalf : (part == 0 ? 0 : SlotBuckets::kGroups);
-      const uint32_t hi = two ? lo + kHalf : SlotBuckets::kGroups;
-      uint64_t sequence = base;
-      for (int h = 0; h < 2; ++h) {
-        const char* data = half[h].data();
-        const uint64_t* long_size = long_sizes_[h].data();
-        for (const ChunkItem& item : items_[h]) {
-          uint64_t size = item.size();
-          if (size == ChunkItem::kLong) size = *long_size++;
-          const uint32_t group = SlotBuckets::GroupOf(item.slot());
-          if (group >= lo && group < hi)
-            buckets_.Add(item.slot(), std::string_view(data + item.start(), size), sequence);
-          ++sequence;
-        }
-      }
-    });
-    const size_t items = items_[0].size() + items_[1].size();
-    sequence_ += items;
-    if (items > 0) average_item_ = std::max<size_t>(2, run.size() / items * 3 / 4);
-    return true;
+    buckets_.EndSegment();
+    offset_ += run.size();
+    return well_formed[0] && well_formed[1];
   }
 
  private:
   ByteSources& sources_;
   SlotBuckets& buckets_;
-  std::vector<ChunkItem> items_[2];
-  std::vector<uint64_t> long_sizes_[2];
-  size_t average_item_ = 16;  // bytes a run takes per item, on the low side
   std::vector<unsigned char> folded_[2];
-  uint64_t sequence_ = 0;
+  uint64_t offset_ = 0;  // of the run in the source
 };
 
 bool OverBudget(const ByteSources& sources) {

@@ -125,7 +125,7 @@ class GroupWorker {
     }
     for (int k = 0; k < (two ? 2 : 1); ++k) {
       buckets_[k]->Release(g);
-      records_[k].loaded.reset();
+      for (auto& loaded : records_[k].loaded) loaded.reset();
     }
     return true;
   }

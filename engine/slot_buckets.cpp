@@ -102,14 +102,21 @@ SlotBuckets::Block::~Block() {
   std::free(bytes);
 }
 
-SlotBuckets::SlotBuckets(bool keep_sequence) : keep_sequence_(keep_sequence), groups_(kGroups) {}
+SlotBuckets::SlotBuckets(bool keep_sequence) : keep_sequence_(keep_sequence) {
+  for (auto& lane : lanes_) lane.resize(kGroups);
+}
+
+void SlotBuckets::EndSegment() {
+  for (auto& lane : lanes_)
+    for (Group& group : lane) group.segment_ends.push_back(group.items);
+}
 
 SlotBuckets::~SlotBuckets() {
   if (spill_fd_ >= 0) close(spill_fd_);
 }
 
-void SlotBuckets::AddToNewBlock(uint32_t slot, std::string_view item, uint64_t sequence) {
-  Group& group = groups_[GroupOf(slot)];
+void SlotBuckets::AddToNewBlock(Group& group, uint32_t slot, std::string_view item,
+                                uint64_t sequence) {
   const bool wide = item.size() >= kWideSize;
   const size_t record = sizeof(uint32_t) + (wide ? sizeof(uint64_t) : 0) +
                         (keep_sequence_ ? sizeof(uint64_t) : 0) + item.size();
@@ -166,18 +173,21 @@ bool SlotBuckets::Spill(SpillDirectory& directory) {
   if (spill_fd_ >= 0) return true;
   spill_fd_ = directory.CreateFile();
   if (spill_fd_ < 0) return false;
-  for (Group& group : groups_) {
-    for (Block& block : group.blocks)
-      if (!WriteOut(group, block)) return false;
-    size_t freed = 0;
-    for (const Block& block : group.blocks) freed += block.capacity;
-    held_.fetch_sub(freed, std::memory_order_relaxed);
-    group.blocks.clear();
+  for (auto& lane : lanes_) {
+    for (Group& group : lane) {
+      for (Block& block : group.blocks)
+        if (!WriteOut(group, block)) return false;
+      size_t freed = 0;
+      for (const Block& block : group.blocks) freed += block.capacity;
+      held_.fetch_sub(freed, std::memory_order_relaxed);
+      group.blocks.clear();
+    }
   }
   return true;
 }
 
-void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, GroupRecords& out) const {
+void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
+                            size_t& total) const {
   const unsigned char* at = bytes;
   const unsigned char* end = bytes + size;
   while (at < end) {
@@ -194,37 +204,63 @@ void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, GroupRecord
       std::memcpy(&sequence, at, sizeof sequence);
       at += sizeof sequence;
     }
-    out.records.push_back({at, n, head >> kSlotShift, sequence});
-    out.bytes += n;
+    out.push_back({at, n, head >> kSlotShift, sequence});
+    total += n;
     at += n;
   }
 }
 
 bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
-  const Group& group = groups_[g];
-  out.records.clear();
-  out.records.reserve(group.items);
   out.bytes = 0;
-  size_t spilled = 0;
-  for (const Extent& extent : group.extents) spilled += extent.size;
-  if (spilled > 0) {
-    out.loaded.reset(new unsigned char[spilled]);
-    size_t at = 0;
-    for (const Extent& extent : group.extents) {
-      if (!ReadAll(spill_fd_, out.loaded.get() + at, extent.size, extent.offset)) return false;
-      at += extent.size;
+  for (int k = 0; k < kLanes; ++k) {
+    const Group& group = lanes_[k][g];
+    std::vector<ByteRecord>& records = out.lane_records[k];
+    records.clear();
+    records.reserve(group.items);
+    size_t spilled = 0;
+    for (const Extent& extent : group.extents) spilled += extent.size;
+    out.loaded[k].reset();
+    if (spilled > 0) {
+      out.loaded[k].reset(new unsigned char[spilled]);
+      size_t at = 0;
+      for (const Extent& extent : group.extents) {
+        if (!ReadAll(spill_fd_, out.loaded[k].get() + at, extent.size, extent.offset)) return false;
+        at += extent.size;
+      }
+      ParseInto(out.loaded[k].get(), spilled, records, out.bytes);
     }
-    ParseInto(out.loaded.get(), spilled, out);
+    for (const Block& block : group.blocks) ParseInto(block.bytes, block.size, records, out.bytes);
   }
-  for (const Block& block : group.blocks) ParseInto(block.bytes, block.size, out);
+  // Run by run, the records of lane 0 and then those of lane 1.
+  const Group& first = lanes_[0][g];
+  const Group& second = lanes_[1][g];
+  out.records.clear();
+  out.records.reserve(first.items + second.items);
+  size_t from[kLanes] = {0, 0};
+  for (size_t run = 0; run < first.segment_ends.size(); ++run) {
+    const size_t ends[kLanes] = {first.segment_ends[run], second.segment_ends[run]};
+    for (int k = 0; k < kLanes; ++k) {
+      const std::vector<ByteRecord>& records = out.lane_records[k];
+      out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
+                         records.begin() + static_cast<std::ptrdiff_t>(ends[k]));
+      from[k] = ends[k];
+    }
+  }
+  for (int k = 0; k < kLanes; ++k)  // records after the last mark, were there any
+    out.records.insert(out.records.end(),
+                       out.lane_records[k].begin() + static_cast<std::ptrdiff_t>(from[k]),
+                       out.lane_records[k].end());
   return true;
 }
 
 void SlotBuckets::Release(uint32_t g) {
-  Group& group = groups_[g];
-  size_t freed = 0;
-  for (const Block& block : group.blocks) freed += block.capacity;
-  held_.fetch_sub(freed, std::memory_order_relaxed);
-  std::vector<Block>().swap(group.blocks);
-  std::vector<Extent>().swap(group.extents);
+  for (auto& lane : lanes_) {
+    Group& group = lane[g];
+    size_t freed = 0;
+    for (const Block& block : group.blocks) freed += block.capacity;
+    held_.fetch_sub(freed, std::memory_order_relaxed);
+    std::vector<Block>().swap(group.blocks);
+    std::vector<Extent>().swap(group.extents);
+    std::vector<size_t>().swap(group.segment_ends);
+  }
 }

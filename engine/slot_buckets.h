@@ -45,8 +45,9 @@ struct ByteRecord {
 // The records of one group, in the order of the source; valid while the object lives.
 struct GroupRecords {
   std::vector<ByteRecord> records;
-  size_t bytes = 0;                         // of the items together
-  std::unique_ptr<unsigned char[]> loaded;  // a spilled group's bytes, read back
+  size_t bytes = 0;                            // of the items together
+  std::unique_ptr<unsigned char[]> loaded[2];  // a spilled group's bytes, read back, per lane
+  std::vector<ByteRecord> lane_records[2];     // scratch: each lane's records in its order
 };
 
 class SlotBuckets {
@@ -62,9 +63,14 @@ class SlotBuckets {
 
   static uint32_t GroupOf(uint32_t slot) { return slot / kSlotsPerGroup; }
 
-  // Appends an item to the group of its slot. Calls for distinct groups may run at once.
-  void Add(uint32_t slot, std::string_view item, uint64_t sequence) {
-    Group& group = groups_[GroupOf(slot)];
+  // Appends an item to the group of its slot in the lane. Calls for distinct lanes may run at
+  // once.
+  // Two lanes take the items of two parts of a run at once, each from its own thread: lane 0
+  // the earlier part, lane 1 the later. EndSegment after each run keeps their order.
+  static constexpr int kLanes = 2;
+
+  void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence) {
+    Group& group = lanes_[lane][GroupOf(slot)];
     // Most items fit in the group's last block.
     if (!group.blocks.empty() && item.size() < kWideSize) {
       Block& block = group.blocks.back();
@@ -84,8 +90,11 @@ class SlotBuckets {
         return;
       }
     }
-    AddToNewBlock(slot, item, sequence);
+    AddToNewBlock(group, slot, item, sequence);
   }
+  // Marks the end of a run: its lane 0 records come before its lane 1 records, and both before
+  // those of the next run.
+  void EndSegment();
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
   bool spilled() const { return spill_fd_ >= 0; }
@@ -121,6 +130,7 @@ class SlotBuckets {
     std::vector<Block> blocks;
     std::vector<Extent> extents;  // in the spill file, in order, before the blocks
     size_t items = 0;
+    std::vector<size_t> segment_ends;  // the item count at the end of each run
   };
   // A record: one word with the item's slot in its top bits and its size below (or a mark that
   // a second, wide word holds the size), the sequence when kept, then the bytes.
@@ -129,12 +139,13 @@ class SlotBuckets {
   static constexpr uint32_t kSizeMask = (uint32_t{1} << kSlotShift) - 1;
   static constexpr uint32_t kWideSize = kSizeMask;
 
-  void AddToNewBlock(uint32_t slot, std::string_view item, uint64_t sequence);
+  void AddToNewBlock(Group& group, uint32_t slot, std::string_view item, uint64_t sequence);
   bool WriteOut(Group& group, Block& block);
-  void ParseInto(const unsigned char* bytes, size_t size, GroupRecords& out) const;
+  void ParseInto(const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
+                 size_t& total) const;
 
   bool keep_sequence_;
-  std::vector<Group> groups_;
+  std::vector<Group> lanes_[kLanes];
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;
   std::atomic<uint64_t> spill_end_{0};
