@@ -192,6 +192,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) 
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
   ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
+  chunks.UseTwoCores(sources.plan.two_cores);
   const ByteLoad load = LoadRuns(sources, source, chunks, fd);
   ended_at_zero = chunks.ended_at_zero();
   return load;

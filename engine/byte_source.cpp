@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "core/memory_advice.h"
 #include "core/simd.h"
 
 bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
@@ -264,6 +267,7 @@ bool ByteChunks::Fill() {
   if (end_ == capacity_) {
     const size_t grown = std::max(chunk_bytes_, capacity_ * 2);
     std::unique_ptr<char[]> bigger(new char[grown]);
+    AdviseHugePages(bigger.get(), grown);
     if (end_ > 0) std::memcpy(bigger.get(), buffer_.get(), end_);
     buffer_ = std::move(bigger);
     capacity_ = grown;
@@ -275,7 +279,28 @@ bool ByteChunks::Fill() {
       break;
     }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - end_, left));
-    const ssize_t got = pread(fd_, buffer_.get() + end_, want, static_cast<off_t>(offset_));
+    char* into = buffer_.get() + end_;
+    ssize_t got;
+    if (two_cores_ && want >= (size_t{2} << 20)) {
+      // The copy out of the page cache is most of a read: two halves at once. The second
+      // counts only when the first came whole; otherwise the next read takes it again.
+      const size_t first = want / 2;
+      ssize_t second = -1;
+      {
+        std::jthread other;
+        try {
+          other = std::jthread([&] {
+            second = pread(fd_, into + first, want - first, static_cast<off_t>(offset_ + first));
+          });
+        } catch (const std::system_error&) {
+          // No room for a second thread: this one reads the first half now, the rest next.
+        }
+        got = pread(fd_, into, first, static_cast<off_t>(offset_));
+      }
+      if (got == static_cast<ssize_t>(first) && second > 0) got += second;
+    } else {
+      got = pread(fd_, into, want, static_cast<off_t>(offset_));
+    }
     if (got < 0) {
       if (errno == EINTR) continue;
       failed_ = true;

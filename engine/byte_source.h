@@ -73,6 +73,8 @@ class ByteChunks {
   bool Next(std::string_view& run, bool& last);
   bool failed() const { return failed_; }
   bool ended_at_zero() const { return ended_at_zero_; }
+  // Reads large pieces on two threads.
+  void UseTwoCores(bool two) { two_cores_ = two; }
   // Where the source started and how many bytes were read from it.
   uint64_t start() const { return start_; }
   uint64_t bytes_read() const { return offset_ - start_; }
@@ -94,6 +96,7 @@ class ByteChunks {
   size_t begin_ = 0;  // the carried bytes, not yet handed out, are buffer_[begin_, end_)
   size_t end_ = 0;
   size_t chunk_bytes_;
+  bool two_cores_ = false;
   bool at_end_ = false;
   bool done_ = false;
   bool failed_ = false;
