@@ -88,19 +88,23 @@ void BM_Operation(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(1));
 }
 
-// The byte engine from the sources' bytes to the result: cutting and hashing the items into the
-// slot groups (PrepareRun, the lists handed in as texts), then the groups' results (RunPrepared),
-// on one core or two.
+// The byte engine from the source files to the result: cutting and hashing the items into the
+// slot groups (PrepareRun), then the groups' results (RunPrepared), on one core or two.
 void BM_ByteRun(benchmark::State& state) {
-  const std::string first = List(static_cast<int>(state.range(2)));
-  const std::string second = MakeList(static_cast<int>(state.range(2)), 2);
-  const Text first_text = TextFromUtf8(first), second_text = TextFromUtf8(second);
+  const std::string paths[2] = {"/tmp/listwise-bench-byte-1.txt", "/tmp/listwise-bench-byte-2.txt"};
+  const std::string lists[2] = {List(static_cast<int>(state.range(2))),
+                                MakeList(static_cast<int>(state.range(2)), 2)};
+  for (int k = 0; k < 2; ++k) {
+    std::FILE* f = std::fopen(paths[k].c_str(), "wb");
+    std::fwrite(lists[k].data(), 1, lists[k].size(), f);
+    std::fclose(f);
+  }
   RunRequest request;
   request.operation = static_cast<Operation>(state.range(0));
+  request.first_field = TextFromUtf8(paths[0]);
+  request.second_field = TextFromUtf8(paths[1]);
   request.read_separator = u"\\r\\n";
   request.result_separator = u"\\r\\n";
-  request.first_text = SourceText{first_text, {}, false};
-  request.second_text = SourceText{second_text, {}, false};
   RunPlan plan = PlanRun(0);
   plan.two_cores = state.range(1) == 2;
   OverrideRunPlan(&plan);
@@ -112,6 +116,7 @@ void BM_ByteRun(benchmark::State& state) {
   }
   OverrideRunPlan(nullptr);
   state.SetItemsProcessed(state.iterations() * state.range(2));
+  for (const std::string& path : paths) std::remove(path.c_str());
 }
 
 }  // namespace
