@@ -48,35 +48,46 @@ size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& sepa
   return end;
 }
 
+namespace {
+
+// The length of the well-formed character outside ASCII at b[0, n): no overlong forms, no
+// surrogates, nothing above 10FFFF, nothing cut short. 0 when it is not one.
+inline size_t WellFormedLength(const unsigned char* b, size_t n) {
+  const unsigned char c = b[0];
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n < len || b[1] < lo || b[1] > hi) return 0;
+  for (size_t k = 2; k < len; ++k)
+    if ((b[k] & 0xC0) != 0x80) return 0;
+  return len;
+}
+
+}  // namespace
+
 bool IsWellFormedUtf8(const unsigned char* b, size_t n) {
   size_t i = 0;
   while (i < n) {
     i += AsciiRunLength(b + i, n - i);
     if (i >= n) break;
-    const unsigned char c = b[i];
-    if (c < 0x80) {  // a zero byte: the run above stops at it
+    if (b[i] < 0x80) {  // a zero byte: the run above stops at it
       ++i;
       continue;
     }
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    if (b[i + 1] < lo || b[i + 1] > hi) return false;
-    for (size_t k = 2; k < len; ++k)
-      if ((b[i + k] & 0xC0) != 0x80) return false;
+    const size_t len = WellFormedLength(b + i, n - i);
+    if (len == 0) return false;
     i += len;
   }
   return true;
@@ -120,7 +131,12 @@ inline unsigned char* EncodeUnit(char16_t u, unsigned char* out) {
 
 }  // namespace
 
-uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
+namespace {
+
+// StringHash of the text the bytes stand for; with kCheck each character outside ASCII is
+// checked first, and the hash stops at the first that is not well-formed.
+template <bool kCheck>
+uint32_t HashUtf8(const unsigned char* b, size_t n, bool& well_formed) {
   uint32_t h = 0;
   size_t i = 0;
   while (i < n) {
@@ -137,6 +153,10 @@ uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
       h = h * kP1 + b[i++];
       continue;
     }
+    if (kCheck && WellFormedLength(b + i, n - i) == 0) {
+      well_formed = false;
+      return h;
+    }
     uint32_t cp;
     i += DecodeAt(b + i, cp);
     if (cp < 0x10000) {
@@ -150,56 +170,15 @@ uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
   return h;
 }
 
+}  // namespace
+
+uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
+  bool unused = true;
+  return HashUtf8<false>(b, n, unused);
+}
+
 uint32_t CheckedUtf8StringHash(const unsigned char* b, size_t n, bool& well_formed) {
-  uint32_t h = 0;
-  size_t i = 0;
-  while (i < n) {
-    while (i + 4 <= n) {
-      uint32_t word;
-      std::memcpy(&word, b + i, 4);
-      if (word & 0x80808080u) break;
-      h = h * kP4 + b[i] * kP3 + b[i + 1] * kP2 + b[i + 2] * kP1 + b[i + 3];
-      i += 4;
-    }
-    if (i >= n) break;
-    if (b[i] < 0x80) {
-      h = h * kP1 + b[i++];
-      continue;
-    }
-    // A character outside ASCII: checked as IsWellFormedUtf8 checks it, then decoded.
-    const unsigned char c = b[i];
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      well_formed = false;
-      return h;
-    }
-    if (n - i < len || b[i + 1] < lo || b[i + 1] > hi || (len > 2 && (b[i + 2] & 0xC0) != 0x80) ||
-        (len > 3 && (b[i + 3] & 0xC0) != 0x80)) {
-      well_formed = false;
-      return h;
-    }
-    uint32_t cp;
-    i += DecodeAt(b + i, cp);
-    if (cp < 0x10000) {
-      h = h * kP1 + cp;
-    } else {
-      cp -= 0x10000;
-      h = h * kP1 + (0xD800 + (cp >> 10));
-      h = h * kP1 + (0xDC00 + (cp & 0x3FF));
-    }
-  }
-  return h;
+  return HashUtf8<true>(b, n, well_formed);
 }
 
 bool ByteFoldingUsable() {
