@@ -109,30 +109,6 @@ inline size_t FindByteOf(const unsigned char* b, size_t n, const unsigned char* 
   return n;
 }
 
-// Calls fn(offset) for each byte of b[0, n) equal to one of up to four given bytes, in order.
-template <typename Fn>
-inline void ForEachByteOf(const unsigned char* b, size_t n, const unsigned char* bytes, int count,
-                          Fn&& fn) {
-  size_t i = 0;
-#if defined(__SSE2__)
-  __m128i s[4];
-  for (int k = 0; k < 4; ++k) s[k] = _mm_set1_epi8(static_cast<char>(bytes[k < count ? k : 0]));
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, s[0]), _mm_cmpeq_epi8(v, s[1]));
-    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, s[2]), _mm_cmpeq_epi8(v, s[3])));
-    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0; mask &= mask - 1)
-      fn(i + static_cast<size_t>(__builtin_ctz(mask)));
-  }
-#endif
-  for (; i < n; ++i)
-    for (int k = 0; k < count; ++k)
-      if (b[i] == bytes[k]) {
-        fn(i);
-        break;
-      }
-}
-
 // Byte offset of the first 2-byte unit in b[0, n) that is zero, units starting at even offsets;
 // n rounded down to even when there is none. A UTF-16 text of Latin letters has a zero byte in
 // every unit, so a byte search would stop everywhere.

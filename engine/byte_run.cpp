@@ -307,7 +307,7 @@ class MergeItems {
  public:
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
              size_t chunk_bytes)
-      : separator_(separator) {
+      : cursor_(separator) {
     if (source.fd >= 0) {
       lseek(source.fd, static_cast<off_t>(source.start), SEEK_SET);
       chunks_.emplace(source.fd, separator, chunk_bytes, source.length);
@@ -318,58 +318,22 @@ class MergeItems {
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
-      if (Cut(item)) return true;
-      if (last_ || failed_) return false;
-      if (!chunks_->Next(rest_, last_) || !IsWellFormedUtf8(Bytes(rest_), rest_.size())) {
+      if (cursor_.Next(item)) return true;
+      if (cursor_.last() || failed_) return false;
+      std::string_view run;
+      bool last = false;
+      if (!chunks_->Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
         failed_ = true;
         return false;
       }
+      cursor_.Start(run, last);
     }
   }
   bool failed() const { return failed_ || chunks_->failed(); }
 
  private:
-  // The next item of the run at hand, by the rules of ItemSplitter: a run that is not the last
-  // ends just after a separator, the last one's final piece is the source's last item.
-  bool Cut(std::string_view& item) {
-    if (done_) return false;
-    if (separator_.whole) {
-      const size_t found = rest_.find(separator_.bytes);
-      if (found == std::string_view::npos) return Final(item);
-      item = rest_.substr(0, found);
-      rest_.remove_prefix(found + separator_.bytes.size());
-      return true;
-    }
-    for (;;) {
-      size_t i = 0;
-      if (separator_.few_count > 0) {
-        i = FindByteOf(Bytes(rest_), rest_.size(), separator_.few, separator_.few_count);
-      } else {
-        while (i < rest_.size() && !separator_.is_separator[static_cast<unsigned char>(rest_[i])])
-          ++i;
-      }
-      if (i == rest_.size()) return Final(item);
-      if (i > 0) {
-        item = rest_.substr(0, i);
-        rest_.remove_prefix(i + 1);
-        return true;
-      }
-      rest_.remove_prefix(1);  // an empty piece before a separator is dropped
-    }
-  }
-  bool Final(std::string_view& item) {
-    if (!last_) return false;
-    item = rest_;
-    rest_ = std::string_view();
-    done_ = true;
-    return true;
-  }
-
-  const ByteSeparator& separator_;
+  ByteItemCursor cursor_;
   std::optional<ByteChunks> chunks_;
-  std::string_view rest_;
-  bool last_ = false;
-  bool done_ = false;
   bool failed_ = false;
 };
 

@@ -27,11 +27,70 @@ struct ByteSeparator {
 // False when a unit of the separator is outside ASCII (or there is none).
 bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out);
 
-// Calls fn(std::string_view item) for each item of `bytes`, which hold whole items only: with
-// `last` the final piece is the source's last item (possibly empty), without it `bytes` end just
-// after a separator. The rules are those of ItemSplitter.
+// The items of a run of whole items, one at a time, by the rules of ItemSplitter: with `last`
+// the run's final piece is the source's last item (possibly empty); without it the run ends just
+// after a separator, and the next run goes on where it stops.
+class ByteItemCursor {
+ public:
+  explicit ByteItemCursor(const ByteSeparator& separator) : separator_(separator) {}
+  void Start(std::string_view run, bool last) {
+    rest_ = run;
+    last_ = last;
+  }
+  // The next item of the run, pointing into it; false when the run has no more.
+  bool Next(std::string_view& item) {
+    if (done_) return false;
+    if (separator_.whole) {
+      const size_t found = rest_.find(separator_.bytes);
+      if (found == std::string_view::npos) return Final(item);
+      item = rest_.substr(0, found);
+      rest_.remove_prefix(found + separator_.bytes.size());
+      return true;
+    }
+    for (;;) {
+      const size_t i = FindSeparatorByte();
+      if (i == rest_.size()) return Final(item);
+      if (i > 0) {
+        item = rest_.substr(0, i);
+        rest_.remove_prefix(i + 1);
+        return true;
+      }
+      rest_.remove_prefix(1);  // an empty piece before a separator is dropped
+    }
+  }
+  bool last() const { return last_; }
+
+ private:
+  size_t FindSeparatorByte() const {
+    const auto* b = reinterpret_cast<const unsigned char*>(rest_.data());
+    if (separator_.few_count > 0)
+      return FindByteOf(b, rest_.size(), separator_.few, separator_.few_count);
+    size_t i = 0;
+    while (i < rest_.size() && !separator_.is_separator[b[i]]) ++i;
+    return i;
+  }
+  bool Final(std::string_view& item) {
+    if (!last_) return false;
+    item = rest_;
+    rest_ = std::string_view();
+    done_ = true;
+    return true;
+  }
+
+  const ByteSeparator& separator_;
+  std::string_view rest_;
+  bool last_ = false;
+  bool done_ = false;
+};
+
+// Calls fn(std::string_view item) for each item of a run of whole items (see ByteItemCursor).
 template <typename Fn>
-void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, bool last, Fn&& fn);
+void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, bool last, Fn&& fn) {
+  ByteItemCursor cursor(separator);
+  cursor.Start(bytes, last);
+  std::string_view item;
+  while (cursor.Next(item)) fn(item);
+}
 
 // Offset just past the last separator in bytes[0, n) as ItemSplitter would find it scanning from
 // the start; 0 when there is none.
@@ -102,34 +161,3 @@ class ByteChunks {
   bool failed_ = false;
   bool ended_at_zero_ = false;
 };
-
-template <typename Fn>
-void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, bool last, Fn&& fn) {
-  const char* p = bytes.data();
-  const size_t n = bytes.size();
-  if (separator.whole) {
-    const std::string_view sep = separator.bytes;
-    size_t start = 0;
-    for (size_t at = 0;;) {
-      const size_t found = bytes.find(sep, at);
-      if (found == std::string_view::npos) break;
-      fn(std::string_view(p + start, found - start));
-      start = at = found + sep.size();
-    }
-    if (last) fn(std::string_view(p + start, n - start));
-    return;
-  }
-  size_t start = 0;
-  auto cut = [&](size_t i) {
-    if (i > start) fn(std::string_view(p + start, i - start));
-    start = i + 1;  // an empty piece before a separator is dropped
-  };
-  if (separator.few_count > 0) {
-    ForEachByteOf(reinterpret_cast<const unsigned char*>(p), n, separator.few, separator.few_count,
-                  cut);
-  } else {
-    for (size_t i = 0; i < n; ++i)
-      if (separator.is_separator[static_cast<unsigned char>(p[i])]) cut(i);
-  }
-  if (last) fn(std::string_view(p + start, n - start));
-}
