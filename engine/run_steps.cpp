@@ -75,22 +75,38 @@ namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
 
-// One source: the text handed in, the kept clipboard text behind a marker, or the file that the
-// field names. A field equal to `rival` (when there is one) is the same-file error.
+// Where a source's text comes from, once the checks that read nothing have passed: the text
+// handed in, the kept clipboard text (when the field is the marker) or the file the field names.
+// A field equal to `rival` (when there is one) is the same-file error.
+struct SourceOrigin {
+  InputError error = InputError::None;
+  const SourceText* given = nullptr;
+  bool clipboard = false;
+};
+
+SourceOrigin ResolveSource(const Text& field, const std::optional<SourceText>& given,
+                           const Text* rival) {
+  if (given.has_value())
+    return {given->failed ? InputError::FileUnreadable : InputError::None, &*given, false};
+  if (field.empty()) return {InputError::MissingList};
+  if (FirstUnit(field) == kClipboardMarker) return {InputError::None, nullptr, true};
+  if (rival != nullptr && TextEquals(field, *rival)) return {InputError::SameFile};
+  return {};
+}
+
 InputError LoadSource(const Text& field, const std::optional<SourceText>& given, TextView clipboard,
                       const Text* rival, Text& text, SourceNotices& notices) {
-  if (given.has_value()) {
-    if (given->failed) return InputError::FileUnreadable;
-    text.assign(given->text);
-    notices = given->notices;
+  const SourceOrigin origin = ResolveSource(field, given, rival);
+  if (origin.error != InputError::None) return origin.error;
+  if (origin.given != nullptr) {
+    text.assign(origin.given->text);
+    notices = origin.given->notices;
     return InputError::None;
   }
-  if (field.empty()) return InputError::MissingList;
-  if (FirstUnit(field) == kClipboardMarker) {
+  if (origin.clipboard) {
     text.assign(clipboard);
     return InputError::None;
   }
-  if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
   return LoadSourceFile(field, text, &notices);
 }
 
@@ -154,22 +170,17 @@ ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSour
     const std::optional<SourceText>& given = k == 0 ? request.first_text : request.second_text;
     const TextView clipboard = k == 0 ? request.clipboard_first : request.clipboard_second;
     SourceNotices& notices = k == 0 ? run.first_notices : run.second_notices;
+    const SourceOrigin origin = ResolveSource(field, given, k == 0 ? rival : nullptr);
+    if (origin.error != InputError::None) {
+      error = origin.error;
+      return ByteLoading::Failed;
+    }
     ByteLoad load;
-    if (given.has_value()) {
-      if (given->failed) {
-        error = InputError::FileUnreadable;
-        return ByteLoading::Failed;
-      }
-      notices = given->notices;
-      load = LoadByteSource(*sources, k, given->text);
-    } else if (field.empty()) {
-      error = InputError::MissingList;
-      return ByteLoading::Failed;
-    } else if (FirstUnit(field) == kClipboardMarker) {
+    if (origin.given != nullptr) {
+      notices = origin.given->notices;
+      load = LoadByteSource(*sources, k, origin.given->text);
+    } else if (origin.clipboard) {
       load = LoadByteSource(*sources, k, clipboard);
-    } else if (k == 0 && rival != nullptr && TextEquals(field, *rival)) {
-      error = InputError::SameFile;
-      return ByteLoading::Failed;
     } else if (QueryFileSize(field) < 0) {
       error = InputError::FileMissing;
       return ByteLoading::Failed;
