@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/simd.h"
 #include "core/utf8.h"
 #include "engine/byte_source.h"
 #include "engine/group_results.h"

@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "core/memory_advice.h"
 #include "core/simd.h"
+#include "engine/two_cores.h"
 
 bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
   if (separator.empty()) return false;
@@ -259,23 +258,18 @@ bool ByteChunks::Fill() {
     }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - end_, left));
     char* into = buffer_.get() + end_;
-    ssize_t got;
+    ssize_t got = -1;
     if (two_cores_ && want >= (size_t{2} << 20)) {
       // The copy out of the page cache is most of a read: two halves at once. The second
       // counts only when the first came whole; otherwise the next read takes it again.
       const size_t first = want / 2;
       ssize_t second = -1;
-      {
-        std::jthread other;
-        try {
-          other = std::jthread([&] {
-            second = pread(fd_, into + first, want - first, static_cast<off_t>(offset_ + first));
-          });
-        } catch (const std::system_error&) {
-          // No room for a second thread: this one reads the first half now, the rest next.
-        }
-        got = pread(fd_, into, first, static_cast<off_t>(offset_));
-      }
+      OnBothCores(true, [&](int part) {
+        if (part == 0)
+          got = pread(fd_, into, first, static_cast<off_t>(offset_));
+        else
+          second = pread(fd_, into + first, want - first, static_cast<off_t>(offset_ + first));
+      });
       if (got == static_cast<ssize_t>(first) && second > 0) got += second;
     } else {
       got = pread(fd_, into, want, static_cast<off_t>(offset_));
