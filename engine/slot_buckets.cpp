@@ -1,6 +1,5 @@
 #include "engine/slot_buckets.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,15 +49,7 @@ SpillDirectory::~SpillDirectory() {
 
 void SpillDirectory::Remove() {
   if (path_.empty()) return;
-  // Its files were unlinked when made; anything else in it is ours too.
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") unlink((path_ + "/" + name).c_str());
-    }
-    closedir(dir);
-  }
-  rmdir(path_.c_str());
+  rmdir(path_.c_str());  // empty: each file is unlinked the moment it is made
   path_.clear();
 }
 

@@ -27,9 +27,8 @@ class SpillDirectory {
   // Creates the directory on first use; -1 when it or the file cannot be made. The file is
   // unlinked at once: it lives as long as its descriptor, whatever way the program ends.
   int CreateFile();
-  // Removes the directory and the names in it; files still open stay usable.
+  // Removes the directory, which holds no names: files still open stay usable.
   void Remove();
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;
