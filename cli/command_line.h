@@ -20,6 +20,7 @@ struct CliOptions {
   bool bom = true;
   bool quiet = false;
   std::string output_path;  // empty: standard output
+  EncodingChoice encoding;  // for lists without a byte-order mark
 };
 
 enum class CommandLine { Run, Help, Version, UsageError };

@@ -18,21 +18,15 @@ namespace {
 
 constexpr char kProgram[] = "listwise-cli";
 
-// A list argument as the run sees it: standard input is read here, whole, and handed over as
-// its text; a path that begins with "<" is kept from being taken for the window's clipboard
-// marker.
-void SetSource(const std::string& arg, Text& field, std::optional<SourceText>& given,
-               Text& standard_input) {
-  if (arg != "-") {
-    field = TextFromUtf8(arg);
-    if (FirstUnit(field) == u'<') field = u"./" + field;
+// A list argument as the run sees it: "-" is standard input, whose descriptor the run reads; a
+// path that begins with "<" is kept from being taken for the window's clipboard marker.
+void SetSource(const std::string& arg, Text& field, int& descriptor) {
+  if (arg == "-") {
+    descriptor = 0;
     return;
   }
-  TextFilePtr file = WrapForReading(stdin, false);
-  SourceText source;
-  source.failed = LoadSourceStream(*file, standard_input, &source.notices) != InputError::None;
-  source.text = standard_input;
-  given = source;
+  field = TextFromUtf8(arg);
+  if (FirstUnit(field) == u'<') field = u"./" + field;
 }
 
 void Complain(const std::string& about, const std::string& message) {
@@ -109,10 +103,9 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
-  Text standard_input;  // at most one list comes from there
-  SetSource(options.first, request.first_field, request.first_text, standard_input);
-  if (options.two_lists)
-    SetSource(options.second, request.second_field, request.second_text, standard_input);
+  request.encoding = options.encoding;
+  SetSource(options.first, request.first_field, request.first_descriptor);
+  if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);
 
   PreparedRun run;
   RunSource failed = RunSource::None;
@@ -127,9 +120,6 @@ int RunCli(int argc, char** argv) {
   if (options.plain) run.line_end.assign(1, u'\n');
   PrintNotices(options.first, run.first_notices);
   if (options.two_lists) PrintNotices(options.second, run.second_notices);
-  // The run holds its own copy; the one read from standard input is not needed any more.
-  standard_input.clear();
-  standard_input.shrink_to_fit();
 
   OutputFile output;
   TextFilePtr standard_output;

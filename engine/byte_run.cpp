@@ -37,16 +37,12 @@ struct ByteSources {
   RunPlan plan;
   SpillDirectory spill;
   std::unique_ptr<SlotBuckets> buckets[2];
-  // Merge reads a file twice: once to check it, once as it writes the lines. A text handed in
-  // is kept as bytes.
+  // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
+  // of it than the first reading found.
   struct MergeSource {
-    ~MergeSource() {
-      if (fd >= 0) close(fd);
-    }
-    int fd = -1;
-    uint64_t start = 0;
+    std::shared_ptr<const SourceBytes> bytes;
+    SourceFormat format;
     uint64_t length = 0;
-    std::string bytes;
   };
   MergeSource merge[2];
   bool reread_failed = false;  // a file changed between its two readings
@@ -155,22 +151,15 @@ ByteLoad Spill(ByteSources& sources) {
   return ByteLoad::Loaded;
 }
 
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) {
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks) {
   if (sources.operation == Operation::ModeMerge) {
-    ByteSources::MergeSource& merge = sources.merge[source];
     std::string_view run;
     bool last = false;
-    while (chunks.Next(run, last)) {
+    while (chunks.Next(run, last))
       if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
-      if (fd < 0) merge.bytes.append(run);
-    }
+    if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
     if (chunks.failed()) return ByteLoad::Unreadable;
-    if (fd >= 0) {
-      merge.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-      if (merge.fd < 0) return ByteLoad::Unreadable;
-      merge.start = chunks.start();
-      merge.length = chunks.bytes_read();
-    }
+    sources.merge[source].length = chunks.bytes_read();
     return ByteLoad::Loaded;
   }
   SlotBuckets& buckets = *sources.buckets[source];
@@ -184,24 +173,26 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) 
       return ByteLoad::NoRoom;
     if (buckets.failed()) return ByteLoad::NoRoom;
   }
+  if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
   return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
 }
 
 }  // namespace
 
-ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
-  ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
+ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
+                        const SourceFormat& format, bool& ended_at_zero) {
+  ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
   chunks.UseTwoCores(sources.plan.two_cores);
-  const ByteLoad load = LoadRuns(sources, source, chunks, fd);
+  sources.merge[source] = {std::move(bytes), format, 0};
+  const ByteLoad load = LoadRuns(sources, source, chunks);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
 
-ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
-  const std::string bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
-  // A lone surrogate is not well-formed UTF-8 and sends the run to the 16-bit engine.
-  ByteChunks chunks(bytes, sources.separator, sources.plan.chunk_bytes);
-  return LoadRuns(sources, source, chunks, -1);
+void ForgetByteSource(ByteSources& sources, int source) {
+  sources.buckets[source] =
+      std::make_unique<SlotBuckets>(sources.buckets[source]->keeps_sequence());
+  sources.merge[source] = {};
 }
 
 namespace {
@@ -306,14 +297,8 @@ class MergeItems {
  public:
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
              size_t chunk_bytes)
-      : cursor_(separator) {
-    if (source.fd >= 0) {
-      lseek(source.fd, static_cast<off_t>(source.start), SEEK_SET);
-      chunks_.emplace(source.fd, separator, chunk_bytes, source.length);
-    } else {
-      chunks_.emplace(source.bytes, separator, chunk_bytes);
-    }
-  }
+      : cursor_(separator),
+        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
@@ -321,18 +306,18 @@ class MergeItems {
       if (cursor_.last() || failed_) return false;
       std::string_view run;
       bool last = false;
-      if (!chunks_->Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
+      if (!chunks_.Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
         failed_ = true;
         return false;
       }
       cursor_.Start(run, last);
     }
   }
-  bool failed() const { return failed_ || chunks_->failed(); }
+  bool failed() const { return failed_ || chunks_.failed(); }
 
  private:
   ByteItemCursor cursor_;
-  std::optional<ByteChunks> chunks_;
+  ByteChunks chunks_;
   bool failed_ = false;
 };
 

@@ -97,6 +97,7 @@ class SlotBuckets {
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
   bool spilled() const { return spill_fd_ >= 0; }
+  bool keeps_sequence() const { return keep_sequence_; }
   // From now on the records go to a file in `directory`; what is held moves there first. False
   // when the file cannot be made or written (the records stay as they were).
   bool Spill(SpillDirectory& directory);

@@ -134,7 +134,7 @@ TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
 TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
   const Text a = Put("a.txt", "x");
   const Text missing = TextFromUtf8(dir_ + "/missing.txt");
-  const SourceText read{u"r", {true, false}, false};
+  const SourceText read{u"r", {true, false, {}}, false};
   const SourceText broken{u"", {}, true};
   struct Case {
     const char* name;
@@ -184,7 +184,7 @@ TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
 
 // Sources that may not be what the user thinks are told after the count, file 1 first; the
 // kept clipboard texts never are.
-TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
+TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
   const Text plain = Put("plain.txt", "a\r\n");
   const Text cp1251 = Put("cp1251.txt", "\xCF\xF0\xE8\r\n");
   const Text binary = Put("binary.bin", std::string("a\0\xFF", 3));
@@ -192,12 +192,12 @@ TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
     RunRequest request;
     const char* notices;
   } cases[] = {
-      {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 не в UTF-8"},
+      {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 прочитан как Windows-1251"},
       {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, cp1251, binary),
-       "; файл 1 не в UTF-8; файл 2 прочитан до нулевого байта"},
-      {Request(ModeMerge, Put("both.bin", std::string("\xE9\0", 2)), u"<1>"),
-       "; файл 1 не в UTF-8; файл 1 прочитан до нулевого байта"},
+       "; файл 1 прочитан как Windows-1251; файл 2 прочитан до нулевого байта"},
+      {Request(ModeMerge, Put("both.bin", std::string("\xCF\xF0\xE8\0", 4)), u"<1>"),
+       "; файл 1 прочитан как Windows-1251; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
   };
   for (const auto& c : cases) {
