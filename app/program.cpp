@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <vector>
 
@@ -77,8 +78,14 @@ int RunListwise(int argc, char** argv) {
     case StartRequest::OpenWindow:
       break;
   }
-  // Without a display there is no window to make: the program ends quietly.
-  if (!StartLocaleAndGtk(&argc, &argv)) return 0;
+  if (!StartLocaleAndGtk(&argc, &argv)) {
+    // Said as GTK programs say it, so that a user started from a shell without a display (or
+    // a script) learns why no window came.
+    const char* display = gdk_get_display_arg_name();
+    if (display == nullptr) display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "listwise: cannot open display: %s\n", display ? display : "");
+    return 1;
+  }
 
   Program program;
   // The engine keeps the count of the last run beside the window; a fresh window has seen none.

@@ -7,7 +7,8 @@
 #include "core/text.h"
 
 // Starts up, builds MainWindow and its controls, runs the loop until the window is closed and
-// shuts down. The result is the process's exit status, which is always 0.
+// shuts down. The result is the process's exit status: 1 when there is no display to show the
+// window on, else 0.
 int RunListwise(int argc, char** argv);
 
 // The first two steps of start-up: the locale from the environment with numbers kept in the
