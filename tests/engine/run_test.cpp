@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -269,15 +270,47 @@ TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(RunTest, BlockedResultPathIsToldAndNoViewerStarts) {
+// A result that cannot take its name goes to the user's own name beside it, which the status
+// names and the viewer opens; with that one blocked too, nothing is written and no viewer starts.
+TEST_F(RunTest, BlockedResultPathFallsBackToTheUsersOwnName) {
+  const std::string personal = PersonalResultPath(result_);
+  const std::string list = Utf8FromText(Put("list.txt", "q"));
   mkdir(result_.c_str(), 0700);  // a directory where the result should go
-  const std::vector<std::string> calls = Run(Request(ModeDeduplicate, Put("list.txt", "q"), u""));
+  std::vector<std::string> calls = Run(Request(ModeDeduplicate, TextFromUtf8(list), u""));
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_TRUE(calls[1].ends_with("мсек; записано в " + personal)) << calls[1];
+  EXPECT_EQ(calls[3], "viewer:" + personal);
+  EXPECT_EQ(ReadWholeFile(personal), kBom + "q");
+
+  unlink(personal.c_str());
+  mkdir(personal.c_str(), 0700);
+  calls = Run(Request(ModeDeduplicate, TextFromUtf8(list), u""));
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0], "lock");
-  EXPECT_NE(calls[1].find("не удалось записать " + result_), std::string::npos) << calls[1];
+  EXPECT_TRUE(calls[1].ends_with("мсек; не удалось записать " + personal)) << calls[1];
   EXPECT_EQ(calls[2], "unlock");
-  // No stray temporary file is left beside it.
-  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 2").c_str()), 0);
+  // No stray temporary file is left beside them: the list and the two directories.
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 3").c_str()), 0);
+}
+
+// The user's name goes into the file name, before its extension, never into a directory.
+TEST(PersonalResultPath, NamesTheUserBeforeTheExtension) {
+  const struct {
+    const char *path, *before, *after;
+  } cases[] = {
+      {"/tmp/~ListwiseData.txt", "/tmp/~ListwiseData-", ".txt"},
+      {"/tmp/a.b/result", "/tmp/a.b/result-", ""},
+      {"/tmp/.result", "/tmp/.result-", ""},
+      {"result.txt", "result-", ".txt"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = PersonalResultPath(c.path);
+    ASSERT_TRUE(path.starts_with(c.before) && path.ends_with(c.after)) << path;
+    const std::string user =
+        path.substr(strlen(c.before), path.size() - strlen(c.before) - strlen(c.after));
+    EXPECT_FALSE(user.empty()) << path;
+    EXPECT_EQ(user.find('/'), std::string::npos) << path;
+  }
 }
 
 TEST(Escapes, ExpandInOrderWithoutOverlap) {
