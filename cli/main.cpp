@@ -8,6 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/output_file.h"
+#include "core/licence_notice.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -87,7 +88,8 @@ int RunCli(int argc, char** argv) {
       std::fputs(kCliUsage, stdout);
       return 0;
     case CommandLine::Version:
-      std::printf("listwise %s\n", LISTWISE_VERSION);
+      // The tool names its package too, as the GNU programs of a package do.
+      std::fputs("listwise-cli (listwise) " LISTWISE_VERSION "\n" LISTWISE_LICENCE_NOTICE, stdout);
       return 0;
     case CommandLine::UsageError:
       Complain("", problem);
