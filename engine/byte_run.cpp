@@ -70,7 +70,8 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   sources->plan = plan;
   // Only this operation orders its result by where the items stand in the second source.
   const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
-  for (int k = 0; k < 2; ++k) sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence);
+  for (int k = 0; k < 2; ++k)
+    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence, plan.spill_block);
   return sources;
 }
 
@@ -190,8 +191,8 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
 }
 
 void ForgetByteSource(ByteSources& sources, int source) {
-  sources.buckets[source] =
-      std::make_unique<SlotBuckets>(sources.buckets[source]->keeps_sequence());
+  const SlotBuckets& old = *sources.buckets[source];
+  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.spill_block());
   sources.merge[source] = {};
 }
 
