@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Times listwise-cli against the usual command-line ways of doing the same
-# jobs, on the same generated lists, and prints one table.
+# jobs, against DuckDB where it is set up, and against `cat` of the same input,
+# on the same generated lists, and prints the tables.
 #
 #   bench/run_bench.sh [--sizes "1e6 1e7"] [--reps N] [--cli PATH]
 #                      [--workdir DIR] [--markdown FILE] [--timeout SECONDS]
 #                      [--no-check] [--peers-only] [--collisions "14 16 17"]
+#                      [--duckdb DIR] [--duckdb-threads N]
 #
 # Every tool of one size runs once per round, in the same order, so that the
 # noise of a shared machine spreads over all of them alike; a row shows the
 # median wall time of the rounds, its ratio to the fastest peer doing the
-# same job, and the highest peak memory (max RSS of the largest process).
+# same job and to `cat`, and the highest peak memory (max RSS of the largest
+# process).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -22,9 +25,14 @@ timeout_s=900
 check=1
 peers_only=0
 collisions=""
+# DuckDB's peer: a folder holding q.mjs and its node_modules (bench/README.md).
+duckdb_dir=${LISTWISE_BENCH_DUCKDB-/tmp/duck}
+duckdb_named=0
+[[ -z ${LISTWISE_BENCH_DUCKDB+set} ]] || duckdb_named=1
+duckdb_threads=""
 
 usage() {
-  sed -n '5,7p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '6,9p' "$0" | sed 's/^# \{0,1\}//'
   exit "${1:-2}"
 }
 
@@ -39,6 +47,8 @@ while (($#)); do
     --no-check) check=0; shift ;;
     --peers-only) peers_only=1; check=0; shift ;;
     --collisions) collisions=$2; shift 2 ;;
+    --duckdb) duckdb_dir=$2; duckdb_named=1; shift 2 ;;
+    --duckdb-threads) duckdb_threads=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "unknown option: $1" >&2; usage ;;
   esac
@@ -56,7 +66,49 @@ if [[ ! -x /usr/bin/time ]]; then
   exit 1
 fi
 
+# The cores this process may use: its CPU affinity (nproc), lowered by a
+# cgroup's CPU quota where one is set.
+usable_cores() {
+  local n quota="" period=1 cg
+  n=$(nproc)
+  cg=$(awk -F: '$1 == 0 { print $3 }' /proc/self/cgroup)
+  if read -r quota period 2>/dev/null <"/sys/fs/cgroup$cg/cpu.max" && [[ $quota != max ]]; then
+    :
+  elif read -r quota 2>/dev/null </sys/fs/cgroup/cpu/cpu.cfs_quota_us && ((quota > 0)); then
+    read -r period </sys/fs/cgroup/cpu/cpu.cfs_period_us
+  else
+    quota=""
+  fi
+  if [[ -n $quota ]] && (((quota + period - 1) / period < n)); then
+    n=$(((quota + period - 1) / period))
+  fi
+  echo "$n"
+}
+
+# DuckDB runs when its folder is there, on as many threads as this machine
+# lets a program use; a folder named on purpose must be there.
+duckdb_tool=""
+duckdb_note=""
+if [[ -n $duckdb_dir && -f $duckdb_dir/q.mjs && -d $duckdb_dir/node_modules/@duckdb/node-api ]] &&
+  command -v node >/dev/null; then
+  duckdb_dir=$(cd "$duckdb_dir" && pwd)
+  duckdb_threads=${duckdb_threads:-$(usable_cores)}
+  duckdb_version=$(sed -n 's/^ *"version": *"\([0-9.]*[0-9]\).*/\1/p' \
+    "$duckdb_dir/node_modules/@duckdb/node-api/package.json" | head -n 1)
+  duckdb_tool="duckdb, $duckdb_threads threads"
+  export DUCKDB=$duckdb_dir DUCKDB_THREADS=$duckdb_threads
+elif [[ -z $duckdb_dir ]]; then
+  duckdb_note="DuckDB left out (--duckdb '')"
+elif ((duckdb_named)); then
+  echo "no DuckDB peer in $duckdb_dir: it needs q.mjs, node_modules/@duckdb/node-api and node (see bench/README.md)" >&2
+  exit 1
+else
+  duckdb_note="DuckDB not run: no q.mjs with node_modules/@duckdb/node-api in $duckdb_dir, or no node (see bench/README.md)"
+  echo "$duckdb_note" >&2
+fi
+
 mkdir -p "$workdir/data" "$workdir/out" "$workdir/tmp"
+workdir=$(cd "$workdir" && pwd)   # DuckDB runs in $TMPDIR, and takes the same paths
 export TMPDIR=$workdir/tmp   # sort spills here, not into a small /tmp
 
 # Lists are kept between runs and made again when the generator changes.
@@ -83,25 +135,36 @@ fi
 # Lines of "tool@@command" for one operation; F1, F2, O and T are set when it runs.
 # The peers read and write the bytes as they stand, CR included, which
 # keeps their items the same as listwise-cli's under its default separators.
+# DuckDB takes CR LF as the line end and writes LF; the check drops the CR
+# anyway. DuckDB runs in $TMPDIR, where it would spill. `cat` of the same
+# input into /dev/null, last, is the floor that reading alone costs.
+operations="only-in-second in-both dedupe count merge"
+two_inputs() { [[ $1 == only-in-second || $1 == in-both || $1 == merge ]]; }
 jobs_for() {
+  local duck=""
+  [[ -z $duckdb_tool ]] || duck="$duckdb_tool@@cd \"\$TMPDIR\" && THREADS=\$DUCKDB_THREADS exec node \"\$DUCKDB/q.mjs\""
   case $1 in
     only-in-second)
       echo "listwise-cli@@\"\$CLI\" only-in-second \"\$F1\" \"\$F2\" --output \"\$O\""
+      [[ -z $duck ]] || echo "$duck only2 \"\$F1\" \"\$F2\" >\"\$O\""
       echo "sort -u + comm -13@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -13 \"\$T.1\" \"\$T.2\" >\"\$O\""
       echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} !(\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
     in-both)
       echo "listwise-cli@@\"\$CLI\" in-both \"\$F1\" \"\$F2\" --output \"\$O\""
+      [[ -z $duck ]] || echo "$duck both \"\$F1\" \"\$F2\" >\"\$O\""
       echo "sort -u + comm -12@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -12 \"\$T.1\" \"\$T.2\" >\"\$O\""
       echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} (\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
     dedupe)
       echo "listwise-cli@@\"\$CLI\" dedupe \"\$F1\" --output \"\$O\""
+      [[ -z $duck ]] || echo "$duck dedupe \"\$F1\" >\"\$O\""
       echo "awk !s[\$0]++@@awk '!s[\$0]++' \"\$F1\" >\"\$O\""
       echo "sort -u@@LC_ALL=C sort -u \"\$F1\" >\"\$O\""
       ;;
     count)
       echo "listwise-cli@@\"\$CLI\" count \"\$F1\" --output \"\$O\""
+      [[ -z $duck ]] || echo "$duck count \"\$F1\" >\"\$O\""
       echo "sort | uniq -c@@LC_ALL=C sort \"\$F1\" | LC_ALL=C uniq -c >\"\$O\""
       echo "awk c[\$0]++@@awk '{c[\$0]++} END{for (k in c) print c[k], k}' \"\$F1\" >\"\$O\""
       ;;
@@ -110,9 +173,12 @@ jobs_for() {
       echo "paste@@paste \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
   esac
+  if two_inputs "$1"; then
+    echo "cat@@cat \"\$F1\" \"\$F2\" >/dev/null"
+  else
+    echo "cat@@cat \"\$F1\" >/dev/null"
+  fi
 }
-operations="only-in-second in-both dedupe count merge"
-two_inputs() { [[ $1 == only-in-second || $1 == in-both || $1 == merge ]]; }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 slug() { echo "$1" | tr -cs 'A-Za-z0-9\n' '-' | sed 's/-$//'; }
@@ -124,6 +190,16 @@ engine=$workdir/engine.tsv     # size, op, median ms of listwise-cli's status li
 log=$workdir/bench.log
 : >"$log"
 generation_note=""
+
+# What the wrappers around every timed command cost by themselves, which
+# weighs most on `cat`: the median of a few empty commands run the same way.
+harness_s=$(for _ in 1 2 3 4 5; do
+  start=$(date +%s%N)
+  /usr/bin/time -f %M -o "$workdir/tmp/rss" timeout "$timeout_s" bash -c true
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
+done | median)
+harness_note="every time includes the wrappers' own $(printf '%.3f' "$harness_s") s (/usr/bin/time, timeout and bash -c around \`true\`, median of 5)"
 
 for s in $sizes; do
   n=$(lines_of "$s")
@@ -205,32 +281,34 @@ for s in $sizes; do
   fi
 done
 
-# The table: ratio to the fastest peer of the same size and operation, and
-# the peak memory as a multiple of the input files (both files for the
-# operations that read two).
+# The table: ratio to the fastest peer of the same size and operation (`cat`,
+# which only reads, is no peer) and to `cat`, and the peak memory as a
+# multiple of the input files (both files for the operations that read two).
 report() {
   local format=$1
   awk -F'\t' -v format="$format" '
     { row[NR] = $0; key = $1 SUBSEP $2
-      if ($3 != "listwise-cli" && $7 == "ok" && (!(key in best) || $4 < best[key])) best[key] = $4
+      if ($3 != "listwise-cli" && $3 != "cat" && $7 == "ok" && (!(key in best) || $4 < best[key])) best[key] = $4
+      if ($3 == "cat" && $7 == "ok") cat_s[key] = $4
       if ($3 == "listwise-cli" && $7 == "ok") cli[$1, $2] = $4 }
     END {
       if (format == "md") {
-        print "| lines | operation | tool | median s | x fastest peer | peak MB | peak / input |"
-        print "|---:|---|---|---:|---:|---:|---:|"
+        print "| lines | operation | tool | median s | x fastest peer | x cat | peak MB | peak / input |"
+        print "|---:|---|---|---:|---:|---:|---:|---:|"
       } else {
-        printf "%-9s %-15s %-20s %9s %9s %9s %7s\n", "lines", "operation", "tool", "median s", "x peer", "peak MB", "x input"
+        printf "%-9s %-15s %-20s %9s %9s %9s %9s %7s\n", "lines", "operation", "tool", "median s", "x peer", "x cat", "peak MB", "x input"
       }
       for (i = 1; i <= NR; i++) {
         split(row[i], f, "\t")
         key = f[1] SUBSEP f[2]
-        ratio = (key in best && best[key] > 0 && f[7] == "ok") ? sprintf("%.2f", f[4] / best[key]) : "-"
+        ratio = (key in best && best[key] > 0 && f[7] == "ok" && f[3] != "cat") ? sprintf("%.2f", f[4] / best[key]) : "-"
+        over_cat = (key in cat_s && cat_s[key] > 0 && f[7] == "ok") ? sprintf("%.1f", f[4] / cat_s[key]) : "-"
         med = f[7] == "ok" ? sprintf("%.3f", f[4]) : f[7]
         mb = sprintf("%.0f", f[5] / 1024)
         mult = sprintf("%.1f", f[5] * 1024 / f[6])
         tool = f[3]
-        if (format == "md") { gsub(/\|/, "\\|", tool); printf "| %s | %s | `%s` | %s | %s | %s | %s |\n", f[1], f[2], tool, med, ratio, mb, mult }
-        else printf "%-9s %-15s %-20s %9s %9s %9s %7s\n", f[1], f[2], tool, med, ratio, mb, mult
+        if (format == "md") { gsub(/\|/, "\\|", tool); printf "| %s | %s | `%s` | %s | %s | %s | %s | %s |\n", f[1], f[2], tool, med, ratio, over_cat, mb, mult }
+        else printf "%-9s %-15s %-20s %9s %9s %9s %9s %7s\n", f[1], f[2], tool, med, ratio, over_cat, mb, mult
       }
       # Growth of listwise-cli from one size to the next, which should stay
       # close to the ratio of the sizes.
@@ -266,7 +344,7 @@ summary() {
   awk -F'\t' -v format="$1" '
     $3 == "listwise-cli" && $7 != "ok" { failed[$1, $2] = $7 }
     $7 == "ok" && $3 == "listwise-cli" { cli[$1, $2] = $4; peak[$1, $2] = $5 * 1024 / $6 }
-    $7 == "ok" && $3 != "listwise-cli" && (!(($1, $2) in best) || $4 < best[$1, $2]) {
+    $7 == "ok" && $3 != "listwise-cli" && $3 != "cat" && (!(($1, $2) in best) || $4 < best[$1, $2]) {
       best[$1, $2] = $4; peer[$1, $2] = $3 }
     !(($1, $2) in seen) { seen[$1, $2] = 1
       if (!($2 in op_seen)) { op_seen[$2] = 1; ops[++nops] = $2 }
@@ -295,6 +373,44 @@ summary() {
           if (format == "md") { gsub(/\|/, "\\|", name); if (name != "-") name = "`" name "`"
             printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", op, n, own, name, theirs, ratio, mult, growth }
           else printf "%-15s %9s %11s %-20s %8s %6s %8s %7s\n", op, n, own, name, theirs, ratio, mult, growth
+        }
+    }' "$results"
+}
+
+# The headline: per size and job, listwise-cli's median against DuckDB's and
+# their ratio, listwise-cli's peak memory over its input, and `cat` of the
+# same input with listwise-cli's time over it.
+duckdb_table() {
+  local head="DuckDB"
+  [[ -z $duckdb_tool ]] || head="DuckDB $duckdb_version, $duckdb_threads threads"
+  awk -F'\t' -v format="$1" -v duck="$duckdb_tool" -v head="$head" '
+    function secs(key) { return (key in t) ? sprintf("%.3f", t[key]) (format == "md" ? " s" : "") : (key in bad) ? bad[key] : "-" }
+    function ratio(a, b, digits) { return (a in t && b in t && t[b] > 0) ? sprintf("%." digits "f", t[a] / t[b]) : "-" }
+    function lines(n,   p, k) { p = n; k = 0; while (p >= 10 && p % 10 == 0) { p /= 10; k++ }
+      return (p == 1 && k > 0) ? "10^" k : n }
+    { who = $3 == "listwise-cli" ? "lw" : $3 == "cat" ? "cat" : (duck != "" && $3 == duck) ? "duck" : ""
+      if (who == "") next
+      if ($7 == "ok") t[$1, $2, who] = $4; else bad[$1, $2, who] = $7
+      if (who == "lw" && $7 == "ok") peak[$1, $2] = sprintf("%.2f", $5 * 1024 / $6)
+      if (!($1 in seen)) { seen[$1] = 1; sizes[++nsizes] = $1 } }
+    END {
+      if (format == "md") {
+        print "| lines | job | Listwise | " head " | ratio | peak / input | cat | Listwise / cat |"
+        print "|---:|---|---:|---:|---:|---:|---:|---:|"
+      } else {
+        printf "%-6s %-15s %9s %9s %6s %13s %9s %9s\n", "lines", "job", "Listwise", "DuckDB", "ratio", "peak / input", "cat", "x cat"
+      }
+      njobs = split("dedupe count only-in-second in-both", jobs, " ")
+      for (z = 1; z <= nsizes; z++)
+        for (j = 1; j <= njobs; j++) {
+          n = sizes[z]; op = jobs[j]
+          if (!((n, op, "lw") in t || (n, op, "lw") in bad || (n, op, "duck") in t)) continue
+          lw = secs(n SUBSEP op SUBSEP "lw"); dk = secs(n SUBSEP op SUBSEP "duck"); ct = secs(n SUBSEP op SUBSEP "cat")
+          r = ratio(n SUBSEP op SUBSEP "lw", n SUBSEP op SUBSEP "duck", 2)
+          rc = ratio(n SUBSEP op SUBSEP "lw", n SUBSEP op SUBSEP "cat", 1)
+          mult = (n, op) in peak ? peak[n, op] : "-"
+          if (format == "md") printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", lines(n), op, lw, dk, r, mult, ct, rc
+          else printf "%-6s %-15s %9s %9s %6s %13s %9s %9s\n", lines(n), op, lw, dk, r, mult, ct, rc
         }
     }' "$results"
 }
@@ -361,9 +477,18 @@ colliding_table() {
       else printf "%-9s %-15s %12.3f %9.3f %9s %13s %10s\n", $1, $2, $3, $4, ratio, $5, $6 }' "$colliding_report"
 }
 
+duckdb_intro="median wall s of the rounds side by side; ratio: Listwise over DuckDB; peak / input: listwise-cli's max RSS over its input; cat: \`cat\` of the same input (both lists for only-in-second and in-both) into /dev/null"
 echo
 if [[ -n $sizes ]]; then
-  ((peers_only)) || { summary text; echo; }
+  if ((!peers_only)); then
+    echo "listwise-cli against DuckDB and the read floor ($duckdb_intro):"
+    duckdb_table text
+    [[ -z $duckdb_note ]] || echo "$duckdb_note"
+    echo "$harness_note"
+    echo
+    summary text
+    echo
+  fi
   report text
 fi
 if [[ -s $colliding_report ]]; then
@@ -376,7 +501,17 @@ echo "awk is $(readlink -f "$(command -v awk)"); log and outputs under $workdir"
 if [[ -n $markdown ]]; then
   {
     if [[ -n $sizes ]]; then
-      ((peers_only)) || { summary md; echo; }
+      if ((!peers_only)); then
+        echo "listwise-cli against DuckDB and the read floor ($duckdb_intro):"
+        echo
+        duckdb_table md
+        echo
+        [[ -z $duckdb_note ]] || echo "$duckdb_note."
+        echo "${harness_note^}."
+        echo
+        summary md
+        echo
+      fi
       report md
     fi
     if [[ -s $colliding_report ]]; then
