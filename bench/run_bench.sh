@@ -251,7 +251,9 @@ for s in $sizes; do
         elif ((rc != 0)); then
           status[$tool]="failed (exit $rc)"
         fi
-        times[$tool]+="$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') "
+        took=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
+        echo "   $took s, exit $rc" >>"$log"   # the spread of the rounds shows the noise
+        times[$tool]+="$took "
         rss=$(tail -n 1 "$workdir/tmp/rss")
         [[ $rss =~ ^[0-9]+$ ]] || rss=0
         ((rss > ${peaks[$tool]:-0})) && peaks[$tool]=$rss
