@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/decoders.h"
@@ -150,16 +151,18 @@ struct Found {
 
 template <typename Scan>
 Found Search(const SourceBytes& source, uint64_t from, uint64_t limit, Scan&& scan) {
-  constexpr size_t kPiece = size_t{1} << 20;
-  std::vector<unsigned char> piece(kPiece);
+  // Small enough to come from the heap's free lists run after run: a buffer of a megabyte would
+  // be mapped and unmapped each time, or left at the top of the heap, resident.
+  constexpr size_t kPiece = size_t{64} << 10;
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
   uint64_t offset = from;
   for (;;) {
     if (offset - from >= limit) return {false, true, 0};
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, limit - (offset - from)));
-    const size_t got = ReadUpTo(source, offset, piece.data(), want);
+    const size_t got = ReadUpTo(source, offset, piece.get(), want);
     const bool end = got < want;
     size_t next = 0;  // bytes looked at for good
-    const int result = scan(piece.data(), got, end, next);
+    const int result = scan(piece.get(), got, end, next);
     if (result > 0) return {true, false, offset + next};
     if (result < 0 || end) return {};
     if (next == 0) return {false, true, 0};  // nothing decided in a whole piece
