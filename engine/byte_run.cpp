@@ -1,6 +1,7 @@
 #include "engine/byte_run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,7 @@ struct ByteSources {
   };
   MergeSource merge[2];
   bool reread_failed = false;  // a file changed between its two readings
+  RunProgress* progress = nullptr;
 };
 
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
@@ -66,8 +68,9 @@ bool ByteRunPossible(Operation operation, TextView read_separator, TextView resu
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
-                                            const RunPlan& plan) {
+                                            const RunPlan& plan, RunProgress* progress) {
   auto sources = std::make_shared<ByteSources>();
+  sources->progress = progress;
   sources->operation = operation;
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
   sources->case_sensitive = case_sensitive;
@@ -155,7 +158,10 @@ ByteLoad Spill(ByteSources& sources) {
   return ByteLoad::Loaded;
 }
 
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) {
+// `total`: the bytes the source is expected to hold, 0 when unknown.
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd, uint64_t total) {
+  const RunPhase phase = source == 0 ? RunPhase::ReadingFirst : RunPhase::ReadingSecond;
+  uint64_t done = 0;
   if (sources.operation == Operation::ModeMerge) {
     ByteSources::MergeSource& merge = sources.merge[source];
     std::string_view run;
@@ -163,6 +169,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) 
     while (chunks.Next(run, last)) {
       if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
       if (fd < 0) merge.bytes.append(run);
+      if (!GoOn(sources.progress, phase, done += run.size(), total)) return ByteLoad::Stopped;
     }
     if (chunks.failed()) return ByteLoad::Unreadable;
     if (fd >= 0) {
@@ -183,6 +190,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) 
     if (!buckets.spilled() && OverBudget(sources) && Spill(sources) != ByteLoad::Loaded)
       return ByteLoad::NoRoom;
     if (buckets.failed()) return ByteLoad::NoRoom;
+    if (!GoOn(sources.progress, phase, done += run.size(), total)) return ByteLoad::Stopped;
   }
   return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
 }
@@ -192,7 +200,12 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd) 
 ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
   ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
   chunks.UseTwoCores(sources.plan.two_cores);
-  const ByteLoad load = LoadRuns(sources, source, chunks, fd);
+  struct stat st;
+  const uint64_t total = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                                 static_cast<uint64_t>(st.st_size) > chunks.start()
+                             ? static_cast<uint64_t>(st.st_size) - chunks.start()
+                             : 0;
+  const ByteLoad load = LoadRuns(sources, source, chunks, fd, total);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
@@ -201,14 +214,15 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
   const std::string bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
   // A lone surrogate is not well-formed UTF-8 and sends the run to the 16-bit engine.
   ByteChunks chunks(bytes, sources.separator, sources.plan.chunk_bytes);
-  return LoadRuns(sources, source, chunks, -1);
+  return LoadRuns(sources, source, chunks, -1, bytes.size());
 }
 
 namespace {
 
 // Makes the groups' results on one or two threads and hands them to `emit` in group order, on
 // this thread, as soon as each is ready. A group's memory is freed once its result is made, and
-// no result is made more than a few groups ahead of the one written last.
+// no result is made more than a few groups ahead of the one written last. An emit that returns
+// false stops the work, as a failure does.
 template <typename Emit>
 bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&& emit) {
   constexpr uint32_t kGroups = SlotBuckets::kGroups;
@@ -268,10 +282,11 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
         if (failed) break;
         if (emitted < kGroups && ready[emitted]) {
           lock.unlock();
-          emit(results[emitted]);
+          const bool go_on = emit(results[emitted]);
           results[emitted].Free();
           lock.lock();
           ++emitted;
+          if (!go_on) failed = true;  // the other thread stops before its next group
           lock.unlock();
           changed.notify_all();
           continue;
@@ -325,16 +340,24 @@ class MergeItems {
         failed_ = true;
         return false;
       }
+      taken_ += run.size();
       cursor_.Start(run, last);
     }
   }
   bool failed() const { return failed_ || chunks_->failed(); }
+  // Bytes of the source taken so far.
+  uint64_t taken() const { return taken_; }
 
  private:
   ByteItemCursor cursor_;
   std::optional<ByteChunks> chunks_;
   bool failed_ = false;
+  uint64_t taken_ = 0;
 };
+
+uint64_t MergeLength(const ByteSources::MergeSource& source) {
+  return source.fd >= 0 ? source.length : source.bytes.size();
+}
 
 // Merge: the items of the two sources side by side, as they stand, in blocks of lines. False
 // when a file could not be read again as it was read first.
@@ -345,15 +368,18 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
   block.reserve(kBlock * 2);
+  const uint64_t total = MergeLength(sources.merge[0]) + MergeLength(sources.merge[1]);
+  bool go_on = true;
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);
     block.clear();
+    go_on = GoOn(sources.progress, RunPhase::Working, a.taken() + b.taken(), total);
   };
   std::string_view x, y;
   bool has_a = a.Next(x);
   bool has_b = b.Next(y);
   pairs = 0;
-  while (has_a && has_b) {
+  while (has_a && has_b && go_on) {
     block.append(x).append(separator).append(y).append(line_end);
     ++pairs;
     if (block.size() >= kBlock) flush();
@@ -361,15 +387,15 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
     has_b = b.Next(y);
   }
   // The rest of the longer list, line by line, with nothing to mark the missing partner.
-  for (; has_a; has_a = a.Next(x)) {
+  for (; has_a && go_on; has_a = a.Next(x)) {
     block.append(x).append(line_end);
     if (block.size() >= kBlock) flush();
   }
-  for (; has_b; has_b = b.Next(y)) {
+  for (; has_b && go_on; has_b = b.Next(y)) {
     block.append(y).append(line_end);
     if (block.size() >= kBlock) flush();
   }
-  flush();
+  if (go_on) flush();
   return !a.failed() && !b.failed();
 }
 
@@ -382,20 +408,25 @@ bool ByteRunReadAgainFailed(const ByteSources& sources) {
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink) {
   const std::string separator = Utf8FromText(result_separator);
+  const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
     int32_t pairs = 0;
     sources.reread_failed = !MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
+    if (stopped()) return -1;
     FoundCount = pairs;
     return pairs;
   }
   int32_t count = 0;
   std::vector<GroupResult> kept_groups;
   const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
+  uint32_t groups = 0;
   const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
     count += result.count;
     if (!result.out.empty()) sink.AppendUtf8Block(result.out, separator);
     if (kept_order && !result.kept.empty()) kept_groups.push_back(std::move(result));
+    return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
   });
+  if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
   if (kept_order) {
     struct Ref {
@@ -410,11 +441,14 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
       return x.item->sequence > y.item->sequence;
     });
     std::string block;
+    uint64_t written = 0;
     for (const Ref& ref : order) {
       block.append(*ref.bytes, ref.item->offset, ref.item->size).append(separator);
+      ++written;
       if (block.size() >= (size_t{1} << 20)) {
         sink.AppendUtf8Block(block, separator);
         block.clear();
+        if (!GoOn(sources.progress, RunPhase::Writing, written, order.size())) return -1;
       }
     }
     if (!block.empty()) sink.AppendUtf8Block(block, separator);

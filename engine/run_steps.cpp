@@ -30,6 +30,7 @@ Text InputErrorMessage(InputError error) {
     case InputError::FileUnreadable:
       return u"Файл не удаётся открыть";
     case InputError::None:
+    case InputError::Stopped:
       break;
   }
   return Text();
@@ -162,7 +163,7 @@ ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSour
     if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
   std::shared_ptr<ByteSources> sources =
       NewByteSources(request.operation, read_separator, request.whole_separator,
-                     request.case_sensitive, PlanRun(input_bytes));
+                     request.case_sensitive, PlanRun(input_bytes), run.progress);
   const Text* rival = request.second_text.has_value() ? nullptr : &request.second_field;
   for (int k = 0; k < (two ? 2 : 1); ++k) {
     source = k == 0 ? RunSource::First : RunSource::Second;
@@ -205,6 +206,9 @@ ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSour
         return ByteLoading::TakeAsText;
       case ByteLoad::NoRoom:
         throw std::bad_alloc();  // neither memory nor temporary files hold the lists
+      case ByteLoad::Stopped:
+        error = InputError::Stopped;
+        return ByteLoading::Failed;
     }
   }
   run.bytes = std::move(sources);
@@ -213,7 +217,9 @@ ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSour
 
 }  // namespace
 
-InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed) {
+InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed,
+                      RunProgress* progress) {
+  run.progress = progress;
   RunSource source = RunSource::None;
   InputError error = InputError::MissingSeparator;
   if (!request.read_separator.empty()) {
@@ -227,6 +233,9 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
         run.bytes.reset();
         run.first_notices = run.second_notices = SourceNotices();
         error = LoadSources(request, run, source);
+        // The texts are read whole; the one chance to stop is when they are in.
+        if (error == InputError::None && !GoOn(progress, RunPhase::Working, 0, 0))
+          error = InputError::Stopped;
         break;
     }
   }
@@ -255,7 +264,7 @@ Text StatusText(int32_t found, int64_t milliseconds) {
 Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
   const OperationInput input{
       run.first,           run.second,         run.read_separator, run.result_separator,
-      run.whole_separator, run.case_sensitive, run.line_end};
+      run.whole_separator, run.case_sensitive, run.line_end,       run.progress};
   const int32_t start = MillisecondClock();
   const int32_t found =
       run.bytes != nullptr
@@ -268,6 +277,14 @@ bool SourceFailedDuringRun(const PreparedRun& run) {
   return run.bytes != nullptr && ByteRunReadAgainFailed(*run.bytes);
 }
 
+bool RunStopped(const PreparedRun& run) {
+  return run.progress != nullptr && run.progress->stopped();
+}
+
 Text OutOfMemoryMessage() {
   return u"Недостаточно памяти для этих списков";
+}
+
+Text StoppedMessage() {
+  return u"Отменено";
 }
