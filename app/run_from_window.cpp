@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <chrono>
+#include <utility>
 
 #include "app/control_table.h"
 #include "app/controls.h"
@@ -19,8 +20,9 @@ constexpr int kLockedDuringRun[] = {StartButton, ModeBox,    OpenFirst,
 
 // A run shorter than this looks as it always did: nothing greyed, no progress, no events.
 constexpr int64_t kQuietMs = 300;
-// Progress in the status line changes no more often than this; a screen reader speaks each.
-constexpr int64_t kStatusEveryMs = 100;
+// Progress in the status line changes no more often than this: each change is drawn, and a
+// screen reader speaks it.
+constexpr int64_t kStatusEveryMs = 200;
 // Events handled in one go, so that a flood of them cannot hold the run up.
 constexpr int kEventsAtMost = 200;
 
@@ -64,7 +66,12 @@ bool WindowRunHost::Progress(RunPhase phase, uint64_t done, uint64_t total) {
   // the button greyed.
   LockControls(true);
   if (shown_ms_ < 0 || now - shown_ms_ >= kStatusEveryMs) {
-    SetStatus(ProgressStatusText(phase, done, total));
+    // An unchanged text is not set again: each change is drawn and told to a screen reader.
+    Text text = ProgressStatusText(phase, done, total);
+    if (text != shown_) {
+      SetStatus(text);
+      shown_ = std::move(text);
+    }
     shown_ms_ = now;
   }
   HandlePendingEvents();

@@ -29,6 +29,7 @@ class WindowRunHost : public RunHost {
   Program& program_;
   int64_t started_ms_;
   int64_t shown_ms_ = -1;  // when the status line last showed progress
+  Text shown_;
   bool locked_ = false;
   bool answering_ = false;  // GTK has handled events during this run
 };
