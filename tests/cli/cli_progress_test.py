@@ -122,7 +122,6 @@ def check_interrupt(cli, d, tally):
     cases = [
         ("while reading", ["only-in-second", "first.txt", "second.txt"], b"", None),
         ("while working", ["in-both", "first.txt", "second.txt"], b"working", None),
-        ("merge", ["merge", "first.txt", "second.txt"], b"working", None),
         ("the 16-bit engine", ["only-in-second", "utf16.txt", "second.txt"], b"", None),
     ]
     # Too little address space for the list: it goes through temporary files. AddressSanitizer
