@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "core/licence_notice.h"
 #include "core/utf8.h"
 
 #ifndef LISTWISE_VERSION
@@ -21,7 +22,7 @@ StartRequest RequestedAtStart(int argc, char** argv) {
 }
 
 const char* VersionText() {
-  return "listwise " LISTWISE_VERSION "\n";
+  return "listwise " LISTWISE_VERSION "\n" LISTWISE_LICENCE_NOTICE;
 }
 
 const char* UsageText() {

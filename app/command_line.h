@@ -17,7 +17,8 @@ enum class StartRequest {
 // argument, "-x" and "--foo" among them, is left to GTK and the fields.
 StartRequest RequestedAtStart(int argc, char** argv);
 
-// "listwise 1.0.0" and the usage, each ending with a line end.
+// "listwise 1.0.0" with the copyright and licence under it, and the usage, each ending with a
+// line end.
 const char* VersionText();
 const char* UsageText();
 

@@ -68,7 +68,15 @@ void ConnectEntry(GtkWidget* entry, Program& program, int control) {
 
 ControlWidgets MakeLabel(const ControlRow& row) {
   GtkWidget* label = gtk_label_new(row.text ? row.text : "");
-  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  if (row.number == StatusLine) {
+    // The status line has room for one line only: a second one would be cut off, and with it
+    // the path at the end of a message. Shortened in the middle, it keeps both the count at
+    // its start and the path at its end.
+    gtk_label_set_single_line_mode(GTK_LABEL(label), TRUE);
+    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_MIDDLE);
+  } else {
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  }
   gtk_label_set_xalign(GTK_LABEL(label), 0);
   gtk_label_set_yalign(GTK_LABEL(label), 0);
   GtkWidget* event_box = gtk_event_box_new();

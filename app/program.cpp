@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <vector>
 
@@ -20,7 +21,14 @@
 #include "desktop/image_table.h"
 #include "engine/operations.h"
 
+#ifndef LISTWISE_APP_ID
+#error "LISTWISE_APP_ID comes from the build"
+#endif
+
 namespace {
+
+// StartupWMClass in the desktop entry.
+constexpr char kWindowClass[] = "Listwise";
 
 void BuildControl(Program& program, int number, const std::vector<Text>& arguments) {
   const ControlRow& row = *FindControlRow(number);
@@ -60,9 +68,17 @@ bool StartLocaleAndGtk(int* argc, char*** argv) {
   setlocale(LC_NUMERIC, "C");
   // GTK would take the whole locale from the environment once more, numbers included.
   gtk_disable_setlocale();
+  // Docks and task bars tie a running window to its menu entry: on Wayland by the app id, which
+  // GTK takes from the program name; on X11 by the class in WM_CLASS, which the entry names in
+  // StartupWMClass. People still see the name "Listwise".
+  g_set_prgname(LISTWISE_APP_ID);
+  g_set_application_name("Listwise");
   // GTK removes the options it knows (its display option among them) before the fields see
   // the arguments.
-  return gtk_init_check(argc, argv);
+  if (!gtk_init_check(argc, argv)) return false;
+  // GTK has just made the class from the program name: "Org.listwise.Listwise".
+  gdk_set_program_class(kWindowClass);
+  return true;
 }
 
 int RunListwise(int argc, char** argv) {
@@ -77,8 +93,14 @@ int RunListwise(int argc, char** argv) {
     case StartRequest::OpenWindow:
       break;
   }
-  // Without a display there is no window to make: the program ends quietly.
-  if (!StartLocaleAndGtk(&argc, &argv)) return 0;
+  if (!StartLocaleAndGtk(&argc, &argv)) {
+    // Said as GTK programs say it, so that a user started from a shell without a display (or
+    // a script) learns why no window came.
+    const char* display = gdk_get_display_arg_name();
+    if (display == nullptr) display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "listwise: cannot open display: %s\n", display ? display : "");
+    return 1;
+  }
 
   Program program;
   // The engine keeps the count of the last run beside the window; a fresh window has seen none.

@@ -21,5 +21,7 @@ std::vector<Placement> LayoutForWidth(int w) {
       {.control = LabelResultSeparator, .width = half},
       {.control = ReadSeparatorBox, .x = half + 10, .width = half},
       {.control = ResultSeparatorBox, .x = half + 10, .width = half},
+      // It ends 5 px short of StartButton, whose lower edge reaches into its row.
+      {.control = StatusLine, .width = w - 110},
   };
 }

@@ -1,6 +1,6 @@
 // Where the controls go when the window's width changes. Only the width matters: nothing moves
-// vertically, no height changes, and the labels "1" and "2", the check boxes, SwapButton and
-// StatusLine stay where they were built.
+// vertically, no height changes, and the labels "1" and "2", the check boxes and SwapButton stay
+// where they were built.
 #pragma once
 
 #include <climits>

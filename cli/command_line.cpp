@@ -26,6 +26,11 @@ const char* const kCliUsage =
     "      --result-sep=TEXT   joins the result items (default \\r\\n)\n"
     "  -w, --whole-separator   the read separator is one string\n"
     "  -i, --ignore-case       upper and lower case are not told apart\n"
+    "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
+    "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
+    "                          utf-16be, windows-1251, koi8-r, cp866,\n"
+    "                          windows-1252 or latin1 (default: judged from\n"
+    "                          each list's bytes)\n"
     "  -o, --output=FILE       write to FILE, replacing it once complete\n"
     "      --no-bom            leave out the UTF-8 byte-order mark\n"
     "      --plain             for pipelines: no byte-order mark, a line feed\n"
@@ -60,6 +65,7 @@ constexpr option kLongOptions[] = {
     {"result-sep", required_argument, nullptr, kResultSep},
     {"whole-separator", no_argument, nullptr, 'w'},
     {"ignore-case", no_argument, nullptr, 'i'},
+    {"encoding", required_argument, nullptr, 'e'},
     {"output", required_argument, nullptr, 'o'},
     {"no-bom", no_argument, nullptr, kNoBom},
     {"plain", no_argument, nullptr, kPlain},
@@ -73,7 +79,7 @@ constexpr option kLongOptions[] = {
 
 // "-" first: positional arguments come back in place (code 1), so options may stand anywhere
 // among them whatever POSIXLY_CORRECT says; ":" next: the messages are ours, not getopt's.
-constexpr char kShortOptions[] = "-:o:iwqh";
+constexpr char kShortOptions[] = "-:e:o:iwqh";
 
 struct Mode {
   const char* name;
@@ -162,6 +168,12 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case 'i':
         options.ignore_case = true;
+        break;
+      case 'e':
+        if (!ParseEncodingName(optarg, options.encoding)) {
+          problem = "unknown encoding " + Quoted(optarg) + " (known: " + kEncodingNames + ")";
+          return CommandLine::UsageError;
+        }
         break;
       case 'o':
         options.output_path = optarg;

@@ -28,6 +28,7 @@ struct CliOptions {
   bool quiet = false;
   BarChoice bar = BarChoice::Auto;
   std::string output_path;  // empty: standard output
+  EncodingChoice encoding;  // for lists without a byte-order mark
 };
 
 enum class CommandLine { Run, Help, Version, UsageError };

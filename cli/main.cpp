@@ -14,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/output_file.h"
 #include "cli/progress_bar.h"
+#include "core/licence_notice.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -26,21 +27,15 @@ constexpr char kProgram[] = "listwise-cli";
 // What RunCli returns when an interrupt stopped the run; main then ends by that signal.
 constexpr int kInterrupted = -1;
 
-// A list argument as the run sees it: standard input is read here, whole, and handed over as
-// its text; a path that begins with "<" is kept from being taken for the window's clipboard
-// marker.
-void SetSource(const std::string& arg, Text& field, std::optional<SourceText>& given,
-               Text& standard_input) {
-  if (arg != "-") {
-    field = TextFromUtf8(arg);
-    if (FirstUnit(field) == u'<') field = u"./" + field;
+// A list argument as the run sees it: "-" is standard input, whose descriptor the run reads; a
+// path that begins with "<" is kept from being taken for the window's clipboard marker.
+void SetSource(const std::string& arg, Text& field, int& descriptor) {
+  if (arg == "-") {
+    descriptor = 0;
     return;
   }
-  TextFilePtr file = WrapForReading(stdin, false);
-  SourceText source;
-  source.failed = LoadSourceStream(*file, standard_input, &source.notices) != InputError::None;
-  source.text = standard_input;
-  given = source;
+  field = TextFromUtf8(arg);
+  if (FirstUnit(field) == u'<') field = u"./" + field;
 }
 
 void Complain(const std::string& about, const std::string& message) {
@@ -121,7 +116,8 @@ int RunCli(int argc, char** argv) {
       std::fputs(kCliUsage, stdout);
       return 0;
     case CommandLine::Version:
-      std::printf("listwise %s\n", LISTWISE_VERSION);
+      // The tool names its package too, as the GNU programs of a package do.
+      std::fputs("listwise-cli (listwise) " LISTWISE_VERSION "\n" LISTWISE_LICENCE_NOTICE, stdout);
       return 0;
     case CommandLine::UsageError:
       Complain("", problem);
@@ -137,13 +133,13 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
-  Text standard_input;  // at most one list comes from there
-  SetSource(options.first, request.first_field, request.first_text, standard_input);
-  if (options.two_lists)
-    SetSource(options.second, request.second_field, request.second_text, standard_input);
+  request.encoding = options.encoding;
+  SetSource(options.first, request.first_field, request.first_descriptor);
+  if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);
 
-  // Standard input is read: from here on an interrupt stops the run at its next step, and
-  // whatever it leaves behind is removed on the way out.
+  // From here on an interrupt stops the run at its next step, and whatever it leaves behind is
+  // removed on the way out. Standard input is read whole before the first step: a terminal
+  // typed into takes its end of input, or a second interrupt.
   StopRunsOnInterrupt();
   CliProgress progress(DrawBar(options), stderr, options.first.c_str(), options.second.c_str());
   PreparedRun run;
@@ -162,9 +158,6 @@ int RunCli(int argc, char** argv) {
   if (options.plain) run.line_end.assign(1, u'\n');
   PrintNotices(options.first, run.first_notices);
   if (options.two_lists) PrintNotices(options.second, run.second_notices);
-  // The run holds its own copy; the one read from standard input is not needed any more.
-  standard_input.clear();
-  standard_input.shrink_to_fit();
 
   OutputFile output;
   TextFilePtr standard_output;

@@ -207,3 +207,39 @@ Text TextFromUtf8(std::string_view bytes) {
   out.resize(len);
   return out;
 }
+
+bool IsWellFormedUtf8(const unsigned char* b, size_t n) {
+  bool cut = false;
+  return FirstMalformedByte(b, n, true, cut) == n;
+}
+
+size_t FirstMalformedByte(const unsigned char* b, size_t n, bool complete, bool& cut) {
+  cut = false;
+  size_t i = 0;
+  while (i < n) {
+    i += AsciiRunLength(b + i, n - i);
+    if (i >= n) break;
+    if (b[i] < 0x80) {  // a zero byte: the run above stops at it
+      ++i;
+      continue;
+    }
+    const size_t len = WellFormedLength(b + i, n - i);
+    if (len == 0) {
+      cut = !complete && WithoutCutCharacter(b + i, n - i) == 0;
+      return i;
+    }
+    i += len;
+  }
+  return n;
+}
+
+size_t WithoutCutCharacter(const unsigned char* b, size_t n) {
+  for (size_t back = 1; back <= 3 && back <= n; ++back) {
+    const unsigned char c = b[n - back];
+    if (c < 0x80) break;
+    if (c < 0xC0) continue;  // a continuation byte: look further back for its lead
+    const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    return need > back ? n - back : n;
+  }
+  return n;
+}

@@ -1,6 +1,7 @@
 // Conversions between the program's 16-bit text and UTF-8 for GTK, GLib, file names and files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -56,3 +57,37 @@ class Utf8Encoder {
   char16_t pending_high_ = 0;
   bool stopped_ = false;
 };
+
+// The length of the well-formed UTF-8 character outside ASCII at b[0, n): no overlong forms, no
+// surrogates, nothing above 10FFFF, nothing cut short. 0 when it is not one.
+inline size_t WellFormedLength(const unsigned char* b, size_t n) {
+  const unsigned char c = b[0];
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n < len || b[1] < lo || b[1] > hi) return 0;
+  for (size_t k = 2; k < len; ++k)
+    if ((b[k] & 0xC0) != 0x80) return 0;
+  return len;
+}
+
+// Whether bytes[0, n) are well-formed UTF-8 (a zero byte counts as ASCII).
+bool IsWellFormedUtf8(const unsigned char* bytes, size_t n);
+// The offset of the first byte of bytes[0, n) that starts no well-formed character, or n.
+// A character that the end of the bytes cuts short counts only when `complete`; otherwise its
+// offset is returned with `cut` set, for the caller to look again with the bytes that follow.
+size_t FirstMalformedByte(const unsigned char* bytes, size_t n, bool complete, bool& cut);
+// The length of bytes[0, n) without a character that its end cuts short.
+size_t WithoutCutCharacter(const unsigned char* bytes, size_t n);

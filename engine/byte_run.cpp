@@ -1,7 +1,6 @@
 #include "engine/byte_run.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,16 +37,12 @@ struct ByteSources {
   RunPlan plan;
   SpillDirectory spill;
   std::unique_ptr<SlotBuckets> buckets[2];
-  // Merge reads a file twice: once to check it, once as it writes the lines. A text handed in
-  // is kept as bytes.
+  // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
+  // of it than the first reading found.
   struct MergeSource {
-    ~MergeSource() {
-      if (fd >= 0) close(fd);
-    }
-    int fd = -1;
-    uint64_t start = 0;
+    std::shared_ptr<const SourceBytes> bytes;
+    SourceFormat format;
     uint64_t length = 0;
-    std::string bytes;
   };
   MergeSource merge[2];
   bool reread_failed = false;  // a file changed between its two readings
@@ -77,7 +72,8 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   sources->plan = plan;
   // Only this operation orders its result by where the items stand in the second source.
   const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
-  for (int k = 0; k < 2; ++k) sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence);
+  for (int k = 0; k < 2; ++k)
+    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence, plan.spill_block);
   return sources;
 }
 
@@ -158,26 +154,25 @@ ByteLoad Spill(ByteSources& sources) {
   return ByteLoad::Loaded;
 }
 
-// `total`: the bytes the source is expected to hold, 0 when unknown.
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd, uint64_t total) {
+// `total`: the bytes the source is expected to hold after its mark, 0 when unknown. `utf8`: the
+// runs are the source's own bytes; a converted source is told by how far its reading has come.
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t total, bool utf8) {
   const RunPhase phase = source == 0 ? RunPhase::ReadingFirst : RunPhase::ReadingSecond;
   uint64_t done = 0;
+  auto go_on = [&](std::string_view run) {
+    done = utf8 ? done + run.size() : chunks.bytes_read();
+    return GoOn(sources.progress, phase, done, total);
+  };
   if (sources.operation == Operation::ModeMerge) {
-    ByteSources::MergeSource& merge = sources.merge[source];
     std::string_view run;
     bool last = false;
     while (chunks.Next(run, last)) {
       if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
-      if (fd < 0) merge.bytes.append(run);
-      if (!GoOn(sources.progress, phase, done += run.size(), total)) return ByteLoad::Stopped;
+      if (!go_on(run)) return ByteLoad::Stopped;
     }
+    if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
     if (chunks.failed()) return ByteLoad::Unreadable;
-    if (fd >= 0) {
-      merge.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-      if (merge.fd < 0) return ByteLoad::Unreadable;
-      merge.start = chunks.start();
-      merge.length = chunks.bytes_read();
-    }
+    sources.merge[source].length = chunks.bytes_read();
     return ByteLoad::Loaded;
   }
   SlotBuckets& buckets = *sources.buckets[source];
@@ -190,31 +185,31 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, int fd, 
     if (!buckets.spilled() && OverBudget(sources) && Spill(sources) != ByteLoad::Loaded)
       return ByteLoad::NoRoom;
     if (buckets.failed()) return ByteLoad::NoRoom;
-    if (!GoOn(sources.progress, phase, done += run.size(), total)) return ByteLoad::Stopped;
+    if (!go_on(run)) return ByteLoad::Stopped;
   }
+  if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
   return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
 }
 
 }  // namespace
 
-ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero) {
-  ByteChunks chunks(fd, sources.separator, sources.plan.chunk_bytes);
+ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
+                        const SourceFormat& format, bool& ended_at_zero) {
+  ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
   chunks.UseTwoCores(sources.plan.two_cores);
-  struct stat st;
-  const uint64_t total = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                                 static_cast<uint64_t>(st.st_size) > chunks.start()
-                             ? static_cast<uint64_t>(st.st_size) - chunks.start()
-                             : 0;
-  const ByteLoad load = LoadRuns(sources, source, chunks, fd, total);
+  const uint64_t size = bytes->expected_size();
+  const uint64_t total = size > format.mark_length ? size - format.mark_length : 0;
+  sources.merge[source] = {std::move(bytes), format, 0};
+  const ByteLoad load =
+      LoadRuns(sources, source, chunks, total, format.encoding == SourceEncoding::Utf8);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
 
-ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text) {
-  const std::string bytes = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
-  // A lone surrogate is not well-formed UTF-8 and sends the run to the 16-bit engine.
-  ByteChunks chunks(bytes, sources.separator, sources.plan.chunk_bytes);
-  return LoadRuns(sources, source, chunks, -1, bytes.size());
+void ForgetByteSource(ByteSources& sources, int source) {
+  const SlotBuckets& old = *sources.buckets[source];
+  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.spill_block());
+  sources.merge[source] = {};
 }
 
 namespace {
@@ -321,14 +316,9 @@ class MergeItems {
  public:
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
              size_t chunk_bytes)
-      : cursor_(separator) {
-    if (source.fd >= 0) {
-      lseek(source.fd, static_cast<off_t>(source.start), SEEK_SET);
-      chunks_.emplace(source.fd, separator, chunk_bytes, source.length);
-    } else {
-      chunks_.emplace(source.bytes, separator, chunk_bytes);
-    }
-  }
+      : cursor_(separator),
+        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length),
+        utf8_(source.format.encoding == SourceEncoding::Utf8) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
@@ -336,28 +326,26 @@ class MergeItems {
       if (cursor_.last() || failed_) return false;
       std::string_view run;
       bool last = false;
-      if (!chunks_->Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
+      if (!chunks_.Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
         failed_ = true;
         return false;
       }
-      taken_ += run.size();
+      // A UTF-8 source's runs are its own bytes; a converted one is as far as its reading.
+      taken_ = utf8_ ? taken_ + run.size() : chunks_.bytes_read();
       cursor_.Start(run, last);
     }
   }
-  bool failed() const { return failed_ || chunks_->failed(); }
+  bool failed() const { return failed_ || chunks_.failed(); }
   // Bytes of the source taken so far.
   uint64_t taken() const { return taken_; }
 
  private:
   ByteItemCursor cursor_;
-  std::optional<ByteChunks> chunks_;
+  ByteChunks chunks_;
+  bool utf8_;
   bool failed_ = false;
   uint64_t taken_ = 0;
 };
-
-uint64_t MergeLength(const ByteSources::MergeSource& source) {
-  return source.fd >= 0 ? source.length : source.bytes.size();
-}
 
 // Merge: the items of the two sources side by side, as they stand, in blocks of lines. False
 // when a file could not be read again as it was read first.
@@ -368,7 +356,7 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
   block.reserve(kBlock * 2);
-  const uint64_t total = MergeLength(sources.merge[0]) + MergeLength(sources.merge[1]);
+  const uint64_t total = sources.merge[0].length + sources.merge[1].length;
   bool go_on = true;
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);

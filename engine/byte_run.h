@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "core/source_bytes.h"
+#include "core/source_format.h"
 #include "core/text.h"
 #include "engine/operations.h"
 #include "engine/run_plan.h"
@@ -20,7 +22,7 @@ struct ByteSources;
 enum class ByteLoad {
   Loaded,
   Unreadable,  // a read error: the source is "Файл не удаётся открыть"
-  NotBytes,    // not well-formed UTF-8 (or another format): the 16-bit engine must take the run
+  NotBytes,    // not well-formed UTF-8, or UTF-16 that UTF-8 cannot hold: the 16-bit engine must
   NoRoom,      // the lists fit neither in memory nor in temporary files
   Stopped,     // the run's RunProgress asked it to stop
 };
@@ -33,10 +35,13 @@ bool ByteRunPossible(Operation operation, TextView read_separator, TextView resu
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
                                             const RunPlan& plan, RunProgress* progress = nullptr);
-// Reads source 0 or 1 from an open descriptor (its position after any byte-order mark), or from
-// a text in memory. ended_at_zero is set when the source stops at a zero byte.
-ByteLoad LoadByteSource(ByteSources& sources, int source, int fd, bool& ended_at_zero);
-ByteLoad LoadByteSource(ByteSources& sources, int source, TextView text);
+// Reads source 0 or 1 from its bytes in `format` (not UTF-32, which only the 16-bit engine
+// reads). Merge reads the bytes again as it writes. ended_at_zero is set when the source stops at
+// a zero unit.
+ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
+                        const SourceFormat& format, bool& ended_at_zero);
+// Drops what LoadByteSource took of a source, before it is read again in another format.
+void ForgetByteSource(ByteSources& sources, int source);
 
 // Whether Merge found a file changed when it read it again: its result is then incomplete.
 bool ByteRunReadAgainFailed(const ByteSources& sources);

@@ -8,6 +8,7 @@
 
 #include "core/memory_advice.h"
 #include "core/simd.h"
+#include "core/utf8.h"
 #include "engine/two_cores.h"
 
 bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
@@ -45,51 +46,6 @@ size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& sepa
   for (size_t found = text.find(sep); found != std::string_view::npos; found = text.find(sep, end))
     end = found + sep.size();
   return end;
-}
-
-namespace {
-
-// The length of the well-formed character outside ASCII at b[0, n): no overlong forms, no
-// surrogates, nothing above 10FFFF, nothing cut short. 0 when it is not one.
-inline size_t WellFormedLength(const unsigned char* b, size_t n) {
-  const unsigned char c = b[0];
-  size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n < len || b[1] < lo || b[1] > hi) return 0;
-  for (size_t k = 2; k < len; ++k)
-    if ((b[k] & 0xC0) != 0x80) return 0;
-  return len;
-}
-
-}  // namespace
-
-bool IsWellFormedUtf8(const unsigned char* b, size_t n) {
-  size_t i = 0;
-  while (i < n) {
-    i += AsciiRunLength(b + i, n - i);
-    if (i >= n) break;
-    if (b[i] < 0x80) {  // a zero byte: the run above stops at it
-      ++i;
-      continue;
-    }
-    const size_t len = WellFormedLength(b + i, n - i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
 }
 
 namespace {
@@ -219,91 +175,160 @@ size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
   return static_cast<size_t>(at - out);
 }
 
-ByteChunks::ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes, uint64_t length)
-    : separator_(separator), fd_(fd), length_(length), chunk_bytes_(chunk_bytes) {
-  const off_t at = lseek(fd, 0, SEEK_CUR);
-  start_ = offset_ = at > 0 ? static_cast<uint64_t>(at) : 0;
-}
-
-ByteChunks::ByteChunks(std::string_view bytes, const ByteSeparator& separator, size_t chunk_bytes)
-    : separator_(separator), memory_(bytes), chunk_bytes_(chunk_bytes) {
-  // A zero ends the text here as it does in a file.
+ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
+                       const ByteSeparator& separator, size_t chunk_bytes, uint64_t length)
+    : source_(source),
+      separator_(separator),
+      start_(format.mark_length),
+      offset_(format.mark_length),
+      length_(length),
+      chunk_bytes_(std::max<size_t>(chunk_bytes, 1)) {
+  const bool as_is =
+      format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
+  if (!as_is) {
+    transcoder_ = std::make_unique<Utf8Transcoder>(format);
+    raw_capacity_ = std::max<size_t>(chunk_bytes_ / 4, 16);
+    raw_.reset(new unsigned char[raw_capacity_]);
+    return;
+  }
+  const std::string* held = source.memory();
+  if (held == nullptr) return;
+  // In memory: handed out in place, up to the zero that ends the text.
+  in_memory_ = true;
+  std::string_view bytes(*held);
+  bytes.remove_prefix(std::min<size_t>(bytes.size(), start_));
+  if (length_ != kWhole) bytes = bytes.substr(0, static_cast<size_t>(length_));
   const void* zero = std::memchr(bytes.data(), 0, bytes.size());
   if (zero != nullptr) {
-    memory_ = bytes.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - bytes.data()));
+    bytes = bytes.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - bytes.data()));
     ended_at_zero_ = true;
   }
+  memory_ = bytes;
+  offset_ = start_ + bytes.size();
+}
+
+void ByteChunks::Grow(size_t capacity) {
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  AdviseHugePages(bigger.get(), capacity);
+  if (end_ > 0) std::memcpy(bigger.get(), buffer_.get(), end_);
+  buffer_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+bool ByteChunks::ReadSource(char* into, size_t n, size_t& got) {
+  got = 0;
+  const uint64_t left = length_ == kWhole ? kWhole : length_ - (offset_ - start_);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(n, left));
+  if (want == 0) {
+    source_done_ = true;
+    return true;
+  }
+  ssize_t read = -1;
+  if (two_cores_ && want >= (size_t{2} << 20)) {
+    // The copy out of the page cache is most of a read: two halves at once. The second counts
+    // only when the first came whole; otherwise the next read takes it again.
+    const size_t first = want / 2;
+    ssize_t second = -1;
+    OnBothCores(true, [&](int part) {
+      if (part == 0)
+        read = source_.Read(offset_, into, first);
+      else
+        second = source_.Read(offset_ + first, into + first, want - first);
+    });
+    if (read == static_cast<ssize_t>(first) && second > 0) read += second;
+  } else {
+    read = source_.Read(offset_, into, want);
+  }
+  if (read < 0) {
+    failed_ = true;
+    return false;
+  }
+  if (read == 0) {
+    if (length_ != kWhole) {  // shorter than it was
+      failed_ = true;
+      return false;
+    }
+    source_done_ = true;
+    return true;
+  }
+  got = static_cast<size_t>(read);
+  offset_ += got;
+  return true;
 }
 
 bool ByteChunks::Fill() {
-  // Moves the carried bytes to the front and reads until the buffer is full or the file ends.
+  // Moves the carried bytes to the front, then reads until the buffer is full or the text ends.
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == capacity_) {
-    const size_t grown = std::max(chunk_bytes_, capacity_ * 2);
-    std::unique_ptr<char[]> bigger(new char[grown]);
-    AdviseHugePages(bigger.get(), grown);
-    if (end_ > 0) std::memcpy(bigger.get(), buffer_.get(), end_);
-    buffer_ = std::move(bigger);
-    capacity_ = grown;
-  }
+  if (transcoder_ != nullptr) return FillConverted();
+  if (end_ == capacity_) Grow(std::max(chunk_bytes_, capacity_ * 2));
   while (end_ < capacity_ && !at_end_) {
-    const uint64_t left = length_ == kWhole ? kWhole : length_ - (offset_ - start_);
-    if (left == 0) {
+    size_t got = 0;
+    if (!ReadSource(buffer_.get() + end_, capacity_ - end_, got)) return false;
+    if (source_done_) {
       at_end_ = true;
       break;
     }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - end_, left));
-    char* into = buffer_.get() + end_;
-    ssize_t got = -1;
-    if (two_cores_ && want >= (size_t{2} << 20)) {
-      // The copy out of the page cache is most of a read: two halves at once. The second
-      // counts only when the first came whole; otherwise the next read takes it again.
-      const size_t first = want / 2;
-      ssize_t second = -1;
-      OnBothCores(true, [&](int part) {
-        if (part == 0)
-          got = pread(fd_, into, first, static_cast<off_t>(offset_));
-        else
-          second = pread(fd_, into + first, want - first, static_cast<off_t>(offset_ + first));
-      });
-      if (got == static_cast<ssize_t>(first) && second > 0) got += second;
-    } else {
-      got = pread(fd_, into, want, static_cast<off_t>(offset_));
-    }
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      failed_ = true;
-      return false;
-    }
-    if (got == 0) {
-      if (length_ != kWhole) {  // shorter than it was
-        failed_ = true;
-        return false;
-      }
-      at_end_ = true;
-      break;
-    }
-    const void* zero = std::memchr(buffer_.get() + end_, 0, static_cast<size_t>(got));
+    const void* zero = std::memchr(buffer_.get() + end_, 0, got);
     if (zero != nullptr) {
       const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - buffer_.get());
-      offset_ += at - end_;  // the bytes before the zero
+      offset_ -= got - (at - end_);  // only the bytes before the zero count as read
       end_ = at;
       at_end_ = ended_at_zero_ = true;
       break;
     }
-    offset_ += static_cast<uint64_t>(got);
-    end_ += static_cast<size_t>(got);
+    end_ += got;
+  }
+  return true;
+}
+
+bool ByteChunks::FillConverted() {
+  // Each step converts all the source bytes held; the buffer must have room for their UTF-8.
+  const size_t step_room = Utf8Transcoder::MaxOutput(raw_capacity_);
+  if (capacity_ - end_ < step_room) Grow(std::max({chunk_bytes_, capacity_ * 2, end_ + step_room}));
+  while (!at_end_ && capacity_ - end_ >= Utf8Transcoder::MaxOutput(raw_capacity_)) {
+    while (raw_held_ < raw_capacity_ && !source_done_) {
+      size_t got = 0;
+      if (!ReadSource(reinterpret_cast<char*>(raw_.get()) + raw_held_, raw_capacity_ - raw_held_,
+                      got))
+        return false;
+      raw_held_ += got;
+    }
+    size_t written = 0;
+    const size_t used =
+        transcoder_->Convert(raw_.get(), raw_held_, source_done_,
+                             reinterpret_cast<unsigned char*>(buffer_.get()) + end_, &written);
+    end_ += written;
+    std::memmove(raw_.get(), raw_.get() + used, raw_held_ - used);
+    raw_held_ -= used;
+    if (transcoder_->lone_surrogate()) {
+      failed_ = true;
+      return false;
+    }
+    if (transcoder_->ended_at_zero()) {
+      ended_at_zero_ = true;
+      at_end_ = true;
+    } else if (source_done_ && raw_held_ == 0) {
+      at_end_ = true;
+    } else if (used == 0 && raw_held_ == raw_capacity_) {
+      // A line not yet ended fills the bytes held: hold more.
+      std::unique_ptr<unsigned char[]> more(new unsigned char[raw_capacity_ * 2]);
+      std::memcpy(more.get(), raw_.get(), raw_held_);
+      raw_ = std::move(more);
+      raw_capacity_ *= 2;
+      if (capacity_ - end_ < Utf8Transcoder::MaxOutput(raw_capacity_))
+        Grow(end_ + Utf8Transcoder::MaxOutput(raw_capacity_));
+    }
   }
   return true;
 }
 
 bool ByteChunks::Next(std::string_view& run, bool& last) {
   if (done_ || failed_) return false;
-  if (fd_ < 0) {
+  if (in_memory_) {
     // In memory: runs of about chunk_bytes_, each cut just after a separator.
     if (memory_.size() <= chunk_bytes_) {
       run = memory_;

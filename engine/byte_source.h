@@ -13,7 +13,10 @@
 #include <string_view>
 
 #include "core/simd.h"
+#include "core/source_bytes.h"
+#include "core/source_format.h"
 #include "core/text.h"
+#include "core/transcoder.h"
 
 // The read separator as bytes: a set of ASCII bytes, or one whole ASCII string.
 struct ByteSeparator {
@@ -96,10 +99,6 @@ void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, boo
 // the start; 0 when there is none.
 size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& separator);
 
-// Whether bytes[0, n) are well-formed UTF-8 (no overlong forms, no surrogates, nothing above
-// 10FFFF, nothing cut short).
-bool IsWellFormedUtf8(const unsigned char* bytes, size_t n);
-
 // The table hash (StringHash) of the text the UTF-8 bytes stand for; the bytes must be
 // well-formed.
 uint32_t Utf8StringHash(const unsigned char* bytes, size_t n);
@@ -113,18 +112,16 @@ bool ByteFoldingUsable();
 // Writes the folded item to out (room for 3 bytes a byte of the item) and returns its length.
 size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
 
-// Reads a source in runs of whole items. A run ends just after a separator, or is the rest of the
-// source (`last`). Reading stops at the first zero byte.
+// Reads a source in runs of whole items, as UTF-8: a UTF-8 source as it stands, one in UTF-16 or
+// a code page converted as it is read. A run ends just after a separator, or is the rest of the
+// source (`last`). Reading stops at the first zero unit.
 class ByteChunks {
  public:
-  // From an open descriptor, not closed here; the bytes start at its current position. With
-  // `length` set, exactly that many bytes are read (fewer is a failure): a second reading of a
-  // source takes no more than the first found.
-  ByteChunks(int fd, const ByteSeparator& separator, size_t chunk_bytes = kChunkBytes,
-             uint64_t length = kWhole);
-  // From bytes in memory, which must outlive the reader.
-  ByteChunks(std::string_view bytes, const ByteSeparator& separator,
-             size_t chunk_bytes = kChunkBytes);
+  // The source's bytes from the end of its mark, in `format` (not UTF-32, which the byte engine
+  // leaves to the 16-bit engine). With `length` set, exactly that many bytes of the source are
+  // read (fewer is a failure): a second reading of a source takes no more than the first found.
+  ByteChunks(const SourceBytes& source, const SourceFormat& format, const ByteSeparator& separator,
+             size_t chunk_bytes = kChunkBytes, uint64_t length = kWhole);
   ByteChunks(const ByteChunks&) = delete;
   ByteChunks& operator=(const ByteChunks&) = delete;
 
@@ -132,10 +129,11 @@ class ByteChunks {
   bool Next(std::string_view& run, bool& last);
   bool failed() const { return failed_; }
   bool ended_at_zero() const { return ended_at_zero_; }
+  // UTF-16 with a surrogate that has no partner: UTF-8 cannot hold it, the 16-bit engine must.
+  bool lone_surrogate() const { return transcoder_ != nullptr && transcoder_->lone_surrogate(); }
   // Reads large pieces on two threads.
   void UseTwoCores(bool two) { two_cores_ = two; }
-  // Where the source started and how many bytes were read from it.
-  uint64_t start() const { return start_; }
+  // How many bytes of the source (after its mark) were read.
   uint64_t bytes_read() const { return offset_ - start_; }
 
   static constexpr size_t kChunkBytes = size_t{8} << 20;
@@ -143,19 +141,30 @@ class ByteChunks {
 
  private:
   bool Fill();
+  bool FillConverted();
+  // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
+  // than length_. Sets source_done_ at the end.
+  bool ReadSource(char* into, size_t n, size_t& got);
+  void Grow(size_t capacity);
 
+  const SourceBytes& source_;
   const ByteSeparator& separator_;
-  int fd_ = -1;
   uint64_t start_ = 0;
-  uint64_t offset_ = 0;  // where the next read starts
+  uint64_t offset_ = 0;  // where the next read of the source starts
   uint64_t length_ = kWhole;
-  std::string_view memory_;
-  std::unique_ptr<char[]> buffer_;
+  std::string_view memory_;  // a UTF-8 source held in memory is handed out in place
+  bool in_memory_ = false;
+  std::unique_ptr<char[]> buffer_;  // UTF-8
   size_t capacity_ = 0;
   size_t begin_ = 0;  // the carried bytes, not yet handed out, are buffer_[begin_, end_)
   size_t end_ = 0;
   size_t chunk_bytes_;
+  std::unique_ptr<Utf8Transcoder> transcoder_;
+  std::unique_ptr<unsigned char[]> raw_;  // source bytes read but not yet converted
+  size_t raw_capacity_ = 0;
+  size_t raw_held_ = 0;
   bool two_cores_ = false;
+  bool source_done_ = false;
   bool at_end_ = false;
   bool done_ = false;
   bool failed_ = false;

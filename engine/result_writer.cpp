@@ -1,5 +1,6 @@
 #include "engine/result_writer.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,22 @@ void Utf8FileSink::Flush() {
   end_ = bytes_.get();
 }
 
+std::string PersonalResultPath(const std::string& path) {
+  std::string user;
+  const uid_t uid = geteuid();
+  passwd entry;
+  passwd* found = nullptr;
+  char strings[4096];
+  if (getpwuid_r(uid, &entry, strings, sizeof strings, &found) == 0 && found != nullptr) {
+    user = found->pw_name;
+  }
+  if (user.empty() || user.find('/') != std::string::npos) user = std::to_string(uid);
+  const size_t name_start = path.rfind('/') + 1;  // 0 when there is no directory
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= name_start) dot = path.size();
+  return path.substr(0, dot) + "-" + user + path.substr(dot);
+}
+
 ResultFile::ResultFile(const std::string& path) : path_(path) {
   file_ = CreateFreshForWriting(path, temp_name_);
   if (file_ == nullptr) return;
@@ -96,10 +113,16 @@ ResultFile::~ResultFile() {
 bool ResultFile::Commit() {
   if (file_ == nullptr) return false;
   sink_.reset();  // flushes what it holds
-  const bool written = CloseTextFile(std::move(file_));
-  if (!written || std::rename(temp_name_.c_str(), path_.c_str()) != 0) {
+  if (!CloseTextFile(std::move(file_))) {
     unlink(temp_name_.c_str());
     return false;
   }
-  return true;
+  if (std::rename(temp_name_.c_str(), path_.c_str()) == 0) return true;
+  // The first user's result stays in /tmp, whose sticky bit lets no one else replace it; were
+  // that the end, no other user would get a result until it went. A name of the user's own lies
+  // in the same directory, so the finished file only changes its name once more.
+  path_ = PersonalResultPath(path_);
+  if (std::rename(temp_name_.c_str(), path_.c_str()) == 0) return true;
+  unlink(temp_name_.c_str());
+  return false;
 }

@@ -32,9 +32,16 @@ class Utf8FileSink : public ResultSink {
   char* end_;  // where the next encoded byte goes
 };
 
+// `path` with the user's name added to its file name, before the extension:
+// "/tmp/~ListwiseData.txt" becomes "/tmp/~ListwiseData-anna.txt". A user without a name (or with
+// a name that cannot be part of a file name) is given by number.
+std::string PersonalResultPath(const std::string& path);
+
 // The result file of the window: a fresh file next to `path` (exclusive create, mode 0600) that
 // replaces `path` by a rename once it is complete, so a link or a file planted under that name in
-// a shared directory is replaced, never written through.
+// a shared directory is replaced, never written through. When `path` cannot be replaced (another
+// user's result in a sticky directory such as /tmp, a directory of that name), the result takes
+// PersonalResultPath(path) instead.
 class ResultFile {
  public:
   explicit ResultFile(const std::string& path);
@@ -42,9 +49,11 @@ class ResultFile {
   bool ok() const { return file_ != nullptr; }
   // Valid while ok(): where the result's UTF-8 goes (the byte-order mark is written already).
   ResultSink& sink() { return *sink_; }
-  // Completes the file and renames it into place; false when anything failed (the old file at
-  // `path` then stays as it was).
+  // Completes the file and renames it into place; false when anything failed (the old files
+  // then stay as they were).
   bool Commit();
+  // Where the result went; after a failed Commit, the last place it was meant to go.
+  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

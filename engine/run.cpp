@@ -53,12 +53,18 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
     return;
   }
   const bool written = result.Commit();
-  if (!written) status += u"; не удалось записать " + result_path;
+  const Text written_path = TextFromUtf8(result.path());
+  if (!written) {
+    status += u"; не удалось записать " + written_path;
+  } else if (written_path != result_path) {
+    // The usual name could not be replaced (another user's file): say where the result is.
+    status += u"; записано в " + written_path;
+  }
   host.SetStatus(status);
   host.LockControls(false);
   locked = false;
   // A viewer on a path that does not hold this run's result would show stale or foreign data.
-  if (written) host.LaunchViewer(result_path);
+  if (written) host.LaunchViewer(written_path);
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ Text ResultPath();
 
 // The run of StartButton. An input error is shown through the host and ends the run before
 // anything is locked, computed or written, so the earlier result file stays as it was; so does
-// a run the host stops, which tells StoppedMessage and starts no viewer.
-// Tests name their own result file.
+// a run the host stops, which tells StoppedMessage and starts no viewer. A result that cannot
+// replace the file at `result_path` goes to the user's own file beside it (PersonalResultPath),
+// which the status names. Tests name their own result file.
 void RunComparison(const RunRequest& request, RunHost& host,
                    const Text& result_path = ResultPath());

@@ -79,9 +79,27 @@ RunPlan PlanRun(uint64_t input_bytes) {
     mallopt(M_TRIM_THRESHOLD, 1 << 20);
   }
   const uint64_t room = std::min({left, CgroupLeft(), MachineAvailable()});
-  // The buckets take at most half of it: the groups read back, their tables, the result being
-  // written and the second thread's stack need the rest.
-  plan.memory_budget = room == kUnlimited ? SIZE_MAX : static_cast<size_t>(room / 2);
+  if (room == kUnlimited) {
+    plan.memory_budget = SIZE_MAX;
+    plan.spill_from_start = false;
+    return plan;
+  }
+  // What a run holds besides its buckets, whatever they hold: the read buffer (with room for a
+  // converted run, up to two chunks), the second thread's stack, and the heap's own slack. With
+  // little room the chunks get smaller, so that the buckets are weighed against the budget often.
+  constexpr uint64_t kThreadStack = uint64_t{8} << 20;
+  constexpr uint64_t kSlack = uint64_t{2} << 20;
+  plan.chunk_bytes = static_cast<size_t>(std::clamp<uint64_t>(room / 16, 256 << 10, 8 << 20));
+  // A second thread's stack is address space like any other: with little room one core works
+  // in the room it would take.
+  if (room < 4 * kThreadStack) plan.two_cores = false;
+  const uint64_t fixed = 2 * plan.chunk_bytes + (plan.two_cores ? kThreadStack : 0) + kSlack;
+  // The buckets take at most half of the rest: the groups read back, their tables and the result
+  // being written need the other half.
+  plan.memory_budget = room > fixed ? static_cast<size_t>((room - fixed) / 2) : 0;
+  // Spilled, the buckets keep a block per group and lane: a quarter of the budget at most.
+  constexpr size_t kBlocks = 2 * 256;
+  plan.spill_block = std::clamp<size_t>(plan.memory_budget / 4 / kBlocks, 4 << 10, 32 << 10);
   // Items take a little more room in the buckets than in the file: lists that will not fit go
   // to disk from the start rather than after filling the memory.
   plan.spill_from_start = input_bytes / 4 * 5 > plan.memory_budget;

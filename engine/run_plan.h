@@ -11,6 +11,8 @@ struct RunPlan {
   size_t memory_budget = 0;
   bool spill_from_start = false;
   size_t chunk_bytes = size_t{8} << 20;  // a source is read in runs of about this size
+  // Once spilled, each group of each lane keeps one block of this size in memory.
+  size_t spill_block = size_t{32} << 10;
 };
 
 // From the bytes the sources are expected to hold (0 when unknown) and what the process may

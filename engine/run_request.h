@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "core/source_format.h"
 #include "core/text.h"
 
 // The values are the entries of the mode box, in its order.
@@ -24,13 +25,15 @@ inline bool UsesSecondSource(Operation operation) {
 // these only say that it may not be what the user expects. Files and standard input carry them,
 // clipboard texts never do.
 struct SourceNotices {
-  bool not_utf8 = false;       // read as UTF-8, but the bytes are not well-formed UTF-8
+  bool not_utf8 = false;       // read as UTF-8 on request, but the bytes are not well-formed
   bool ended_at_zero = false;  // the text ends at a zero byte (a binary file, most likely)
+  // The encoding judged from the bytes, when the source had no mark and was not UTF-8.
+  std::optional<SourceFormat> assumed;
 };
 
-// A source its caller has read already (listwise-cli's standard input). The run takes it where it
-// would load the file its field names, so a reading that broke off is reported at that point of
-// the checks, as a file that cannot be read.
+// A source its caller has as a text already. The run takes it where it would load the file its
+// field names, so a reading that broke off is reported at that point of the checks, as a file
+// that cannot be read.
 struct SourceText {
   TextView text;
   SourceNotices notices;
@@ -52,4 +55,10 @@ struct RunRequest {
   // When set, the source is this text and its field is neither a path nor a marker.
   std::optional<SourceText> first_text;
   std::optional<SourceText> second_text;
+  // When not -1, the source is read from this descriptor (listwise-cli's standard input), which
+  // the caller owns; its field only names it in messages.
+  int first_descriptor = -1;
+  int second_descriptor = -1;
+  // How sources without a byte-order mark are read: judged from their bytes unless named.
+  EncodingChoice encoding;
 };

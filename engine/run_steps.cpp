@@ -1,12 +1,12 @@
 #include "engine/run_steps.h"
 
-#include <fcntl.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <new>
 
+#include "core/source_bytes.h"
 #include "core/text_file.h"
+#include "core/transcoder.h"
 #include "core/utf8.h"
 #include "engine/byte_run.h"
 
@@ -36,30 +36,77 @@ Text InputErrorMessage(InputError error) {
   return Text();
 }
 
-InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices) {
-  TextFormat format = DetectByteOrderMark(file);
-  if (format == FormatSingleByte) format = FormatUtf8;  // no mark: the file is read as UTF-8
-  ReadReport report;
-  text = ReadRest(file, format, &report);
-  if (report.failed) {
-    text.clear();
-    return InputError::FileUnreadable;
+InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
+                        SourceNotices* notices) {
+  const SourceFormat format = JudgeSourceFormat(source, choice, UINT64_MAX).format;
+  size_t unit = 1;
+  if (format.encoding == SourceEncoding::Utf16LE || format.encoding == SourceEncoding::Utf16BE)
+    unit = 2;
+  else if (format.encoding == SourceEncoding::Utf32LE || format.encoding == SourceEncoding::Utf32BE)
+    unit = 4;
+  // The UTF-8 grouping of old looks up to 3 bytes past a zero, for a group the zero cuts short.
+  const size_t lookahead = format.encoding == SourceEncoding::Utf8Lenient ? 3 : 0;
+  RawText raw = ReadRawText(source, format.mark_length, unit, lookahead);
+  if (raw.failed) return InputError::FileUnreadable;
+  bool well_formed = true;
+  bool ended_at_zero = raw.ended_at_zero;
+  switch (format.encoding) {
+    case SourceEncoding::Utf8:
+    case SourceEncoding::Utf8Lenient:
+      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf8, well_formed);
+      break;
+    case SourceEncoding::Utf16LE:
+      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf16LE, well_formed);
+      break;
+    case SourceEncoding::Utf16BE:
+      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf16BE, well_formed);
+      break;
+    case SourceEncoding::Utf32LE:
+      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf32LE, well_formed);
+      break;
+    case SourceEncoding::Utf32BE:
+      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf32BE, well_formed);
+      break;
+    case SourceEncoding::CodePage:
+    case SourceEncoding::Utf8OrCodePage: {
+      // Through UTF-8, as the byte engine reads it: one conversion for both engines.
+      Utf8Transcoder transcoder(format);
+      std::unique_ptr<unsigned char[]> utf8(new unsigned char[Utf8Transcoder::MaxOutput(raw.size)]);
+      size_t written = 0;
+      transcoder.Convert(raw.data.get(), raw.size, true, utf8.get(), &written);
+      raw.data.reset();
+      text = DecodeBytes(utf8.get(), written, FormatUtf8, well_formed);
+      break;
+    }
   }
-  if (notices != nullptr) *notices = {report.not_utf8, report.ended_at_zero};
+  if (notices != nullptr) {
+    *notices = SourceNotices();
+    notices->not_utf8 = !well_formed;
+    notices->ended_at_zero = ended_at_zero;
+    if (format.assumed) notices->assumed = format;
+  }
   return InputError::None;
 }
 
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices) {
+InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices,
+                          EncodingChoice choice) {
   if (QueryFileSize(path) < 0) return InputError::FileMissing;
-  TextFilePtr file = OpenForReading(path);
-  if (file == nullptr) return InputError::FileUnreadable;
-  const InputError error = LoadSourceStream(*file, text, notices);
-  CloseTextFile(std::move(file));
-  return error;
+  std::unique_ptr<SourceBytes> source;
+  switch (SourceBytes::Open(path, OpensAsUtf16(choice), source)) {
+    case SourceBytes::Opened::Yes:
+      return DecodeSource(*source, choice, text, notices);
+    case SourceBytes::Opened::Missing:
+      return InputError::FileMissing;
+    case SourceBytes::Opened::Unreadable:
+      break;
+  }
+  return InputError::FileUnreadable;
 }
 
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
   std::vector<Text> phrases;
+  if (notices.assumed.has_value())
+    phrases.push_back(u"прочитан как " + TextFromUtf8(SourceFormatName(*notices.assumed)));
   if (notices.not_utf8) phrases.push_back(u"не в UTF-8");
   if (notices.ended_at_zero) phrases.push_back(u"прочитан до нулевого байта");
   return phrases;
@@ -75,143 +122,120 @@ Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second) 
 namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
+// How far the byte engine looks for bytes that are not UTF-8 before it starts reading: past it a
+// source is read as UTF-8 and judged again only if it turns out not to be.
+constexpr uint64_t kJudgedAhead = uint64_t{1} << 20;
 
-// Where a source's text comes from, once the checks that read nothing have passed: the text
-// handed in, the kept clipboard text (when the field is the marker) or the file the field names.
-// A field equal to `rival` (when there is one) is the same-file error.
-struct SourceOrigin {
-  InputError error = InputError::None;
+// A source once its checks have passed: a text handed in, the kept clipboard text, or the bytes
+// of a file or descriptor, opened once.
+struct OpenedSource {
   const SourceText* given = nullptr;
   bool clipboard = false;
+  std::shared_ptr<const SourceBytes> bytes;
 };
 
-SourceOrigin ResolveSource(const Text& field, const std::optional<SourceText>& given,
-                           const Text* rival) {
-  if (given.has_value())
-    return {given->failed ? InputError::FileUnreadable : InputError::None, &*given, false};
-  if (field.empty()) return {InputError::MissingList};
-  if (FirstUnit(field) == kClipboardMarker) return {InputError::None, nullptr, true};
-  if (rival != nullptr && TextEquals(field, *rival)) return {InputError::SameFile};
-  return {};
-}
-
-InputError LoadSource(const Text& field, const std::optional<SourceText>& given, TextView clipboard,
-                      const Text* rival, Text& text, SourceNotices& notices) {
-  const SourceOrigin origin = ResolveSource(field, given, rival);
-  if (origin.error != InputError::None) return origin.error;
-  if (origin.given != nullptr) {
-    text.assign(origin.given->text);
-    notices = origin.given->notices;
+// The checks that read nothing, then the opening. A field equal to `rival` (when there is one)
+// is the same-file error.
+InputError OpenSource(const Text& field, const std::optional<SourceText>& given, int descriptor,
+                      const Text* rival, EncodingChoice choice, OpenedSource& out) {
+  out = OpenedSource();
+  std::unique_ptr<SourceBytes> bytes;
+  SourceBytes::Opened opened;
+  if (given.has_value()) {
+    if (given->failed) return InputError::FileUnreadable;
+    out.given = &*given;
     return InputError::None;
   }
-  if (origin.clipboard) {
+  if (descriptor >= 0) {
+    opened = SourceBytes::FromDescriptor(descriptor, OpensAsUtf16(choice), bytes);
+  } else {
+    if (field.empty()) return InputError::MissingList;
+    if (FirstUnit(field) == kClipboardMarker) {
+      out.clipboard = true;
+      return InputError::None;
+    }
+    if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
+    if (QueryFileSize(field) < 0) return InputError::FileMissing;
+    opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes);
+  }
+  switch (opened) {
+    case SourceBytes::Opened::Yes:
+      out.bytes = std::move(bytes);
+      return InputError::None;
+    case SourceBytes::Opened::Missing:
+      return InputError::FileMissing;
+    case SourceBytes::Opened::Unreadable:
+      break;
+  }
+  return InputError::FileUnreadable;
+}
+
+InputError LoadText(const OpenedSource& source, TextView clipboard, EncodingChoice choice,
+                    Text& text, SourceNotices& notices) {
+  notices = SourceNotices();
+  if (source.given != nullptr) {
+    text.assign(source.given->text);
+    notices = source.given->notices;
+    return InputError::None;
+  }
+  if (source.clipboard) {
     text.assign(clipboard);
     return InputError::None;
   }
-  return LoadSourceFile(field, text, &notices);
+  return DecodeSource(*source.bytes, choice, text, &notices);
 }
 
-InputError LoadSources(const RunRequest& request, PreparedRun& run, RunSource& source) {
-  source = RunSource::First;
-  // The same-file test is made whatever the operation, also for those that never read the
-  // second field; a text handed in for the second source names no file.
-  const Text* rival = request.second_text.has_value() ? nullptr : &request.second_field;
-  if (InputError error = LoadSource(request.first_field, request.first_text,
-                                    request.clipboard_first, rival, run.first, run.first_notices);
-      error != InputError::None)
-    return error;
-  if (!UsesSecondSource(request.operation)) return InputError::None;
-  source = RunSource::Second;
-  return LoadSource(request.second_field, request.second_text, request.clipboard_second, nullptr,
-                    run.second, run.second_notices);
-}
-
-// What reading the sources as bytes came to.
+// What reading a source as bytes came to.
 enum class ByteLoading { Loaded, Failed, TakeAsText };
 
-// Opens a source file for the byte engine, positioned after a UTF-8 mark. -1 when the file
-// cannot be opened (`unreadable`), or when its format is not UTF-8 or it cannot be read twice
-// from its start (a pipe): the text reader takes it then.
-int OpenAsUtf8(const Text& path, bool& unreadable) {
-  const int fd = open(Utf8FromText(path).c_str(), O_RDONLY | O_CLOEXEC);
-  unreadable = fd < 0;
-  if (fd < 0) return -1;
-  unsigned char head[4];
-  const ssize_t got = pread(fd, head, sizeof head, 0);
-  if (got >= 0) {
-    const ByteOrderMark mark = FindByteOrderMark(head, static_cast<size_t>(got));
-    if ((mark.format == FormatSingleByte || mark.format == FormatUtf8) &&
-        lseek(fd, static_cast<off_t>(mark.length), SEEK_SET) == static_cast<off_t>(mark.length))
-      return fd;
-  } else if (errno != ESPIPE) {
-    unreadable = true;
-  }
-  close(fd);
-  return -1;
+bool SameFormat(const SourceFormat& a, const SourceFormat& b) {
+  return a.encoding == b.encoding && a.page == b.page;
 }
 
-// The sources in bytes, with the checks of LoadSources in the same order.
-ByteLoading LoadByteSources(const RunRequest& request, PreparedRun& run, RunSource& source,
-                            InputError& error) {
-  const Text read_separator = ExpandSeparatorEscapes(request.read_separator);
-  const Text result_separator = ExpandSeparatorEscapes(request.result_separator);
-  if (!ByteRunPossible(request.operation, read_separator, result_separator, request.case_sensitive))
+ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, TextView clipboard,
+                      EncodingChoice choice, SourceNotices& notices, InputError& error) {
+  notices = SourceNotices();
+  std::shared_ptr<const SourceBytes> bytes = source.bytes;
+  JudgedFormat judged;
+  if (bytes == nullptr) {
+    // Texts handed in and the clipboard are text already: their UTF-8 is read as it stands, and
+    // a lone surrogate in them, which is no UTF-8, sends the run to the 16-bit engine.
+    const TextView text = source.given != nullptr ? TextView(source.given->text) : clipboard;
+    if (source.given != nullptr) notices = source.given->notices;
+    bytes = SourceBytes::FromMemory(Utf8FromText(text, LoneHighSurrogate::ThreeBytes));
+  } else {
+    judged = JudgeSourceFormat(*bytes, choice, kJudgedAhead);
+  }
+  const SourceEncoding encoding = judged.format.encoding;
+  if (encoding == SourceEncoding::Utf32LE || encoding == SourceEncoding::Utf32BE)
     return ByteLoading::TakeAsText;
-  const bool two = UsesSecondSource(request.operation);
-  uint64_t input_bytes = 0;
-  for (const Text* field : {&request.first_field, &request.second_field})
-    if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
-  std::shared_ptr<ByteSources> sources =
-      NewByteSources(request.operation, read_separator, request.whole_separator,
-                     request.case_sensitive, PlanRun(input_bytes), run.progress);
-  const Text* rival = request.second_text.has_value() ? nullptr : &request.second_field;
-  for (int k = 0; k < (two ? 2 : 1); ++k) {
-    source = k == 0 ? RunSource::First : RunSource::Second;
-    const Text& field = k == 0 ? request.first_field : request.second_field;
-    const std::optional<SourceText>& given = k == 0 ? request.first_text : request.second_text;
-    const TextView clipboard = k == 0 ? request.clipboard_first : request.clipboard_second;
-    SourceNotices& notices = k == 0 ? run.first_notices : run.second_notices;
-    const SourceOrigin origin = ResolveSource(field, given, k == 0 ? rival : nullptr);
-    if (origin.error != InputError::None) {
-      error = origin.error;
-      return ByteLoading::Failed;
-    }
-    ByteLoad load;
-    if (origin.given != nullptr) {
-      notices = origin.given->notices;
-      load = LoadByteSource(*sources, k, origin.given->text);
-    } else if (origin.clipboard) {
-      load = LoadByteSource(*sources, k, clipboard);
-    } else if (QueryFileSize(field) < 0) {
-      error = InputError::FileMissing;
-      return ByteLoading::Failed;
-    } else {
-      bool unreadable = false;
-      const int fd = OpenAsUtf8(field, unreadable);
-      if (unreadable) {
-        error = InputError::FileUnreadable;
-        return ByteLoading::Failed;
-      }
-      if (fd < 0) return ByteLoading::TakeAsText;
-      load = LoadByteSource(*sources, k, fd, notices.ended_at_zero);
-      close(fd);
-    }
-    switch (load) {
-      case ByteLoad::Loaded:
-        break;
-      case ByteLoad::Unreadable:
-        error = InputError::FileUnreadable;
-        return ByteLoading::Failed;
-      case ByteLoad::NotBytes:
-        return ByteLoading::TakeAsText;
-      case ByteLoad::NoRoom:
-        throw std::bad_alloc();  // neither memory nor temporary files hold the lists
-      case ByteLoad::Stopped:
-        error = InputError::Stopped;
-        return ByteLoading::Failed;
+  bool ended_at_zero = false;
+  ByteLoad load = LoadByteSource(sources, k, bytes, judged.format, ended_at_zero);
+  if (load == ByteLoad::NotBytes && !judged.settled) {
+    // Bytes that are not UTF-8 past the part looked at first: judged again, the whole source.
+    const JudgedFormat whole = JudgeSourceFormat(*bytes, choice, UINT64_MAX);
+    if (!SameFormat(whole.format, judged.format)) {
+      judged = whole;
+      ForgetByteSource(sources, k);
+      load = LoadByteSource(sources, k, bytes, judged.format, ended_at_zero);
     }
   }
-  run.bytes = std::move(sources);
+  switch (load) {
+    case ByteLoad::Loaded:
+      break;
+    case ByteLoad::Unreadable:
+      error = InputError::FileUnreadable;
+      return ByteLoading::Failed;
+    case ByteLoad::NotBytes:
+      return ByteLoading::TakeAsText;
+    case ByteLoad::NoRoom:
+      throw std::bad_alloc();  // neither memory nor temporary files hold the lists
+    case ByteLoad::Stopped:
+      error = InputError::Stopped;
+      return ByteLoading::Failed;
+  }
+  if (source.given == nullptr) notices.ended_at_zero = ended_at_zero;
+  if (judged.format.assumed) notices.assumed = judged.format;
   return ByteLoading::Loaded;
 }
 
@@ -221,31 +245,70 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
                       RunProgress* progress) {
   run.progress = progress;
   RunSource source = RunSource::None;
-  InputError error = InputError::MissingSeparator;
-  if (!request.read_separator.empty()) {
-    switch (LoadByteSources(request, run, source, error)) {
-      case ByteLoading::Loaded:
-        error = InputError::None;
-        break;
-      case ByteLoading::Failed:
-        break;
-      case ByteLoading::TakeAsText:
-        run.bytes.reset();
-        run.first_notices = run.second_notices = SourceNotices();
-        error = LoadSources(request, run, source);
-        // The texts are read whole; the one chance to stop is when they are in.
-        if (error == InputError::None && !GoOn(progress, RunPhase::Working, 0, 0))
-          error = InputError::Stopped;
-        break;
-    }
-  }
-  if (failed != nullptr) *failed = error == InputError::None ? RunSource::None : source;
-  if (error != InputError::None) return error;
+  InputError error = InputError::None;
+  auto fail = [&](InputError e) {
+    if (failed != nullptr) *failed = source;
+    return e;
+  };
+  if (request.read_separator.empty()) return fail(InputError::MissingSeparator);
   run.operation = request.operation;
   run.read_separator = ExpandSeparatorEscapes(request.read_separator);
   run.result_separator = ExpandSeparatorEscapes(request.result_separator);
   run.whole_separator = request.whole_separator;
   run.case_sensitive = request.case_sensitive;
+
+  std::shared_ptr<ByteSources> bytes;
+  if (ByteRunPossible(request.operation, run.read_separator, run.result_separator,
+                      request.case_sensitive)) {
+    uint64_t input_bytes = 0;
+    for (const Text* field : {&request.first_field, &request.second_field})
+      if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
+    bytes = NewByteSources(request.operation, run.read_separator, request.whole_separator,
+                           request.case_sensitive, PlanRun(input_bytes), progress);
+  }
+  // The same-file test is made whatever the operation, also for those that never read the
+  // second field; a text handed in for the second source names no file.
+  const bool second_is_file = !request.second_text.has_value() && request.second_descriptor < 0;
+  const Text* rival = second_is_file ? &request.second_field : nullptr;
+  const int count = UsesSecondSource(request.operation) ? 2 : 1;
+  OpenedSource opened[2];
+  Text* texts[2] = {&run.first, &run.second};
+  SourceNotices* notices[2] = {&run.first_notices, &run.second_notices};
+  const TextView clipboard[2] = {request.clipboard_first, request.clipboard_second};
+  for (int k = 0; k < count; ++k) {
+    source = k == 0 ? RunSource::First : RunSource::Second;
+    error = k == 0 ? OpenSource(request.first_field, request.first_text, request.first_descriptor,
+                                rival, request.encoding, opened[0])
+                   : OpenSource(request.second_field, request.second_text,
+                                request.second_descriptor, nullptr, request.encoding, opened[1]);
+    if (error != InputError::None) return fail(error);
+    if (bytes != nullptr) {
+      switch (LoadBytes(*bytes, k, opened[k], clipboard[k], request.encoding, *notices[k], error)) {
+        case ByteLoading::Loaded:
+          continue;
+        case ByteLoading::Failed:
+          return fail(error);
+        case ByteLoading::TakeAsText:
+          // The 16-bit engine takes the whole run: the sources read so far are read again as
+          // text, from the bytes opened for them.
+          bytes.reset();
+          for (int j = 0; j < k; ++j) {
+            source = j == 0 ? RunSource::First : RunSource::Second;
+            error = LoadText(opened[j], clipboard[j], request.encoding, *texts[j], *notices[j]);
+            if (error != InputError::None) return fail(error);
+          }
+          source = k == 0 ? RunSource::First : RunSource::Second;
+          break;
+      }
+    }
+    error = LoadText(opened[k], clipboard[k], request.encoding, *texts[k], *notices[k]);
+    if (error != InputError::None) return fail(error);
+  }
+  // Texts are read whole; the one chance to stop is when they are in.
+  if (bytes == nullptr && !GoOn(progress, RunPhase::Working, 0, 0))
+    return fail(InputError::Stopped);
+  run.bytes = std::move(bytes);
+  if (failed != nullptr) *failed = RunSource::None;
   return InputError::None;
 }
 

@@ -11,7 +11,7 @@
 #include "engine/run_progress.h"
 #include "engine/run_request.h"
 
-struct TextFile;
+class SourceBytes;
 struct ByteSources;
 
 // The four typed escapes \r \n \t \f become CR, LF, tab and form feed, replaced in that order,
@@ -31,10 +31,11 @@ enum class InputError {
 };
 Text InputErrorMessage(InputError error);
 
-// The notices of one source as short phrases, in the order they are told: "не в UTF-8",
-// "прочитан до нулевого байта".
+// The notices of one source as short phrases, in the order they are told: "прочитан как
+// Windows-1251", "не в UTF-8", "прочитан до нулевого байта".
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices);
-// What the status line adds after the count: "; файл 1 не в UTF-8" and the like, file 1 first.
+// What the status line adds after the count: "; файл 1 прочитан как KOI8-R" and the like, file 1
+// first.
 Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second);
 
 // A request that passed the checks, with its sources loaded and its separators expanded.
@@ -63,11 +64,14 @@ enum class RunSource { None, First, Second };
 InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr,
                       RunProgress* progress = nullptr);
 
-// Reads a whole source file: its byte-order mark decides the encoding, UTF-8 without one.
+// Reads a whole source as text, as the 16-bit engine takes it: its byte-order mark decides the
+// encoding; without one, `choice`, or what its bytes are judged to be (see JudgeSourceFormat).
 // A read error is FileUnreadable: a text cut short would give a silently wrong result.
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr);
-// The same from a file already open (standard input, for instance); the caller closes it.
-InputError LoadSourceStream(TextFile& file, Text& text, SourceNotices* notices = nullptr);
+InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
+                        SourceNotices* notices = nullptr);
+// The same from a file, with the checks of a run: FileMissing, FileUnreadable.
+InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr,
+                          EncodingChoice choice = {});
 
 // Runs the operation of a prepared run into the sink and returns the report of its count and the
 // milliseconds it took: "Найдено N за M мсек".

@@ -15,7 +15,6 @@ namespace {
 // group writes a block each time it fills.
 constexpr size_t kFirstBlock = size_t{4} << 10;
 constexpr size_t kLastBlock = size_t{256} << 10;
-constexpr size_t kSpillBlock = size_t{32} << 10;
 
 bool WriteAll(int fd, const unsigned char* bytes, size_t size, uint64_t offset) {
   while (size > 0) {
@@ -93,7 +92,8 @@ SlotBuckets::Block::~Block() {
   std::free(bytes);
 }
 
-SlotBuckets::SlotBuckets(bool keep_sequence) : keep_sequence_(keep_sequence) {
+SlotBuckets::SlotBuckets(bool keep_sequence, size_t spill_block)
+    : keep_sequence_(keep_sequence), spill_block_(spill_block) {
   for (auto& lane : lanes_) lane.resize(kGroups);
 }
 
@@ -118,7 +118,7 @@ void SlotBuckets::AddToNewBlock(Group& group, uint32_t slot, std::string_view it
     if (spilled && block != nullptr && !WriteOut(group, *block)) return;
     if (block == nullptr || !spilled || block->capacity < record) {
       size_t capacity = block == nullptr ? kFirstBlock : std::min(block->capacity * 2, kLastBlock);
-      if (spilled) capacity = kSpillBlock;
+      if (spilled) capacity = spill_block_;
       if (capacity < record) capacity = record;
       if (spilled && block != nullptr) {
         held_.fetch_sub(block->capacity, std::memory_order_relaxed);

@@ -55,7 +55,8 @@ class SlotBuckets {
   static constexpr uint32_t kGroups = 256;
   static constexpr uint32_t kSlotsPerGroup = kSlots / kGroups;
 
-  explicit SlotBuckets(bool keep_sequence);
+  // Spilled, each group of each lane keeps one block of `spill_block` bytes in memory.
+  explicit SlotBuckets(bool keep_sequence, size_t spill_block = size_t{32} << 10);
   ~SlotBuckets();
   SlotBuckets(const SlotBuckets&) = delete;
   SlotBuckets& operator=(const SlotBuckets&) = delete;
@@ -97,6 +98,8 @@ class SlotBuckets {
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
   bool spilled() const { return spill_fd_ >= 0; }
+  bool keeps_sequence() const { return keep_sequence_; }
+  size_t spill_block() const { return spill_block_; }
   // From now on the records go to a file in `directory`; what is held moves there first. False
   // when the file cannot be made or written (the records stay as they were).
   bool Spill(SpillDirectory& directory);
@@ -144,6 +147,7 @@ class SlotBuckets {
                  size_t& total) const;
 
   bool keep_sequence_;
+  size_t spill_block_;
   std::vector<Group> lanes_[kLanes];
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;

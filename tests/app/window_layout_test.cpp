@@ -19,12 +19,12 @@ std::map<int, Placement> ByControl(int width) {
 TEST(WindowLayout, FollowsTheWidth) {
   const struct {
     int width;
-    int field_width, open_x, paste_x, start_x, mode_width, half;
+    int field_width, open_x, paste_x, start_x, mode_width, half, status_width;
   } cases[] = {
-      {520, 388, 436, 476, 420, 490, 250},
-      {700, 568, 616, 656, 600, 670, 340},
-      {701, 569, 617, 657, 601, 671, 340},  // the odd pixel leaves HalfWidth alone
-      {1920, 1788, 1836, 1876, 1820, 1890, 950},
+      {520, 388, 436, 476, 420, 490, 250, 410},
+      {700, 568, 616, 656, 600, 670, 340, 590},
+      {701, 569, 617, 657, 601, 671, 340, 591},  // the odd pixel leaves HalfWidth alone
+      {1920, 1788, 1836, 1876, 1820, 1890, 950, 1810},
   };
   for (const auto& c : cases) {
     auto p = ByControl(c.width);
@@ -37,6 +37,7 @@ TEST(WindowLayout, FollowsTheWidth) {
     EXPECT_EQ(p[PasteSecond].x, c.paste_x) << c.width;
     EXPECT_EQ(p[StartButton].x, c.start_x) << c.width;
     EXPECT_EQ(p[ModeBox].width, c.mode_width) << c.width;
+    EXPECT_EQ(p[StatusLine].width, c.status_width) << c.width;
     EXPECT_EQ(p[LabelReadSeparator].width, c.half) << c.width;
     EXPECT_EQ(p[LabelResultSeparator].width, c.half) << c.width;
     for (int box : {ReadSeparatorBox, ResultSeparatorBox}) {
@@ -57,9 +58,9 @@ TEST(WindowLayout, PlacesOnlyTheControlsThatFollowTheWidthInTheirOrder) {
   std::vector<int> order;
   for (const Placement& p : LayoutForWidth(600)) order.push_back(p.control);
   const std::vector<int> expected = {
-      StartButton,        FieldFirst,           FieldSecond,      OpenFirst,
-      PasteFirst,         OpenSecond,           PasteSecond,      ModeBox,
-      LabelReadSeparator, LabelResultSeparator, ReadSeparatorBox, ResultSeparatorBox};
+      StartButton,      FieldFirst,         FieldSecond, OpenFirst,          PasteFirst,
+      OpenSecond,       PasteSecond,        ModeBox,     LabelReadSeparator, LabelResultSeparator,
+      ReadSeparatorBox, ResultSeparatorBox, StatusLine};
   EXPECT_EQ(order, expected);
 }
 

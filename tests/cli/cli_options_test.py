@@ -88,7 +88,10 @@ def syntax_cases(version):
          b"c\n\na", 0, b"", None),
         ("--plain: a result of one empty item is one empty line",
          ["in-both", "--plain", "-", "nl.txt"], b"\n", 0, b"\n", None),
-        ("--version", ["--version"], b"", 0, b"listwise %s\n" % version.encode(), ""),
+        ("--version: the program, its package, then the licence as GNU programs give it",
+         ["--version"], b"", 0,
+         lambda out: out.startswith(b"listwise-cli (listwise) %s\nCopyright (C) "
+                                    % version.encode()) and b"\nLicense MIT: " in out, ""),
         ("--help wins over the rest", ["dedupe", "--help", "--frobnicate"], b"", 0,
          lambda out: out.startswith(b"Usage: listwise-cli"), ""),
         ("unknown long option", ["dedupe", "a.txt", "--frobnicate"], b"", 2, b"",

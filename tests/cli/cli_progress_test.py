@@ -122,7 +122,7 @@ def check_interrupt(cli, d, tally):
     cases = [
         ("while reading", ["only-in-second", "first.txt", "second.txt"], b"", None),
         ("while working", ["in-both", "first.txt", "second.txt"], b"working", None),
-        ("the 16-bit engine", ["only-in-second", "utf16.txt", "second.txt"], b"", None),
+        ("the 16-bit engine", ["only-in-second", "utf32.txt", "second.txt"], b"", None),
     ]
     # Too little address space for the list: it goes through temporary files. AddressSanitizer
     # cannot start under such a limit.
@@ -156,9 +156,10 @@ def main():
         write_list(os.path.join(d, "first.txt"), 7919)
         write_list(os.path.join(d, "second.txt"), 104729)
         with open(os.path.join(d, "first.txt"), "rb") as f:
-            head = f.read(40 << 20)
-        with open(os.path.join(d, "utf16.txt"), "wb") as f:
-            f.write(b"\xff\xfe" + head.decode("ascii").encode("utf-16-le"))
+            head = f.read(20 << 20)
+        # UTF-32 is left to the 16-bit engine.
+        with open(os.path.join(d, "utf32.txt"), "wb") as f:
+            f.write(b"\xff\xfe\x00\x00" + head.decode("ascii").encode("utf-32-le"))
         check_bar(cli, d, tally)
         check_interrupt(cli, d, tally)
     finally:

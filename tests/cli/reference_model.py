@@ -170,41 +170,171 @@ def utf8_to_units(data):
     return "".join(units)
 
 
-def decode_file(data):
-    """Bytes of a source file to the text the engine works on."""
-    fmt, offset = detect_bom(data)
-    rest = data[offset:]
-    if fmt == "utf16le":
-        return decode_utf16(rest, "little")
-    if fmt == "utf16be":
-        return decode_utf16(rest, "big")
-    if fmt == "utf32le":
-        return decode_utf32(rest, "little")
-    if fmt == "utf32be":
-        return decode_utf32(rest, "big")
-    return utf8_to_units(utf8_group_bytes(rest))
+# Sources without a mark are judged by their bytes (the caller may name the encoding instead).
+# The model judges everything but which code page a text is in: that heuristic is the program's
+# own, and the caller hands the page it named in its notice.
+
+PAGE_CODECS = {"Windows-1251": "cp1251", "KOI8-R": "koi8_r", "CP866": "cp866",
+               "Windows-1252": "cp1252", "Latin-1": "latin-1"}
+# --encoding names: (kind, code page)
+NAMED_ENCODINGS = {"utf-8": ("lenient", None), "utf-16le": ("utf16le", None),
+                   "utf-16be": ("utf16be", None), "windows-1251": ("codepage", "Windows-1251"),
+                   "koi8-r": ("codepage", "KOI8-R"), "cp866": ("codepage", "CP866"),
+                   "windows-1252": ("codepage", "Windows-1252"), "latin1": ("codepage", "Latin-1")}
+JUDGED_BYTES = 65536
+LINE_PIECE = 65536
 
 
-def source_notices(data):
-    """What is told about a source file besides its text: its bytes before the first zero unit
-    are no well-formed UTF-8 although read as UTF-8, and its text ends at a zero unit."""
+def code_page_text(data, page):
+    """Every byte a character: ASCII below 80, the code page above; a byte the code page leaves
+    undefined stands for the character of its own value."""
+    codec = PAGE_CODECS[page]
+    out = []
+    for b in data:
+        if b < 0x80:
+            out.append(chr(b))
+        else:
+            try:
+                out.append(bytes([b]).decode(codec))
+            except UnicodeDecodeError:
+                out.append(chr(b))
+    return "".join(out)
+
+
+def utf16_by_zeros(head):
+    """"utf16le", "utf16be" or None, from where the zero bytes of the first 4096 stand."""
+    head = head[:4096]
+    zeros = [0, 0]
+    for i, b in enumerate(head):
+        if b == 0:
+            zeros[i & 1] += 1
+    units = len(head) // 2
+    for odd in (1, 0):
+        here, there = zeros[odd], zeros[1 - odd]
+        if here >= 2 and here * 64 >= units and there * 16 <= here:
+            return "utf16le" if odd else "utf16be"
+    return None
+
+
+def first_malformed(data):
+    try:
+        data.decode("utf-8", "strict")
+        return -1
+    except UnicodeDecodeError as error:
+        return error.start
+
+
+def well_formed(data):
+    return first_malformed(data) < 0
+
+
+def cut_character_dropped(line):
+    """The line without a UTF-8 character that its end cuts short."""
+    for back in range(1, min(3, len(line)) + 1):
+        c = line[-back]
+        if c < 0x80:
+            break
+        if c < 0xC0:
+            continue
+        need = 4 if c >= 0xF0 else 3 if c >= 0xE0 else 2
+        return line[:-back] if need > back else line
+    return line
+
+
+def judge(data):
+    """How a source without a mark reads: "utf16le", "utf16be", "utf8", "codepage" (every byte
+    in one code page) or "mixed" (each line well-formed UTF-8 as such, others in the code
+    page). Judged from the 64 KB that start at the first byte above 7F."""
+    zeros = utf16_by_zeros(data)
+    if zeros:
+        return zeros
+    zero = data.find(0)
+    text = data if zero < 0 else data[:zero]
+    first_high = next((i for i, b in enumerate(text) if b >= 0x80), -1)
+    if first_high < 0:
+        return "utf8"
+    window = text[first_high:first_high + JUDGED_BYTES]
+    at_end = zero >= 0 and zero < first_high + JUDGED_BYTES or \
+        len(data) - first_high < JUDGED_BYTES
+    valid = malformed = 0
+    lines = window.split(b"\n")
+    for k, line in enumerate(lines):
+        if k == len(lines) - 1 and not at_end:
+            line = cut_character_dropped(line)
+        if any(b >= 0x80 for b in line):
+            if well_formed(line):
+                valid += 1
+            else:
+                malformed += 1
+    if malformed:
+        return "mixed" if valid >= malformed else "codepage"
+    return "utf8" if first_malformed(text) < 0 else "mixed"
+
+
+def mixed_text(data, page):
+    out = []
+    start = 0
+    while start < len(data):
+        lf = data.find(b"\n", start)
+        end = min(len(data) if lf < 0 else lf + 1, start + LINE_PIECE)
+        line = data[start:end]
+        out.append(utf8_to_units(line) if well_formed(line) else code_page_text(line, page))
+        start = end
+    return "".join(out)
+
+
+def read_source(data, encoding=None, page=None):
+    """Bytes of a source file to (the text the engine works on, the notices told about it).
+    `encoding` is the --encoding name when one was given; `page` the code page that the
+    program judged a source without a mark to be in (its notice names it)."""
     fmt, offset = detect_bom(data)
     rest = data[offset:]
-    unit = {"utf16le": 2, "utf16be": 2, "utf32le": 4, "utf32be": 4}.get(fmt, 1)
-    if unit == 1:
-        zero = rest.find(0)
+    named = None
+    if offset == 0:
+        if encoding is not None:
+            kind, page = NAMED_ENCODINGS[encoding]
+        else:
+            kind = judge(rest)
+            if kind == "utf8":
+                kind = "lenient"  # well-formed: the reading of old gives the same
+            elif kind in ("utf16le", "utf16be"):
+                named = "UTF-16LE" if kind == "utf16le" else "UTF-16BE"
+            else:
+                named = page if kind == "codepage" else "UTF-8 и " + page
     else:
-        zero = next((i for i in range(0, len(rest) - unit + 1, unit)
-                     if rest[i:i + unit] == bytes(unit)), -1)
-    phrases = []
-    if fmt == "utf8":
-        try:
-            (rest if zero < 0 else rest[:zero]).decode("utf-8", "strict")
-        except UnicodeDecodeError:
-            phrases.append("не в UTF-8")
-    if zero >= 0:
+        kind = "lenient" if fmt == "utf8" else fmt
+    phrases = ["прочитан как " + named] if named else []
+    if kind in ("utf16le", "utf16be"):
+        text = decode_utf16(rest, "little" if kind == "utf16le" else "big")
+        unit = 2
+    elif kind in ("utf32le", "utf32be"):
+        text = decode_utf32(rest, "little" if kind == "utf32le" else "big")
+        unit = 4
+    else:
+        unit = 1
+        zero = rest.find(0)
+        plain = rest if zero < 0 else rest[:zero]
+        if kind == "codepage":
+            text = code_page_text(plain, page)
+        elif kind == "mixed":
+            text = mixed_text(plain, page)
+        else:
+            text = utf8_to_units(utf8_group_bytes(rest))
+            if not well_formed(plain):
+                phrases.append("не в UTF-8")
+    if any(rest[i:i + unit] == bytes(unit) for i in range(0, len(rest) - unit + 1, unit)):
         phrases.append("прочитан до нулевого байта")
-    return phrases
+    return text, phrases
+
+
+def decode_file(data, encoding=None, page=None):
+    """Bytes of a source file to the text the engine works on."""
+    return read_source(data, encoding, page)[0]
+
+
+def source_notices(data, encoding=None, page=None):
+    """What is told about a source file besides its text, in the order it is told."""
+    return read_source(data, encoding, page)[1]
 
 
 def text_from_arg(arg_bytes):
@@ -400,14 +530,14 @@ def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag):
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
-        whole=False, case_flag=1, bom=True):
+        whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None)):
     """Whole run from file bytes and typed separators (str) to the result file's bytes.
 
     The separators are given as typed on the command line (str, sent as UTF-8). Returns
     (bytes, found count). The caller has checked the inputs (non-empty separator)."""
     read_sep = expand_escapes(text_from_arg(typed_read_sep.encode("utf-8", "surrogatepass")))
     result_sep = expand_escapes(text_from_arg(typed_result_sep.encode("utf-8", "surrogatepass")))
-    first = decode_file(first_bytes)
-    second = decode_file(second_bytes) if mode in (0, 1, 4) else ""
+    first = decode_file(first_bytes, encoding, pages[0])
+    second = decode_file(second_bytes, encoding, pages[1]) if mode in (0, 1, 4) else ""
     text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag)
     return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count

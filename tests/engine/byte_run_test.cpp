@@ -94,8 +94,10 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
   }
 }
 
-// What the byte engine cannot read as it is goes to the 16-bit engine, with the same result.
-TEST(ByteRunTest, LeavesWhatIsNotUtf8ToTheTextEngine) {
+// Lists in UTF-16 or a code page are read as bytes too, converted as they are read; what UTF-8
+// cannot carry (a lone surrogate), the reading of old (marked UTF-8 that is malformed) and
+// separators outside ASCII go to the 16-bit engine. The result is the same either way.
+TEST(ByteRunTest, TakesEveryEncodingItCanCarry) {
   ScratchDir scratch("byte-run");
   struct Case {
     const char* name;
@@ -103,17 +105,28 @@ TEST(ByteRunTest, LeavesWhatIsNotUtf8ToTheTextEngine) {
     const char16_t* read;
     bool bytes;
   };
+  const std::string utf16_lone(
+      "\xFF\xFE"
+      "b\0\n\0\x00\xD8\n\0",
+      10);
   const Case cases[] = {
       {"well-formed", "b\r\na\r\nb", u"\\r\\n", true},
-      {"a byte that cannot lead", "b\r\n\xFF\r\nb", u"\\r\\n", false},
-      {"an overlong form", "b\r\n\xC0\xAF\r\nb", u"\\r\\n", false},
-      {"an encoded surrogate", "\xED\xA0\x80\r\nb", u"\\r\\n", false},
-      {"a sequence cut by the end", "b\r\n\xE2\x82", u"\\r\\n", false},
+      {"a byte that cannot lead", "b\r\n\xFF\r\nb", u"\\r\\n", true},
+      {"an overlong form", "b\r\n\xC0\xAF\r\nb", u"\\r\\n", true},
+      {"windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2\n\xEC\xE8\xF0\n\xCF\xF0\xE8\xE2\xE5\xF2", u"\\n",
+       true},
       {"UTF-16 with its mark",
        std::string("\xFF\xFE"
-                   "b\0\n\0",
-                   6),
-       u"\\n", false},
+                   "b\0\n\0\x16\x04",
+                   8),
+       u"\\n", true},
+      {"UTF-16 without a mark", std::string("b\0\n\0b\0\n\0", 8), u"\\n", true},
+      {"UTF-16 with a lone surrogate", utf16_lone, u"\\n", false},
+      {"UTF-32", std::string("\xFF\xFE\0\0b\0\0\0", 8), u"\\n", false},
+      {"marked UTF-8 that is malformed",
+       "\xEF\xBB\xBF"
+       "b\r\n\xFF",
+       u"\\r\\n", false},
       {"a separator outside ASCII",
        "b\xC2\xA7"
        "a",

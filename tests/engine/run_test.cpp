@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -158,7 +159,7 @@ TEST_F(RunTest, ACompletedRunReportsWritesUnlocksThenLaunches) {
 TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
   const Text a = Put("a.txt", "x");
   const Text missing = TextFromUtf8(dir_ + "/missing.txt");
-  const SourceText read{u"r", {true, false}, false};
+  const SourceText read{u"r", {true, false, {}}, false};
   const SourceText broken{u"", {}, true};
   struct Case {
     const char* name;
@@ -208,7 +209,7 @@ TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
 
 // Sources that may not be what the user thinks are told after the count, file 1 first; the
 // kept clipboard texts never are.
-TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
+TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
   const Text plain = Put("plain.txt", "a\r\n");
   const Text cp1251 = Put("cp1251.txt", "\xCF\xF0\xE8\r\n");
   const Text binary = Put("binary.bin", std::string("a\0\xFF", 3));
@@ -216,12 +217,12 @@ TEST_F(RunTest, StatusTellsSourcesNotInUtf8OrEndedAtAZero) {
     RunRequest request;
     const char* notices;
   } cases[] = {
-      {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 не в UTF-8"},
+      {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 прочитан как Windows-1251"},
       {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, cp1251, binary),
-       "; файл 1 не в UTF-8; файл 2 прочитан до нулевого байта"},
-      {Request(ModeMerge, Put("both.bin", std::string("\xE9\0", 2)), u"<1>"),
-       "; файл 1 не в UTF-8; файл 1 прочитан до нулевого байта"},
+       "; файл 1 прочитан как Windows-1251; файл 2 прочитан до нулевого байта"},
+      {Request(ModeMerge, Put("both.bin", std::string("\xCF\xF0\xE8\0", 4)), u"<1>"),
+       "; файл 1 прочитан как Windows-1251; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
   };
   for (const auto& c : cases) {
@@ -293,15 +294,47 @@ TEST_F(RunTest, ResultIsNeverWrittenThroughALink) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(RunTest, BlockedResultPathIsToldAndNoViewerStarts) {
+// A result that cannot take its name goes to the user's own name beside it, which the status
+// names and the viewer opens; with that one blocked too, nothing is written and no viewer starts.
+TEST_F(RunTest, BlockedResultPathFallsBackToTheUsersOwnName) {
+  const std::string personal = PersonalResultPath(result_);
+  const std::string list = Utf8FromText(Put("list.txt", "q"));
   mkdir(result_.c_str(), 0700);  // a directory where the result should go
-  const std::vector<std::string> calls = Run(Request(ModeDeduplicate, Put("list.txt", "q"), u""));
+  std::vector<std::string> calls = Run(Request(ModeDeduplicate, TextFromUtf8(list), u""));
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_TRUE(calls[1].ends_with("мсек; записано в " + personal)) << calls[1];
+  EXPECT_EQ(calls[3], "viewer:" + personal);
+  EXPECT_EQ(ReadWholeFile(personal), kBom + "q");
+
+  unlink(personal.c_str());
+  mkdir(personal.c_str(), 0700);
+  calls = Run(Request(ModeDeduplicate, TextFromUtf8(list), u""));
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0], "lock");
-  EXPECT_NE(calls[1].find("не удалось записать " + result_), std::string::npos) << calls[1];
+  EXPECT_TRUE(calls[1].ends_with("мсек; не удалось записать " + personal)) << calls[1];
   EXPECT_EQ(calls[2], "unlock");
-  // No stray temporary file is left beside it.
-  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 2").c_str()), 0);
+  // No stray temporary file is left beside them: the list and the two directories.
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 3").c_str()), 0);
+}
+
+// The user's name goes into the file name, before its extension, never into a directory.
+TEST(PersonalResultPath, NamesTheUserBeforeTheExtension) {
+  const struct {
+    const char *path, *before, *after;
+  } cases[] = {
+      {"/tmp/~ListwiseData.txt", "/tmp/~ListwiseData-", ".txt"},
+      {"/tmp/a.b/result", "/tmp/a.b/result-", ""},
+      {"/tmp/.result", "/tmp/.result-", ""},
+      {"result.txt", "result-", ".txt"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = PersonalResultPath(c.path);
+    ASSERT_TRUE(path.starts_with(c.before) && path.ends_with(c.after)) << path;
+    const std::string user =
+        path.substr(strlen(c.before), path.size() - strlen(c.before) - strlen(c.after));
+    EXPECT_FALSE(user.empty()) << path;
+    EXPECT_EQ(user.find('/'), std::string::npos) << path;
+  }
 }
 
 // Reports come phase after phase, each counting up to no more than its total, and a stop asked
@@ -313,7 +346,9 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
     first_bytes += "item" + std::to_string(n * 7 % 1000) + "\r\n";
     second_bytes += "Item" + std::to_string(n * 13 % 2000) + "\r\n";
   }
-  const std::string utf16 = Bytes({0xFF, 0xFE, 'a', 0, '\n', 0, 'b', 0});
+  // UTF-32 is left to the 16-bit engine.
+  std::string utf32 = Bytes({0xFF, 0xFE, 0, 0});
+  for (char c : first_bytes) utf32 += std::string(1, c) + std::string(3, '\0');
   const std::string tmp = dir_ + "/tmp";
   std::filesystem::create_directory(tmp);
   setenv("TMPDIR", tmp.c_str(), 1);
@@ -324,12 +359,12 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
   const struct {
     const char* name;
     const RunPlan* plan;
-    bool utf16;
+    bool utf32;
   } engines[] = {
       {"bytes", &small_runs, false}, {"spilled", &spilled, false}, {"16-bit", &small_runs, true}};
   const Text first = Put("first.txt", first_bytes);
   const Text second = Put("second.txt", second_bytes);
-  const Text first16 = Put("first16.txt", utf16 + first_bytes);
+  const Text first32 = Put("first32.txt", utf32);
   std::vector<std::string> listing;
   for (const auto& entry : std::filesystem::directory_iterator(dir_))
     listing.push_back(entry.path().filename());
@@ -343,7 +378,7 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
                                  std::to_string(static_cast<int>(operation)) + " stop in " +
                                  (stop ? std::to_string(static_cast<int>(*stop)) : "none");
         std::ofstream(result_, std::ios::binary) << "earlier result";
-        RunRequest request = Request(operation, engine.utf16 ? first16 : first, second);
+        RunRequest request = Request(operation, engine.utf32 ? first32 : first, second);
         request.case_sensitive = operation != ModeOnlyInSecond;  // its kept order writes apart
         OverrideRunPlan(engine.plan);
         StoppingHost host(stop);
@@ -373,7 +408,7 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
               << what << ", report " << k;
           EXPECT_TRUE(now.total == 0 || now.done <= now.total) << what << ", report " << k;
         }
-        if (!engine.utf16 && !stopped) {
+        if (!engine.utf32 && !stopped) {
           // The byte engine reads in many runs and tells every byte of each source.
           EXPECT_GT(host.reports.size(), 10u) << what;
           const auto& read_first =

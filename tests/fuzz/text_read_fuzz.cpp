@@ -2,12 +2,16 @@
 // files, against small models of the decoding rules and round trips through the encoder.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
 
+#include "core/code_pages.h"
+#include "core/source_format.h"
 #include "core/text_file.h"
+#include "core/transcoder.h"
 #include "core/utf8.h"
 #include "engine/run_steps.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -120,6 +124,37 @@ bool NoZeroUnit(const Text& text) {
   return text.find(u'\0') == Text::npos;
 }
 
+Text ModelCodePage(std::string_view b, CodePage page) {
+  Text text;
+  for (unsigned char byte : b)
+    text.push_back(byte < 0x80 ? byte : CodePageHighHalf(page)[byte - 0x80]);
+  return text;
+}
+
+// What a source without a mark reads as in the format it was judged to be in: every byte a
+// character of the code page, or each line (with its line feed) as UTF-8 when it is well-formed
+// and in the code page when not; UTF-16 unit by unit.
+Text ModelJudged(const std::string& bytes, const SourceFormat& format) {
+  if (format.encoding == SourceEncoding::Utf16LE) return ModelUtf16LE(bytes);
+  if (format.encoding == SourceEncoding::Utf16BE) return ModelUtf16LE(Swapped(bytes));
+  const std::string_view text(bytes.data(), std::min(bytes.size(), bytes.find('\0')));
+  if (format.encoding == SourceEncoding::CodePage) return ModelCodePage(text, format.page);
+  FUZZ_CHECK(format.encoding == SourceEncoding::Utf8OrCodePage);
+  Text decoded;
+  for (size_t start = 0; start < text.size();) {
+    const size_t lf = text.find('\n', start);
+    const size_t end = std::min({lf == std::string_view::npos ? text.size() : lf + 1, text.size(),
+                                 start + Utf8Transcoder::kLinePiece});
+    const std::string_view line = text.substr(start, end - start);
+    if (IsWellFormedUtf8(reinterpret_cast<const unsigned char*>(line.data()), line.size()))
+      decoded += TextFromUtf8(line);
+    else
+      decoded += ModelCodePage(line, format.page);
+    start = end;
+  }
+  return decoded;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -153,10 +188,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(Utf8FromText(again) == encoded);
   FUZZ_CHECK(ReadBytes(Utf16LEWithMark(utf8), FormatUtf8, &mark) == utf8);
 
-  // The engine's own loader agrees with reading the file by hand.
+  // The engine's own loader, asked for UTF-8, agrees with reading the file by hand.
   ReadBytes(bytes, FormatUtf8);
+  const Text path = TextFromUtf8(ScratchPath());
+  EncodingChoice utf8_asked;
+  FUZZ_CHECK(ParseEncodingName("utf-8", utf8_asked));
   Text loaded;
-  FUZZ_CHECK(LoadSourceFile(TextFromUtf8(ScratchPath()), loaded) == InputError::None);
+  FUZZ_CHECK(LoadSourceFile(path, loaded, nullptr, utf8_asked) == InputError::None);
   FUZZ_CHECK(loaded == source);
+
+  // Left to judge the encoding, it reads what the judgement names, the same way every time.
+  SourceNotices notices;
+  FUZZ_CHECK(LoadSourceFile(path, loaded, &notices) == InputError::None);
+  Text again_loaded;
+  FUZZ_CHECK(LoadSourceFile(path, again_loaded) == InputError::None && again_loaded == loaded);
+  FUZZ_CHECK(NoZeroUnit(loaded));
+  if (expected_mark != FormatSingleByte) {
+    FUZZ_CHECK(!notices.assumed.has_value());
+  } else if (!notices.assumed.has_value()) {
+    FUZZ_CHECK(loaded == utf8);  // UTF-8: well-formed, so the reading of old gives the same
+  } else {
+    FUZZ_CHECK(loaded == ModelJudged(bytes, *notices.assumed));
+  }
   return 0;
 }

@@ -5,6 +5,7 @@ runs leave no defunct children behind.
 Usage (inside xvfb_session.sh --wm): run_test.py path/to/listwise path/to/viewer_log [shot dir]"""
 
 import os
+import pwd
 import re
 import shutil
 import socket
@@ -199,19 +200,34 @@ def check_input_errors(s, shots):
     gui.choose_item(s.program, s.c["ModeBox"], 0)
 
 
-def check_unwritable_result(s):
-    """A directory in the result file's place: the run reports it and starts no viewer."""
+def check_unwritable_result(s, shots):
+    """A directory in the result file's place: the result goes to the user's own file beside it,
+    which the status line names and the viewer opens; with that one blocked too, the run says
+    so and starts no viewer."""
     first = s.write("u1.txt", b"a\n")
     second = s.write("u2.txt", b"b\n")
     gui.type_into(s.program, s.c["FieldFirst"], first)
     gui.type_into(s.program, s.c["FieldSecond"], second)
+    personal = f"/tmp/~ListwiseData-{pwd.getpwuid(os.geteuid()).pw_name}.txt"
     aside = RESULT + ".listwise-test-aside"
     os.replace(RESULT, aside)
     os.mkdir(RESULT)
     try:
+        launched = s.start_and_wait_for_viewer("result beside a blocked one")
+        gui.check_equal(launched, ["xdg-open\t" + personal], "the viewer opens it")
+        wanted = re.compile(r"^Найдено 1 за \d+ мсек; записано в " + re.escape(personal) + "$")
+        gui.check(wanted.match(s.c["StatusLine"].text()),
+                  f"result beside a blocked one: status {s.c['StatusLine'].text()!r}")
+        with open(personal, "rb") as f:
+            gui.check_equal(f.read(), b"\xef\xbb\xbfb", "the result beside the blocked one")
+        if shots:
+            s.program.screenshot(os.path.join(shots, "run-result-beside.png"))
+
+        os.unlink(personal)
+        os.mkdir(personal)
         before = len(s.launches())
         gui.click_control(s.program, s.c["StartButton"])
-        wanted = re.compile(r"^Найдено 1 за \d+ мсек; не удалось записать " + re.escape(RESULT))
+        wanted = re.compile(r"^Найдено 1 за \d+ мсек; не удалось записать " + re.escape(personal))
         gui.check(gui.wait_for(lambda: wanted.match(s.c["StatusLine"].text()), timeout=10),
                   f"unwritable result: status {s.c['StatusLine'].text()!r}")
         time.sleep(0.3)
@@ -219,6 +235,8 @@ def check_unwritable_result(s):
         for name in LOCKED:
             gui.check(gui.is_sensitive(s.c[name]), f"unwritable result: {name} unlocked")
     finally:
+        if os.path.isdir(personal):
+            os.rmdir(personal)
         os.rmdir(RESULT)
         os.replace(aside, RESULT)
 
@@ -292,7 +310,7 @@ def main():
     try:
         check_operations(s, shots)
         check_input_errors(s, shots)
-        check_unwritable_result(s)
+        check_unwritable_result(s, shots)
         check_enter_starts_a_run(s)
         check_many_runs(s, 50)
     finally:

@@ -5,8 +5,7 @@ import sys
 
 import listwise_gui as gui
 
-FIXED = ["LabelFirst", "LabelSecond", "CaseCheck", "WholeSeparatorCheck", "SwapButton",
-         "StatusLine"]
+FIXED = ["LabelFirst", "LabelSecond", "CaseCheck", "WholeSeparatorCheck", "SwapButton"]
 
 
 def expected_layout(w):
@@ -30,7 +29,7 @@ def expected_layout(w):
         "WholeSeparatorCheck": (45, 213, 270, 23),
         "SwapButton": (3, 33, 36, 36),
         "StartButton": (w - 100, 205, 90, 43),
-        "StatusLine": (5, 242, 410, 23),
+        "StatusLine": (5, 242, w - 110, 23),
     }
 
 

@@ -1,0 +1,63 @@
+// A source's bytes, opened once and read by offset as often as a run needs them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/text.h"
+
+class SourceBytes {
+ public:
+  enum class Opened { Yes, Missing, Unreadable };
+
+  // A regular file stays open and is read from where the run asks. Anything else (a named pipe,
+  // standard input, a terminal, a device) can be read only once: it is read here, whole, up to
+  // its first zero unit, whose size `wide` tells (two bytes for UTF-16, else one), so that an
+  // endless device ends. The path is opened only once: a pipe's writer sends its bytes once.
+  static Opened Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out);
+  // The same from a descriptor the caller owns (standard input).
+  static Opened FromDescriptor(int fd, bool wide, std::unique_ptr<SourceBytes>& out);
+  static std::unique_ptr<SourceBytes> FromMemory(std::string bytes);
+
+  ~SourceBytes();
+  SourceBytes(const SourceBytes&) = delete;
+  SourceBytes& operator=(const SourceBytes&) = delete;
+
+  // Reads up to n bytes at offset: the count, 0 at the end, -1 on a read error and when a file
+  // ends before the size it had when it was opened. A list cut short while it is read must fail
+  // the run: its result would look complete and be wrong. Safe to call from several threads.
+  ssize_t Read(uint64_t offset, void* into, size_t n) const;
+  // The bytes, when they are held in memory; null for a file read from disk.
+  const std::string* memory() const { return fd_ < 0 ? &bytes_ : nullptr; }
+  // The size the file had when opened, or that of the bytes held; 0 when unknown.
+  uint64_t expected_size() const { return fd_ < 0 ? bytes_.size() : size_at_open_; }
+
+ private:
+  SourceBytes() = default;
+  static Opened ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out);
+
+  int fd_ = -1;
+  uint64_t size_at_open_ = 0;
+  std::string bytes_;
+};
+
+// The bytes of a source from `from` up to its first zero unit of `unit` bytes, and `lookahead`
+// bytes past it (as far as the source has them).
+struct RawText {
+  std::unique_ptr<unsigned char[]> data;
+  size_t size = 0;
+  bool failed = false;  // a read error, or a file cut while read
+  bool ended_at_zero = false;
+};
+// Throws std::bad_alloc when the bytes do not fit in memory: never a silently shorter text.
+RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead);
+
+// Whether bytes look like UTF-16 by where their zero bytes stand: nearly all at odd offsets
+// (little-endian, ASCII letters have a zero high byte) or nearly all at even ones (big-endian).
+// Binary data has zeros at both. 0 for neither, 1 little-endian, 2 big-endian.
+int Utf16ByZeros(const unsigned char* bytes, size_t n);
