@@ -103,9 +103,12 @@ def check_escape(s):
     gui.check_equal(s.status(), shown, "Escape outside a run: the status line")
     if not s.start_and_wait_for_progress("Escape"):
         return
+    pressed = time.time()
     gui.run("xdotool", "key", "Escape")
-    gui.check(gui.wait_for(lambda: s.status() == "Отменено", timeout=10),
+    gui.check(gui.wait_for(lambda: s.status() == "Отменено", timeout=10, step=0.01),
               f"Escape: the status line tells the stop, it shows {s.status()!r}")
+    print(f"Escape during a run: the status line told the stop {time.time() - pressed:.2f} s "
+          "after the key", flush=True)
     gui.pump_events(1.0)
     gui.check_equal(s.launches(), before, "Escape: no viewer")
     with open(RESULT, "rb") as f:
