@@ -18,6 +18,12 @@ bool EventQueue::Post(Event event) {
   return true;
 }
 
+bool EventQueue::Holds(int kind) const {
+  for (const Event& event : events_)
+    if (event.kind == kind) return true;
+  return false;
+}
+
 std::optional<Event> EventQueue::Take() {
   if (events_.empty()) return std::nullopt;
   Event event = std::move(events_.front());

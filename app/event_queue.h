@@ -13,6 +13,9 @@ enum EventKind : int {
   ControlActivity = 3,
   WindowResized = 6,
   FilesDropped = 11,
+  // Escape pressed in the window: it stops a run that is going on, and outside a run nothing
+  // acts on it.
+  EscapePressed = 12,
 };
 
 enum ActivityType : int {
@@ -47,6 +50,8 @@ class EventQueue {
   bool Post(Event event);
   std::optional<Event> Take();
   bool empty() const { return events_.empty(); }
+  // Whether an event of that kind waits in the queue.
+  bool Holds(int kind) const;
   size_t size() const { return events_.size(); }
   void Clear() { events_.clear(); }
 

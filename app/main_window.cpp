@@ -24,6 +24,13 @@ gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer program) {
   return TRUE;
 }
 
+// The key still goes on to the focused control, which does with it what it always did.
+gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer program) {
+  if (event->keyval == GDK_KEY_Escape)
+    PostEvent(static_cast<Program*>(program)->events, EscapePressed, 0, 0);
+  return FALSE;
+}
+
 gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer data) {
   Program& program = *static_cast<Program*>(data);
   MainWindowState& state = program.window;
@@ -81,6 +88,7 @@ bool OpenMainWindow(Program& program, GdkPixbuf* icon) {
 
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), &program);
   g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigureEvent), &program);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(OnKeyPress), &program);
   g_signal_connect(window, "destroy", G_CALLBACK(OnDestroy), &program);
 
   gtk_widget_realize(window);

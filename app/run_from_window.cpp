@@ -1,7 +1,13 @@
 #include "app/run_from_window.h"
 
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <utility>
+
 #include "app/control_table.h"
 #include "app/controls.h"
+#include "app/progress_status.h"
 #include "desktop/message_box.h"
 #include "desktop/viewer_launch.h"
 
@@ -12,18 +18,65 @@ namespace {
 constexpr int kLockedDuringRun[] = {StartButton, ModeBox,    OpenFirst,
                                     OpenSecond,  PasteFirst, PasteSecond};
 
+// A run shorter than this looks as it always did: nothing greyed, no progress, no events.
+constexpr int64_t kQuietMs = 300;
+// Progress in the status line changes no more often than this: each change is drawn, and a
+// screen reader speaks it.
+constexpr int64_t kStatusEveryMs = 200;
+// Events handled in one go, so that a flood of them cannot hold the run up.
+constexpr int kEventsAtMost = 200;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void HandlePendingEvents() {
+  for (int n = 0; n < kEventsAtMost && gtk_events_pending(); ++n) gtk_main_iteration_do(FALSE);
+}
+
 }  // namespace
+
+WindowRunHost::WindowRunHost(Program& program) : program_(program), started_ms_(NowMs()) {}
 
 void WindowRunHost::SetStatus(const Text& text) {
   SetControlText(program_, StatusLine, text);
 }
 
 void WindowRunHost::ShowError(const Text& message) {
+  // A reading long enough to lock the controls may still end in an input error.
+  if (locked_) LockControls(false);
   ShowMessage(u"Ошибка", message, kMessageWarning);
 }
 
 void WindowRunHost::LockControls(bool locked) {
+  if (locked == locked_) return;
+  // Clicks that came in since the last step reach the controls while they are still greyed,
+  // and are dropped there instead of starting another run.
+  if (!locked && answering_) HandlePendingEvents();
   for (int control : kLockedDuringRun) SetControlEnabled(program_, control, !locked);
+  locked_ = locked;
+}
+
+bool WindowRunHost::Progress(RunPhase phase, uint64_t done, uint64_t total) {
+  const int64_t now = NowMs();
+  if (now - started_ms_ < kQuietMs) return true;
+  // Before the first event is handled: a click on "Старт" waiting since the run began must find
+  // the button greyed.
+  LockControls(true);
+  if (shown_ms_ < 0 || now - shown_ms_ >= kStatusEveryMs) {
+    // An unchanged text is not set again: each change is drawn and told to a screen reader.
+    Text text = ProgressStatusText(phase, done, total);
+    if (text != shown_) {
+      SetStatus(text);
+      shown_ = std::move(text);
+    }
+    shown_ms_ = now;
+  }
+  HandlePendingEvents();
+  answering_ = true;
+  return !program_.events.Holds(EscapePressed) && !program_.events.Holds(CloseRequested);
 }
 
 void WindowRunHost::LaunchViewer(const Text& path) {

@@ -1,6 +1,7 @@
 // Inner loops of a run on generated lists: decoding, splitting, the table, whole operations of
 // the 16-bit engine and of the byte engine.
 #include <benchmark/benchmark.h>
+#include <chrono>
 
 #include <clocale>
 #include <cstdio>
@@ -88,8 +89,22 @@ void BM_Operation(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(1));
 }
 
+// A watcher that does what the window's and listwise-cli's do on every report before they
+// decide to draw: read the clock.
+class ClockWatcher : public RunProgress {
+ protected:
+  bool Progress(RunPhase, uint64_t, uint64_t) override {
+    last_ = std::chrono::steady_clock::now();
+    return true;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_;
+};
+
 // The byte engine from the source files to the result: cutting and hashing the items into the
-// slot groups (PrepareRun), then the groups' results (RunPrepared), on one core or two.
+// slot groups (PrepareRun), then the groups' results (RunPrepared), on one core or two, with or
+// without a watcher of its progress.
 void BM_ByteRun(benchmark::State& state) {
   const std::string paths[2] = {"/tmp/listwise-bench-byte-1.txt", "/tmp/listwise-bench-byte-2.txt"};
   const std::string lists[2] = {List(static_cast<int>(state.range(2))),
@@ -109,8 +124,9 @@ void BM_ByteRun(benchmark::State& state) {
   plan.two_cores = state.range(1) == 2;
   OverrideRunPlan(&plan);
   for (auto _ : state) {
+    ClockWatcher watcher;
     PreparedRun run;
-    PrepareRun(request, run);
+    PrepareRun(request, run, nullptr, state.range(3) != 0 ? &watcher : nullptr);
     NullSink sink;
     benchmark::DoNotOptimize(RunPrepared(run, sink));
   }
@@ -128,8 +144,13 @@ BENCHMARK(BM_Operation)
     ->ArgNames({"operation", "lines"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ByteRun)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {100000, 1000000}})
-    ->ArgNames({"operation", "cores", "lines"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {100000, 1000000}, {0}})
+    ->ArgNames({"operation", "cores", "lines", "watched"})
+    ->Unit(benchmark::kMillisecond);
+// What watching the progress costs, at the size of a long run.
+BENCHMARK(BM_ByteRun)
+    ->ArgsProduct({{0}, {2}, {10000000}, {0, 1}})
+    ->ArgNames({"operation", "cores", "lines", "watched"})
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

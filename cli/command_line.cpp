@@ -37,10 +37,15 @@ const char* const kCliUsage =
     "                          after each item and merged line (an explicit\n"
     "                          --result-sep still joins the items)\n"
     "  -q, --quiet             do not print the count and the time\n"
+    "      --progress          show a progress bar on a terminal also when the\n"
+    "                          result is printed there\n"
+    "      --no-progress       never show the progress bar\n"
     "  -h, --help              show this help and exit\n"
     "      --version           show the version and exit\n"
     "\n"
-    "The count and the time go to standard error. Exit status: 0 done,\n"
+    "The count and the time go to standard error; when it is a terminal, a\n"
+    "run of more than a second shows its progress there. Ctrl-C stops a run\n"
+    "and leaves an earlier --output file as it was. Exit status: 0 done,\n"
     "1 input or output error, 2 usage error. See listwise-cli(1).\n";
 
 namespace {
@@ -51,6 +56,8 @@ enum LongOnly : int {
   kNoBom,
   kPlain,
   kVersion,
+  kProgress,
+  kNoProgress,
 };
 
 constexpr option kLongOptions[] = {
@@ -63,6 +70,8 @@ constexpr option kLongOptions[] = {
     {"no-bom", no_argument, nullptr, kNoBom},
     {"plain", no_argument, nullptr, kPlain},
     {"quiet", no_argument, nullptr, 'q'},
+    {"progress", no_argument, nullptr, kProgress},
+    {"no-progress", no_argument, nullptr, kNoProgress},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -181,6 +190,12 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case 'q':
         options.quiet = true;
+        break;
+      case kProgress:
+        options.bar = BarChoice::Always;
+        break;
+      case kNoProgress:
+        options.bar = BarChoice::Never;
         break;
       case 'h':
         return CommandLine::Help;

@@ -6,6 +6,13 @@
 #include "core/text.h"
 #include "engine/run_request.h"
 
+// When the progress bar is drawn on a terminal.
+enum class BarChoice {
+  Auto,    // when the result does not go to that terminal as well
+  Always,  // --progress
+  Never,   // --no-progress
+};
+
 struct CliOptions {
   Operation operation = Operation::ModeOnlyInSecond;
   bool two_lists = false;
@@ -19,6 +26,7 @@ struct CliOptions {
   bool plain = false;  // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;
+  BarChoice bar = BarChoice::Auto;
   std::string output_path;  // empty: standard output
   EncodingChoice encoding;  // for lists without a byte-order mark
 };

@@ -1,13 +1,19 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
+#include <signal.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 
 #include "cli/command_line.h"
 #include "cli/output_file.h"
+#include "cli/progress_bar.h"
 #include "core/licence_notice.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
@@ -18,6 +24,8 @@
 namespace {
 
 constexpr char kProgram[] = "listwise-cli";
+// What RunCli returns when an interrupt stopped the run; main then ends by that signal.
+constexpr int kInterrupted = -1;
 
 // A list argument as the run sees it: "-" is standard input, whose descriptor the run reads; a
 // path that begins with "<" is kept from being taken for the window's clipboard marker.
@@ -63,18 +71,38 @@ void PrintNotices(const std::string& name, const SourceNotices& notices) {
   for (const Text& phrase : SourceNoticePhrases(notices)) Complain(name, Utf8FromText(phrase));
 }
 
+// The bar only ever goes to a terminal, and pipelines and logs see what they always saw.
+bool DrawBar(const CliOptions& options) {
+  if (options.quiet || options.bar == BarChoice::Never || !isatty(STDERR_FILENO)) return false;
+  if (options.bar == BarChoice::Always) return true;
+  const char* term = std::getenv("TERM");
+  if (term != nullptr && std::strcmp(term, "dumb") == 0) return false;
+  // A result printed on the terminal would be torn by the bar.
+  return !options.output_path.empty() || !isatty(STDOUT_FILENO);
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv);
 
 int main(int argc, char** argv) {
+  int status = 1;
   try {
-    return RunCli(argc, argv);
+    status = RunCli(argc, argv);
   } catch (const std::bad_alloc&) {
     // The fresh --output file was removed on the way out; the earlier one is untouched.
     Complain("", Utf8FromText(OutOfMemoryMessage()));
     return 1;
   }
+  if (status == kInterrupted) {
+    // Everything is cleaned up: now end as the signal would have ended the program, so that
+    // the shell sees the interrupt.
+    const int stopped_by = InterruptSignal();
+    ::signal(stopped_by, SIG_DFL);
+    ::raise(stopped_by);
+    return 128 + stopped_by;
+  }
+  return status;
 }
 
 int RunCli(int argc, char** argv) {
@@ -109,9 +137,17 @@ int RunCli(int argc, char** argv) {
   SetSource(options.first, request.first_field, request.first_descriptor);
   if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);
 
+  // From here on an interrupt stops the run at its next step, and whatever it leaves behind is
+  // removed on the way out. Standard input is read whole before the first step: a terminal
+  // typed into takes its end of input, or a second interrupt.
+  StopRunsOnInterrupt();
+  CliProgress progress(DrawBar(options), stderr, options.first.c_str(), options.second.c_str());
   PreparedRun run;
   RunSource failed = RunSource::None;
-  if (const InputError error = PrepareRun(request, run, &failed); error != InputError::None) {
+  const InputError error = PrepareRun(request, run, &failed, &progress);
+  progress.Clear();
+  if (error == InputError::Stopped) return kInterrupted;
+  if (error != InputError::None) {
     // A missing list has no name to give.
     std::string about;
     if (error != InputError::MissingList && failed != RunSource::None)
@@ -145,6 +181,9 @@ int RunCli(int argc, char** argv) {
     report = RunPrepared(run, sink);
     final_line_feed = plain_lines.any();
   }
+  progress.Clear();
+  // An interrupt after the last step still keeps the earlier --output file.
+  if (RunStopped(run) || InterruptSignal() != 0) return kInterrupted;
   if (SourceFailedDuringRun(run)) {
     // A list changed while it was read: what was written is incomplete. A fresh --output file
     // is removed with `output`, the earlier one untouched.

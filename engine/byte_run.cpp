@@ -46,6 +46,7 @@ struct ByteSources {
   };
   MergeSource merge[2];
   bool reread_failed = false;  // a file changed between its two readings
+  RunProgress* progress = nullptr;
 };
 
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
@@ -62,8 +63,9 @@ bool ByteRunPossible(Operation operation, TextView read_separator, TextView resu
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
-                                            const RunPlan& plan) {
+                                            const RunPlan& plan, RunProgress* progress) {
   auto sources = std::make_shared<ByteSources>();
+  sources->progress = progress;
   sources->operation = operation;
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
   sources->case_sensitive = case_sensitive;
@@ -152,12 +154,22 @@ ByteLoad Spill(ByteSources& sources) {
   return ByteLoad::Loaded;
 }
 
-ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks) {
+// `total`: the bytes the source is expected to hold after its mark, 0 when unknown. `utf8`: the
+// runs are the source's own bytes; a converted source is told by how far its reading has come.
+ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t total, bool utf8) {
+  const RunPhase phase = source == 0 ? RunPhase::ReadingFirst : RunPhase::ReadingSecond;
+  uint64_t done = 0;
+  auto go_on = [&](std::string_view run) {
+    done = utf8 ? done + run.size() : chunks.bytes_read();
+    return GoOn(sources.progress, phase, done, total);
+  };
   if (sources.operation == Operation::ModeMerge) {
     std::string_view run;
     bool last = false;
-    while (chunks.Next(run, last))
+    while (chunks.Next(run, last)) {
       if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
+      if (!go_on(run)) return ByteLoad::Stopped;
+    }
     if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
     if (chunks.failed()) return ByteLoad::Unreadable;
     sources.merge[source].length = chunks.bytes_read();
@@ -173,6 +185,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks) {
     if (!buckets.spilled() && OverBudget(sources) && Spill(sources) != ByteLoad::Loaded)
       return ByteLoad::NoRoom;
     if (buckets.failed()) return ByteLoad::NoRoom;
+    if (!go_on(run)) return ByteLoad::Stopped;
   }
   if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
   return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
@@ -184,8 +197,11 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
                         const SourceFormat& format, bool& ended_at_zero) {
   ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
   chunks.UseTwoCores(sources.plan.two_cores);
+  const uint64_t size = bytes->expected_size();
+  const uint64_t total = size > format.mark_length ? size - format.mark_length : 0;
   sources.merge[source] = {std::move(bytes), format, 0};
-  const ByteLoad load = LoadRuns(sources, source, chunks);
+  const ByteLoad load =
+      LoadRuns(sources, source, chunks, total, format.encoding == SourceEncoding::Utf8);
   ended_at_zero = chunks.ended_at_zero();
   return load;
 }
@@ -200,7 +216,8 @@ namespace {
 
 // Makes the groups' results on one or two threads and hands them to `emit` in group order, on
 // this thread, as soon as each is ready. A group's memory is freed once its result is made, and
-// no result is made more than a few groups ahead of the one written last.
+// no result is made more than a few groups ahead of the one written last. An emit that returns
+// false stops the work, as a failure does.
 template <typename Emit>
 bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&& emit) {
   constexpr uint32_t kGroups = SlotBuckets::kGroups;
@@ -260,10 +277,11 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
         if (failed) break;
         if (emitted < kGroups && ready[emitted]) {
           lock.unlock();
-          emit(results[emitted]);
+          const bool go_on = emit(results[emitted]);
           results[emitted].Free();
           lock.lock();
           ++emitted;
+          if (!go_on) failed = true;  // the other thread stops before its next group
           lock.unlock();
           changed.notify_all();
           continue;
@@ -299,7 +317,8 @@ class MergeItems {
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
              size_t chunk_bytes)
       : cursor_(separator),
-        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length) {}
+        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length),
+        utf8_(source.format.encoding == SourceEncoding::Utf8) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
@@ -311,15 +330,21 @@ class MergeItems {
         failed_ = true;
         return false;
       }
+      // A UTF-8 source's runs are its own bytes; a converted one is as far as its reading.
+      taken_ = utf8_ ? taken_ + run.size() : chunks_.bytes_read();
       cursor_.Start(run, last);
     }
   }
   bool failed() const { return failed_ || chunks_.failed(); }
+  // Bytes of the source taken so far.
+  uint64_t taken() const { return taken_; }
 
  private:
   ByteItemCursor cursor_;
   ByteChunks chunks_;
+  bool utf8_;
   bool failed_ = false;
+  uint64_t taken_ = 0;
 };
 
 // Merge: the items of the two sources side by side, as they stand, in blocks of lines. False
@@ -331,15 +356,18 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
   block.reserve(kBlock * 2);
+  const uint64_t total = sources.merge[0].length + sources.merge[1].length;
+  bool go_on = true;
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);
     block.clear();
+    go_on = GoOn(sources.progress, RunPhase::Working, a.taken() + b.taken(), total);
   };
   std::string_view x, y;
   bool has_a = a.Next(x);
   bool has_b = b.Next(y);
   pairs = 0;
-  while (has_a && has_b) {
+  while (has_a && has_b && go_on) {
     block.append(x).append(separator).append(y).append(line_end);
     ++pairs;
     if (block.size() >= kBlock) flush();
@@ -347,15 +375,15 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
     has_b = b.Next(y);
   }
   // The rest of the longer list, line by line, with nothing to mark the missing partner.
-  for (; has_a; has_a = a.Next(x)) {
+  for (; has_a && go_on; has_a = a.Next(x)) {
     block.append(x).append(line_end);
     if (block.size() >= kBlock) flush();
   }
-  for (; has_b; has_b = b.Next(y)) {
+  for (; has_b && go_on; has_b = b.Next(y)) {
     block.append(y).append(line_end);
     if (block.size() >= kBlock) flush();
   }
-  flush();
+  if (go_on) flush();
   return !a.failed() && !b.failed();
 }
 
@@ -368,20 +396,25 @@ bool ByteRunReadAgainFailed(const ByteSources& sources) {
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink) {
   const std::string separator = Utf8FromText(result_separator);
+  const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
     int32_t pairs = 0;
     sources.reread_failed = !MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
+    if (stopped()) return -1;
     FoundCount = pairs;
     return pairs;
   }
   int32_t count = 0;
   std::vector<GroupResult> kept_groups;
   const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
+  uint32_t groups = 0;
   const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
     count += result.count;
     if (!result.out.empty()) sink.AppendUtf8Block(result.out, separator);
     if (kept_order && !result.kept.empty()) kept_groups.push_back(std::move(result));
+    return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
   });
+  if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
   if (kept_order) {
     struct Ref {
@@ -396,11 +429,14 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
       return x.item->sequence > y.item->sequence;
     });
     std::string block;
+    uint64_t written = 0;
     for (const Ref& ref : order) {
       block.append(*ref.bytes, ref.item->offset, ref.item->size).append(separator);
+      ++written;
       if (block.size() >= (size_t{1} << 20)) {
         sink.AppendUtf8Block(block, separator);
         block.clear();
+        if (!GoOn(sources.progress, RunPhase::Writing, written, order.size())) return -1;
       }
     }
     if (!block.empty()) sink.AppendUtf8Block(block, separator);

@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "engine/operations.h"
 #include "engine/run_plan.h"
+#include "engine/run_progress.h"
 #include "engine/run_request.h"
 
 // The sources of a run in bytes, read by LoadByteSource.
@@ -23,15 +24,17 @@ enum class ByteLoad {
   Unreadable,  // a read error: the source is "Файл не удаётся открыть"
   NotBytes,    // not well-formed UTF-8, or UTF-16 that UTF-8 cannot hold: the 16-bit engine must
   NoRoom,      // the lists fit neither in memory nor in temporary files
+  Stopped,     // the run's RunProgress asked it to stop
 };
 
 // Whether the byte engine can take runs with these settings at all.
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
                      bool case_sensitive);
 
+// `progress` (when set) hears of every run of bytes read and every step of the operation.
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
-                                            const RunPlan& plan);
+                                            const RunPlan& plan, RunProgress* progress = nullptr);
 // Reads source 0 or 1 from its bytes in `format` (not UTF-32, which only the 16-bit engine
 // reads). Merge reads the bytes again as it writes. ended_at_zero is set when the source stops at
 // a zero unit.
@@ -43,6 +46,7 @@ void ForgetByteSource(ByteSources& sources, int source);
 // Whether Merge found a file changed when it read it again: its result is then incomplete.
 bool ByteRunReadAgainFailed(const ByteSources& sources);
 
-// Runs the operation into the sink; sets FoundCount and returns the count.
+// Runs the operation into the sink; sets FoundCount and returns the count, or -1 when its
+// RunProgress stopped it (FoundCount is then left as it was).
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink);

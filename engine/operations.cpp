@@ -62,11 +62,17 @@ class SlotReader {
 };
 
 // Walks the slots in the order a 512-slot table walks them, passing over those where `source`
-// has no items: there the operation has nothing to emit.
+// has no items: there the operation has nothing to emit. Stops early when the run is stopped.
 template <typename Fn>
-void ForEachSlotWithItems(const SlotPartition& source, Fn&& fn) {
-  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s)
+void ForEachSlotWithItems(const SlotPartition& source, RunProgress* progress, Fn&& fn) {
+  for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) {
+    if (!GoOn(progress, RunPhase::Working, s, SlotPartition::kSlots)) return;
     if (!source.Slot(s).empty()) fn(s);
+  }
+}
+
+bool Stopped(const OperationInput& in) {
+  return in.progress != nullptr && in.progress->stopped();
 }
 
 SlotPartition Partition(const OperationInput& in, TextView text) {
@@ -119,7 +125,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
   int32_t count = 0;
   if (case_sensitive) {
     // B's keys are the items themselves, so B's slots are the lookup slots.
-    ForEachSlotWithItems(second, [&](uint32_t s) {
+    ForEachSlotWithItems(second, in.progress, [&](uint32_t s) {
       StartSlot(*present, first.Slot(s).size() + 1);
       AddSlotKeys(*present, reader, first, s, true);
       // An empty item of the second source always counts as present in the first.
@@ -142,7 +148,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
     uint32_t hash;  // StringHash of the item as written: its slot in B
   };
   std::vector<Kept> kept;
-  ForEachSlotWithItems(second, [&](uint32_t s) {
+  ForEachSlotWithItems(second, in.progress, [&](uint32_t s) {
     StartSlot(*present, first.Slot(s).size() + 1);
     AddSlotKeys(*present, reader, first, s, false);
     if (s == 0) Required(TableAdd(*present, TextView()));
@@ -155,6 +161,7 @@ int32_t DoOnlyInSecond(const OperationInput& in, ResultSink& sink) {
       kept.push_back({item, StringHash(item)});
     });
   });
+  if (Stopped(in)) return 0;
   std::vector<size_t> start(SlotPartition::kSlots + 1, 0);
   for (const Kept& item : kept) ++start[item.hash % SlotPartition::kSlots + 1];
   for (uint32_t s = 0; s < SlotPartition::kSlots; ++s) start[s + 1] += start[s];
@@ -180,7 +187,7 @@ int32_t InBothWith(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto table = NewItemTable<Value>(kOneSlot);
   int32_t kept = 0;
-  ForEachSlotWithItems(first, [&](uint32_t s) {
+  ForEachSlotWithItems(first, in.progress, [&](uint32_t s) {
     if (second.Slot(s).empty()) return;
     StartSlot(*table, first.Slot(s).size());
     AddSlotKeys(*table, reader, first, s, case_sensitive);
@@ -212,7 +219,7 @@ int32_t DeduplicateWith(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto table = NewItemTable<Value>(kOneSlot);
   int32_t count = 0;
-  ForEachSlotWithItems(first, [&](uint32_t s) {
+  ForEachSlotWithItems(first, in.progress, [&](uint32_t s) {
     StartSlot(*table, first.Slot(s).size());
     AddSlotKeys(*table, reader, first, s, case_sensitive);
     if (s == 0) TableRemove(*table, TextView());  // an empty item never reaches the result
@@ -233,7 +240,7 @@ int32_t DoCountUnique(const OperationInput& in, ResultSink& sink) {
   SlotReader reader(case_sensitive);
   auto counts = NewItemTable<int32_t>(kOneSlot);
   int32_t distinct = 0;
-  ForEachSlotWithItems(first, [&](uint32_t s) {
+  ForEachSlotWithItems(first, in.progress, [&](uint32_t s) {
     StartSlot(*counts, first.Slot(s).size());
     reader.ForEach(first, s, [&](TextView, TextView key, uint32_t lookup) {
       if (int32_t* counter = counts->Find(key, kAnyHash, lookup)) {
@@ -269,7 +276,13 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
   bool has_a = first.Next(a);
   bool has_b = second.Next(b);
   int32_t pairs = 0;
-  while (has_a && has_b) {
+  // Lines are cheap: the run hears of every so many of them.
+  constexpr uint64_t kLinesAStep = uint64_t{1} << 16;
+  uint64_t lines = 0;
+  auto go_on = [&] {
+    return ++lines % kLinesAStep != 0 || GoOn(in.progress, RunPhase::Working, lines, 0);
+  };
+  while (has_a && has_b && go_on()) {
     sink.Append(a);
     sink.Append(in.result_separator);
     sink.Append(b);
@@ -279,8 +292,8 @@ int32_t DoMerge(const OperationInput& in, ResultSink& sink) {
     has_b = second.Next(b);
   }
   // The rest of the longer list, line by line, with nothing to mark the missing partner.
-  for (; has_a; has_a = first.Next(a)) EmitWithSeparator(sink, a, in.line_end);
-  for (; has_b; has_b = second.Next(b)) EmitWithSeparator(sink, b, in.line_end);
+  for (; has_a && go_on(); has_a = first.Next(a)) EmitWithSeparator(sink, a, in.line_end);
+  for (; has_b && go_on(); has_b = second.Next(b)) EmitWithSeparator(sink, b, in.line_end);
   return pairs;
 }
 
@@ -307,6 +320,7 @@ int32_t RunOperation(Operation operation, const OperationInput& input, ResultSin
     default:
       break;
   }
+  if (Stopped(input)) return -1;
   FoundCount = count;
   return count;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/text.h"
+#include "engine/run_progress.h"
 #include "engine/run_request.h"
 
 // The count of the last operation; shown by the run's report.
@@ -67,9 +68,11 @@ struct OperationInput {
   TextView result_separator;  // escapes expanded, may be empty
   bool whole_separator = false;
   bool case_sensitive = true;
-  TextView line_end = u"\r\n";  // ends each line of Merge
+  TextView line_end = u"\r\n";      // ends each line of Merge
+  RunProgress* progress = nullptr;  // hears of each slot worked on (Merge: of its lines)
 };
 
 // Runs the operation into the sink, sets FoundCount and returns it. A value outside the five
-// (the mode box with nothing chosen) emits nothing and counts 0.
+// (the mode box with nothing chosen) emits nothing and counts 0. A run its progress stopped
+// returns -1 and leaves FoundCount as it was; what reached the sink is then to be thrown away.
 int32_t RunOperation(Operation operation, const OperationInput& input, ResultSink& sink);

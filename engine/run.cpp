@@ -16,7 +16,13 @@ namespace {
 
 void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked) {
   PreparedRun run;
-  if (const InputError error = PrepareRun(request, run); error != InputError::None) {
+  const InputError error = PrepareRun(request, run, nullptr, &host);
+  if (error == InputError::Stopped) {
+    host.SetStatus(StoppedMessage());
+    host.LockControls(false);
+    return;
+  }
+  if (error != InputError::None) {
     const Text message = InputErrorMessage(error);
     host.SetStatus(message);
     host.ShowError(message);
@@ -30,6 +36,13 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   NullSink unwritable;
   ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
   Text status = RunPrepared(run, target) + SourceNoticesText(run.first_notices, run.second_notices);
+  if (RunStopped(run)) {
+    // The unfinished result goes with `result`, as below.
+    host.SetStatus(StoppedMessage());
+    host.LockControls(false);
+    locked = false;
+    return;
+  }
   if (SourceFailedDuringRun(run)) {
     // The uncommitted result goes with `result`; the earlier one stays.
     const Text message = InputErrorMessage(InputError::FileUnreadable);

@@ -30,6 +30,7 @@ Text InputErrorMessage(InputError error) {
     case InputError::FileUnreadable:
       return u"Файл не удаётся открыть";
     case InputError::None:
+    case InputError::Stopped:
       break;
   }
   return Text();
@@ -229,6 +230,9 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
       return ByteLoading::TakeAsText;
     case ByteLoad::NoRoom:
       throw std::bad_alloc();  // neither memory nor temporary files hold the lists
+    case ByteLoad::Stopped:
+      error = InputError::Stopped;
+      return ByteLoading::Failed;
   }
   if (source.given == nullptr) notices.ended_at_zero = ended_at_zero;
   if (judged.format.assumed) notices.assumed = judged.format;
@@ -237,7 +241,9 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
 
 }  // namespace
 
-InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed) {
+InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed,
+                      RunProgress* progress) {
+  run.progress = progress;
   RunSource source = RunSource::None;
   InputError error = InputError::None;
   auto fail = [&](InputError e) {
@@ -258,7 +264,7 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
     for (const Text* field : {&request.first_field, &request.second_field})
       if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
     bytes = NewByteSources(request.operation, run.read_separator, request.whole_separator,
-                           request.case_sensitive, PlanRun(input_bytes));
+                           request.case_sensitive, PlanRun(input_bytes), progress);
   }
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.
@@ -298,6 +304,9 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
     error = LoadText(opened[k], clipboard[k], request.encoding, *texts[k], *notices[k]);
     if (error != InputError::None) return fail(error);
   }
+  // Texts are read whole; the one chance to stop is when they are in.
+  if (bytes == nullptr && !GoOn(progress, RunPhase::Working, 0, 0))
+    return fail(InputError::Stopped);
   run.bytes = std::move(bytes);
   if (failed != nullptr) *failed = RunSource::None;
   return InputError::None;
@@ -318,7 +327,7 @@ Text StatusText(int32_t found, int64_t milliseconds) {
 Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
   const OperationInput input{
       run.first,           run.second,         run.read_separator, run.result_separator,
-      run.whole_separator, run.case_sensitive, run.line_end};
+      run.whole_separator, run.case_sensitive, run.line_end,       run.progress};
   const int32_t start = MillisecondClock();
   const int32_t found =
       run.bytes != nullptr
@@ -331,6 +340,14 @@ bool SourceFailedDuringRun(const PreparedRun& run) {
   return run.bytes != nullptr && ByteRunReadAgainFailed(*run.bytes);
 }
 
+bool RunStopped(const PreparedRun& run) {
+  return run.progress != nullptr && run.progress->stopped();
+}
+
 Text OutOfMemoryMessage() {
   return u"Недостаточно памяти для этих списков";
+}
+
+Text StoppedMessage() {
+  return u"Отменено";
 }

@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "engine/operations.h"
+#include "engine/run_progress.h"
 #include "engine/run_request.h"
 
 class SourceBytes;
@@ -25,6 +26,8 @@ enum class InputError {
   SameFile,          // "один и тот же файл в поле ввода"
   FileMissing,       // "Файл не существует"
   FileUnreadable,    // "Файл не удаётся открыть"
+  // No input error: the run's RunProgress stopped it while the sources were read.
+  Stopped,
 };
 Text InputErrorMessage(InputError error);
 
@@ -50,13 +53,16 @@ struct PreparedRun {
   // When set, the sources were read as UTF-8 bytes for the byte engine, and `first` and
   // `second` stay empty.
   std::shared_ptr<ByteSources> bytes;
+  RunProgress* progress = nullptr;  // the one PrepareRun was given
 };
 
 // Which source an input error is about; None for the separator.
 enum class RunSource { None, First, Second };
 
-// Checks and loads in the fixed order; only the first failing check is reported.
-InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr);
+// Checks and loads in the fixed order; only the first failing check is reported. `progress`
+// hears how the reading goes, and later how RunPrepared goes, and may stop either.
+InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr,
+                      RunProgress* progress = nullptr);
 
 // Reads a whole source as text, as the 16-bit engine takes it: its byte-order mark decides the
 // encoding; without one, `choice`, or what its bytes are judged to be (see JudgeSourceFormat).
@@ -73,12 +79,16 @@ Text RunPrepared(const PreparedRun& run, ResultSink& sink);
 // After RunPrepared: a source file could not be read again as it was first read (it changed or
 // broke off), so the result is incomplete and must not be kept: FileUnreadable.
 bool SourceFailedDuringRun(const PreparedRun& run);
+// After RunPrepared: its RunProgress stopped it, so whatever reached the sink is incomplete.
+bool RunStopped(const PreparedRun& run);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();
 
 // Shown when the lists do not fit in memory.
 Text OutOfMemoryMessage();
+// Shown when a run was stopped before its end: "Отменено".
+Text StoppedMessage();
 
 // "Найдено N за M мсек"
 Text StatusText(int32_t found, int64_t milliseconds);

@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "core/utf8.h"
 #include "engine/result_writer.h"
 #include "engine/run.h"
+#include "engine/run_plan.h"
 #include "engine/run_steps.h"
 #include "tests/support/test_files.h"
 
@@ -29,6 +33,26 @@ class RecordingHost : public RunHost {
   void LockControls(bool locked) override { calls.push_back(locked ? "lock" : "unlock"); }
   void LaunchViewer(const Text& path) override { calls.push_back("viewer:" + Utf8FromText(path)); }
   std::vector<std::string> calls;
+};
+
+// Records the run's reports and asks it to stop at the first report of `stop_in`.
+class StoppingHost : public RecordingHost {
+ public:
+  explicit StoppingHost(std::optional<RunPhase> stop_in) : stop_in_(stop_in) {}
+  struct Report {
+    RunPhase phase;
+    uint64_t done, total;
+  };
+  std::vector<Report> reports;
+
+ protected:
+  bool Progress(RunPhase phase, uint64_t done, uint64_t total) override {
+    reports.push_back({phase, done, total});
+    return phase != stop_in_;
+  }
+
+ private:
+  std::optional<RunPhase> stop_in_;
 };
 
 class RunTest : public testing::Test {
@@ -311,6 +335,92 @@ TEST(PersonalResultPath, NamesTheUserBeforeTheExtension) {
     EXPECT_FALSE(user.empty()) << path;
     EXPECT_EQ(user.find('/'), std::string::npos) << path;
   }
+}
+
+// Reports come phase after phase, each counting up to no more than its total, and a stop asked
+// for in any phase ends the run with the earlier result file as it was, nothing left beside it
+// and no viewer: on the byte engine (buckets in memory or spilled) and on the 16-bit engine.
+TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
+  std::string first_bytes, second_bytes;
+  for (int n = 0; n < 3000; ++n) {
+    first_bytes += "item" + std::to_string(n * 7 % 1000) + "\r\n";
+    second_bytes += "Item" + std::to_string(n * 13 % 2000) + "\r\n";
+  }
+  // UTF-32 is left to the 16-bit engine.
+  std::string utf32 = Bytes({0xFF, 0xFE, 0, 0});
+  for (char c : first_bytes) utf32 += std::string(1, c) + std::string(3, '\0');
+  const std::string tmp = dir_ + "/tmp";
+  std::filesystem::create_directory(tmp);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  RunPlan small_runs, spilled;
+  small_runs.chunk_bytes = spilled.chunk_bytes = 4096;
+  small_runs.memory_budget = SIZE_MAX;
+  spilled.spill_from_start = spilled.two_cores = true;
+  const struct {
+    const char* name;
+    const RunPlan* plan;
+    bool utf32;
+  } engines[] = {
+      {"bytes", &small_runs, false}, {"spilled", &spilled, false}, {"16-bit", &small_runs, true}};
+  const Text first = Put("first.txt", first_bytes);
+  const Text second = Put("second.txt", second_bytes);
+  const Text first32 = Put("first32.txt", utf32);
+  std::vector<std::string> listing;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    listing.push_back(entry.path().filename());
+  const std::optional<RunPhase> stops[] = {std::nullopt, RunPhase::ReadingFirst,
+                                           RunPhase::ReadingSecond, RunPhase::Working};
+  for (const auto& engine : engines) {
+    for (Operation operation :
+         {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge}) {
+      for (const std::optional<RunPhase>& stop : stops) {
+        const std::string what = std::string(engine.name) + " operation " +
+                                 std::to_string(static_cast<int>(operation)) + " stop in " +
+                                 (stop ? std::to_string(static_cast<int>(*stop)) : "none");
+        std::ofstream(result_, std::ios::binary) << "earlier result";
+        RunRequest request = Request(operation, engine.utf32 ? first32 : first, second);
+        request.case_sensitive = operation != ModeOnlyInSecond;  // its kept order writes apart
+        OverrideRunPlan(engine.plan);
+        StoppingHost host(stop);
+        RunComparison(request, host, TextFromUtf8(result_));
+        OverrideRunPlan(nullptr);
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_))
+          if (entry.path().filename() != "result.txt") left.push_back(entry.path().filename());
+        std::sort(left.begin(), left.end());
+        std::sort(listing.begin(), listing.end());
+        EXPECT_EQ(left, listing) << what;
+        EXPECT_TRUE(std::filesystem::is_empty(tmp)) << what;
+        const bool stopped = std::any_of(host.reports.begin(), host.reports.end(),
+                                         [&](const auto& r) { return r.phase == stop; });
+        if (stopped) {
+          EXPECT_EQ(host.calls.back(), "unlock") << what;
+          EXPECT_EQ(host.calls.rbegin()[1], "status:Отменено") << what;
+          EXPECT_EQ(ReadWholeFile(result_), "earlier result") << what;
+          EXPECT_EQ(host.reports.back().phase, stop) << what << ": reports after the stop";
+        } else {
+          EXPECT_EQ(host.calls.back(), "viewer:" + result_) << what;
+        }
+        for (size_t k = 1; k < host.reports.size(); ++k) {
+          const auto& [before, now] = std::pair(host.reports[k - 1], host.reports[k]);
+          EXPECT_TRUE(before.phase < now.phase ||
+                      (before.phase == now.phase && before.done <= now.done))
+              << what << ", report " << k;
+          EXPECT_TRUE(now.total == 0 || now.done <= now.total) << what << ", report " << k;
+        }
+        if (!engine.utf32 && !stopped) {
+          // The byte engine reads in many runs and tells every byte of each source.
+          EXPECT_GT(host.reports.size(), 10u) << what;
+          const auto& read_first =
+              *std::find_if(host.reports.rbegin(), host.reports.rend(),
+                            [](const auto& r) { return r.phase == RunPhase::ReadingFirst; });
+          EXPECT_EQ(read_first.done, first_bytes.size()) << what;
+          EXPECT_EQ(read_first.total, first_bytes.size()) << what;
+        }
+      }
+    }
+  }
+  unsetenv("TMPDIR");
 }
 
 TEST(Escapes, ExpandInOrderWithoutOverlap) {

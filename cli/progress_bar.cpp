@@ -1,0 +1,161 @@
+#include "cli/progress_bar.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+constexpr double kQuietSeconds = 1.0;  // a shorter run draws nothing
+constexpr double kDrawEvery = 0.1;     // seconds between two drawings
+constexpr int kNarrowestBar = 10;      // columns of the bar itself, or no bar at all
+
+volatile sig_atomic_t interrupt_signal = 0;
+
+void OnInterrupt(int signal) {
+  interrupt_signal = signal;
+}
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Format(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Megabytes(uint64_t bytes) {
+  return Format(bytes < (uint64_t{10} << 20) ? "%.1f" : "%.0f",
+                static_cast<double>(bytes) / (1 << 20));
+}
+
+std::string Duration(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+
+// Columns a UTF-8 text takes, one a character.
+int Columns(const std::string& text) {
+  return static_cast<int>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The text cut to `columns` characters.
+std::string Cut(const std::string& text, int columns) {
+  size_t at = 0;
+  for (int n = 0; at < text.size(); ++at)
+    if ((text[at] & 0xC0) != 0x80 && n++ == columns) break;
+  return text.substr(0, at);
+}
+
+int TerminalWidth(std::FILE* terminal) {
+  winsize size{};
+  if (ioctl(fileno(terminal), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+std::string ProgressBarLine(const BarState& state, int width) {
+  const bool reading =
+      state.phase == RunPhase::ReadingFirst || state.phase == RunPhase::ReadingSecond;
+  std::string head;
+  switch (state.phase) {
+    case RunPhase::ReadingFirst:
+      head = std::string("reading ") + state.first;
+      break;
+    case RunPhase::ReadingSecond:
+      head = std::string("reading ") + state.second;
+      break;
+    case RunPhase::Working:
+      head = "working";
+      break;
+    case RunPhase::Writing:
+      head = "writing";
+      break;
+  }
+  const bool known = state.total > 0;
+  const double share = known ? static_cast<double>(std::min(state.done, state.total)) /
+                                   static_cast<double>(state.total)
+                             : 0;
+  std::string tail;
+  if (known) tail += Format(" %3.0f%%", std::floor(share * 100));
+  if (reading) {
+    tail += "  " + Megabytes(state.done);
+    if (known) tail += "/" + Megabytes(state.total);
+    tail += " MB";
+    if (state.seconds > 0)
+      tail += "  " +
+              Megabytes(static_cast<uint64_t>(static_cast<double>(state.done) / state.seconds)) +
+              " MB/s";
+  }
+  if (known && share > 0 && state.seconds > 0 && state.done < state.total)
+    tail += "  " + Duration(state.seconds / share * (1 - share)) + " left";
+
+  const int room = width - Columns(tail) - 1;  // the last column stays free: no wrap
+  if (!known) return Cut(head + tail, width - 1);
+  // The name gives way first, then the bar.
+  const int bar = std::max(room - Columns(head) - 3, kNarrowestBar);
+  if (room - bar - 3 < 1) return Cut(head + tail, width - 1);
+  const std::string name = Cut(head, room - bar - 3);
+  const int filled = static_cast<int>(share * bar);
+  return name + std::string(static_cast<size_t>(room - bar - 3 - Columns(name)), ' ') + " [" +
+         std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(bar - filled), '-') + "]" + tail;
+}
+
+void StopRunsOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // Reading goes on where the signal broke in (the run stops at its next step), and a second
+  // signal finds the default at work again.
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptSignal() {
+  return interrupt_signal;
+}
+
+CliProgress::CliProgress(bool draw, std::FILE* terminal, const char* first, const char* second)
+    : draw_(draw), terminal_(terminal), started_(Now()), phase_started_(started_) {
+  state_.first = first;
+  state_.second = second;
+}
+
+bool CliProgress::Progress(RunPhase phase, uint64_t done, uint64_t total) {
+  if (interrupt_signal != 0) return false;
+  if (!draw_) return true;
+  const double now = Now();
+  if (phase != state_.phase) phase_started_ = now;
+  state_.phase = phase;
+  state_.done = done;
+  state_.total = total;
+  state_.seconds = now - phase_started_;
+  if (now - started_ < kQuietSeconds || (drawn_ >= 0 && now - drawn_ < kDrawEvery)) return true;
+  drawn_ = now;
+  std::fprintf(terminal_, "\r%s\033[K", ProgressBarLine(state_, TerminalWidth(terminal_)).c_str());
+  std::fflush(terminal_);
+  shown_ = true;
+  return true;
+}
+
+void CliProgress::Clear() {
+  if (!shown_) return;
+  std::fputs("\r\033[K", terminal_);
+  std::fflush(terminal_);
+  shown_ = false;
+}
