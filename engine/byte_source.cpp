@@ -185,6 +185,12 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
       chunk_bytes_(std::max<size_t>(chunk_bytes, 1)) {
   const bool as_is =
       format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
+  // A small source gets a buffer its size: one of a whole chunk, advised for huge pages, would
+  // have its first page made a huge one, and the heap keeps it resident after the run.
+  if (const uint64_t size = source.expected_size(); size > 0) {
+    const uint64_t rest = size > start_ ? size - start_ : 0;
+    size_hint_ = static_cast<size_t>(as_is ? rest + 1 : Utf8Transcoder::MaxOutput(rest) + 64);
+  }
   if (!as_is) {
     transcoder_ = std::make_unique<Utf8Transcoder>(format);
     raw_capacity_ = std::max<size_t>(chunk_bytes_ / 4, 16);
@@ -205,6 +211,10 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
   }
   memory_ = bytes;
   offset_ = start_ + bytes.size();
+}
+
+size_t ByteChunks::NextCapacity(size_t needed) const {
+  return std::max(needed, std::min(std::max(chunk_bytes_, capacity_ * 2), size_hint_));
 }
 
 void ByteChunks::Grow(size_t capacity) {
@@ -264,7 +274,7 @@ bool ByteChunks::Fill() {
     begin_ = 0;
   }
   if (transcoder_ != nullptr) return FillConverted();
-  if (end_ == capacity_) Grow(std::max(chunk_bytes_, capacity_ * 2));
+  if (end_ == capacity_) Grow(NextCapacity(end_ + 1));
   while (end_ < capacity_ && !at_end_) {
     size_t got = 0;
     if (!ReadSource(buffer_.get() + end_, capacity_ - end_, got)) return false;
@@ -288,7 +298,7 @@ bool ByteChunks::Fill() {
 bool ByteChunks::FillConverted() {
   // Each step converts all the source bytes held; the buffer must have room for their UTF-8.
   const size_t step_room = Utf8Transcoder::MaxOutput(raw_capacity_);
-  if (capacity_ - end_ < step_room) Grow(std::max({chunk_bytes_, capacity_ * 2, end_ + step_room}));
+  if (capacity_ - end_ < step_room) Grow(NextCapacity(end_ + step_room));
   while (!at_end_ && capacity_ - end_ >= Utf8Transcoder::MaxOutput(raw_capacity_)) {
     while (raw_held_ < raw_capacity_ && !source_done_) {
       size_t got = 0;

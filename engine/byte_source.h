@@ -145,6 +145,9 @@ class ByteChunks {
   // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
   // than length_. Sets source_done_ at the end.
   bool ReadSource(char* into, size_t n, size_t& got);
+  // The next buffer size with room for `needed` bytes: a chunk or twice the present size, but
+  // no more than the source is expected to fill.
+  size_t NextCapacity(size_t needed) const;
   void Grow(size_t capacity);
 
   const SourceBytes& source_;
@@ -159,6 +162,7 @@ class ByteChunks {
   size_t begin_ = 0;  // the carried bytes, not yet handed out, are buffer_[begin_, end_)
   size_t end_ = 0;
   size_t chunk_bytes_;
+  size_t size_hint_ = SIZE_MAX;  // what the source is expected to fill, converted
   std::unique_ptr<Utf8Transcoder> transcoder_;
   std::unique_ptr<unsigned char[]> raw_;  // source bytes read but not yet converted
   size_t raw_capacity_ = 0;
