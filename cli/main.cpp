@@ -93,6 +93,9 @@ int main(int argc, char** argv) {
     // The fresh --output file was removed on the way out; the earlier one is untouched.
     Complain("", Utf8FromText(OutOfMemoryMessage()));
     return 1;
+  } catch (const TemporarySpaceExhausted&) {
+    Complain("", Utf8FromText(NoTemporarySpaceMessage()));
+    return 1;
   }
   if (status == kInterrupted) {
     // Everything is cleaned up: now end as the signal would have ended the program, so that

@@ -70,8 +70,9 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
 }  // namespace
 
 void RunComparison(const RunRequest& request, RunHost& host, const Text& result_path) {
-  // Lists larger than memory are the one failure that containers report by exception; it ends
-  // here, as a message, with the window unlocked and the earlier result file untouched.
+  // Lists that fit neither in memory nor in temporary files are the failures reported by
+  // exception; they end here, as a message, with the window unlocked and the earlier result file
+  // untouched.
   bool locked = false;
   try {
     RunChecked(request, host, result_path, locked);
@@ -79,5 +80,9 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
     host.SetStatus(OutOfMemoryMessage());
     if (locked) host.LockControls(false);
     host.ShowError(OutOfMemoryMessage());
+  } catch (const TemporarySpaceExhausted&) {
+    host.SetStatus(NoTemporarySpaceMessage());
+    if (locked) host.LockControls(false);
+    host.ShowError(NoTemporarySpaceMessage());
   }
 }

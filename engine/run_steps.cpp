@@ -229,7 +229,7 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
     case ByteLoad::NotBytes:
       return ByteLoading::TakeAsText;
     case ByteLoad::NoRoom:
-      throw std::bad_alloc();  // neither memory nor temporary files hold the lists
+      throw TemporarySpaceExhausted();  // neither memory nor temporary files hold the lists
     case ByteLoad::Stopped:
       error = InputError::Stopped;
       return ByteLoading::Failed;
@@ -342,6 +342,10 @@ bool SourceFailedDuringRun(const PreparedRun& run) {
 
 bool RunStopped(const PreparedRun& run) {
   return run.progress != nullptr && run.progress->stopped();
+}
+
+Text NoTemporarySpaceMessage() {
+  return u"Недостаточно места для временных файлов";
 }
 
 Text OutOfMemoryMessage() {

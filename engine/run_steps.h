@@ -90,5 +90,11 @@ Text OutOfMemoryMessage();
 // Shown when a run was stopped before its end: "Отменено".
 Text StoppedMessage();
 
+// Raised when lists larger than memory cannot go to temporary files: the disk under $TMPDIR (or
+// /tmp) is full, or no file can be made there. Caught where std::bad_alloc is.
+struct TemporarySpaceExhausted {};
+// "Недостаточно места для временных файлов"
+Text NoTemporarySpaceMessage();
+
 // "Найдено N за M мсек"
 Text StatusText(int32_t found, int64_t milliseconds);

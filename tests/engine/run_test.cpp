@@ -517,7 +517,7 @@ TEST_F(RunTest, ListsLargerThanMemoryGoThroughTemporaryFiles) {
   std::ofstream(result_, std::ios::binary) << "earlier result";
   setenv("TMPDIR", (dir_ + "/no-such-directory").c_str(), 1);
   EXPECT_EXIT(RunWithLittleMemory(Request(ModeDeduplicate, path, u""), TextFromUtf8(result_)),
-              testing::ExitedWithCode(0), "\\[error:Недостаточно памяти для этих списков\\]$");
+              testing::ExitedWithCode(0), "\\[error:Недостаточно места для временных файлов\\]$");
   EXPECT_EQ(ReadWholeFile(result_), "earlier result");
   unsetenv("TMPDIR");
 }
