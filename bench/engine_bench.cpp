@@ -121,7 +121,7 @@ void BM_ByteRun(benchmark::State& state) {
   request.read_separator = u"\\r\\n";
   request.result_separator = u"\\r\\n";
   RunPlan plan = PlanRun(0);
-  plan.two_cores = state.range(1) == 2;
+  plan.threads = static_cast<int>(state.range(1));
   OverrideRunPlan(&plan);
   for (auto _ : state) {
     ClockWatcher watcher;

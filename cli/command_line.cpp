@@ -2,6 +2,9 @@
 
 #include <getopt.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +35,8 @@ const char* const kCliUsage =
     "                          windows-1252 or latin1 (default: judged from\n"
     "                          each list's bytes)\n"
     "  -o, --output=FILE       write to FILE, replacing it once complete\n"
+    "      --threads=N         work on N threads (default: the cores this process\n"
+    "                          may use)\n"
     "      --no-bom            leave out the UTF-8 byte-order mark\n"
     "      --plain             for pipelines: no byte-order mark, a line feed\n"
     "                          after each item and merged line (an explicit\n"
@@ -50,6 +55,8 @@ const char* const kCliUsage =
 
 namespace {
 
+constexpr long kMaxThreads = 1024;
+
 enum LongOnly : int {
   kReadSep = 256,
   kResultSep,
@@ -58,6 +65,7 @@ enum LongOnly : int {
   kVersion,
   kProgress,
   kNoProgress,
+  kThreads,
 };
 
 constexpr option kLongOptions[] = {
@@ -74,6 +82,7 @@ constexpr option kLongOptions[] = {
     {"no-progress", no_argument, nullptr, kNoProgress},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"threads", required_argument, nullptr, kThreads},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -182,6 +191,17 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
           return CommandLine::UsageError;
         }
         break;
+      case kThreads: {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(optarg, &end, 10);
+        if (errno != 0 || end == optarg || *end != '\0' || n < 1 || n > kMaxThreads) {
+          problem = "option '--threads' needs a number from 1 to " + std::to_string(kMaxThreads);
+          return CommandLine::UsageError;
+        }
+        options.threads = static_cast<int>(n);
+        break;
+      }
       case kNoBom:
         options.bom = false;
         break;

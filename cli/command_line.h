@@ -29,6 +29,7 @@ struct CliOptions {
   BarChoice bar = BarChoice::Auto;
   std::string output_path;  // empty: standard output
   EncodingChoice encoding;  // for lists without a byte-order mark
+  int threads = 0;          // 0: as many as there are usable cores
 };
 
 enum class CommandLine { Run, Help, Version, UsageError };

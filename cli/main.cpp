@@ -137,6 +137,7 @@ int RunCli(int argc, char** argv) {
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
   request.encoding = options.encoding;
+  request.threads = options.threads;
   SetSource(options.first, request.first_field, request.first_descriptor);
   if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);
 

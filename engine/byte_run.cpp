@@ -19,8 +19,8 @@
 #include "core/utf8.h"
 #include "engine/byte_source.h"
 #include "engine/group_results.h"
+#include "engine/parallel.h"
 #include "engine/slot_buckets.h"
-#include "engine/two_cores.h"
 
 namespace {
 
@@ -73,44 +73,73 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   // Only this operation orders its result by where the items stand in the second source.
   const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
   for (int k = 0; k < 2; ++k)
-    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence, plan.spill_block);
+    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence, plan.threads,
+                                                        plan.spill_block, plan.block_region);
   return sources;
 }
 
 namespace {
 
-// Cuts a run of whole items into the buckets: the run's two halves are split, checked, hashed and
-// copied side by side, each into its own lane of the buckets.
+// Where a run of whole items is cut into `parts` pieces of about equal size, each ending just
+// after a separator: the ends of the pieces but the last. Fewer when separators are scarce.
+std::vector<size_t> CutPoints(std::string_view run, int parts, const ByteSeparator& separator) {
+  std::vector<size_t> cuts;
+  const size_t step = run.size() / static_cast<size_t>(parts);
+  if (!separator.whole) {
+    for (int k = 1; k < parts; ++k) {
+      const size_t cut = EndOfLastSeparator(run.data(), step * static_cast<size_t>(k), separator);
+      if (cut > (cuts.empty() ? 0 : cuts.back())) cuts.push_back(cut);
+    }
+    return cuts;
+  }
+  // A whole separator is found from the left only, as occurrences may overlap: one scan.
+  const std::string_view sep = separator.bytes;
+  size_t end = 0;  // of the last occurrence so far
+  size_t target = step;
+  for (size_t found = run.find(sep);
+       found != std::string_view::npos && cuts.size() + 1 < static_cast<size_t>(parts);
+       found = run.find(sep, end)) {
+    if (found + sep.size() > target && end > (cuts.empty() ? 0 : cuts.back())) {
+      cuts.push_back(end);
+      while (target < found + sep.size()) target += step;
+    }
+    end = found + sep.size();
+  }
+  return cuts;
+}
+
+// Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
+// copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
  public:
-  BucketFeeder(ByteSources& sources, SlotBuckets& buckets) : sources_(sources), buckets_(buckets) {}
+  BucketFeeder(ByteSources& sources, SlotBuckets& buckets)
+      : sources_(sources), buckets_(buckets), folded_(static_cast<size_t>(buckets.lanes())) {}
 
   // False when the bytes are not well-formed UTF-8.
   bool Feed(std::string_view run, bool last) {
-    std::string_view half[2] = {run, std::string_view()};
-    const bool two = sources_.plan.two_cores && run.size() >= (size_t{1} << 16);
-    bool split = false;
-    if (two) {
-      const size_t cut = EndOfLastSeparator(run.data(), run.size() / 2, sources_.separator);
-      if (cut > 0) {
-        half[0] = run.substr(0, cut);
-        half[1] = run.substr(cut);
-        split = true;
-      }
+    const int parts = static_cast<int>(std::clamp<size_t>(run.size() / sources_.plan.piece_bytes, 1,
+                                                          static_cast<size_t>(buckets_.lanes())));
+    std::vector<std::string_view> pieces;
+    size_t from = 0;
+    for (size_t cut : CutPoints(run, parts, sources_.separator)) {
+      pieces.push_back(run.substr(from, cut - from));
+      from = cut;
     }
-    bool well_formed[2] = {true, true};
-    OnBothCores(two, [&](int part) {
-      const std::string_view bytes = half[part];
+    pieces.push_back(run.substr(from));
+    std::vector<char> well_formed(pieces.size(), 1);
+    OnCores(static_cast<int>(pieces.size()), [&](int part) {
+      const std::string_view bytes = pieces[static_cast<size_t>(part)];
       // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
       // separators. The folding wants them checked first.
-      if (!sources_.case_sensitive) {
-        well_formed[part] = IsWellFormedUtf8(Bytes(bytes), bytes.size());
-        if (!well_formed[part]) return;
+      char& checked_piece = well_formed[static_cast<size_t>(part)];
+      if (!sources_.case_sensitive && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+        checked_piece = 0;
+        return;
       }
-      bool& checked = well_formed[part];
-      // The source's last item is the final piece of the run's last half.
-      const bool final_piece = last && part == (split ? 1 : 0);
-      std::vector<unsigned char>& folded = folded_[part];
+      bool checked = true;
+      // The source's last item is the final piece of the run's last piece.
+      const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
+      std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
       // An item's place in the source is its first byte's offset: what orders the kept items of
       // only-in-second without case.
       const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
@@ -126,17 +155,18 @@ class BucketFeeder {
         buckets_.Add(part, hash % SlotBuckets::kSlots, item,
                      base + reinterpret_cast<uintptr_t>(item.data()));
       });
+      checked_piece = checked;
     });
     buckets_.EndSegment();
     offset_ += run.size();
-    return well_formed[0] && well_formed[1];
+    return std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; });
   }
 
  private:
   ByteSources& sources_;
   SlotBuckets& buckets_;
-  std::vector<unsigned char> folded_[2];
-  uint64_t offset_ = 0;  // of the run in the source
+  std::vector<std::vector<unsigned char>> folded_;  // one a lane
+  uint64_t offset_ = 0;                             // of the run in the source
 };
 
 bool OverBudget(const ByteSources& sources) {
@@ -196,7 +226,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         const SourceFormat& format, bool& ended_at_zero) {
   ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
-  chunks.UseTwoCores(sources.plan.two_cores);
+  chunks.UseThreads(sources.plan.threads);
   const uint64_t size = bytes->expected_size();
   const uint64_t total = size > format.mark_length ? size - format.mark_length : 0;
   sources.merge[source] = {std::move(bytes), format, 0};
@@ -208,7 +238,8 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
 
 void ForgetByteSource(ByteSources& sources, int source) {
   const SlotBuckets& old = *sources.buckets[source];
-  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.spill_block());
+  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.lanes(),
+                                                          old.spill_block(), old.block_region());
   sources.merge[source] = {};
 }
 
@@ -221,7 +252,8 @@ namespace {
 template <typename Emit>
 bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&& emit) {
   constexpr uint32_t kGroups = SlotBuckets::kGroups;
-  constexpr uint32_t kAhead = 2;
+  // Each thread may have a group in the making while the one next to write waits for its turn.
+  const uint32_t ahead = static_cast<uint32_t>(sources.plan.threads) + 1;
   std::vector<GroupResult> results(kGroups);
   std::vector<char> ready(kGroups, 0);
   std::mutex mutex;
@@ -239,10 +271,10 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     ready[g] = 1;
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
-  std::jthread other;
-  if (sources.plan.two_cores) {
+  std::vector<std::jthread> others;
+  for (int k = 1; k < sources.plan.threads; ++k) {
     try {
-      other = std::jthread([&] {
+      others.emplace_back([&] {
         try {
           GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator);
           for (;;) {
@@ -250,7 +282,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
             {
               std::unique_lock lock(mutex);
               changed.wait(lock,
-                           [&] { return failed || next >= kGroups || next < emitted + kAhead; });
+                           [&] { return failed || next >= kGroups || next < emitted + ahead; });
               if (failed || next >= kGroups) break;
               g = next++;
             }
@@ -265,7 +297,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
         changed.notify_all();
       });
     } catch (const std::system_error&) {
-      // Without room for a second thread this one makes every group.
+      break;  // without room for more threads, those there are make every group
     }
   }
   try {
@@ -287,7 +319,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
           continue;
         }
         if (emitted >= kGroups) break;
-        if (next < kGroups && next < emitted + kAhead) {
+        if (next < kGroups && next < emitted + ahead) {
           g = next++;
         } else {
           changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
@@ -305,7 +337,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     changed.notify_all();
     throw;
   }
-  if (other.joinable()) other.join();
+  for (std::jthread& other : others) other.join();
   if (error) std::rethrow_exception(error);
   return !failed;
 }

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "core/memory_advice.h"
 #include "core/simd.h"
 #include "core/utf8.h"
-#include "engine/two_cores.h"
+#include "engine/parallel.h"
 
 bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
   if (separator.empty()) return false;
@@ -234,18 +235,21 @@ bool ByteChunks::ReadSource(char* into, size_t n, size_t& got) {
     return true;
   }
   ssize_t read = -1;
-  if (two_cores_ && want >= (size_t{2} << 20)) {
-    // The copy out of the page cache is most of a read: two halves at once. The second counts
-    // only when the first came whole; otherwise the next read takes it again.
-    const size_t first = want / 2;
-    ssize_t second = -1;
-    OnBothCores(true, [&](int part) {
-      if (part == 0)
-        read = source_.Read(offset_, into, first);
-      else
-        second = source_.Read(offset_ + first, into + first, want - first);
+  // The copy out of the page cache is most of a read: pieces of at least 1 MB at once. A piece
+  // counts only when all before it came whole; otherwise the next read takes it again.
+  const int parts =
+      static_cast<int>(std::clamp<size_t>(want >> 20, 1, static_cast<size_t>(threads_)));
+  if (parts > 1) {
+    const size_t step = want / static_cast<size_t>(parts);
+    std::vector<ssize_t> got(static_cast<size_t>(parts), -1);
+    OnCores(parts, [&](int part) {
+      const size_t at = step * static_cast<size_t>(part);
+      const size_t n = part + 1 == parts ? want - at : step;
+      got[static_cast<size_t>(part)] = source_.Read(offset_ + at, into + at, n);
     });
-    if (read == static_cast<ssize_t>(first) && second > 0) read += second;
+    read = got[0];
+    for (int part = 1; part < parts && read == static_cast<ssize_t>(step * part); ++part)
+      if (got[static_cast<size_t>(part)] > 0) read += got[static_cast<size_t>(part)];
   } else {
     read = source_.Read(offset_, into, want);
   }

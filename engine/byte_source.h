@@ -131,8 +131,8 @@ class ByteChunks {
   bool ended_at_zero() const { return ended_at_zero_; }
   // UTF-16 with a surrogate that has no partner: UTF-8 cannot hold it, the 16-bit engine must.
   bool lone_surrogate() const { return transcoder_ != nullptr && transcoder_->lone_surrogate(); }
-  // Reads large pieces on two threads.
-  void UseTwoCores(bool two) { two_cores_ = two; }
+  // Reads large pieces on up to that many threads.
+  void UseThreads(int threads) { threads_ = threads; }
   // How many bytes of the source (after its mark) were read.
   uint64_t bytes_read() const { return offset_ - start_; }
 
@@ -167,7 +167,7 @@ class ByteChunks {
   std::unique_ptr<unsigned char[]> raw_;  // source bytes read but not yet converted
   size_t raw_capacity_ = 0;
   size_t raw_held_ = 0;
-  bool two_cores_ = false;
+  int threads_ = 1;
   bool source_done_ = false;
   bool at_end_ = false;
   bool done_ = false;

@@ -61,4 +61,6 @@ struct RunRequest {
   int second_descriptor = -1;
   // How sources without a byte-order mark are read: judged from their bytes unless named.
   EncodingChoice encoding;
+  // The threads the run may use; 0: as many as the process has cores.
+  int threads = 0;
 };

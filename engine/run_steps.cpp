@@ -264,7 +264,7 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
     for (const Text* field : {&request.first_field, &request.second_field})
       if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
     bytes = NewByteSources(request.operation, run.read_separator, request.whole_separator,
-                           request.case_sensitive, PlanRun(input_bytes), progress);
+                           request.case_sensitive, PlanRun(input_bytes, request.threads), progress);
   }
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.

@@ -1,20 +1,24 @@
 #include "engine/slot_buckets.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
 
+#include "core/memory_advice.h"
+
 namespace {
 
 // Blocks start small (most groups of a short list hold little) and grow to this size; a spilled
 // group writes a block each time it fills.
 constexpr size_t kFirstBlock = size_t{4} << 10;
-constexpr size_t kLastBlock = size_t{256} << 10;
+constexpr size_t kLastBlock = size_t{32} << 10;
 
 bool WriteAll(int fd, const unsigned char* bytes, size_t size, uint64_t offset) {
   while (size > 0) {
@@ -76,24 +80,55 @@ SlotBuckets::Block::Block(size_t bytes) {
 SlotBuckets::Block::Block(Block&& other) noexcept
     : bytes(std::exchange(other.bytes, nullptr)),
       size(std::exchange(other.size, 0)),
-      capacity(std::exchange(other.capacity, 0)) {}
+      capacity(std::exchange(other.capacity, 0)),
+      borrowed(std::exchange(other.borrowed, false)) {}
 
 SlotBuckets::Block& SlotBuckets::Block::operator=(Block&& other) noexcept {
   if (this != &other) {
-    std::free(bytes);
+    if (!borrowed) std::free(bytes);
     bytes = std::exchange(other.bytes, nullptr);
     size = std::exchange(other.size, 0);
     capacity = std::exchange(other.capacity, 0);
+    borrowed = std::exchange(other.borrowed, false);
   }
   return *this;
 }
 
 SlotBuckets::Block::~Block() {
-  std::free(bytes);
+  if (!borrowed) std::free(bytes);
 }
 
-SlotBuckets::SlotBuckets(bool keep_sequence, size_t spill_block)
-    : keep_sequence_(keep_sequence), spill_block_(spill_block) {
+unsigned char* SlotBuckets::TakeFromArena(int lane, size_t bytes) {
+  Arena& arena = arenas_[lane];
+  bytes = (bytes + 63) & ~size_t{63};
+  if (arena.left < bytes) {
+    const size_t size = std::max(block_region_, bytes);
+    void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) return nullptr;
+    AdviseHugePages(region, size);
+    arena.regions.emplace_back(static_cast<unsigned char*>(region), size);
+    arena.next = static_cast<unsigned char*>(region);
+    arena.left = size;
+  }
+  unsigned char* at = arena.next;
+  arena.next += bytes;
+  arena.left -= bytes;
+  return at;
+}
+
+void SlotBuckets::DropArenas() {
+  for (Arena& arena : arenas_) {
+    for (auto& [base, size] : arena.regions) munmap(base, size);
+    arena = Arena();
+  }
+}
+
+SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size_t block_region)
+    : keep_sequence_(keep_sequence),
+      spill_block_(spill_block),
+      block_region_(block_region),
+      lanes_(static_cast<size_t>(lanes)),
+      arenas_(static_cast<size_t>(lanes)) {
   for (auto& lane : lanes_) lane.resize(kGroups);
 }
 
@@ -104,9 +139,11 @@ void SlotBuckets::EndSegment() {
 
 SlotBuckets::~SlotBuckets() {
   if (spill_fd_ >= 0) close(spill_fd_);
+  for (auto& lane : lanes_) lane.clear();
+  DropArenas();
 }
 
-void SlotBuckets::AddToNewBlock(Group& group, uint32_t slot, std::string_view item,
+void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
                                 uint64_t sequence) {
   const bool wide = item.size() >= kWideSize;
   const size_t record = sizeof(uint32_t) + (wide ? sizeof(uint64_t) : 0) +
@@ -124,7 +161,16 @@ void SlotBuckets::AddToNewBlock(Group& group, uint32_t slot, std::string_view it
         held_.fetch_sub(block->capacity, std::memory_order_relaxed);
         group.blocks.pop_back();
       }
-      group.blocks.emplace_back(capacity);
+      if (!spilled && block_region_ > 0) {
+        Block borrowed;
+        borrowed.bytes = TakeFromArena(lane, capacity);
+        if (borrowed.bytes == nullptr) throw std::bad_alloc();
+        borrowed.capacity = capacity;
+        borrowed.borrowed = true;
+        group.blocks.push_back(std::move(borrowed));
+      } else {
+        group.blocks.emplace_back(capacity);
+      }
       block = &group.blocks.back();
       held_.fetch_add(capacity, std::memory_order_relaxed);
     }
@@ -174,6 +220,7 @@ bool SlotBuckets::Spill(SpillDirectory& directory) {
       group.blocks.clear();
     }
   }
+  DropArenas();
   return true;
 }
 
@@ -202,9 +249,14 @@ void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, std::vector
 }
 
 bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
+  const size_t lanes = lanes_.size();
   out.bytes = 0;
-  for (int k = 0; k < kLanes; ++k) {
+  out.loaded.resize(lanes);
+  out.lane_records.resize(lanes);
+  size_t items = 0;
+  for (size_t k = 0; k < lanes; ++k) {
     const Group& group = lanes_[k][g];
+    items += group.items;
     std::vector<ByteRecord>& records = out.lane_records[k];
     records.clear();
     records.reserve(group.items);
@@ -222,22 +274,21 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
     }
     for (const Block& block : group.blocks) ParseInto(block.bytes, block.size, records, out.bytes);
   }
-  // Run by run, the records of lane 0 and then those of lane 1.
-  const Group& first = lanes_[0][g];
-  const Group& second = lanes_[1][g];
+  // Run by run, the records of each lane in turn.
   out.records.clear();
-  out.records.reserve(first.items + second.items);
-  size_t from[kLanes] = {0, 0};
-  for (size_t run = 0; run < first.segment_ends.size(); ++run) {
-    const size_t ends[kLanes] = {first.segment_ends[run], second.segment_ends[run]};
-    for (int k = 0; k < kLanes; ++k) {
+  out.records.reserve(items);
+  std::vector<size_t> from(lanes, 0);
+  const size_t runs = lanes_[0][g].segment_ends.size();
+  for (size_t run = 0; run < runs; ++run) {
+    for (size_t k = 0; k < lanes; ++k) {
       const std::vector<ByteRecord>& records = out.lane_records[k];
+      const size_t end = lanes_[k][g].segment_ends[run];
       out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
-                         records.begin() + static_cast<std::ptrdiff_t>(ends[k]));
-      from[k] = ends[k];
+                         records.begin() + static_cast<std::ptrdiff_t>(end));
+      from[k] = end;
     }
   }
-  for (int k = 0; k < kLanes; ++k)  // records after the last mark, were there any
+  for (size_t k = 0; k < lanes; ++k)  // records after the last mark, were there any
     out.records.insert(out.records.end(),
                        out.lane_records[k].begin() + static_cast<std::ptrdiff_t>(from[k]),
                        out.lane_records[k].end());

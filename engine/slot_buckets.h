@@ -44,9 +44,9 @@ struct ByteRecord {
 // The records of one group, in the order of the source; valid while the object lives.
 struct GroupRecords {
   std::vector<ByteRecord> records;
-  size_t bytes = 0;                            // of the items together
-  std::unique_ptr<unsigned char[]> loaded[2];  // a spilled group's bytes, read back, per lane
-  std::vector<ByteRecord> lane_records[2];     // scratch: each lane's records in its order
+  size_t bytes = 0;                                      // of the items together
+  std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
+  std::vector<std::vector<ByteRecord>> lane_records;     // scratch: each lane's records
 };
 
 class SlotBuckets {
@@ -55,20 +55,20 @@ class SlotBuckets {
   static constexpr uint32_t kGroups = 256;
   static constexpr uint32_t kSlotsPerGroup = kSlots / kGroups;
 
-  // Spilled, each group of each lane keeps one block of `spill_block` bytes in memory.
-  explicit SlotBuckets(bool keep_sequence, size_t spill_block = size_t{32} << 10);
+  // `lanes` threads may add at once, each to its own lane. Spilled, each group of each lane keeps
+  // one block of `spill_block` bytes in memory. With `block_region` set, blocks are cut from
+  // regions of that size until the buckets spill.
+  SlotBuckets(bool keep_sequence, int lanes, size_t spill_block = size_t{32} << 10,
+              size_t block_region = 0);
   ~SlotBuckets();
   SlotBuckets(const SlotBuckets&) = delete;
   SlotBuckets& operator=(const SlotBuckets&) = delete;
 
   static uint32_t GroupOf(uint32_t slot) { return slot / kSlotsPerGroup; }
 
-  // Appends an item to the group of its slot in the lane. Calls for distinct lanes may run at
-  // once.
-  // Two lanes take the items of two parts of a run at once, each from its own thread: lane 0
-  // the earlier part, lane 1 the later. EndSegment after each run keeps their order.
-  static constexpr int kLanes = 2;
-
+  // Appends an item to the group of its slot in the lane. The lanes take the parts of a run at
+  // once, each from its own thread, lane 0 the earliest part; EndSegment after each run keeps
+  // their order. Calls for distinct lanes may run at once.
   void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence) {
     Group& group = lanes_[lane][GroupOf(slot)];
     // Most items fit in the group's last block.
@@ -90,16 +90,17 @@ class SlotBuckets {
         return;
       }
     }
-    AddToNewBlock(group, slot, item, sequence);
+    AddToNewBlock(lane, group, slot, item, sequence);
   }
-  // Marks the end of a run: its lane 0 records come before its lane 1 records, and both before
-  // those of the next run.
+  // Marks the end of a run: its records come lane by lane, and all before those of the next run.
   void EndSegment();
+  int lanes() const { return static_cast<int>(lanes_.size()); }
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
   bool spilled() const { return spill_fd_ >= 0; }
   bool keeps_sequence() const { return keep_sequence_; }
   size_t spill_block() const { return spill_block_; }
+  size_t block_region() const { return block_region_; }
   // From now on the records go to a file in `directory`; what is held moves there first. False
   // when the file cannot be made or written (the records stay as they were).
   bool Spill(SpillDirectory& directory);
@@ -123,6 +124,7 @@ class SlotBuckets {
     unsigned char* bytes = nullptr;
     size_t size = 0;
     size_t capacity = 0;
+    bool borrowed = false;  // cut from an arena: not freed on its own
   };
   struct Extent {
     uint64_t offset;
@@ -141,14 +143,27 @@ class SlotBuckets {
   static constexpr uint32_t kSizeMask = (uint32_t{1} << kSlotShift) - 1;
   static constexpr uint32_t kWideSize = kSizeMask;
 
-  void AddToNewBlock(Group& group, uint32_t slot, std::string_view item, uint64_t sequence);
+  void AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
+                     uint64_t sequence);
+  // Large regions advised for huge pages, from which the blocks of a lane are cut while nothing
+  // is spilled: a fresh block then costs no page faults of its own, which on a virtual machine
+  // cost more than the copy into it. Blocks are not given back one by one, only all at once.
+  struct Arena {
+    std::vector<std::pair<unsigned char*, size_t>> regions;
+    unsigned char* next = nullptr;
+    size_t left = 0;
+  };
+  unsigned char* TakeFromArena(int lane, size_t bytes);
+  void DropArenas();
   bool WriteOut(Group& group, Block& block);
   void ParseInto(const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
                  size_t& total) const;
 
   bool keep_sequence_;
   size_t spill_block_;
-  std::vector<Group> lanes_[kLanes];
+  size_t block_region_;
+  std::vector<std::vector<Group>> lanes_;
+  std::vector<Arena> arenas_;  // one a lane
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;
   std::atomic<uint64_t> spill_end_{0};

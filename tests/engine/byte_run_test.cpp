@@ -42,10 +42,12 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
       {u"\r\n", false}, {u";", false}, {u"\r\n", true}, {u"x;", true}, {u"ab;\n\r", false}};
   RunPlan plans[3];
   plans[0].chunk_bytes = 7;
-  plans[1].two_cores = true;
+  plans[1].threads = 2;
+  plans[1].piece_bytes = 16;
   plans[1].chunk_bytes = 64;
   plans[1].spill_from_start = true;
-  plans[2].two_cores = true;
+  plans[2].threads = 3;
+  plans[2].piece_bytes = 1;
   plans[2].memory_budget = 4096;  // spills part way through
   ScratchDir scratch("byte-run");
   std::mt19937 rng(20261207);

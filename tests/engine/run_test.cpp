@@ -355,7 +355,8 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
   RunPlan small_runs, spilled;
   small_runs.chunk_bytes = spilled.chunk_bytes = 4096;
   small_runs.memory_budget = SIZE_MAX;
-  spilled.spill_from_start = spilled.two_cores = true;
+  spilled.spill_from_start = true;
+  spilled.threads = 2;
   const struct {
     const char* name;
     const RunPlan* plan;

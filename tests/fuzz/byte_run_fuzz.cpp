@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.case_sensitive = (flags & 0x10) == 0;
 
   RunPlan plan;
-  plan.two_cores = (plan_bits & 1) != 0;
+  plan.threads = (plan_bits & 1) != 0 ? 3 : 1;
+  plan.piece_bytes = 1;
   plan.chunk_bytes = 1 + (plan_bits >> 3);
   plan.spill_from_start = (plan_bits & 2) != 0;
   plan.memory_budget = (plan_bits & 4) != 0 ? 64 : SIZE_MAX;
