@@ -21,6 +21,7 @@
 #include "engine/group_results.h"
 #include "engine/parallel.h"
 #include "engine/slot_buckets.h"
+#include "engine/temporary_space.h"
 
 namespace {
 
@@ -271,12 +272,14 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     ready[g] = 1;
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
+  const uint64_t large_group = sources.plan.large_group;
   std::vector<std::jthread> others;
   for (int k = 1; k < sources.plan.threads; ++k) {
     try {
       others.emplace_back([&] {
         try {
-          GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator);
+          GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator,
+                            large_group);
           for (;;) {
             uint32_t g;
             {
@@ -301,7 +304,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     }
   }
   try {
-    GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator);
+    GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator, large_group);
     for (;;) {
       uint32_t g = kGroups;
       {
@@ -436,6 +439,18 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
     FoundCount = pairs;
     return pairs;
   }
+  // A group too large to make in memory next to the rest goes to disk with all the others, to be
+  // made a share of its keys at a time.
+  if (sources.plan.large_group > 0 && !sources.buckets[0]->spilled()) {
+    uint64_t largest = 0;
+    for (uint32_t g = 0; g < SlotBuckets::kGroups; ++g) {
+      uint64_t bytes = 0;
+      for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
+      largest = std::max(largest, bytes);
+    }
+    if (largest > sources.plan.large_group && Spill(sources) != ByteLoad::Loaded)
+      throw TemporarySpaceExhausted();
+  }
   int32_t count = 0;
   std::vector<GroupResult> kept_groups;
   const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
@@ -443,6 +458,8 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
   const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
     count += result.count;
     if (!result.out.empty()) sink.AppendUtf8Block(result.out, separator);
+    // A temporary file that cannot be read back ends the run as a group that cannot.
+    if (result.large != nullptr && !result.large->WriteTo(sink, separator)) throw std::bad_alloc();
     if (kept_order && !result.kept.empty()) kept_groups.push_back(std::move(result));
     return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
   });

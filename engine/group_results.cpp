@@ -1,10 +1,18 @@
 #include "engine/group_results.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <queue>
 
 #include "core/key_hash.h"
 #include "engine/byte_source.h"
 #include "engine/slot_buckets.h"
+#include "engine/temporary_space.h"
 
 namespace {
 
@@ -20,6 +28,7 @@ struct Entry {
   uint64_t hash;
   uint32_t slot;
   uint32_t shown;  // the record whose spelling is written, when case does not count
+  uint32_t added;  // the record that added the entry
   int32_t count;
   bool mark;
 };
@@ -48,8 +57,8 @@ class GroupTable {
         return &entry;
     }
   }
-  // The entry of the key, added when it is not there (then `added` is set).
-  Entry& Ensure(const Key& key, uint32_t slot, bool& added) {
+  // The entry of the key, added by `record` when it is not there (then `added` is set).
+  Entry& Ensure(const Key& key, uint32_t slot, uint32_t record, bool& added) {
     const size_t mask = index_.size() - 1;
     size_t at = Position(key.hash);
     for (;; at = (at + 1) & mask) {
@@ -62,7 +71,7 @@ class GroupTable {
         return entry;
       }
     }
-    entries.push_back({key.data, key.size, key.hash, slot, 0, 0, false});
+    entries.push_back({key.data, key.size, key.hash, slot, 0, record, 0, false});
     index_[at] = static_cast<uint32_t>(entries.size());
     added = true;
     return entries.back();
@@ -84,19 +93,63 @@ class GroupTable {
   int shift_ = 58;
 };
 
+// A file with no name in $TMPDIR (or /tmp): nothing is left behind however the program ends.
+int UnnamedTemporaryFile() {
+  const char* base = std::getenv("TMPDIR");
+  const std::string dir = base != nullptr && base[0] != '\0' ? base : "/tmp";
+  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without unnamed files: a named one, unlinked at once.
+  std::string name = dir + "/listwise-XXXXXX";
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(name.c_str());
+  return fd;
+}
+
+bool WriteWhole(int fd, const char* bytes, size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, bytes, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    bytes += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
 }  // namespace
 
 // What one thread needs to make the result of a group.
 class GroupWorker {
  public:
   GroupWorker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
-              std::string_view separator)
+              std::string_view separator, uint64_t large_group)
       : operation_(operation),
         case_sensitive_(case_sensitive),
         buckets_{buckets[0], buckets[1]},
-        separator_(separator) {}
+        separator_(separator),
+        large_group_(large_group) {}
 
   bool Run(uint32_t g, GroupResult& result) {
+    const bool two = UsesSecondSource(operation_);
+    uint64_t bytes = 0;
+    bool spilled = false;
+    for (int k = 0; k < (two ? 2 : 1); ++k) {
+      bytes += buckets_[k]->GroupBytes(g);
+      spilled = spilled || buckets_[k]->spilled();
+    }
+    const bool made = large_group_ > 0 && spilled && bytes > large_group_
+                          ? MakeInShares(g, bytes, result)
+                          : MakeWhole(g, result);
+    for (int k = 0; k < (two ? 2 : 1); ++k) {
+      buckets_[k]->Release(g);
+      for (auto& loaded : records_[k].loaded) loaded.reset();
+    }
+    return made;
+  }
+
+ private:
+  bool MakeWhole(uint32_t g, GroupResult& result) {
     const bool two = UsesSecondSource(operation_);
     if (!buckets_[0]->Load(g, records_[0])) return false;
     if (two && !buckets_[1]->Load(g, records_[1])) return false;
@@ -107,6 +160,143 @@ class GroupWorker {
         operation_ == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
     if (operation_ != Operation::ModeOnlyInSecond || case_sensitive_)
       result.out.reserve(shown.bytes + shown.records.size() * (separator_.size() + 12));
+    Make(g, result);
+    return true;
+  }
+
+  // A group too large for memory, a share of its keys at a time: the group's records are dealt
+  // into one temporary file a share (the keys whose hash leaves one remainder), each share is
+  // made as a group of its own, and its lines kept in a temporary file tagged with their place in
+  // the group's walk, to be merged into it as they are written.
+  bool MakeInShares(uint32_t g, uint64_t bytes, GroupResult& result) {
+    const bool two = UsesSecondSource(operation_);
+    // Each share's records, keys and table take about three times its bytes.
+    const uint64_t shares = std::clamp<uint64_t>(bytes * 3 / large_group_ + 1, 2, 256);
+    std::vector<int> dealt[2];
+    auto close_all = [&] {
+      for (auto& files : dealt)
+        for (int fd : files) close(fd);
+    };
+    for (int k = 0; k < (two ? 2 : 1); ++k) {
+      const DealResult dealing = Deal(k, g, shares, dealt[k]);
+      if (dealing != DealResult::Dealt) {
+        close_all();
+        if (dealing == DealResult::NoRoom) throw TemporarySpaceExhausted();
+        return false;
+      }
+    }
+    auto large = std::make_shared<LargeGroupResult>(
+        std::clamp<size_t>(large_group_ / shares, 4 << 10, 64 << 10));
+    std::vector<LargeGroupResult::Line> lines;
+    lines_ = &lines;
+    bool made = true;
+    for (uint64_t share = 0; share < shares && made; ++share) {
+      made = TakeShare(0, dealt[0][share]) && (!two || TakeShare(1, dealt[1][share]));
+      if (!made) break;
+      GroupResult piece;
+      lines.clear();
+      Make(g, piece);
+      result.count += piece.count;
+      for (KeptItem item : piece.kept) {
+        item.offset += result.kept_bytes.size();
+        result.kept.push_back(item);
+      }
+      result.kept_bytes += piece.kept_bytes;
+      if (!large->AddShare(piece.out, lines)) {
+        lines_ = nullptr;
+        close_all();
+        throw TemporarySpaceExhausted();
+      }
+    }
+    lines_ = nullptr;
+    close_all();
+    for (auto& kept : share_bytes_) kept.Clear();
+    if (made) result.large = std::move(large);
+    return made;
+  }
+
+  enum class DealResult { Dealt, Unreadable, NoRoom };
+
+  // Deals the records of a source in group g into `shares` temporary files by their key hash,
+  // each record with its place in the group.
+  DealResult Deal(int source, uint32_t g, uint64_t shares, std::vector<int>& files) {
+    // A record in a share: its place (8 bytes), slot (4), size (4) and sequence (8), then bytes.
+    constexpr size_t kHead = 24;
+    const size_t buffer = std::clamp<size_t>(large_group_ / shares, 4 << 10, 64 << 10);
+    std::vector<std::string> pending(shares);
+    for (uint64_t k = 0; k < shares; ++k) {
+      const int fd = UnnamedTemporaryFile();
+      if (fd < 0) return DealResult::NoRoom;
+      files.push_back(fd);
+    }
+    const KeyHashSeed& seed = ProcessKeyHashSeed();
+    std::vector<unsigned char>& folded = folded_[source];
+    bool written = true;
+    const bool read = buckets_[source]->ForEachRecord(g, [&](const ByteRecord& r, size_t place) {
+      uint64_t hash;
+      if (case_sensitive_) {
+        hash = key_hash_detail::MixHash(r.data, r.size, seed);
+      } else {
+        if (folded.size() < r.size * 3 + 1) folded.resize(r.size * 3 + 1);
+        hash =
+            key_hash_detail::MixHash(folded.data(), FoldUtf8(r.data, r.size, folded.data()), seed);
+      }
+      const uint64_t share = hash % shares;
+      std::string& out = pending[share];
+      char head[kHead];
+      const uint64_t at = place;
+      const uint32_t size = static_cast<uint32_t>(r.size);
+      std::memcpy(head, &at, 8);
+      std::memcpy(head + 8, &r.slot, 4);
+      std::memcpy(head + 12, &size, 4);
+      std::memcpy(head + 16, &r.sequence, 8);
+      out.append(head, kHead).append(reinterpret_cast<const char*>(r.data), r.size);
+      if (out.size() >= buffer) {
+        written = written && WriteWhole(files[share], out.data(), out.size());
+        out.clear();
+      }
+    });
+    for (uint64_t k = 0; k < shares; ++k)
+      written = written && WriteWhole(files[k], pending[k].data(), pending[k].size()) &&
+                lseek(files[k], 0, SEEK_SET) == 0;
+    if (!read) return DealResult::Unreadable;
+    return written ? DealResult::Dealt : DealResult::NoRoom;
+  }
+
+  // The records of one share of a source, read back whole, with their places in the group.
+  bool TakeShare(int source, int fd) {
+    GroupRecords& records = records_[source];
+    records.records.clear();
+    records.bytes = 0;
+    places_[source].clear();
+    ShareBytes& kept = share_bytes_[source];
+    kept.Clear();
+    const off_t size = lseek(fd, 0, SEEK_END);
+    if (size < 0 || lseek(fd, 0, SEEK_SET) != 0) return false;
+    unsigned char* bytes = kept.Take(static_cast<size_t>(size));
+    for (size_t got = 0; got < static_cast<size_t>(size);) {
+      const ssize_t n = read(fd, bytes + got, static_cast<size_t>(size) - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    for (size_t at = 0; at + 24 <= static_cast<size_t>(size);) {
+      uint64_t place, sequence;
+      uint32_t slot, length;
+      std::memcpy(&place, bytes + at, 8);
+      std::memcpy(&slot, bytes + at + 8, 4);
+      std::memcpy(&length, bytes + at + 12, 4);
+      std::memcpy(&sequence, bytes + at + 16, 8);
+      records.records.push_back({bytes + at + 24, length, slot, sequence});
+      records.bytes += length;
+      places_[source].push_back(place);
+      at += 24 + length;
+    }
+    MakeKeys(source);
+    return true;
+  }
+
+  void Make(uint32_t g, GroupResult& result) {
     switch (operation_) {
       case Operation::ModeOnlyInSecond:
         OnlyInSecond(g, result);
@@ -123,14 +313,8 @@ class GroupWorker {
       default:
         break;
     }
-    for (int k = 0; k < (two ? 2 : 1); ++k) {
-      buckets_[k]->Release(g);
-      for (auto& loaded : records_[k].loaded) loaded.reset();
-    }
-    return true;
   }
 
- private:
   // The keys of a source's records: the items, or their folded forms.
   void MakeKeys(int source) {
     const GroupRecords& records = records_[source];
@@ -153,18 +337,22 @@ class GroupWorker {
     }
   }
 
-  void Write(GroupResult& result, const unsigned char* data, size_t size) {
+  // The line of entry e of source `source`'s table, begun at `start` in the result, ended here.
+  void Write(GroupResult& result, const Entry& e, int source, size_t start,
+             const unsigned char* data, size_t size) {
     result.out.append(reinterpret_cast<const char*>(data), size);
     result.out.append(separator_);
     ++result.count;
+    if (lines_ != nullptr)
+      lines_->push_back({e.slot, places_[source][e.added], start, result.out.size() - start});
   }
   // What an entry shows: its key, or without case its kept spelling in the first source.
   void WriteShown(GroupResult& result, const Entry& e) {
     if (case_sensitive_) {
-      Write(result, e.key, e.size);
+      Write(result, e, 0, result.out.size(), e.key, e.size);
     } else {
       const ByteRecord& r = records_[0].records[e.shown];
-      Write(result, r.data, r.size);
+      Write(result, e, 0, result.out.size(), r.data, r.size);
     }
   }
 
@@ -175,7 +363,8 @@ class GroupWorker {
     table_.Reset(keys.size());
     bool added;
     for (size_t i = 0; i < keys.size(); ++i)
-      table_.Ensure(keys[i], records[i].slot, added).shown = static_cast<uint32_t>(i);
+      table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).shown =
+          static_cast<uint32_t>(i);
   }
 
   void Deduplicate(uint32_t g, GroupResult& result) {
@@ -190,9 +379,11 @@ class GroupWorker {
     const std::vector<ByteRecord>& records = records_[0].records;
     table_.Reset(keys.size());
     bool added;
-    for (size_t i = 0; i < keys.size(); ++i) ++table_.Ensure(keys[i], records[i].slot, added).count;
+    for (size_t i = 0; i < keys.size(); ++i)
+      ++table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).count;
     table_.Walk(g, [&](const Entry& e) {
       // The counter in decimal and one space, then the key (folded when case does not count).
+      const size_t start = result.out.size();
       char digits[16];
       char* end = digits + sizeof digits;
       char* at = end;
@@ -203,7 +394,7 @@ class GroupWorker {
         n /= 10;
       } while (n != 0);
       result.out.append(at, static_cast<size_t>(end - at));
-      Write(result, e.key, e.size);
+      Write(result, e, 0, start, e.key, e.size);
     });
   }
 
@@ -227,7 +418,7 @@ class GroupWorker {
     for (size_t i = 0; i < keys.size(); ++i) {
       // An empty item of the second source always counts as present in the first.
       if (keys[i].size == 0 || table_.Find(keys[i]) != nullptr) continue;
-      found_.Ensure(keys[i], records[i].slot, added);
+      found_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
       if (added && !case_sensitive_) {
         const ByteRecord& r = records[i];
         result.kept.push_back({result.kept_bytes.size(), r.size,
@@ -235,13 +426,33 @@ class GroupWorker {
         result.kept_bytes.append(reinterpret_cast<const char*>(r.data), r.size);
       }
     }
-    if (case_sensitive_) found_.Walk(g, [&](const Entry& e) { Write(result, e.key, e.size); });
+    if (case_sensitive_)
+      found_.Walk(g,
+                  [&](const Entry& e) { Write(result, e, 1, result.out.size(), e.key, e.size); });
   }
+
+  // The bytes of a share read back, which its records point into.
+  class ShareBytes {
+   public:
+    unsigned char* Take(size_t size) {
+      bytes_.reset(new unsigned char[std::max<size_t>(size, 1)]);
+      return bytes_.get();
+    }
+    void Clear() { bytes_.reset(); }
+
+   private:
+    std::unique_ptr<unsigned char[]> bytes_;
+  };
 
   Operation operation_;
   bool case_sensitive_;
   SlotBuckets* buckets_[2];
   std::string_view separator_;
+  uint64_t large_group_;
+  // While a group is made in shares: the lines written, and each record's place in the group.
+  std::vector<LargeGroupResult::Line>* lines_ = nullptr;
+  std::vector<uint64_t> places_[2];
+  ShareBytes share_bytes_[2];
   GroupRecords records_[2];
   std::vector<Key> keys_[2];
   std::vector<unsigned char> folded_[2];
@@ -250,11 +461,124 @@ class GroupWorker {
 };
 
 GroupMaker::GroupMaker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
-                       std::string_view separator)
-    : worker_(std::make_unique<GroupWorker>(operation, case_sensitive, buckets, separator)) {}
+                       std::string_view separator, uint64_t large_group)
+    : worker_(std::make_unique<GroupWorker>(operation, case_sensitive, buckets, separator,
+                                            large_group)) {}
 
 GroupMaker::~GroupMaker() = default;
 
 bool GroupMaker::Run(uint32_t g, GroupResult& result) {
   return worker_->Run(g, result);
+}
+
+namespace {
+
+// A share's file: each line as its slot (4 bytes), its place (8) and its size (4), then the
+// line's bytes.
+constexpr size_t kLineHead = 16;
+
+// Reads a share's lines back in order, a buffer at a time.
+class ShareReader {
+ public:
+  ShareReader(int fd, size_t buffer) : fd_(fd), piece_(buffer) {}
+  // The next line; false at the end, with `failed` set on a read error.
+  bool Next() {
+    if (!Want(kLineHead)) return false;
+    std::memcpy(&slot, buffer_.data() + at_, 4);
+    std::memcpy(&place, buffer_.data() + at_ + 4, 8);
+    uint32_t size;
+    std::memcpy(&size, buffer_.data() + at_ + 12, 4);
+    at_ += kLineHead;
+    if (!Want(size)) {
+      failed = true;
+      return false;
+    }
+    line = std::string_view(buffer_.data() + at_, size);
+    at_ += size;
+    return true;
+  }
+  uint32_t slot = 0;
+  uint64_t place = 0;
+  std::string_view line;
+  bool failed = false;
+
+ private:
+  // At least n unread bytes in the buffer, unless the file ends first.
+  bool Want(size_t n) {
+    if (held_ - at_ >= n) return true;
+    buffer_.erase(0, at_);
+    held_ -= at_;
+    at_ = 0;
+    const size_t piece = std::max(n, piece_);
+    if (buffer_.size() < held_ + piece) buffer_.resize(held_ + piece);
+    while (held_ < n) {
+      const ssize_t got = read(fd_, buffer_.data() + held_, buffer_.size() - held_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) failed = true;
+      if (got <= 0) return false;
+      held_ += static_cast<size_t>(got);
+    }
+    return true;
+  }
+  int fd_;
+  size_t piece_;
+  std::string buffer_;
+  size_t held_ = 0;
+  size_t at_ = 0;
+};
+
+}  // namespace
+
+LargeGroupResult::~LargeGroupResult() {
+  for (int fd : files_) close(fd);
+}
+
+bool LargeGroupResult::AddShare(const std::string& out, const std::vector<Line>& lines) {
+  const int fd = UnnamedTemporaryFile();
+  if (fd < 0) return false;
+  files_.push_back(fd);
+  std::string block;
+  for (const Line& line : lines) {
+    char head[kLineHead];
+    const uint32_t size = static_cast<uint32_t>(line.size);
+    std::memcpy(head, &line.slot, 4);
+    std::memcpy(head + 4, &line.added, 8);
+    std::memcpy(head + 12, &size, 4);
+    block.append(head, kLineHead).append(out, line.offset, line.size);
+    if (block.size() >= (size_t{1} << 20)) {
+      if (!WriteWhole(fd, block.data(), block.size())) return false;
+      block.clear();
+    }
+  }
+  return WriteWhole(fd, block.data(), block.size()) && lseek(fd, 0, SEEK_SET) == 0;
+}
+
+bool LargeGroupResult::WriteTo(ResultSink& sink, std::string_view separator) const {
+  std::vector<ShareReader> readers;
+  readers.reserve(files_.size());
+  for (int fd : files_) readers.emplace_back(fd, buffer_);
+  // Walk order: slots ascending, and within a slot the entry added last first.
+  auto later = [&](size_t a, size_t b) {
+    if (readers[a].slot != readers[b].slot) return readers[a].slot > readers[b].slot;
+    return readers[a].place < readers[b].place;
+  };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
+  for (size_t k = 0; k < readers.size(); ++k) {
+    if (readers[k].Next()) next.push(k);
+    if (readers[k].failed) return false;
+  }
+  std::string block;
+  while (!next.empty()) {
+    const size_t k = next.top();
+    next.pop();
+    block.append(readers[k].line);
+    if (block.size() >= (size_t{1} << 20)) {
+      sink.AppendUtf8Block(block, separator);
+      block.clear();
+    }
+    if (readers[k].Next()) next.push(k);
+    if (readers[k].failed) return false;
+  }
+  if (!block.empty()) sink.AppendUtf8Block(block, separator);
+  return true;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/operations.h"
 #include "engine/run_request.h"
 
 class SlotBuckets;
@@ -23,14 +24,47 @@ struct KeptItem {
   uint64_t sequence;
 };
 
+// The result of a group too large to be made in memory at once: made a share of its keys at a
+// time, each share's lines in a temporary file in walk order, and merged into walk order as it is
+// written.
+class LargeGroupResult {
+ public:
+  // Each share is read back through a buffer of `buffer` bytes as the shares are merged.
+  explicit LargeGroupResult(size_t buffer) : buffer_(buffer) {}
+  ~LargeGroupResult();
+  LargeGroupResult(const LargeGroupResult&) = delete;
+  LargeGroupResult& operator=(const LargeGroupResult&) = delete;
+
+  // A line of a share: where it stands in the walk (its slot, and the place in the group of the
+  // record that added its entry: the later first), and its bytes in the share's output.
+  struct Line {
+    uint32_t slot;
+    uint64_t added;
+    size_t offset;
+    size_t size;
+  };
+  // Keeps a share's lines, in its own walk order, in a temporary file. False when the file
+  // cannot be made or written.
+  bool AddShare(const std::string& out, const std::vector<Line>& lines);
+  // Writes the lines of all shares in walk order, in blocks ending with `separator`. False when a
+  // temporary file cannot be read back.
+  bool WriteTo(ResultSink& sink, std::string_view separator) const;
+
+ private:
+  size_t buffer_;
+  std::vector<int> files_;
+};
+
 struct GroupResult {
-  std::string out;  // whole records, each ended by the result separator
+  std::string out;                          // whole records, each ended by the result separator
+  std::shared_ptr<LargeGroupResult> large;  // instead of `out`, for a group made in shares
   int32_t count = 0;
   std::string kept_bytes;
   std::vector<KeptItem> kept;
   // Frees the memory (assigning an empty string would keep its capacity).
   void Free() {
     std::string().swap(out);
+    large.reset();
     std::string().swap(kept_bytes);
     std::vector<KeptItem>().swap(kept);
   }
@@ -42,8 +76,10 @@ class GroupWorker;
 class GroupMaker {
  public:
   // The buckets of the first and second source (the second unused by the one-list operations).
+  // A spilled group of more than `large_group` bytes (0: none) is made a share of its keys at a
+  // time, so that no group needs to fit in memory whole.
   GroupMaker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
-             std::string_view separator);
+             std::string_view separator, uint64_t large_group = 0);
   ~GroupMaker();
   GroupMaker(const GroupMaker&) = delete;
   GroupMaker& operator=(const GroupMaker&) = delete;

@@ -144,6 +144,9 @@ RunPlan PlanRun(uint64_t input_bytes, int threads) {
   // Regions of blocks are worth their rounding only when the buckets may take many of them.
   if (plan.memory_budget / 16 >= kRegion * static_cast<size_t>(plan.threads))
     plan.block_region = kRegion;
+  // The threads make their groups side by side: each may take a quarter of the budget.
+  plan.large_group =
+      std::max<uint64_t>(plan.memory_budget / 4 / static_cast<uint64_t>(plan.threads), 64 << 10);
   // Items take a little more room in the buckets than in the file: lists that will not fit go
   // to disk from the start rather than after filling the memory.
   plan.spill_from_start = input_bytes / 4 * 5 > plan.memory_budget;

@@ -19,6 +19,10 @@ struct RunPlan {
   // When not 0, the buckets cut their blocks from regions of this size advised for huge pages:
   // a fresh block then costs no page faults of its own. Only with room to spare.
   size_t block_region = 0;
+  // A spilled group of more bytes than this (0: none) is made a share of its keys at a time, so
+  // that no group must fit in memory whole: lists built to collide in the table hash, or spread
+  // unevenly over its slots, fall into few groups.
+  uint64_t large_group = 0;
 };
 
 // The cores this process may use: those its affinity allows, at most as many as its cgroup's

@@ -10,6 +10,7 @@
 #include "engine/operations.h"
 #include "engine/run_progress.h"
 #include "engine/run_request.h"
+#include "engine/temporary_space.h"
 
 class SourceBytes;
 struct ByteSources;
@@ -90,9 +91,6 @@ Text OutOfMemoryMessage();
 // Shown when a run was stopped before its end: "Отменено".
 Text StoppedMessage();
 
-// Raised when lists larger than memory cannot go to temporary files: the disk under $TMPDIR (or
-// /tmp) is full, or no file can be made there. Caught where std::bad_alloc is.
-struct TemporarySpaceExhausted {};
 // "Недостаточно места для временных файлов"
 Text NoTemporarySpaceMessage();
 

@@ -295,6 +295,69 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   return true;
 }
 
+uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
+  uint64_t bytes = 0;
+  for (const auto& lane : lanes_) {
+    for (const Extent& extent : lane[g].extents) bytes += extent.size;
+    for (const Block& block : lane[g].blocks) bytes += block.size;
+  }
+  return bytes;
+}
+
+bool SlotBuckets::ForEachRecord(uint32_t g,
+                                const std::function<void(const ByteRecord&, size_t)>& fn) const {
+  // Each lane is read an extent or a block at a time, in the lane's order.
+  struct LaneReader {
+    const Group* group;
+    size_t extent = 0, block = 0;
+    std::unique_ptr<unsigned char[]> buffer;
+    size_t buffer_size = 0;
+    std::vector<ByteRecord> records;
+    size_t next = 0;
+  };
+  std::vector<LaneReader> readers(lanes_.size());
+  for (size_t k = 0; k < lanes_.size(); ++k) readers[k].group = &lanes_[k][g];
+  auto next_record = [&](LaneReader& r, const ByteRecord*& record) {
+    while (r.next == r.records.size()) {
+      r.records.clear();
+      r.next = 0;
+      size_t unused = 0;
+      if (r.extent < r.group->extents.size()) {
+        const Extent& extent = r.group->extents[r.extent++];
+        if (extent.size > r.buffer_size) {
+          r.buffer.reset(new unsigned char[extent.size]);
+          r.buffer_size = extent.size;
+        }
+        if (!ReadAll(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
+        ParseInto(r.buffer.get(), extent.size, r.records, unused);
+      } else if (r.block < r.group->blocks.size()) {
+        const Block& block = r.group->blocks[r.block++];
+        ParseInto(block.bytes, block.size, r.records, unused);
+      } else {
+        record = nullptr;
+        return true;
+      }
+    }
+    record = &r.records[r.next++];
+    return true;
+  };
+  size_t index = 0;
+  std::vector<size_t> taken(lanes_.size(), 0);
+  // Run by run, the records of each lane in turn; then what came after the last mark.
+  const size_t runs = lanes_[0][g].segment_ends.size();
+  for (size_t run = 0; run <= runs; ++run) {
+    for (size_t k = 0; k < lanes_.size(); ++k) {
+      const size_t end = run < runs ? lanes_[k][g].segment_ends[run] : lanes_[k][g].items;
+      for (; taken[k] < end; ++taken[k]) {
+        const ByteRecord* record = nullptr;
+        if (!next_record(readers[k], record) || record == nullptr) return false;
+        fn(*record, index++);
+      }
+    }
+  }
+  return true;
+}
+
 void SlotBuckets::Release(uint32_t g) {
   for (auto& lane : lanes_) {
     Group& group = lane[g];

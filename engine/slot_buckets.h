@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -109,6 +110,12 @@ class SlotBuckets {
 
   // The records of group g; false when a spilled group cannot be read back.
   bool Load(uint32_t g, GroupRecords& out) const;
+  // The bytes group g holds, in memory and in the spill file.
+  uint64_t GroupBytes(uint32_t g) const;
+  // Calls fn(record, index) for each record of group g in the order of the source, its index
+  // counting from 0, reading a spilled group a piece at a time rather than whole. A record's bytes
+  // are valid only during the call. False when the group cannot be read back.
+  bool ForEachRecord(uint32_t g, const std::function<void(const ByteRecord&, size_t)>& fn) const;
   // Frees the memory of group g (once its part of the result is made).
   void Release(uint32_t g);
 

@@ -2,7 +2,8 @@
 # A larger limit on address space must never fail where a smaller one succeeds: a list of random
 # items a little larger than the smallest limits, run under limits from a few MB to several
 # times its size, gives the bytes of the unlimited run wherever it succeeds, and succeeds at
-# every limit above the first that works.
+# every limit above the first that works. So does a list of the same shape whose items all share
+# one table hash, and so fall into one group that never fits in memory whole.
 # Usage: memory_sweep_test.sh PATH/TO/listwise-cli SOURCE_DIR
 set -euo pipefail
 cli=$1 source=$2
@@ -14,17 +15,20 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TMPDIR=$work/tmp
 mkdir "$TMPDIR"
-python3 "$source/bench/gen_colliding.py" 200000 "$work/1.u16" "$work/2.u16" --random >/dev/null
+python3 "$source/bench/gen_colliding.py" 200000 "$work/r1.u16" "$work/r2.u16" --random >/dev/null
+python3 "$source/bench/gen_colliding.py" 200000 "$work/c1.u16" "$work/c2.u16" >/dev/null
 python3 - "$work" <<'PY'
 import sys
-for name in ("1", "2"):
+for name in ("r1", "r2", "c1", "c2"):
     text = open(f"{sys.argv[1]}/{name}.u16", "rb").read().decode("utf-16")
     open(f"{sys.argv[1]}/{name}.txt", "w", encoding="utf-8", newline="").write(text)
 PY
 failed=0
-for op in dedupe only-in-second; do
-  args=("$op" "$work/1.txt")
-  [ "$op" = dedupe ] || args+=("$work/2.txt")
+for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both"; do
+  set -- $run
+  kind=${1:0:1} op=$2
+  args=("$op" "$work/${kind}1.txt")
+  [ "$op" = dedupe ] || args+=("$work/${kind}2.txt")
   "$cli" -q "${args[@]}" -o "$work/free.txt"
   first_ok="" line=""
   for mb in 8 10 12 14 16 20 24 28 32 36 40 44 48 52 56 64 80 96; do
@@ -43,10 +47,10 @@ for op in dedupe only-in-second; do
     fi
     rm -f "$work/limited.txt"
   done
-  echo "$op (MB):$line"
+  echo "$run (MB):$line"
   # The list is 15 MB: a limit of its size must do.
   if [ -z "$first_ok" ] || [ "$first_ok" -gt 16 ]; then
-    echo "FAIL $op: no success at 16 MB or less"
+    echo "FAIL $run: no success at 16 MB or less"
     failed=1
   fi
   left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1)

@@ -49,6 +49,7 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
   plans[2].threads = 3;
   plans[2].piece_bytes = 1;
   plans[2].memory_budget = 4096;  // spills part way through
+  plans[2].large_group = 64;      // and makes the groups in shares
   ScratchDir scratch("byte-run");
   std::mt19937 rng(20261207);
   int cases = 0;
