@@ -152,41 +152,12 @@ int Utf16ByZeros(const unsigned char* b, size_t n) {
 }
 
 RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead) {
-  constexpr size_t kPiece = size_t{1} << 20;
-  RawText raw;
-  const uint64_t expected = source.expected_size();
-  // One byte beyond the expected size shows the end without a second allocation.
-  size_t capacity = expected > from ? static_cast<size_t>(expected - from) + 1 : kPiece;
-  raw.data.reset(new unsigned char[capacity]);
-  AdviseHugePages(raw.data.get(), capacity);
-  size_t scanned = 0;  // bytes known to hold no zero unit; a multiple of `unit`
-  size_t wanted = SIZE_MAX;
-  while (raw.size < wanted) {
-    if (raw.size == capacity) {
-      // The file holds more than its size said: make room and go on.
-      const size_t larger = std::max(capacity * 2, kPiece);
-      std::unique_ptr<unsigned char[]> more(new unsigned char[larger]);
-      std::memcpy(more.get(), raw.data.get(), raw.size);
-      raw.data = std::move(more);
-      capacity = larger;
-    }
-    // Pieces rather than the whole rest at once, so that a zero stops the reading soon.
-    const size_t piece = std::min({capacity - raw.size, kPiece, wanted - raw.size});
-    const ssize_t got = source.Read(from + raw.size, raw.data.get() + raw.size, piece);
-    if (got < 0) {
-      raw.failed = true;
-      break;
-    }
-    if (got == 0) break;
-    raw.size += static_cast<size_t>(got);
-    if (!raw.ended_at_zero) {
-      scanned = FindZeroUnit(raw.data.get(), scanned, raw.size, unit);
-      if (scanned + unit <= raw.size) {
-        raw.ended_at_zero = true;
-        wanted = scanned + unit + lookahead;
-      }
-    }
-  }
-  if (raw.size > wanted) raw.size = wanted;
-  return raw;
+  const uint64_t size = source.expected_size();
+  uint64_t at = from;
+  return ReadUntilZeroUnit({}, size > from ? static_cast<int64_t>(size - from) : -1, unit,
+                           lookahead, [&](unsigned char* into, size_t n) {
+                             const ssize_t got = source.Read(at, into, n);
+                             if (got > 0) at += static_cast<uint64_t>(got);
+                             return got;
+                           });
 }

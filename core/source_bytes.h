@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/raw_text.h"
 #include "core/text.h"
 
 class SourceBytes {
@@ -48,13 +49,6 @@ class SourceBytes {
 
 // The bytes of a source from `from` up to its first zero unit of `unit` bytes, and `lookahead`
 // bytes past it (as far as the source has them).
-struct RawText {
-  std::unique_ptr<unsigned char[]> data;
-  size_t size = 0;
-  bool failed = false;  // a read error, or a file cut while read
-  bool ended_at_zero = false;
-};
-// Throws std::bad_alloc when the bytes do not fit in memory: never a silently shorter text.
 RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead);
 
 // Whether bytes look like UTF-16 by where their zero bytes stand: nearly all at odd offsets

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/memory_advice.h"
+#include "core/raw_text.h"
 #include "core/utf8.h"
 
 namespace {
@@ -98,61 +99,18 @@ int64_t RemainingBytes(TextFile& file) {
 // until its end or until a zero unit, past which no text exists. Only `lookahead` bytes after
 // the zero are read (the UTF-8 grouping looks that far). A read error is recorded, never taken
 // for the end of the file.
-struct RawBytes {
-  std::unique_ptr<unsigned char[]> data;
-  size_t size = 0;
-  bool failed = false;
-  bool ended_at_zero = false;
-};
-
-constexpr size_t kReadPiece = size_t{1} << 20;
-
-RawBytes ReadRemainingBytes(TextFile& file, size_t unit, size_t lookahead) {
+RawText ReadRemainingBytes(TextFile& file, size_t unit, size_t lookahead) {
   EnterReading(file);
-  const size_t buffered = file.held - file.next;
-  const int64_t expected = RemainingBytes(file);
-  // One byte beyond the expected size shows the end without a second allocation.
-  size_t capacity = expected >= 0 ? static_cast<size_t>(expected) + 1 : kReadPiece;
-  capacity = std::max(capacity, buffered + 1);
-  // A zero among the bytes read ahead ends the text there: a disk image or a sparse file, often
-  // larger than memory, must not be allocated whole for the few bytes before it.
-  const size_t early_zero = FindZeroUnit(file.buffer + file.next, 0, buffered, unit);
-  if (early_zero + unit <= buffered) capacity = buffered + lookahead + 1;
-  RawBytes raw;
-  // A file too large for memory must not read as an empty list: the allocation's failure goes up
-  // as std::bad_alloc, like that of any container, to the run, which reports it.
-  raw.data.reset(new unsigned char[capacity]);
-  AdviseHugePages(raw.data.get(), capacity);
-  std::memcpy(raw.data.get(), file.buffer + file.next, buffered);
-  raw.size = buffered;
+  const std::string_view held(reinterpret_cast<const char*>(file.buffer + file.next),
+                              file.held - file.next);
+  const int64_t remaining = RemainingBytes(file);
+  const int64_t expected =
+      remaining >= 0 ? std::max<int64_t>(remaining - static_cast<int64_t>(held.size()), 0) : -1;
+  RawText raw = ReadUntilZeroUnit(
+      held, expected, unit, lookahead, [&](unsigned char* into, size_t n) -> ssize_t {
+        return static_cast<ssize_t>(std::fread(into, 1, n, file.stream));
+      });
   file.next = file.held = 0;
-  size_t scanned = 0;  // bytes known to hold no zero unit; a multiple of `unit`
-  size_t wanted = SIZE_MAX;
-  auto scan = [&] {
-    if (raw.ended_at_zero) return;
-    scanned = FindZeroUnit(raw.data.get(), scanned, raw.size, unit);
-    if (scanned + unit <= raw.size) {
-      raw.ended_at_zero = true;
-      wanted = scanned + unit + lookahead;
-    }
-  };
-  scan();
-  while (raw.size < wanted) {
-    if (raw.size == capacity) {
-      // The file holds more than its size said, or it is a pipe: make room and go on.
-      const size_t larger = std::max(capacity * 2, kReadPiece);
-      std::unique_ptr<unsigned char[]> more(new unsigned char[larger]);
-      std::memcpy(more.get(), raw.data.get(), raw.size);
-      raw.data = std::move(more);
-      capacity = larger;
-    }
-    // Pieces rather than the whole rest at once, so that a zero stops the reading soon.
-    const size_t piece = std::min({capacity - raw.size, kReadPiece, wanted - raw.size});
-    const size_t got = std::fread(raw.data.get() + raw.size, 1, piece, file.stream);
-    if (got == 0) break;
-    raw.size += got;
-    scan();
-  }
   // The error flag stays set from any earlier read of this stream, the mark detection's included.
   raw.failed = std::ferror(file.stream) != 0;
   return raw;
@@ -199,7 +157,7 @@ TextFormat DetectByteOrderMark(TextFile& file) {
 }
 
 Text ReadRest(TextFile& file, TextFormat format, ReadReport* report) {
-  RawBytes raw = ReadRemainingBytes(file, FormatUnitSize(format), FormatLookahead(format));
+  RawText raw = ReadRemainingBytes(file, FormatUnitSize(format), FormatLookahead(format));
   bool well_formed = true;
   Text text = DecodeBytes(raw.data.get(), raw.size, format, well_formed);
   if (report != nullptr) {
