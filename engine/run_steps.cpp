@@ -88,19 +88,29 @@ InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& 
   return InputError::None;
 }
 
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices,
-                          EncodingChoice choice) {
-  if (QueryFileSize(path) < 0) return InputError::FileMissing;
-  std::unique_ptr<SourceBytes> source;
-  switch (SourceBytes::Open(path, OpensAsUtf16(choice), source)) {
+namespace {
+
+// What opening a source came to, as the run tells it.
+InputError OpeningError(SourceBytes::Opened opened) {
+  switch (opened) {
     case SourceBytes::Opened::Yes:
-      return DecodeSource(*source, choice, text, notices);
+      return InputError::None;
     case SourceBytes::Opened::Missing:
       return InputError::FileMissing;
     case SourceBytes::Opened::Unreadable:
       break;
   }
   return InputError::FileUnreadable;
+}
+
+}  // namespace
+
+InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices,
+                          EncodingChoice choice) {
+  if (QueryFileSize(path) < 0) return InputError::FileMissing;
+  std::unique_ptr<SourceBytes> source;
+  const InputError error = OpeningError(SourceBytes::Open(path, OpensAsUtf16(choice), source));
+  return error != InputError::None ? error : DecodeSource(*source, choice, text, notices);
 }
 
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
@@ -158,16 +168,8 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
     if (QueryFileSize(field) < 0) return InputError::FileMissing;
     opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes);
   }
-  switch (opened) {
-    case SourceBytes::Opened::Yes:
-      out.bytes = std::move(bytes);
-      return InputError::None;
-    case SourceBytes::Opened::Missing:
-      return InputError::FileMissing;
-    case SourceBytes::Opened::Unreadable:
-      break;
-  }
-  return InputError::FileUnreadable;
+  out.bytes = std::move(bytes);
+  return OpeningError(opened);
 }
 
 InputError LoadText(const OpenedSource& source, TextView clipboard, EncodingChoice choice,
