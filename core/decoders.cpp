@@ -156,6 +156,7 @@ size_t FormatLookahead(TextFormat format) {
 
 size_t FindZeroUnit(const unsigned char* b, size_t from, size_t n, size_t unit) {
   const size_t whole = n - n % unit;
+  if (from >= whole) return whole;  // nothing to look at, perhaps no bytes at all
   if (unit == 1) {
     const void* zero = std::memchr(b + from, 0, whole - from);
     return zero == nullptr ? whole
