@@ -145,16 +145,16 @@ class BucketFeeder {
       // only-in-second without case.
       const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
       ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
-        uint32_t hash;
+        uint32_t slot;
         if (sources_.case_sensitive) {
-          hash = CheckedUtf8StringHash(Bytes(item), item.size(), checked);
+          slot = CheckedUtf8Slot(Bytes(item), item.size(),
+                                 static_cast<size_t>(item.data() - bytes.data()), checked);
         } else {
           if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
           const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-          hash = Utf8StringHash(folded.data(), n);
+          slot = Utf8Slot(folded.data(), n);
         }
-        buckets_.Add(part, hash % SlotBuckets::kSlots, item,
-                     base + reinterpret_cast<uintptr_t>(item.data()));
+        buckets_.Add(part, slot, item, base + reinterpret_cast<uintptr_t>(item.data()));
       });
       checked_piece = checked;
     });

@@ -51,11 +51,6 @@ size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& sepa
 
 namespace {
 
-constexpr uint32_t kP1 = 65599u;
-constexpr uint32_t kP2 = kP1 * kP1;
-constexpr uint32_t kP3 = kP2 * kP1;
-constexpr uint32_t kP4 = kP3 * kP1;
-
 // Decodes the character at b (well-formed, not ASCII) and returns its length in bytes.
 inline size_t DecodeAt(const unsigned char* b, uint32_t& cp) {
   if (b[0] < 0xE0) {
@@ -89,52 +84,104 @@ inline unsigned char* EncodeUnit(char16_t u, unsigned char* out) {
 
 namespace {
 
-// StringHash of the text the bytes stand for; with kCheck each character outside ASCII is
-// checked first, and the hash stops at the first that is not well-formed.
+// The slot of the text the bytes stand for is its StringHash mod 512. As 65599 = 63 (mod 512) and
+// 63^8 = 1 (mod 512), that is 63^(n-1) * sum(u[j] * 63^-j) mod 512 over the text's n UTF-16 units:
+// each unit is weighed by a pattern that repeats every 8 units, so no product waits for another
+// and 16 ASCII bytes are weighed at once.
+constexpr uint32_t kPower[8] = {1, 63, 385, 191, 257, 319, 129, 447};   // 63^k mod 512
+constexpr uint16_t kWeight[8] = {1, 447, 129, 319, 257, 191, 385, 63};  // 63^-k mod 512
+
+#if defined(__SSE2__)
+// The weights of 16 units from unit j on, by j mod 8.
+struct alignas(16) WeightRows {
+  uint16_t row[8][8];
+};
+constexpr WeightRows MakeWeightRows() {
+  WeightRows rows{};
+  for (int r = 0; r < 8; ++r)
+    for (int k = 0; k < 8; ++k) rows.row[r][k] = kWeight[(r + k) % 8];
+  return rows;
+}
+constexpr WeightRows kWeightRows = MakeWeightRows();
+// 16 bytes from kKeep + k keep the last k of 16 bytes.
+alignas(16) constexpr unsigned char kKeep[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline __m128i Weighed(__m128i bytes, size_t unit) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(kWeightRows.row[unit & 7]));
+  return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), w),
+                       _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), w));
+}
+#endif
+
+// With kCheck each character outside ASCII is checked first, and well_formed is cleared at the
+// first that is not well-formed (the slot is then of no use). `before`: how many readable bytes
+// stand just before b, which lets the last few bytes be read as one block.
 template <bool kCheck>
-uint32_t HashUtf8(const unsigned char* b, size_t n, bool& well_formed) {
-  uint32_t h = 0;
+uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
+  uint32_t sum = 0;  // mod 2^32, a multiple of 512
   size_t i = 0;
+  size_t unit = 0;  // units so far
   while (i < n) {
-    // Four ASCII bytes a step while they last: the products do not wait for each other.
-    while (i + 4 <= n) {
-      uint32_t word;
-      std::memcpy(&word, b + i, 4);
-      if (word & 0x80808080u) break;
-      h = h * kP4 + b[i] * kP3 + b[i + 1] * kP2 + b[i + 2] * kP1 + b[i + 3];
-      i += 4;
+#if defined(__SSE2__)
+    __m128i blocks = _mm_setzero_si128();
+    for (;;) {
+      const size_t left = n - i;
+      __m128i v;
+      size_t step;
+      if (left >= 16) {
+        v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        step = 16;
+      } else if (left > 0 && i + before >= 16 - left) {
+        // The 16 bytes ending with the text's last, those already weighed masked off.
+        v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 16)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + left)));
+        step = left;
+      } else {
+        break;
+      }
+      if (_mm_movemask_epi8(v) != 0) break;
+      // Lane k of a tail block is unit (unit + left - 16 + k): the same weight row as unit + left.
+      blocks = _mm_add_epi32(blocks, Weighed(v, step == 16 ? unit : unit + left));
+      i += step;
+      unit += step;
     }
+    blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
+    blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
+    sum += static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
     if (i >= n) break;
-    if (b[i] < 0x80) {
-      h = h * kP1 + b[i++];
-      continue;
-    }
+#endif
+    // Up to the first character outside ASCII, and that character.
+    for (; i < n && b[i] < 0x80; ++i, ++unit) sum += b[i] * uint32_t{kWeight[unit & 7]};
+    if (i >= n) break;
     if (kCheck && WellFormedLength(b + i, n - i) == 0) {
       well_formed = false;
-      return h;
+      return 0;
     }
     uint32_t cp;
     i += DecodeAt(b + i, cp);
     if (cp < 0x10000) {
-      h = h * kP1 + cp;
+      sum += cp * kWeight[unit++ & 7];
     } else {
       cp -= 0x10000;
-      h = h * kP1 + (0xD800 + (cp >> 10));
-      h = h * kP1 + (0xDC00 + (cp & 0x3FF));
+      sum += (0xD800 + (cp >> 10)) * kWeight[unit++ & 7];
+      sum += (0xDC00 + (cp & 0x3FF)) * kWeight[unit++ & 7];
     }
   }
-  return h;
+  return sum * kPower[(unit - 1) & 7] % 512;
 }
 
 }  // namespace
 
-uint32_t Utf8StringHash(const unsigned char* b, size_t n) {
+uint32_t Utf8Slot(const unsigned char* b, size_t n) {
   bool unused = true;
-  return HashUtf8<false>(b, n, unused);
+  return SlotOfUtf8<false>(b, n, 0, unused);
 }
 
-uint32_t CheckedUtf8StringHash(const unsigned char* b, size_t n, bool& well_formed) {
-  return HashUtf8<true>(b, n, well_formed);
+uint32_t CheckedUtf8Slot(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
+  return SlotOfUtf8<true>(b, n, before, well_formed);
 }
 
 bool ByteFoldingUsable() {

@@ -99,11 +99,12 @@ void ForEachByteItem(std::string_view bytes, const ByteSeparator& separator, boo
 // the start; 0 when there is none.
 size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& separator);
 
-// The table hash (StringHash) of the text the UTF-8 bytes stand for; the bytes must be
-// well-formed.
-uint32_t Utf8StringHash(const unsigned char* bytes, size_t n);
+// The slot in a 512-slot table (StringHash mod 512) of the text the UTF-8 bytes stand for; the
+// bytes must be well-formed.
+uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
-uint32_t CheckedUtf8StringHash(const unsigned char* bytes, size_t n, bool& well_formed);
+// `before`: how many readable bytes stand just before `bytes` (0 when unknown).
+uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
 
 // Case folding on bytes: each UTF-16 unit of the text lowered as LowerUnit does. Usable only when
 // the folding maps no unit into or out of the surrogates (it never does in practice); the engine

@@ -421,8 +421,8 @@ class GroupWorker {
       found_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
       if (added && !case_sensitive_) {
         const ByteRecord& r = records[i];
-        result.kept.push_back({result.kept_bytes.size(), r.size,
-                               Utf8StringHash(r.data, r.size) % SlotBuckets::kSlots, r.sequence});
+        result.kept.push_back(
+            {result.kept_bytes.size(), r.size, Utf8Slot(r.data, r.size), r.sequence});
         result.kept_bytes.append(reinterpret_cast<const char*>(r.data), r.size);
       }
     }

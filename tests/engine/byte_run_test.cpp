@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/item_table.h"
 #include "core/utf8.h"
 #include "engine/byte_run.h"
+#include "engine/byte_source.h"
 #include "engine/run_steps.h"
 #include "tests/support/test_files.h"
 
@@ -175,4 +177,27 @@ TEST(ByteRunTest, MergeFailsWhenAFileChangesUnderIt) {
     RunPrepared(run, got);
     EXPECT_EQ(SourceFailedDuringRun(run), changed != "a\nb\nc\n") << changed;
   }
+}
+
+// Slots are weighed 16 ASCII bytes at a time, with the last few read as a block that reaches back
+// before the item when there is room: every length and mix must still give StringHash mod 512.
+TEST(ByteRunTest, SlotsAreThoseOfTheTable) {
+  static const std::vector<std::string> pieces = {
+      "a", "Z~", "ё", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "0123456789abcdef"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string item;
+    for (int k = static_cast<int>(rng() % 24); k > 0; --k) item += pieces[rng() % pieces.size()];
+    const std::string padded = std::string(rng() % 20, 'x') + item + "\n";
+    const size_t before = padded.size() - item.size() - 1;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(padded.data()) + before;
+    const uint32_t expected = StringHash(TextFromUtf8(item)) % 512;
+    bool well_formed = true;
+    EXPECT_EQ(CheckedUtf8Slot(bytes, item.size(), before, well_formed), expected) << item;
+    EXPECT_TRUE(well_formed);
+    EXPECT_EQ(Utf8Slot(bytes, item.size()), expected) << item;
+  }
+  bool well_formed = true;
+  CheckedUtf8Slot(reinterpret_cast<const unsigned char*>("abc\xD0"), 4, 0, well_formed);
+  EXPECT_FALSE(well_formed);
 }
