@@ -89,24 +89,24 @@ inline size_t FindAnyUnit(const char16_t* u, size_t from, size_t n, const char16
   return n;
 }
 
-// Offset of the first byte of b[0, n) equal to one of up to four given bytes; n when there is none.
-inline size_t FindByteOf(const unsigned char* b, size_t n, const unsigned char* bytes, int count) {
-  size_t i = 0;
+// Which of the 64 bytes from b on are one of the count (1 to 4) bytes, as bits.
+inline uint64_t SeparatorMask64(const unsigned char* b, const unsigned char* bytes, int count) {
+  uint64_t bits = 0;
 #if defined(__SSE2__)
   __m128i s[4];
   for (int k = 0; k < 4; ++k) s[k] = _mm_set1_epi8(static_cast<char>(bytes[k < count ? k : 0]));
-  for (; i + 16 <= n; i += 16) {
+  for (int i = 0; i < 64; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
     __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, s[0]), _mm_cmpeq_epi8(v, s[1]));
     hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, s[2]), _mm_cmpeq_epi8(v, s[3])));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    bits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hit))} << i;
   }
-#endif
-  for (; i < n; ++i)
+#else
+  for (int i = 0; i < 64; ++i)
     for (int k = 0; k < count; ++k)
-      if (b[i] == bytes[k]) return i;
-  return n;
+      if (b[i] == bytes[k]) bits |= uint64_t{1} << i;
+#endif
+  return bits;
 }
 
 // Byte offset of the first 2-byte unit in b[0, n) that is zero, units starting at even offsets;

@@ -37,53 +37,68 @@ class ByteItemCursor {
  public:
   explicit ByteItemCursor(const ByteSeparator& separator) : separator_(separator) {}
   void Start(std::string_view run, bool last) {
-    rest_ = run;
+    run_ = run;
     last_ = last;
+    done_ = false;
+    at_ = 0;
+    block_ = 0;
+    if (!separator_.whole) bits_ = SeparatorBits(0);
   }
   // The next item of the run, pointing into it; false when the run has no more.
   bool Next(std::string_view& item) {
     if (done_) return false;
     if (separator_.whole) {
-      const size_t found = rest_.find(separator_.bytes);
+      const size_t found = run_.find(separator_.bytes, at_);
       if (found == std::string_view::npos) return Final(item);
-      item = rest_.substr(0, found);
-      rest_.remove_prefix(found + separator_.bytes.size());
+      item = run_.substr(at_, found - at_);
+      at_ = found + separator_.bytes.size();
       return true;
     }
     for (;;) {
-      const size_t i = FindSeparatorByte();
-      if (i == rest_.size()) return Final(item);
-      if (i > 0) {
-        item = rest_.substr(0, i);
-        rest_.remove_prefix(i + 1);
+      while (bits_ == 0) {
+        block_ += 64;
+        if (block_ >= run_.size()) return Final(item);
+        bits_ = SeparatorBits(block_);
+      }
+      const size_t found = block_ + static_cast<size_t>(__builtin_ctzll(bits_));
+      bits_ &= bits_ - 1;
+      const size_t from = at_;
+      at_ = found + 1;
+      if (found > from) {
+        item = run_.substr(from, found - from);
         return true;
       }
-      rest_.remove_prefix(1);  // an empty piece before a separator is dropped
+      // an empty piece before a separator is dropped
     }
   }
   bool last() const { return last_; }
 
  private:
-  size_t FindSeparatorByte() const {
-    const auto* b = reinterpret_cast<const unsigned char*>(rest_.data());
-    if (separator_.few_count > 0)
-      return FindByteOf(b, rest_.size(), separator_.few, separator_.few_count);
-    size_t i = 0;
-    while (i < rest_.size() && !separator_.is_separator[b[i]]) ++i;
-    return i;
+  // The separator bytes among the 64 from `from` on, as bits.
+  uint64_t SeparatorBits(size_t from) const {
+    const auto* b = reinterpret_cast<const unsigned char*>(run_.data()) + from;
+    const size_t n = run_.size() - from;
+    if (n >= 64 && separator_.few_count > 0)
+      return SeparatorMask64(b, separator_.few, separator_.few_count);
+    uint64_t bits = 0;
+    for (size_t i = 0; i < n && i < 64; ++i)
+      if (separator_.is_separator[b[i]]) bits |= uint64_t{1} << i;
+    return bits;
   }
   bool Final(std::string_view& item) {
-    if (!last_) return false;
-    item = rest_;
-    rest_ = std::string_view();
     done_ = true;
+    if (!last_) return false;
+    item = run_.substr(std::min(at_, run_.size()));
     return true;
   }
 
   const ByteSeparator& separator_;
-  std::string_view rest_;
+  std::string_view run_;
+  size_t at_ = 0;     // where the next item starts
+  size_t block_ = 0;  // the 64 bytes whose separators bits_ holds, those not yet passed
+  uint64_t bits_ = 0;
   bool last_ = false;
-  bool done_ = false;
+  bool done_ = true;
 };
 
 // Calls fn(std::string_view item) for each item of a run of whole items (see ByteItemCursor).
