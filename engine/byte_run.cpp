@@ -452,20 +452,48 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
       throw TemporarySpaceExhausted();
   }
   int32_t count = 0;
-  std::vector<GroupResult> kept_groups;
   const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
+  // Kept items wait for the last group: in memory, or for lists larger than memory in sorted runs
+  // on disk (a group made in shares brings its own).
+  std::vector<GroupResult> kept_groups;
+  const bool kept_on_disk = kept_order && sources.buckets[1]->spilled();
+  KeptRuns kept_runs;
+  std::vector<std::unique_ptr<KeptRuns>> share_runs;
   uint32_t groups = 0;
   const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
     count += result.count;
     if (!result.out.empty()) sink.AppendUtf8Block(result.out, separator);
     // A temporary file that cannot be read back ends the run as a group that cannot.
     if (result.large != nullptr && !result.large->WriteTo(sink, separator)) throw std::bad_alloc();
-    if (kept_order && !result.kept.empty()) kept_groups.push_back(std::move(result));
+    if (result.kept_runs != nullptr) share_runs.push_back(std::move(result.kept_runs));
+    if (kept_order && !result.kept.empty()) {
+      if (!kept_on_disk)
+        kept_groups.push_back(std::move(result));
+      else if (!kept_runs.Add(result.kept, result.kept_bytes))
+        throw TemporarySpaceExhausted();
+    }
     return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
   });
   if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
-  if (kept_order) {
+  if (kept_order && (kept_on_disk || !share_runs.empty())) {
+    for (GroupResult& group : kept_groups)
+      if (!kept_runs.Add(group.kept, group.kept_bytes)) throw TemporarySpaceExhausted();
+    std::vector<const KeptRuns*> all = {&kept_runs};
+    uint64_t total = kept_runs.items();
+    for (const auto& runs : share_runs) {
+      all.push_back(runs.get());
+      total += runs->items();
+    }
+    uint64_t written = 0;
+    const bool read = WriteKeptRuns(
+        all, sources.plan.memory_budget / 4, sink, separator,
+        [&](uint64_t done) { return GoOn(sources.progress, RunPhase::Writing, done, total); },
+        written);
+    if (stopped()) return -1;
+    if (!read) throw std::bad_alloc();
+    count = static_cast<int32_t>(written);
+  } else if (kept_order) {
     struct Ref {
       const KeptItem* item;
       const std::string* bytes;

@@ -93,30 +93,6 @@ class GroupTable {
   int shift_ = 58;
 };
 
-// A file with no name in $TMPDIR (or /tmp): nothing is left behind however the program ends.
-int UnnamedTemporaryFile() {
-  const char* base = std::getenv("TMPDIR");
-  const std::string dir = base != nullptr && base[0] != '\0' ? base : "/tmp";
-  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  // A file system without unnamed files: a named one, unlinked at once.
-  std::string name = dir + "/listwise-XXXXXX";
-  fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) unlink(name.c_str());
-  return fd;
-}
-
-bool WriteWhole(int fd, const char* bytes, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, bytes, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 }  // namespace
 
 // What one thread needs to make the result of a group.
@@ -197,12 +173,11 @@ class GroupWorker {
       lines.clear();
       Make(g, piece);
       result.count += piece.count;
-      for (KeptItem item : piece.kept) {
-        item.offset += result.kept_bytes.size();
-        result.kept.push_back(item);
-      }
-      result.kept_bytes += piece.kept_bytes;
-      if (!large->AddShare(piece.out, lines)) {
+      // Kept items are many where a group is this large: each share's go to a run on disk.
+      if (!piece.kept.empty() && result.kept_runs == nullptr)
+        result.kept_runs = std::make_unique<KeptRuns>();
+      if (!large->AddShare(piece.out, lines) ||
+          (!piece.kept.empty() && !result.kept_runs->Add(piece.kept, piece.kept_bytes))) {
         lines_ = nullptr;
         close_all();
         throw TemporarySpaceExhausted();

@@ -10,19 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/kept_runs.h"
 #include "engine/operations.h"
 #include "engine/run_request.h"
 
 class SlotBuckets;
-
-// An item of the second source kept by OnlyInSecond without case: written in the order of the
-// slot of its own spelling, the later in the source first.
-struct KeptItem {
-  size_t offset;  // in the group's kept bytes
-  size_t size;
-  uint32_t slot;
-  uint64_t sequence;
-};
 
 // The result of a group too large to be made in memory at once: made a share of its keys at a
 // time, each share's lines in a temporary file in walk order, and merged into walk order as it is
@@ -61,12 +53,14 @@ struct GroupResult {
   int32_t count = 0;
   std::string kept_bytes;
   std::vector<KeptItem> kept;
+  std::unique_ptr<KeptRuns> kept_runs;  // instead of `kept`, for a group made in shares
   // Frees the memory (assigning an empty string would keep its capacity).
   void Free() {
     std::string().swap(out);
     large.reset();
     std::string().swap(kept_bytes);
     std::vector<KeptItem>().swap(kept);
+    kept_runs.reset();
   }
 };
 

@@ -3,7 +3,8 @@
 # items a little larger than the smallest limits, run under limits from a few MB to several
 # times its size, gives the bytes of the unlimited run wherever it succeeds, and succeeds at
 # every limit above the first that works. So does a list of the same shape whose items all share
-# one table hash, and so fall into one group that never fits in memory whole.
+# one table hash, and so fall into one group that never fits in memory whole; with case ignored,
+# only-in-second also holds back every item it keeps until the last group is made.
 # Usage: memory_sweep_test.sh PATH/TO/listwise-cli SOURCE_DIR
 set -euo pipefail
 cli=$1 source=$2
@@ -24,10 +25,11 @@ for name in ("r1", "r2", "c1", "c2"):
     open(f"{sys.argv[1]}/{name}.txt", "w", encoding="utf-8", newline="").write(text)
 PY
 failed=0
-for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both"; do
+for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both" \
+  "colliding only-in-second -i"; do
   set -- $run
   kind=${1:0:1} op=$2
-  args=("$op" "$work/${kind}1.txt")
+  args=(${3:-} "$op" "$work/${kind}1.txt")
   [ "$op" = dedupe ] || args+=("$work/${kind}2.txt")
   "$cli" -q "${args[@]}" -o "$work/free.txt"
   first_ok="" line=""
