@@ -389,6 +389,8 @@ class GroupWorker {
     if (keys.empty()) return;
     AddFirst();
     found_.Reset(keys.size());
+    // Room for every item, so that the kept bytes are never copied as they grow.
+    if (!case_sensitive_) result.kept_bytes.reserve(records_[1].bytes);
     bool added;
     for (size_t i = 0; i < keys.size(); ++i) {
       // An empty item of the second source always counts as present in the first.
