@@ -228,7 +228,10 @@ for s in $sizes; do
     declare -A times=() peaks=() status=()
     engine_ms=""
     for ((round = 1; round <= r; round++)); do
-      for job in "${jobs[@]}"; do
+      # Each round begins with another tool, so that none always runs right after the same one:
+      # on a virtual machine the run that follows one which freed gigabytes pays for fresh pages.
+      for ((j = 0; j < ${#jobs[@]}; j++)); do
+        job=${jobs[$(((j + round - 1) % ${#jobs[@]}))]}
         tool=${job%%@@*}
         cmd=${job#*@@}
         [[ ${status[$tool]:-ok} == ok ]] || continue
