@@ -8,8 +8,9 @@
 #                      [--no-check] [--peers-only] [--collisions "14 16 17"]
 #                      [--duckdb DIR] [--duckdb-threads N]
 #
-# Every tool of one size runs once per round, in the same order, so that the
-# noise of a shared machine spreads over all of them alike; a row shows the
+# Every tool of one size runs once per round, each round beginning with the
+# next tool, so that the noise of a shared machine spreads over all of them
+# alike; a row shows the
 # median wall time of the rounds, its ratio to the fastest peer doing the
 # same job and to `cat`, and the highest peak memory (max RSS of the largest
 # process).
