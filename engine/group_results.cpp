@@ -1,11 +1,9 @@
 #include "engine/group_results.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <queue>
 
