@@ -74,7 +74,7 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   // Only this operation orders its result by where the items stand in the second source.
   const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
   for (int k = 0; k < 2; ++k)
-    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence, plan.threads,
+    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence && k == 1, plan.threads,
                                                         plan.spill_block, plan.block_region);
   return sources;
 }
