@@ -476,48 +476,21 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
   });
   if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
-  if (kept_order && (kept_on_disk || !share_runs.empty())) {
-    for (GroupResult& group : kept_groups)
-      if (!kept_runs.Add(group.kept, group.kept_bytes)) throw TemporarySpaceExhausted();
-    std::vector<const KeptRuns*> all = {&kept_runs};
-    uint64_t total = kept_runs.items();
-    for (const auto& runs : share_runs) {
-      all.push_back(runs.get());
-      total += runs->items();
-    }
+  if (kept_order) {
+    KeptMerge merge;
+    for (const GroupResult& group : kept_groups) merge.Add(KeptList{&group.kept, group.kept_bytes});
+    merge.Add(kept_runs);
+    for (const auto& runs : share_runs) merge.Add(*runs);
     uint64_t written = 0;
-    const bool read = WriteKeptRuns(
-        all, sources.plan.memory_budget / 4, sink, separator,
-        [&](uint64_t done) { return GoOn(sources.progress, RunPhase::Writing, done, total); },
+    const bool read = merge.Write(
+        sources.plan.memory_budget / 4, sink, separator,
+        [&](uint64_t done, uint64_t total) {
+          return GoOn(sources.progress, RunPhase::Writing, done, total);
+        },
         written);
     if (stopped()) return -1;
     if (!read) throw std::bad_alloc();
     count = static_cast<int32_t>(written);
-  } else if (kept_order) {
-    struct Ref {
-      const KeptItem* item;
-      const std::string* bytes;
-    };
-    std::vector<Ref> order;
-    for (const GroupResult& group : kept_groups)
-      for (const KeptItem& item : group.kept) order.push_back({&item, &group.kept_bytes});
-    std::sort(order.begin(), order.end(), [](const Ref& x, const Ref& y) {
-      if (x.item->slot != y.item->slot) return x.item->slot < y.item->slot;
-      return x.item->sequence > y.item->sequence;
-    });
-    std::string block;
-    uint64_t written = 0;
-    for (const Ref& ref : order) {
-      block.append(*ref.bytes, ref.item->offset, ref.item->size).append(separator);
-      ++written;
-      if (block.size() >= (size_t{1} << 20)) {
-        sink.AppendUtf8Block(block, separator);
-        block.clear();
-        if (!GoOn(sources.progress, RunPhase::Writing, written, order.size())) return -1;
-      }
-    }
-    if (!block.empty()) sink.AppendUtf8Block(block, separator);
-    count = static_cast<int32_t>(order.size());
   }
   FoundCount = count;
   return count;

@@ -404,6 +404,8 @@ class GroupWorker {
     if (case_sensitive_)
       found_.Walk(g,
                   [&](const Entry& e) { Write(result, e, 1, result.out.size(), e.key, e.size); });
+    else
+      std::sort(result.kept.begin(), result.kept.end(), KeptBefore);
   }
 
   // The bytes of a share read back, which its records point into.

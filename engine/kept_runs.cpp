@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <queue>
 #include <string>
 
@@ -15,13 +16,41 @@ namespace {
 // A kept item in a run: its slot (4 bytes), size (4) and sequence (8), then its bytes.
 constexpr size_t kHead = 16;
 
-// Reads one run back, an item at a time.
-class RunReader {
+// The items of one sorted list or run, one at a time.
+class KeptCursor {
+ public:
+  virtual ~KeptCursor() = default;
+  // The next item; false at the end, with `failed` set when a file cannot be read.
+  virtual bool Next() = 0;
+  uint32_t slot = 0;
+  uint64_t sequence = 0;
+  std::string_view bytes;
+  bool failed = false;
+};
+
+class ListCursor : public KeptCursor {
+ public:
+  explicit ListCursor(const KeptList& list) : list_(list) {}
+  bool Next() override {
+    if (at_ >= list_.items->size()) return false;
+    const KeptItem& item = (*list_.items)[at_++];
+    slot = item.slot;
+    sequence = item.sequence;
+    bytes = list_.bytes.substr(item.offset, item.size);
+    return true;
+  }
+
+ private:
+  KeptList list_;
+  size_t at_ = 0;
+};
+
+// Reads one run back.
+class RunReader : public KeptCursor {
  public:
   RunReader(int fd, uint64_t begin, uint64_t end, size_t buffer)
       : fd_(fd), at_file_(begin), end_(end), piece_(buffer) {}
-  // The next item; false at the run's end, with `failed` set when the file cannot be read.
-  bool Next() {
+  bool Next() override {
     if (!Want(kHead)) return false;
     uint32_t size;
     std::memcpy(&slot, buffer_.data() + at_, 4);
@@ -36,10 +65,6 @@ class RunReader {
     at_ += size;
     return true;
   }
-  uint32_t slot = 0;
-  uint64_t sequence = 0;
-  std::string_view bytes;
-  bool failed = false;
 
  private:
   // At least n unread bytes in the buffer, unless the run ends first.
@@ -81,10 +106,9 @@ KeptRuns::~KeptRuns() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool KeptRuns::Add(std::vector<KeptItem>& items, std::string_view bytes) {
+bool KeptRuns::Add(const std::vector<KeptItem>& items, std::string_view bytes) {
   if (items.empty()) return true;
   if (fd_ < 0 && (fd_ = UnnamedTemporaryFile()) < 0) return false;
-  std::sort(items.begin(), items.end(), KeptBefore);
   const uint64_t begin = size_;
   std::string block;
   for (const KeptItem& item : items) {
@@ -107,41 +131,47 @@ bool KeptRuns::Add(std::vector<KeptItem>& items, std::string_view bytes) {
   return true;
 }
 
-bool WriteKeptRuns(const std::vector<const KeptRuns*>& all, size_t memory, ResultSink& sink,
-                   std::string_view separator, const std::function<bool(uint64_t)>& go_on,
-                   uint64_t& written) {
+bool KeptMerge::Write(size_t memory, ResultSink& sink, std::string_view separator,
+                      const std::function<bool(uint64_t, uint64_t)>& go_on,
+                      uint64_t& written) const {
   written = 0;
-  size_t count = 0;
-  for (const KeptRuns* runs : all) count += runs->runs_.size();
-  const size_t buffer = std::clamp<size_t>(memory / std::max<size_t>(count, 1), 4 << 10, 1 << 20);
-  std::vector<RunReader> readers;
-  readers.reserve(count);
-  for (const KeptRuns* runs : all)
+  uint64_t total = 0;
+  size_t files = 0;
+  for (const KeptList& list : lists_) total += list.items->size();
+  for (const KeptRuns* runs : runs_) {
+    total += runs->items_;
+    files += runs->runs_.size();
+  }
+  const size_t buffer = std::clamp<size_t>(memory / std::max<size_t>(files, 1), 4 << 10, 1 << 20);
+  std::vector<std::unique_ptr<KeptCursor>> cursors;
+  for (const KeptList& list : lists_) cursors.push_back(std::make_unique<ListCursor>(list));
+  for (const KeptRuns* runs : runs_)
     for (const auto& [begin, end] : runs->runs_)
-      readers.emplace_back(runs->fd_, begin, end, buffer);
+      cursors.push_back(std::make_unique<RunReader>(runs->fd_, begin, end, buffer));
   auto later = [&](size_t a, size_t b) {
-    const RunReader& x = readers[a];
-    const RunReader& y = readers[b];
+    const KeptCursor& x = *cursors[a];
+    const KeptCursor& y = *cursors[b];
     if (x.slot != y.slot) return x.slot > y.slot;
     return x.sequence < y.sequence;
   };
   std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
-  for (size_t k = 0; k < readers.size(); ++k) {
-    if (readers[k].Next()) next.push(k);
-    if (readers[k].failed) return false;
+  for (size_t k = 0; k < cursors.size(); ++k) {
+    if (cursors[k]->Next()) next.push(k);
+    if (cursors[k]->failed) return false;
   }
   std::string block;
   while (!next.empty()) {
     const size_t k = next.top();
     next.pop();
-    block.append(readers[k].bytes).append(separator);
+    KeptCursor& cursor = *cursors[k];
+    block.append(cursor.bytes).append(separator);
     ++written;
-    if (readers[k].Next()) next.push(k);
-    if (readers[k].failed) return false;
+    if (cursor.Next()) next.push(k);
+    if (cursor.failed) return false;
     if (block.size() >= (size_t{1} << 20)) {
       sink.AppendUtf8Block(block, separator);
       block.clear();
-      if (!go_on(written)) return true;
+      if (!go_on(written, total)) return true;
     }
   }
   if (!block.empty()) sink.AppendUtf8Block(block, separator);

@@ -35,24 +35,38 @@ class KeptRuns {
   KeptRuns(const KeptRuns&) = delete;
   KeptRuns& operator=(const KeptRuns&) = delete;
 
-  // Sorts the items (whose bytes are in `bytes`) and adds them as a run. False when the file
-  // cannot be made or written.
-  bool Add(std::vector<KeptItem>& items, std::string_view bytes);
+  // Adds the items (in written order, see KeptBefore; their bytes in `bytes`) as a run. False
+  // when the file cannot be made or written.
+  bool Add(const std::vector<KeptItem>& items, std::string_view bytes);
   uint64_t items() const { return items_; }
 
  private:
-  friend bool WriteKeptRuns(const std::vector<const KeptRuns*>&, size_t, ResultSink&,
-                            std::string_view, const std::function<bool(uint64_t)>&, uint64_t&);
+  friend class KeptMerge;
   int fd_ = -1;
   uint64_t size_ = 0;
   uint64_t items_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> runs_;  // where each begins and ends
 };
 
-// Writes the items of all runs in order, in blocks of items each ended by `separator`, reading
-// the runs through `memory` bytes of buffers in all; `go_on(items written)` after each block, and
-// the work stops when it returns false. `written`: the items written. False when a file cannot be
-// read back.
-bool WriteKeptRuns(const std::vector<const KeptRuns*>& all, size_t memory, ResultSink& sink,
-                   std::string_view separator, const std::function<bool(uint64_t)>& go_on,
-                   uint64_t& written);
+// A group's kept items in memory, in written order, with the bytes they point into.
+struct KeptList {
+  const std::vector<KeptItem>* items;
+  std::string_view bytes;
+};
+
+// Writes the kept items of lists in memory and of runs on disk in written order, in blocks of
+// items each ended by `separator`.
+class KeptMerge {
+ public:
+  void Add(const KeptList& list) { lists_.push_back(list); }
+  void Add(const KeptRuns& runs) { runs_.push_back(&runs); }
+  // Reads the runs through `memory` bytes of buffers in all; `go_on(items written, items)` after
+  // each block, and the work stops when it returns false. `written`: the items written. False
+  // when a file cannot be read back.
+  bool Write(size_t memory, ResultSink& sink, std::string_view separator,
+             const std::function<bool(uint64_t, uint64_t)>& go_on, uint64_t& written) const;
+
+ private:
+  std::vector<KeptList> lists_;
+  std::vector<const KeptRuns*> runs_;
+};
