@@ -196,11 +196,12 @@ class GroupWorker {
     // A record in a share: its place (8 bytes), slot (4), size (4) and sequence (8), then bytes.
     constexpr size_t kHead = 24;
     const size_t buffer = std::clamp<size_t>(large_group_ / shares, 4 << 10, 64 << 10);
-    std::vector<std::string> pending(shares);
+    std::vector<TemporaryWriter> pending;
     for (uint64_t k = 0; k < shares; ++k) {
       const int fd = UnnamedTemporaryFile();
       if (fd < 0) return DealResult::NoRoom;
       files.push_back(fd);
+      pending.emplace_back(fd, buffer);
     }
     const KeyHashSeed& seed = ProcessKeyHashSeed();
     std::vector<unsigned char>& folded = folded_[source];
@@ -214,8 +215,6 @@ class GroupWorker {
         hash =
             key_hash_detail::MixHash(folded.data(), FoldUtf8(r.data, r.size, folded.data()), seed);
       }
-      const uint64_t share = hash % shares;
-      std::string& out = pending[share];
       char head[kHead];
       const uint64_t at = place;
       const uint32_t size = static_cast<uint32_t>(r.size);
@@ -223,15 +222,13 @@ class GroupWorker {
       std::memcpy(head + 8, &r.slot, 4);
       std::memcpy(head + 12, &size, 4);
       std::memcpy(head + 16, &r.sequence, 8);
-      out.append(head, kHead).append(reinterpret_cast<const char*>(r.data), r.size);
-      if (out.size() >= buffer) {
-        written = written && WriteWhole(files[share], out.data(), out.size());
-        out.clear();
-      }
+      written = pending[hash % shares].Append(
+                    std::string_view(head, kHead),
+                    std::string_view(reinterpret_cast<const char*>(r.data), r.size)) &&
+                written;
     });
     for (uint64_t k = 0; k < shares; ++k)
-      written = written && WriteWhole(files[k], pending[k].data(), pending[k].size()) &&
-                lseek(files[k], 0, SEEK_SET) == 0;
+      written = written && pending[k].Flush() && lseek(files[k], 0, SEEK_SET) == 0;
     if (!read) return DealResult::Unreadable;
     return written ? DealResult::Dealt : DealResult::NoRoom;
   }
@@ -457,21 +454,24 @@ constexpr size_t kLineHead = 16;
 // Reads a share's lines back in order, a buffer at a time.
 class ShareReader {
  public:
-  ShareReader(int fd, size_t buffer) : fd_(fd), piece_(buffer) {}
+  ShareReader(int fd, uint64_t size, size_t buffer) : reader_(fd, 0, size, buffer) {}
   // The next line; false at the end, with `failed` set on a read error.
   bool Next() {
-    if (!Want(kLineHead)) return false;
-    std::memcpy(&slot, buffer_.data() + at_, 4);
-    std::memcpy(&place, buffer_.data() + at_ + 4, 8);
+    const char* head = reader_.Take(kLineHead);
+    if (head == nullptr) {
+      failed = reader_.failed();
+      return false;
+    }
     uint32_t size;
-    std::memcpy(&size, buffer_.data() + at_ + 12, 4);
-    at_ += kLineHead;
-    if (!Want(size)) {
+    std::memcpy(&slot, head, 4);
+    std::memcpy(&place, head + 4, 8);
+    std::memcpy(&size, head + 12, 4);
+    const char* bytes = reader_.Take(size);
+    if (bytes == nullptr) {
       failed = true;
       return false;
     }
-    line = std::string_view(buffer_.data() + at_, size);
-    at_ += size;
+    line = std::string_view(bytes, size);
     return true;
   }
   uint32_t slot = 0;
@@ -480,60 +480,38 @@ class ShareReader {
   bool failed = false;
 
  private:
-  // At least n unread bytes in the buffer, unless the file ends first.
-  bool Want(size_t n) {
-    if (held_ - at_ >= n) return true;
-    buffer_.erase(0, at_);
-    held_ -= at_;
-    at_ = 0;
-    const size_t piece = std::max(n, piece_);
-    if (buffer_.size() < held_ + piece) buffer_.resize(held_ + piece);
-    while (held_ < n) {
-      const ssize_t got = read(fd_, buffer_.data() + held_, buffer_.size() - held_);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) failed = true;
-      if (got <= 0) return false;
-      held_ += static_cast<size_t>(got);
-    }
-    return true;
-  }
-  int fd_;
-  size_t piece_;
-  std::string buffer_;
-  size_t held_ = 0;
-  size_t at_ = 0;
+  TemporaryReader reader_;
 };
 
 }  // namespace
 
 LargeGroupResult::~LargeGroupResult() {
-  for (int fd : files_) close(fd);
+  for (const Share& share : shares_) close(share.fd);
 }
 
 bool LargeGroupResult::AddShare(const std::string& out, const std::vector<Line>& lines) {
   const int fd = UnnamedTemporaryFile();
   if (fd < 0) return false;
-  files_.push_back(fd);
-  std::string block;
+  shares_.push_back({fd, 0});
+  TemporaryWriter file(fd);
   for (const Line& line : lines) {
     char head[kLineHead];
     const uint32_t size = static_cast<uint32_t>(line.size);
     std::memcpy(head, &line.slot, 4);
     std::memcpy(head + 4, &line.added, 8);
     std::memcpy(head + 12, &size, 4);
-    block.append(head, kLineHead).append(out, line.offset, line.size);
-    if (block.size() >= (size_t{1} << 20)) {
-      if (!WriteWhole(fd, block.data(), block.size())) return false;
-      block.clear();
-    }
+    if (!file.Append(std::string_view(head, kLineHead),
+                     std::string_view(out).substr(line.offset, line.size)))
+      return false;
   }
-  return WriteWhole(fd, block.data(), block.size()) && lseek(fd, 0, SEEK_SET) == 0;
+  shares_.back().size = file.size();
+  return file.Flush();
 }
 
 bool LargeGroupResult::WriteTo(ResultSink& sink, std::string_view separator) const {
   std::vector<ShareReader> readers;
-  readers.reserve(files_.size());
-  for (int fd : files_) readers.emplace_back(fd, buffer_);
+  readers.reserve(shares_.size());
+  for (const Share& share : shares_) readers.emplace_back(share.fd, share.size, buffer_);
   // Walk order: slots ascending, and within a slot the entry added last first.
   auto later = [&](size_t a, size_t b) {
     if (readers[a].slot != readers[b].slot) return readers[a].slot > readers[b].slot;

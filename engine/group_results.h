@@ -44,7 +44,11 @@ class LargeGroupResult {
 
  private:
   size_t buffer_;
-  std::vector<int> files_;
+  struct Share {
+    int fd;
+    uint64_t size;
+  };
+  std::vector<Share> shares_;
 };
 
 struct GroupResult {

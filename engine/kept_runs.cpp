@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <queue>
@@ -49,55 +48,28 @@ class ListCursor : public KeptCursor {
 class RunReader : public KeptCursor {
  public:
   RunReader(int fd, uint64_t begin, uint64_t end, size_t buffer)
-      : fd_(fd), at_file_(begin), end_(end), piece_(buffer) {}
+      : reader_(fd, begin, end, buffer) {}
   bool Next() override {
-    if (!Want(kHead)) return false;
+    const char* head = reader_.Take(kHead);
+    if (head == nullptr) {
+      failed = reader_.failed();
+      return false;
+    }
     uint32_t size;
-    std::memcpy(&slot, buffer_.data() + at_, 4);
-    std::memcpy(&size, buffer_.data() + at_ + 4, 4);
-    std::memcpy(&sequence, buffer_.data() + at_ + 8, 8);
-    at_ += kHead;
-    if (!Want(size)) {
+    std::memcpy(&slot, head, 4);
+    std::memcpy(&size, head + 4, 4);
+    std::memcpy(&sequence, head + 8, 8);
+    const char* data = reader_.Take(size);
+    if (data == nullptr) {
       failed = true;
       return false;
     }
-    bytes = std::string_view(buffer_.data() + at_, size);
-    at_ += size;
+    bytes = std::string_view(data, size);
     return true;
   }
 
  private:
-  // At least n unread bytes in the buffer, unless the run ends first.
-  bool Want(size_t n) {
-    if (held_ - at_ >= n) return true;
-    buffer_.erase(0, at_);
-    held_ -= at_;
-    at_ = 0;
-    const uint64_t left = end_ - at_file_;
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(std::max(n, piece_), left));
-    if (buffer_.size() < held_ + piece) buffer_.resize(held_ + piece);
-    while (held_ < n) {
-      if (at_file_ >= end_) return false;
-      const size_t want =
-          static_cast<size_t>(std::min<uint64_t>(buffer_.size() - held_, end_ - at_file_));
-      const ssize_t got = pread(fd_, buffer_.data() + held_, want, static_cast<off_t>(at_file_));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        failed = true;
-        return false;
-      }
-      held_ += static_cast<size_t>(got);
-      at_file_ += static_cast<uint64_t>(got);
-    }
-    return true;
-  }
-  int fd_;
-  uint64_t at_file_;
-  uint64_t end_;
-  size_t piece_;
-  std::string buffer_;
-  size_t held_ = 0;
-  size_t at_ = 0;
+  TemporaryReader reader_;
 };
 
 }  // namespace
@@ -109,24 +81,19 @@ KeptRuns::~KeptRuns() {
 bool KeptRuns::Add(const std::vector<KeptItem>& items, std::string_view bytes) {
   if (items.empty()) return true;
   if (fd_ < 0 && (fd_ = UnnamedTemporaryFile()) < 0) return false;
-  const uint64_t begin = size_;
-  std::string block;
+  TemporaryWriter out(fd_);
   for (const KeptItem& item : items) {
     char head[kHead];
     const uint32_t size = static_cast<uint32_t>(item.size);
     std::memcpy(head, &item.slot, 4);
     std::memcpy(head + 4, &size, 4);
     std::memcpy(head + 8, &item.sequence, 8);
-    block.append(head, kHead).append(bytes.substr(item.offset, item.size));
-    if (block.size() >= (size_t{1} << 20)) {
-      if (!WriteWhole(fd_, block.data(), block.size())) return false;
-      size_ += block.size();
-      block.clear();
-    }
+    if (!out.Append(std::string_view(head, kHead), bytes.substr(item.offset, item.size)))
+      return false;
   }
-  if (!WriteWhole(fd_, block.data(), block.size())) return false;
-  size_ += block.size();
-  runs_.emplace_back(begin, size_);
+  if (!out.Flush()) return false;
+  runs_.emplace_back(size_, size_ + out.size());
+  size_ += out.size();
   items_ += items.size();
   return true;
 }

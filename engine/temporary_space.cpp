@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -28,4 +29,38 @@ bool WriteWhole(int fd, const char* bytes, size_t size) {
     size -= static_cast<size_t>(put);
   }
   return true;
+}
+
+bool TemporaryWriter::Flush() {
+  written_ = written_ && WriteWhole(fd_, held_.data(), held_.size());
+  flushed_ += held_.size();
+  held_.clear();
+  return written_;
+}
+
+const char* TemporaryReader::Take(size_t n) {
+  if (held_ - at_ < n) {
+    buffer_.erase(0, at_);
+    held_ -= at_;
+    at_ = 0;
+    const uint64_t left = end_ - at_file_;
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(std::max(n, piece_), left));
+    if (buffer_.size() < held_ + piece) buffer_.resize(held_ + piece);
+    while (held_ < n) {
+      if (at_file_ >= end_) return nullptr;
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>(buffer_.size() - held_, end_ - at_file_));
+      const ssize_t got = pread(fd_, buffer_.data() + held_, want, static_cast<off_t>(at_file_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        failed_ = true;  // the file is shorter than what was written to it
+        return nullptr;
+      }
+      held_ += static_cast<size_t>(got);
+      at_file_ += static_cast<uint64_t>(got);
+    }
+  }
+  const char* bytes = buffer_.data() + at_;
+  at_ += n;
+  return bytes;
 }
