@@ -146,8 +146,7 @@ SlotBuckets::~SlotBuckets() {
 void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
                                 uint64_t sequence) {
   const bool wide = item.size() >= kWideSize;
-  const size_t record = sizeof(uint32_t) + (wide ? sizeof(uint64_t) : 0) +
-                        (keep_sequence_ ? sizeof(uint64_t) : 0) + item.size();
+  const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
   Block* block = group.blocks.empty() ? nullptr : &group.blocks.back();
   if (block == nullptr || block->capacity - block->size < record) {
     const bool spilled = spill_fd_ >= 0;
@@ -176,10 +175,7 @@ void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::stri
     }
   }
   unsigned char* at = block->bytes + block->size;
-  const uint32_t head = (wide ? kWideSize : static_cast<uint32_t>(item.size())) | slot
-                                                                                      << kSlotShift;
-  std::memcpy(at, &head, sizeof head);
-  at += sizeof head;
+  *at++ = static_cast<unsigned char>((wide ? kWideSize : item.size()) << 1 | (slot & 1));
   if (wide) {
     const uint64_t size = item.size();
     std::memcpy(at, &size, sizeof size);
@@ -224,15 +220,14 @@ bool SlotBuckets::Spill(SpillDirectory& directory) {
   return true;
 }
 
-void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
-                            size_t& total) const {
+void SlotBuckets::ParseInto(uint32_t g, const unsigned char* bytes, size_t size,
+                            std::vector<ByteRecord>& out, size_t& total) const {
+  const uint32_t first_slot = g * kSlotsPerGroup;
   const unsigned char* at = bytes;
   const unsigned char* end = bytes + size;
   while (at < end) {
-    uint32_t head;
-    std::memcpy(&head, at, sizeof head);
-    at += sizeof head;
-    uint64_t n = head & kSizeMask;
+    const unsigned head = *at++;
+    uint64_t n = head >> 1;
     if (n == kWideSize) {
       std::memcpy(&n, at, sizeof n);
       at += sizeof n;
@@ -242,7 +237,7 @@ void SlotBuckets::ParseInto(const unsigned char* bytes, size_t size, std::vector
       std::memcpy(&sequence, at, sizeof sequence);
       at += sizeof sequence;
     }
-    out.push_back({at, n, head >> kSlotShift, sequence});
+    out.push_back({at, n, first_slot + (head & 1), sequence});
     total += n;
     at += n;
   }
@@ -270,9 +265,10 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
         if (!ReadAll(spill_fd_, out.loaded[k].get() + at, extent.size, extent.offset)) return false;
         at += extent.size;
       }
-      ParseInto(out.loaded[k].get(), spilled, records, out.bytes);
+      ParseInto(g, out.loaded[k].get(), spilled, records, out.bytes);
     }
-    for (const Block& block : group.blocks) ParseInto(block.bytes, block.size, records, out.bytes);
+    for (const Block& block : group.blocks)
+      ParseInto(g, block.bytes, block.size, records, out.bytes);
   }
   // Run by run, the records of each lane in turn.
   out.records.clear();
@@ -329,10 +325,10 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer_size = extent.size;
         }
         if (!ReadAll(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
-        ParseInto(r.buffer.get(), extent.size, r.records, unused);
+        ParseInto(g, r.buffer.get(), extent.size, r.records, unused);
       } else if (r.block < r.group->blocks.size()) {
         const Block& block = r.group->blocks[r.block++];
-        ParseInto(block.bytes, block.size, r.records, unused);
+        ParseInto(g, block.bytes, block.size, r.records, unused);
       } else {
         record = nullptr;
         return true;

@@ -73,14 +73,18 @@ class SlotBuckets {
   void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence) {
     Group& group = lanes_[lane][GroupOf(slot)];
     // Most items fit in the group's last block.
-    if (!group.blocks.empty() && item.size() < kWideSize) {
+    if (!group.blocks.empty()) {
       Block& block = group.blocks.back();
-      const size_t record = kHeadBytes + (keep_sequence_ ? 8 : 0) + item.size();
+      const bool wide = item.size() >= kWideSize;
+      const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
       if (block.capacity - block.size >= record) {
         unsigned char* at = block.bytes + block.size;
-        const uint32_t head = static_cast<uint32_t>(item.size()) | slot << kSlotShift;
-        std::memcpy(at, &head, kHeadBytes);
-        at += kHeadBytes;
+        *at++ = static_cast<unsigned char>((wide ? kWideSize : item.size()) << 1 | (slot & 1));
+        if (wide) {
+          const uint64_t size = item.size();
+          std::memcpy(at, &size, 8);
+          at += 8;
+        }
         if (keep_sequence_) {
           std::memcpy(at, &sequence, 8);
           at += 8;
@@ -143,12 +147,11 @@ class SlotBuckets {
     size_t items = 0;
     std::vector<size_t> segment_ends;  // the item count at the end of each run
   };
-  // A record: one word with the item's slot in its top bits and its size below (or a mark that
-  // a second, wide word holds the size), the sequence when kept, then the bytes.
-  static constexpr int kSlotShift = 23;
-  static constexpr size_t kHeadBytes = 4;
-  static constexpr uint32_t kSizeMask = (uint32_t{1} << kSlotShift) - 1;
-  static constexpr uint32_t kWideSize = kSizeMask;
+  // A record: one byte with the item's size (or a mark that the 8 bytes after it hold the size)
+  // above the slot's place in its group, the sequence when kept, then the bytes. Lists are mostly
+  // short items: the head byte is a tenth of the memory a record takes, not more.
+  static_assert(kSlotsPerGroup == 2);
+  static constexpr size_t kWideSize = 127;
 
   void AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
                      uint64_t sequence);
@@ -163,7 +166,7 @@ class SlotBuckets {
   unsigned char* TakeFromArena(int lane, size_t bytes);
   void DropArenas();
   bool WriteOut(Group& group, Block& block);
-  void ParseInto(const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
+  void ParseInto(uint32_t g, const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
                  size_t& total) const;
 
   bool keep_sequence_;

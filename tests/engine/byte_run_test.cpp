@@ -17,10 +17,11 @@ using enum Operation;
 
 // Lists from pieces that tell the engines apart if anything is off: case pairs (with a letter
 // whose lower case is ASCII), Cyrillic, a pair of surrogates, empty items, runs of separators,
-// and items made to repeat.
+// items made to repeat, and items about as long as a record's short size can say.
 Text RandomList(std::mt19937& rng, TextView separators) {
-  static const std::vector<Text> pieces = {u"a", u"A",          u"b",   u"Ёж", u"ёж", u"\u0130",
-                                           u"i", u"\U0001F600", u"x;y", u"",   u"Zz"};
+  static const std::vector<Text> pieces = {
+      u"a",          u"A",   u"b", u"Ёж", u"ёж",           u"\u0130",     u"i",
+      u"\U0001F600", u"x;y", u"",  u"Zz", Text(125, u'w'), Text(60, u'Ж')};
   std::uniform_int_distribution<int> count(0, 60), piece(0, static_cast<int>(pieces.size()) - 1),
       sep(0, static_cast<int>(separators.size()) - 1), parts(1, 3);
   Text text;
