@@ -263,8 +263,17 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   uint32_t emitted = 0;  // groups handed to emit
   bool failed = false;
   std::exception_ptr error;
+  // Result buffers written out are filled again: fresh memory costs more than the copying.
+  std::vector<std::string> spare;
   auto make = [&](GroupMaker& worker, uint32_t g) {
     GroupResult result;
+    {
+      std::lock_guard lock(mutex);
+      if (!spare.empty()) {
+        result.out = std::move(spare.back());
+        spare.pop_back();
+      }
+    }
     const bool made = worker.Run(g, result);
     std::lock_guard lock(mutex);
     if (!made) failed = true;
@@ -313,8 +322,11 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
         if (emitted < kGroups && ready[emitted]) {
           lock.unlock();
           const bool go_on = emit(results[emitted]);
+          std::string out = std::move(results[emitted].out);
+          out.clear();
           results[emitted].Free();
           lock.lock();
+          spare.push_back(std::move(out));
           ++emitted;
           if (!go_on) failed = true;  // the other thread stops before its next group
           lock.unlock();

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "core/memory_advice.h"
 #include "core/simd.h"
 #include "core/utf8.h"
 #include "engine/parallel.h"
@@ -266,8 +265,7 @@ size_t ByteChunks::NextCapacity(size_t needed) const {
 }
 
 void ByteChunks::Grow(size_t capacity) {
-  std::unique_ptr<char[]> bigger(new char[capacity]);
-  AdviseHugePages(bigger.get(), capacity);
+  ScratchBytes bigger(capacity);
   if (end_ > 0) std::memcpy(bigger.get(), buffer_.get(), end_);
   buffer_ = std::move(bigger);
   capacity_ = capacity;

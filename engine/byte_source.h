@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/huge_memory.h"
 #include "core/simd.h"
 #include "core/source_bytes.h"
 #include "core/source_format.h"
@@ -173,7 +174,7 @@ class ByteChunks {
   uint64_t length_ = kWhole;
   std::string_view memory_;  // a UTF-8 source held in memory is handed out in place
   bool in_memory_ = false;
-  std::unique_ptr<char[]> buffer_;  // UTF-8
+  ScratchBytes buffer_;  // UTF-8
   size_t capacity_ = 0;
   size_t begin_ = 0;  // the carried bytes, not yet handed out, are buffer_[begin_, end_)
   size_t end_ = 0;

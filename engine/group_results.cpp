@@ -38,7 +38,7 @@ class GroupTable {
  public:
   void Reset(size_t keys) {
     entries.clear();
-    entries.reserve(keys);
+    ReserveScratch(entries, keys);
     size_t size = 64;
     while (size * 7 < keys * 10) size *= 2;
     index_.assign(size, 0);
@@ -83,11 +83,11 @@ class GroupTable {
     }
   }
 
-  std::vector<Entry> entries;
+  ScratchVector<Entry> entries;
 
  private:
   size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
-  std::vector<uint32_t> index_;
+  ScratchVector<uint32_t> index_;
   int shift_ = 58;
 };
 
@@ -132,8 +132,10 @@ class GroupWorker {
     // Room for the longest result the group can have, so that writing never copies it.
     const GroupRecords& shown =
         operation_ == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
-    if (operation_ != Operation::ModeOnlyInSecond || case_sensitive_)
-      result.out.reserve(shown.bytes + shown.records.size() * (separator_.size() + 12));
+    if (operation_ != Operation::ModeOnlyInSecond || case_sensitive_) {
+      const size_t room = shown.bytes + shown.records.size() * (separator_.size() + 12);
+      if (room > result.out.capacity()) result.out.reserve(room + room / 4);
+    }
     Make(g, result);
     return true;
   }
@@ -204,7 +206,7 @@ class GroupWorker {
       pending.emplace_back(fd, buffer);
     }
     const KeyHashSeed& seed = ProcessKeyHashSeed();
-    std::vector<unsigned char>& folded = folded_[source];
+    ScratchVector<unsigned char>& folded = folded_[source];
     bool written = true;
     const bool read = buckets_[source]->ForEachRecord(g, [&](const ByteRecord& r, size_t place) {
       uint64_t hash;
@@ -288,16 +290,16 @@ class GroupWorker {
   // The keys of a source's records: the items, or their folded forms.
   void MakeKeys(int source) {
     const GroupRecords& records = records_[source];
-    std::vector<Key>& keys = keys_[source];
+    ScratchVector<Key>& keys = keys_[source];
     keys.clear();
-    keys.reserve(records.records.size());
+    ReserveScratch(keys, records.records.size());
     const KeyHashSeed& seed = ProcessKeyHashSeed();
     if (case_sensitive_) {
       for (const ByteRecord& r : records.records)
         keys.push_back({r.data, r.size, key_hash_detail::MixHash(r.data, r.size, seed)});
       return;
     }
-    std::vector<unsigned char>& folded = folded_[source];
+    ScratchVector<unsigned char>& folded = folded_[source];
     folded.resize(records.bytes * 3 + 1);
     unsigned char* at = folded.data();
     for (const ByteRecord& r : records.records) {
@@ -328,8 +330,8 @@ class GroupWorker {
 
   // Every key of the first source, the last spelling of each kept.
   void AddFirst() {
-    const std::vector<Key>& keys = keys_[0];
-    const std::vector<ByteRecord>& records = records_[0].records;
+    const ScratchVector<Key>& keys = keys_[0];
+    const ScratchVector<ByteRecord>& records = records_[0].records;
     table_.Reset(keys.size());
     bool added;
     for (size_t i = 0; i < keys.size(); ++i)
@@ -345,8 +347,8 @@ class GroupWorker {
   }
 
   void CountUnique(uint32_t g, GroupResult& result) {
-    const std::vector<Key>& keys = keys_[0];
-    const std::vector<ByteRecord>& records = records_[0].records;
+    const ScratchVector<Key>& keys = keys_[0];
+    const ScratchVector<ByteRecord>& records = records_[0].records;
     table_.Reset(keys.size());
     bool added;
     for (size_t i = 0; i < keys.size(); ++i)
@@ -379,8 +381,8 @@ class GroupWorker {
   }
 
   void OnlyInSecond(uint32_t g, GroupResult& result) {
-    const std::vector<Key>& keys = keys_[1];
-    const std::vector<ByteRecord>& records = records_[1].records;
+    const ScratchVector<Key>& keys = keys_[1];
+    const ScratchVector<ByteRecord>& records = records_[1].records;
     if (keys.empty()) return;
     AddFirst();
     found_.Reset(keys.size());
@@ -428,8 +430,8 @@ class GroupWorker {
   std::vector<uint64_t> places_[2];
   ShareBytes share_bytes_[2];
   GroupRecords records_[2];
-  std::vector<Key> keys_[2];
-  std::vector<unsigned char> folded_[2];
+  ScratchVector<Key> keys_[2];
+  ScratchVector<unsigned char> folded_[2];
   GroupTable table_;
   GroupTable found_;
 };

@@ -221,7 +221,7 @@ bool SlotBuckets::Spill(SpillDirectory& directory) {
 }
 
 void SlotBuckets::ParseInto(uint32_t g, const unsigned char* bytes, size_t size,
-                            std::vector<ByteRecord>& out, size_t& total) const {
+                            ScratchVector<ByteRecord>& out, size_t& total) const {
   const uint32_t first_slot = g * kSlotsPerGroup;
   const unsigned char* at = bytes;
   const unsigned char* end = bytes + size;
@@ -252,9 +252,9 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   for (size_t k = 0; k < lanes; ++k) {
     const Group& group = lanes_[k][g];
     items += group.items;
-    std::vector<ByteRecord>& records = out.lane_records[k];
+    ScratchVector<ByteRecord>& records = out.lane_records[k];
     records.clear();
-    records.reserve(group.items);
+    ReserveScratch(records, group.items);
     size_t spilled = 0;
     for (const Extent& extent : group.extents) spilled += extent.size;
     out.loaded[k].reset();
@@ -272,12 +272,12 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   }
   // Run by run, the records of each lane in turn.
   out.records.clear();
-  out.records.reserve(items);
+  ReserveScratch(out.records, items);
   std::vector<size_t> from(lanes, 0);
   const size_t runs = lanes_[0][g].segment_ends.size();
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {
-      const std::vector<ByteRecord>& records = out.lane_records[k];
+      const ScratchVector<ByteRecord>& records = out.lane_records[k];
       const size_t end = lanes_[k][g].segment_ends[run];
       out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
                          records.begin() + static_cast<std::ptrdiff_t>(end));
@@ -308,7 +308,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
     size_t extent = 0, block = 0;
     std::unique_ptr<unsigned char[]> buffer;
     size_t buffer_size = 0;
-    std::vector<ByteRecord> records;
+    ScratchVector<ByteRecord> records;
     size_t next = 0;
   };
   std::vector<LaneReader> readers(lanes_.size());

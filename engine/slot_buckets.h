@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/huge_memory.h"
+
 // A private directory for temporary files (mode 0700, under $TMPDIR or /tmp), removed with
 // everything in it when the object goes.
 class SpillDirectory {
@@ -44,10 +46,10 @@ struct ByteRecord {
 
 // The records of one group, in the order of the source; valid while the object lives.
 struct GroupRecords {
-  std::vector<ByteRecord> records;
+  ScratchVector<ByteRecord> records;
   size_t bytes = 0;                                      // of the items together
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
-  std::vector<std::vector<ByteRecord>> lane_records;     // scratch: each lane's records
+  std::vector<ScratchVector<ByteRecord>> lane_records;   // scratch: each lane's records
 };
 
 class SlotBuckets {
@@ -166,8 +168,8 @@ class SlotBuckets {
   unsigned char* TakeFromArena(int lane, size_t bytes);
   void DropArenas();
   bool WriteOut(Group& group, Block& block);
-  void ParseInto(uint32_t g, const unsigned char* bytes, size_t size, std::vector<ByteRecord>& out,
-                 size_t& total) const;
+  void ParseInto(uint32_t g, const unsigned char* bytes, size_t size,
+                 ScratchVector<ByteRecord>& out, size_t& total) const;
 
   bool keep_sequence_;
   size_t spill_block_;
