@@ -74,13 +74,19 @@ class GroupTable {
     added = true;
     return entries.back();
   }
+  // One pass over the entries: those of the group's second slot wait for the first's.
   template <typename Fn>
-  void Walk(uint32_t group, Fn&& fn) const {
-    for (uint32_t k = 0; k < SlotBuckets::kSlotsPerGroup; ++k) {
-      const uint32_t slot = group * SlotBuckets::kSlotsPerGroup + k;
-      for (size_t i = entries.size(); i-- > 0;)
-        if (entries[i].slot == slot) fn(entries[i]);
+  void Walk(uint32_t group, Fn&& fn) {
+    static_assert(SlotBuckets::kSlotsPerGroup == 2);
+    const uint32_t first = group * SlotBuckets::kSlotsPerGroup;
+    second_slot_.clear();
+    for (size_t i = entries.size(); i-- > 0;) {
+      if (entries[i].slot == first)
+        fn(entries[i]);
+      else
+        second_slot_.push_back(static_cast<uint32_t>(i));
     }
+    for (uint32_t i : second_slot_) fn(entries[i]);
   }
 
   ScratchVector<Entry> entries;
@@ -88,6 +94,7 @@ class GroupTable {
  private:
   size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
   ScratchVector<uint32_t> index_;
+  ScratchVector<uint32_t> second_slot_;
   int shift_ = 58;
 };
 
