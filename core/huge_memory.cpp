@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -18,60 +19,74 @@
 namespace {
 
 constexpr size_t kHuge = size_t{2} << 20;
+constexpr size_t kPage = 4096;
+// Before the bytes handed out: where the mapping starts and how long it is.
+constexpr size_t kHead = 64;
+struct Mapping {
+  void* start;
+  size_t length;
+};
 
-// Whether large requests may be mapped in huge pages: decided once, so that a free always takes
-// the path its allocation took.
-bool HugePagesAllowed() {
-  static const bool allowed = [] {
+// From half a huge page up, memory is mapped on its own: one fault for what would take 256 or
+// more. Below that, and in address-checked builds, the heap gives it.
+bool Mapped(size_t bytes) {
 #if defined(LISTWISE_ADDRESS_CHECKS)
-    return false;  // the heap's memory is what the address checks watch
-#elif defined(MADV_HUGEPAGE)
-    rlimit limit{};
-    return getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+  (void)bytes;
+  return false;  // the heap's memory is what the address checks watch
 #else
-    return false;
+  return bytes >= kHuge / 2;
 #endif
-  }();
-  return allowed;
 }
 
-// From half a huge page up: one fault for what would take 256 or more.
-bool Huge(size_t bytes) {
-  return bytes >= kHuge / 2 && HugePagesAllowed();
-}
-
-size_t Rounded(size_t bytes) {
-  return (bytes + kHuge - 1) & ~(kHuge - 1);
+// Asked at each mapping, as the limit may be set after the program started (a forked child may
+// set one before its run).
+bool HugePagesAllowed() {
+#if defined(MADV_HUGEPAGE)
+  rlimit limit{};
+  return getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+#else
+  return false;
+#endif
 }
 
 }  // namespace
 
 void* AllocateScratch(size_t bytes) {
-  if (!Huge(bytes)) {
+  if (!Mapped(bytes)) {
     void* memory = std::malloc(bytes > 0 ? bytes : 1);
     if (memory == nullptr) throw std::bad_alloc();
     return memory;
   }
-  // Map a huge page more than needed, then give back what lies outside the aligned part.
-  const size_t size = Rounded(bytes);
-  void* mapped =
-      mmap(nullptr, size + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const bool huge = HugePagesAllowed();
+  const size_t unit = huge ? kHuge : kPage;
+  const size_t length = (kHead + bytes + unit - 1) & ~(unit - 1);
+  // For huge pages, a huge page more than needed, then what lies outside the aligned part is
+  // given back.
+  const size_t asked = huge ? length + kHuge : length;
+  void* mapped = mmap(nullptr, asked, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) throw std::bad_alloc();
-  const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
-  const uintptr_t aligned = (start + kHuge - 1) & ~(kHuge - 1);
-  if (aligned > start) munmap(mapped, aligned - start);
-  if (const size_t after = start + size + kHuge - (aligned + size); after > 0)
-    munmap(reinterpret_cast<void*>(aligned + size), after);
-  void* memory = reinterpret_cast<void*>(aligned);
+  uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+  if (huge) {
+    const uintptr_t aligned = (start + kHuge - 1) & ~(kHuge - 1);
+    if (aligned > start) munmap(mapped, aligned - start);
+    if (const size_t after = start + asked - (aligned + length); after > 0)
+      munmap(reinterpret_cast<void*>(aligned + length), after);
+    start = aligned;
 #if defined(MADV_HUGEPAGE)
-  madvise(memory, size, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
 #endif
-  return memory;
+  }
+  const Mapping mapping{reinterpret_cast<void*>(start), length};
+  std::memcpy(reinterpret_cast<void*>(start), &mapping, sizeof mapping);
+  return reinterpret_cast<void*>(start + kHead);
 }
 
 void FreeScratch(void* memory, size_t bytes) noexcept {
-  if (Huge(bytes))
-    munmap(memory, Rounded(bytes));
-  else
+  if (!Mapped(bytes)) {
     std::free(memory);
+    return;
+  }
+  Mapping mapping;
+  std::memcpy(&mapping, static_cast<char*>(memory) - kHead, sizeof mapping);
+  munmap(mapping.start, mapping.length);
 }

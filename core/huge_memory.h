@@ -3,7 +3,7 @@
 // touched once costs 20 ms in faults alone; in huge pages it costs four faults.
 //
 // Under a limit on address space (ulimit -v) the rounding up to whole huge pages would count
-// against the limit, so there every request goes to the heap as usual.
+// against the limit, so there such memory is mapped in ordinary pages.
 #pragma once
 
 #include <cstddef>
