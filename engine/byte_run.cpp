@@ -154,7 +154,8 @@ class BucketFeeder {
           const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
           slot = Utf8Slot(folded.data(), n);
         }
-        buckets_.Add(part, slot, item, base + reinterpret_cast<uintptr_t>(item.data()));
+        buckets_.Add(part, slot, item, base + reinterpret_cast<uintptr_t>(item.data()),
+                     static_cast<size_t>(run.data() + run.size() - item.data()));
       });
       checked_piece = checked;
     });

@@ -71,8 +71,9 @@ class SlotBuckets {
 
   // Appends an item to the group of its slot in the lane. The lanes take the parts of a run at
   // once, each from its own thread, lane 0 the earliest part; EndSegment after each run keeps
-  // their order. Calls for distinct lanes may run at once.
-  void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence) {
+  // their order. Calls for distinct lanes may run at once. `readable`: how many bytes may be read
+  // from the item's start (at least its size).
+  void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence, size_t readable) {
     Group& group = lanes_[lane][GroupOf(slot)];
     // Most items fit in the group's last block.
     if (!group.blocks.empty()) {
@@ -91,7 +92,13 @@ class SlotBuckets {
           std::memcpy(at, &sequence, 8);
           at += 8;
         }
-        std::memcpy(at, item.data(), item.size());
+        // A short item is copied as a whole block of fixed size, in a few moves rather than a
+        // call; what follows it in the block is overwritten by the next record or never read.
+        if (item.size() <= kShortItem && readable >= kShortItem &&
+            block.capacity - block.size >= record + kShortItem)
+          std::memcpy(at, item.data(), kShortItem);
+        else
+          std::memcpy(at, item.data(), item.size());
         block.size += record;
         ++group.items;
         return;
@@ -154,6 +161,7 @@ class SlotBuckets {
   // short items: the head byte is a tenth of the memory a record takes, not more.
   static_assert(kSlotsPerGroup == 2);
   static constexpr size_t kWideSize = 127;
+  static constexpr size_t kShortItem = 32;
 
   void AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
                      uint64_t sequence);
