@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <queue>
 
 #include "core/key_hash.h"
 #include "engine/byte_source.h"
@@ -170,7 +169,7 @@ class GroupWorker {
     }
     auto large = std::make_shared<LargeGroupResult>(
         std::clamp<size_t>(large_group_ / shares, 4 << 10, 64 << 10));
-    std::vector<LargeGroupResult::Line> lines;
+    std::vector<KeptItem> lines;
     lines_ = &lines;
     bool made = true;
     for (uint64_t share = 0; share < shares && made; ++share) {
@@ -320,10 +319,10 @@ class GroupWorker {
   void Write(GroupResult& result, const Entry& e, int source, size_t start,
              const unsigned char* data, size_t size) {
     result.out.append(reinterpret_cast<const char*>(data), size);
+    if (lines_ != nullptr)
+      lines_->push_back({start, result.out.size() - start, e.slot, places_[source][e.added]});
     result.out.append(separator_);
     ++result.count;
-    if (lines_ != nullptr)
-      lines_->push_back({e.slot, places_[source][e.added], start, result.out.size() - start});
   }
   // What an entry shows: its key, or without case its kept spelling in the first source.
   void WriteShown(GroupResult& result, const Entry& e) {
@@ -433,7 +432,7 @@ class GroupWorker {
   std::string_view separator_;
   uint64_t large_group_;
   // While a group is made in shares: the lines written, and each record's place in the group.
-  std::vector<LargeGroupResult::Line>* lines_ = nullptr;
+  std::vector<KeptItem>* lines_ = nullptr;
   std::vector<uint64_t> places_[2];
   ShareBytes share_bytes_[2];
   GroupRecords records_[2];
@@ -454,95 +453,11 @@ bool GroupMaker::Run(uint32_t g, GroupResult& result) {
   return worker_->Run(g, result);
 }
 
-namespace {
-
-// A share's file: each line as its slot (4 bytes), its place (8) and its size (4), then the
-// line's bytes.
-constexpr size_t kLineHead = 16;
-
-// Reads a share's lines back in order, a buffer at a time.
-class ShareReader {
- public:
-  ShareReader(int fd, uint64_t size, size_t buffer) : reader_(fd, 0, size, buffer) {}
-  // The next line; false at the end, with `failed` set on a read error.
-  bool Next() {
-    const char* head = reader_.Take(kLineHead);
-    if (head == nullptr) {
-      failed = reader_.failed();
-      return false;
-    }
-    uint32_t size;
-    std::memcpy(&slot, head, 4);
-    std::memcpy(&place, head + 4, 8);
-    std::memcpy(&size, head + 12, 4);
-    const char* bytes = reader_.Take(size);
-    if (bytes == nullptr) {
-      failed = true;
-      return false;
-    }
-    line = std::string_view(bytes, size);
-    return true;
-  }
-  uint32_t slot = 0;
-  uint64_t place = 0;
-  std::string_view line;
-  bool failed = false;
-
- private:
-  TemporaryReader reader_;
-};
-
-}  // namespace
-
-LargeGroupResult::~LargeGroupResult() {
-  for (const Share& share : shares_) close(share.fd);
-}
-
-bool LargeGroupResult::AddShare(const std::string& out, const std::vector<Line>& lines) {
-  const int fd = UnnamedTemporaryFile();
-  if (fd < 0) return false;
-  shares_.push_back({fd, 0});
-  TemporaryWriter file(fd);
-  for (const Line& line : lines) {
-    char head[kLineHead];
-    const uint32_t size = static_cast<uint32_t>(line.size);
-    std::memcpy(head, &line.slot, 4);
-    std::memcpy(head + 4, &line.added, 8);
-    std::memcpy(head + 12, &size, 4);
-    if (!file.Append(std::string_view(head, kLineHead),
-                     std::string_view(out).substr(line.offset, line.size)))
-      return false;
-  }
-  shares_.back().size = file.size();
-  return file.Flush();
-}
-
 bool LargeGroupResult::WriteTo(ResultSink& sink, std::string_view separator) const {
-  std::vector<ShareReader> readers;
-  readers.reserve(shares_.size());
-  for (const Share& share : shares_) readers.emplace_back(share.fd, share.size, buffer_);
-  // Walk order: slots ascending, and within a slot the entry added last first.
-  auto later = [&](size_t a, size_t b) {
-    if (readers[a].slot != readers[b].slot) return readers[a].slot > readers[b].slot;
-    return readers[a].place < readers[b].place;
-  };
-  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
-  for (size_t k = 0; k < readers.size(); ++k) {
-    if (readers[k].Next()) next.push(k);
-    if (readers[k].failed) return false;
-  }
-  std::string block;
-  while (!next.empty()) {
-    const size_t k = next.top();
-    next.pop();
-    block.append(readers[k].line);
-    if (block.size() >= (size_t{1} << 20)) {
-      sink.AppendUtf8Block(block, separator);
-      block.clear();
-    }
-    if (readers[k].Next()) next.push(k);
-    if (readers[k].failed) return false;
-  }
-  if (!block.empty()) sink.AppendUtf8Block(block, separator);
-  return true;
+  KeptMerge merge;
+  merge.Add(runs_);
+  uint64_t written = 0;
+  return merge.Write(
+      buffer_ * std::max<size_t>(shares_, 1), sink, separator,
+      [](uint64_t, uint64_t) { return true; }, written);
 }

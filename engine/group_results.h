@@ -17,38 +17,27 @@
 class SlotBuckets;
 
 // The result of a group too large to be made in memory at once: made a share of its keys at a
-// time, each share's lines in a temporary file in walk order, and merged into walk order as it is
-// written.
+// time, each share's lines a sorted run in a temporary file, tagged with their place in the
+// group's walk, and merged into walk order as they are written.
 class LargeGroupResult {
  public:
   // Each share is read back through a buffer of `buffer` bytes as the shares are merged.
   explicit LargeGroupResult(size_t buffer) : buffer_(buffer) {}
-  ~LargeGroupResult();
-  LargeGroupResult(const LargeGroupResult&) = delete;
-  LargeGroupResult& operator=(const LargeGroupResult&) = delete;
 
-  // A line of a share: where it stands in the walk (its slot, and the place in the group of the
-  // record that added its entry: the later first), and its bytes in the share's output.
-  struct Line {
-    uint32_t slot;
-    uint64_t added;
-    size_t offset;
-    size_t size;
-  };
-  // Keeps a share's lines, in its own walk order, in a temporary file. False when the file
-  // cannot be made or written.
-  bool AddShare(const std::string& out, const std::vector<Line>& lines);
+  // Keeps a share's lines (in its own walk order; their bytes in `out`, each without the
+  // separator that ends it). False when the file cannot be made or written.
+  bool AddShare(const std::string& out, const std::vector<KeptItem>& lines) {
+    ++shares_;
+    return runs_.Add(lines, out);
+  }
   // Writes the lines of all shares in walk order, in blocks ending with `separator`. False when a
   // temporary file cannot be read back.
   bool WriteTo(ResultSink& sink, std::string_view separator) const;
 
  private:
   size_t buffer_;
-  struct Share {
-    int fd;
-    uint64_t size;
-  };
-  std::vector<Share> shares_;
+  size_t shares_ = 0;
+  KeptRuns runs_;
 };
 
 struct GroupResult {

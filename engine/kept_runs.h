@@ -1,6 +1,7 @@
-// The items that OnlyInSecond keeps when case does not count are written in an order of their
-// own, across all groups. For lists larger than memory each group's kept items go to a temporary
-// file, sorted, as a run, and the runs are merged as they are written.
+// Lines written in slot order, the later of one slot first, from sorted runs in a temporary
+// file merged as they are written. The items that OnlyInSecond keeps when case does not count
+// are written so across all groups: for lists larger than memory each group's go to a run. A
+// group made in shares writes its lines so too, each share's a run.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +13,13 @@
 
 #include "engine/operations.h"
 
-// An item of the second source kept by OnlyInSecond without case: written in the order of the
-// slot of its own spelling, the later in the source first.
+// An item of the second source kept by OnlyInSecond without case, or a line of a share: written
+// in the order of its slot, the later in the source (or in the group) first.
 struct KeptItem {
-  size_t offset;  // in the group's kept bytes
+  size_t offset;  // in the bytes of its group or share
   size_t size;
   uint32_t slot;
-  uint64_t sequence;
+  uint64_t sequence;  // its place in the source, or in the group
 };
 
 // Whether x is written before y.
