@@ -1,8 +1,26 @@
 #!/usr/bin/env bash
 # Runs one command inside a private X session: Xvfb on a free display, a D-Bus session bus with
 # the accessibility bus (for AT-SPI), and, with --wm, the openbox window manager.
+# The session has a /tmp of its own (an empty tmpfs in a mount namespace of its own), so that the
+# window's runs never touch the result file of a user's window on the same machine, nor another
+# session's. Where no such /tmp can be had, the command is skipped (exit 77).
 # Usage: xvfb_session.sh [--wm] [--size WxHxD] -- command args...
 set -euo pipefail
+
+if [ -z "${LISTWISE_PRIVATE_TMP:-}" ]; then
+  export LISTWISE_PRIVATE_TMP=1
+  # Root makes a mount namespace of its own; anyone else needs a user namespace for it.
+  for how in "" "--user --map-root-user"; do
+    # shellcheck disable=SC2086
+    if unshare $how --mount --propagation private true 2>/dev/null; then
+      # shellcheck disable=SC2086
+      exec unshare $how --mount --propagation private -- bash -c \
+        'mount -t tmpfs -o mode=1777,size=2g listwise-tmp /tmp && exec "$@"' bash "$0" "$@"
+    fi
+  done
+  echo "skipped: no private /tmp for the X session (needs root or user namespaces)"
+  exit 77
+fi
 wm=0
 size=1280x800x24
 while [ $# -gt 0 ]; do
