@@ -61,13 +61,16 @@ def main():
         for i in range(1, runs + 1):
             before = launches()
             gui.click_at(*at)
-            if not gui.check(gui.wait_for(lambda: launches() > before, timeout=10, step=0.01),
+            if not gui.check(gui.wait_for(lambda: launches() > before, timeout=60, step=0.01),
                              f"run {i} started the viewer"):
                 break
             if i == WARM_UP:
                 rss_warm, fds_warm = resident_kb(pid), open_descriptors(pid)
         elapsed = time.time() - began
-        time.sleep(0.3)  # the last viewer's double fork has ended by now
+        # The last viewer's double fork ends on its own time: its child is reaped and its pipe
+        # closed a moment after the viewer has logged its start.
+        gui.wait_for(lambda: open_descriptors(pid) == fds_warm and not gui.defunct_children(pid),
+                     timeout=60)
         rss_end, fds_end = resident_kb(pid), open_descriptors(pid)
         print(f"{runs} runs in {elapsed:.1f} s; VmRSS and RssAnon {rss_warm} kB after "
               f"{WARM_UP}, {rss_end} kB after {runs}; open descriptors {len(fds_warm or [])} "

@@ -55,7 +55,8 @@ env -i PATH="$PATH" XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless WLR_LIBINPU
   WLR_RENDERER=pixman "${as_compositor[@]}" sway --config "$scratch/config" \
   >"$scratch/sway.log" 2>&1 &
 sway_pid=$!
-for _ in $(seq 1 100); do
+# Bounds for a loaded machine: each wait ends as soon as what it waits for is there.
+for _ in $(seq 1 600); do
   ipc=$(ls "$runtime"/sway-ipc.*.sock 2>/dev/null | head -n 1 || true)
   display=$(cd "$runtime" && ls wayland-* 2>/dev/null | grep -v '\.lock$' | head -n 1 || true)
   [ -n "$ipc" ] && [ -n "$display" ] && break
@@ -79,7 +80,7 @@ def walk(node):
 walk(json.load(sys.stdin))' "$program_pid"
 }
 app_id=""
-for _ in $(seq 1 200); do
+for _ in $(seq 1 600); do
   app_id=$(app_id_of_window)
   [ -n "$app_id" ] && break
   kill -0 "$program_pid" 2>/dev/null || { echo "the program ended without a window"; exit 1; }
