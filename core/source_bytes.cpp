@@ -12,6 +12,19 @@
 #include "core/memory_advice.h"
 #include "core/utf8.h"
 
+namespace {
+
+// Whether a file can be read where the run asks, as often as it asks. A file of the kernel's
+// (/proc, /sys) says it is regular and of size 0, and makes its text anew for every read: read at
+// an offset, it makes all that comes before it again, so that reading it in pieces takes time
+// that grows with the square of its size (minutes for /proc/kallsyms). Like a pipe it is read
+// once, from its start; so is a file that is really empty, which costs nothing.
+bool ReadByOffset(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+}  // namespace
+
 SourceBytes::~SourceBytes() {
   if (fd_ >= 0) close(fd_);
 }
@@ -36,7 +49,7 @@ SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<
     close(fd);
     return Opened::Missing;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (!ReadByOffset(st)) {
     const Opened read = ReadWhole(fd, wide, out);
     close(fd);
     return read;
@@ -51,7 +64,7 @@ SourceBytes::Opened SourceBytes::FromDescriptor(int fd, bool wide,
                                                 std::unique_ptr<SourceBytes>& out) {
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return Opened::Unreadable;
-  if (S_ISREG(st.st_mode)) {
+  if (ReadByOffset(st)) {
     // A file on standard input is read from where the descriptor stands, and only once.
     const off_t at = lseek(fd, 0, SEEK_CUR);
     if (at < 0) return ReadWhole(fd, wide, out);

@@ -17,9 +17,10 @@ class SourceBytes {
   enum class Opened { Yes, Missing, Unreadable };
 
   // A regular file stays open and is read from where the run asks. Anything else (a named pipe,
-  // standard input, a terminal, a device) can be read only once: it is read here, whole, up to
-  // its first zero unit, whose size `wide` tells (two bytes for UTF-16, else one), so that an
-  // endless device ends. The path is opened only once: a pipe's writer sends its bytes once.
+  // standard input, a terminal, a device, a kernel file of size 0) is read only once: it is read
+  // here, whole, up to its first zero unit, whose size `wide` tells (two bytes for UTF-16, else
+  // one), so that an endless device ends. The path is opened only once: a pipe's writer sends its
+  // bytes once.
   static Opened Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out);
   // The same from a descriptor the caller owns (standard input).
   static Opened FromDescriptor(int fd, bool wide, std::unique_ptr<SourceBytes>& out);
