@@ -1,5 +1,6 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
+#include <locale.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "cli/output_file.h"
 #include "cli/progress_bar.h"
 #include "core/licence_notice.h"
+#include "core/text.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -85,6 +87,19 @@ int PrintText(const char* text) {
   return 1;
 }
 
+// Case folding is the one thing in a result that the locale could change: under the C locale,
+// where scripts from cron and containers run, towlower folds ASCII alone, and the same lists
+// would give other bytes than at the user's terminal. The fold is taken from C.UTF-8, which the
+// C library always has, before anything folds; the messages keep the user's locale.
+void FoldCaseAsUnicode() {
+  const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (unicode == static_cast<locale_t>(nullptr)) return;
+  const locale_t before = uselocale(unicode);
+  LowerUnitTable();
+  uselocale(before);
+  freelocale(unicode);
+}
+
 // The bar only ever goes to a terminal, and pipelines and logs see what they always saw.
 bool DrawBar(const CliOptions& options) {
   if (options.quiet || options.bar == BarChoice::Never || !isatty(STDERR_FILENO)) return false;
@@ -100,7 +115,7 @@ bool DrawBar(const CliOptions& options) {
 int RunCli(int argc, char** argv);
 
 int main(int argc, char** argv) {
-  // Messages, and the case folding of --ignore-case, follow the user's locale; numbers never do.
+  // Messages follow the user's locale; numbers never do, nor does --ignore-case's folding.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
   SetUpTranslations();
@@ -143,6 +158,7 @@ int RunCli(int argc, char** argv) {
       break;
   }
 
+  if (options.ignore_case) FoldCaseAsUnicode();
   RunRequest request;
   request.operation = options.operation;
   request.read_separator = options.read_separator;
