@@ -224,17 +224,17 @@ int RunCli(int argc, char** argv) {
     return 1;
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);
-  errno = 0;
-  const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
-                                                  : output.Commit(problem);
-  const int write_error = errno;
-  if (!options.quiet) std::fprintf(stderr, "%s\n", CountText(count).c_str());
-  if (!written) {
-    if (options.output_path.empty())
-      ComplainCannotWrite(Translated("standard output"), SystemReason(write_error));
-    else
-      ComplainCannotWrite(options.output_path, problem);
+  // The count only follows a result that is all there: a failed write is the run's outcome.
+  if (standard_output != nullptr) {
+    errno = 0;
+    if (!CloseTextFile(std::move(standard_output))) {
+      ComplainCannotWrite(Translated("standard output"), SystemReason(errno));
+      return 1;
+    }
+  } else if (!output.Commit(problem)) {
+    ComplainCannotWrite(options.output_path, problem);
     return 1;
   }
+  if (!options.quiet) std::fprintf(stderr, "%s\n", CountText(count).c_str());
   return 0;
 }
