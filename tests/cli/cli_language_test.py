@@ -55,6 +55,12 @@ CASES = [
      ["dedupe", "c.txt", "-o", "c.txt/out.txt"], 1,
      {"ru": "listwise-cli: c.txt/out.txt: не удаётся записать: #\n",
       "en": "listwise-cli: c.txt/out.txt: cannot write: Not a directory\n"}),
+    ("--output in a directory that does not exist",
+     ["dedupe", "c.txt", "-o", "missing/out.txt"], 1,
+     {"ru": "listwise-cli: missing/out.txt: не удаётся записать: в missing нельзя создать новый "
+            "файл: #\n",
+      "en": "listwise-cli: missing/out.txt: cannot write: no new file can be made in missing: "
+            "No such file or directory\n"}),
 ]
 
 
