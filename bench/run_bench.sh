@@ -246,7 +246,7 @@ for s in $sizes; do
         cat "$workdir/tmp/err" >>"$log"
         # listwise-cli's status line holds the milliseconds of the operation
         # alone, without reading and writing the files.
-        if [[ $tool == listwise-cli ]] && ms=$(grep -o '[0-9-]* мсек' "$workdir/tmp/err" | grep -o '^[0-9-]*'); then
+        if [[ $tool == listwise-cli ]] && ms=$(grep -oE '[0-9-]+ (мсек|ms)$' "$workdir/tmp/err" | grep -o '^[0-9-]*'); then
           engine_ms+="$ms "
         fi
         rm -f "$T.1" "$T.2"
@@ -453,7 +453,7 @@ if [[ -n $collisions ]] && ((!peers_only)); then
           end=$(date +%s%N)
           ((rc == 0)) || echo "$kind $op $n: exit $rc" >>"$log"
           times[$kind]+="$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') "
-          ms[$kind]+="$(grep -o '[0-9-]* мсек' "$workdir/tmp/err" | grep -o '^[0-9-]*' || echo nan) "
+          ms[$kind]+="$(grep -oE '[0-9-]+ (мсек|ms)$' "$workdir/tmp/err" | grep -o '^[0-9-]*' || echo nan) "
         done
       done
       # shellcheck disable=SC2086 # one time per word

@@ -8,50 +8,53 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/messages.h"
 #include "core/utf8.h"
 
-const char* const kCliUsage =
-    "Usage: listwise-cli [OPTION]... MODE FIRST [SECOND]\n"
-    "Compare two lists of items, or examine one; FIRST and SECOND are files,\n"
-    "or - for standard input.\n"
-    "\n"
-    "Modes:\n"
-    "  only-in-second  items of SECOND missing from FIRST\n"
-    "  in-both         items of FIRST that also occur in SECOND\n"
-    "  dedupe          items of FIRST without repeats (SECOND ignored)\n"
-    "  count           how often each item of FIRST occurs (SECOND ignored)\n"
-    "  merge           FIRST and SECOND joined line by line\n"
-    "\n"
-    "Options:\n"
-    "      --read-sep=TEXT     cuts the lists into items (default \\r\\n, each\n"
-    "                          character on its own); \\r \\n \\t \\f stand for\n"
-    "                          control characters\n"
-    "      --result-sep=TEXT   joins the result items (default \\r\\n)\n"
-    "  -w, --whole-separator   the read separator is one string\n"
-    "  -i, --ignore-case       upper and lower case are not told apart\n"
-    "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
-    "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
-    "                          utf-16be, windows-1251, koi8-r, cp866,\n"
-    "                          windows-1252 or latin1 (default: judged from\n"
-    "                          each list's bytes)\n"
-    "  -o, --output=FILE       write to FILE, replacing it once complete\n"
-    "      --threads=N         work on N threads (default: the cores this process\n"
-    "                          may use)\n"
-    "      --no-bom            leave out the UTF-8 byte-order mark\n"
-    "      --plain             for pipelines: no byte-order mark, a line feed\n"
-    "                          after each item and merged line (an explicit\n"
-    "                          --result-sep still joins the items)\n"
-    "  -q, --quiet             do not print the count and the time\n"
-    "      --progress          show a progress bar on a terminal also when the\n"
-    "                          result is printed there\n"
-    "      --no-progress       never show the progress bar\n"
-    "  -h, --help              show this help and exit\n"
-    "      --version           show the version and exit\n"
-    "\n"
-    "The count and the time go to standard error; when it is a terminal, a\n"
-    "run of more than a second shows its progress there. Ctrl-C stops a run\n"
-    "and leaves an earlier --output file as it was. Exit status: 0 done,\n"
-    "1 input or output error, 2 usage error. See listwise-cli(1).\n";
+const char* CliUsage() {
+  return Translated(
+      "Usage: listwise-cli [OPTION]... MODE FIRST [SECOND]\n"
+      "Compare two lists of items, or examine one; FIRST and SECOND are files,\n"
+      "or - for standard input.\n"
+      "\n"
+      "Modes:\n"
+      "  only-in-second  items of SECOND missing from FIRST\n"
+      "  in-both         items of FIRST that also occur in SECOND\n"
+      "  dedupe          items of FIRST without repeats (SECOND ignored)\n"
+      "  count           how often each item of FIRST occurs (SECOND ignored)\n"
+      "  merge           FIRST and SECOND joined line by line\n"
+      "\n"
+      "Options:\n"
+      "      --read-sep=TEXT     cuts the lists into items (default \\r\\n, each\n"
+      "                          character on its own); \\r \\n \\t \\f stand for\n"
+      "                          control characters\n"
+      "      --result-sep=TEXT   joins the result items (default \\r\\n)\n"
+      "  -w, --whole-separator   the read separator is one string\n"
+      "  -i, --ignore-case       upper and lower case are not told apart\n"
+      "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
+      "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
+      "                          utf-16be, windows-1251, koi8-r, cp866,\n"
+      "                          windows-1252 or latin1 (default: judged from\n"
+      "                          each list's bytes)\n"
+      "  -o, --output=FILE       write to FILE, replacing it once complete\n"
+      "      --threads=N         work on N threads (default: the cores this process\n"
+      "                          may use)\n"
+      "      --no-bom            leave out the UTF-8 byte-order mark\n"
+      "      --plain             for pipelines: no byte-order mark, a line feed\n"
+      "                          after each item and merged line (an explicit\n"
+      "                          --result-sep still joins the items)\n"
+      "  -q, --quiet             do not print the count and the time\n"
+      "      --progress          show a progress bar on a terminal also when the\n"
+      "                          result is printed there\n"
+      "      --no-progress       never show the progress bar\n"
+      "  -h, --help              show this help and exit\n"
+      "      --version           show the version and exit\n"
+      "\n"
+      "The count and the time go to standard error; when it is a terminal, a\n"
+      "run of more than a second shows its progress there. Ctrl-C stops a run\n"
+      "and leaves an earlier --output file as it was. Exit status: 0 done,\n"
+      "1 input or output error, 2 usage error. See listwise-cli(1).\n");
+}
 
 namespace {
 
@@ -100,17 +103,6 @@ constexpr Mode kModes[] = {{"only-in-second", Operation::ModeOnlyInSecond},
                            {"count", Operation::ModeCountUnique},
                            {"merge", Operation::ModeMerge}};
 
-// Appended piece by piece: GCC 12 at -O3 misreads "'" + std::string(...) as an overlapping
-// copy (-Wrestrict).
-std::string Quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted += '\'';
-  quoted += text;
-  quoted += '\'';
-  return quoted;
-}
-
 // The option as the user wrote it, for a message. Long options always advance optind, so the
 // argument before it is the one getopt just read.
 std::string LongName(const char* arg) {
@@ -135,13 +127,14 @@ int CountPrefixMatches(std::string_view typed) {
 std::string BadOption(char** argv) {
   if (optopt == 0) {
     const std::string typed = LongName(argv[optind - 1]);
-    if (CountPrefixMatches(typed) > 1) return "option " + Quoted(typed) + " is ambiguous";
-    return "unrecognized option " + Quoted(typed);
+    if (CountPrefixMatches(typed) > 1)
+      return Formatted(Translated("option '%s' is ambiguous"), typed.c_str());
+    return Formatted(Translated("unrecognized option '%s'"), typed.c_str());
   }
   // A known option only fails this way when a value was attached to one that takes none.
   if (IsKnownVal(optopt) && std::string_view(argv[optind - 1]).starts_with("--"))
-    return "option " + Quoted(LongName(argv[optind - 1])) + " takes no value";
-  return "invalid option " + Quoted(std::string("-") + static_cast<char>(optopt));
+    return Formatted(Translated("option '%s' takes no value"), LongName(argv[optind - 1]).c_str());
+  return Formatted(Translated("invalid option '-%c'"), static_cast<char>(optopt));
 }
 
 std::string MissingValue(char** argv) {
@@ -149,7 +142,7 @@ std::string MissingValue(char** argv) {
   const std::string_view last = argv[optind - 1];
   const std::string name =
       last.starts_with("--") ? LongName(last.data()) : std::string("-") + static_cast<char>(optopt);
-  return "option " + Quoted(name) + " requires a value";
+  return Formatted(Translated("option '%s' requires a value"), name.c_str());
 }
 
 }  // namespace
@@ -180,14 +173,15 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case 'e':
         if (!ParseEncodingName(optarg, options.encoding)) {
-          problem = "unknown encoding " + Quoted(optarg) + " (known: " + kEncodingNames + ")";
+          problem =
+              Formatted(Translated("unknown encoding '%s' (known: %s)"), optarg, kEncodingNames);
           return CommandLine::UsageError;
         }
         break;
       case 'o':
         options.output_path = optarg;
         if (options.output_path.empty()) {
-          problem = "option '--output' needs a file name";
+          problem = Translated("option '--output' needs a file name");
           return CommandLine::UsageError;
         }
         break;
@@ -196,7 +190,8 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         errno = 0;
         const long n = std::strtol(optarg, &end, 10);
         if (errno != 0 || end == optarg || *end != '\0' || n < 1 || n > kMaxThreads) {
-          problem = "option '--threads' needs a number from 1 to " + std::to_string(kMaxThreads);
+          problem =
+              Formatted(Translated("option '--threads' needs a number from 1 to %ld"), kMaxThreads);
           return CommandLine::UsageError;
         }
         options.threads = static_cast<int>(n);
@@ -239,34 +234,34 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   if (options.output_path == "-") options.output_path.clear();
 
   if (positional.empty()) {
-    problem = "no mode given";
+    problem = Translated("no mode given");
     return CommandLine::UsageError;
   }
   const Mode* mode = nullptr;
   for (const Mode& known : kModes)
     if (positional[0] == known.name) mode = &known;
   if (mode == nullptr) {
-    problem = "unknown mode " + Quoted(positional[0]);
+    problem = Formatted(Translated("unknown mode '%s'"), positional[0].c_str());
     return CommandLine::UsageError;
   }
   options.operation = mode->operation;
   options.two_lists = UsesSecondSource(mode->operation);
   if (positional.size() < 2) {
-    problem = "no list given";
+    problem = Translated("no list given");
     return CommandLine::UsageError;
   }
   if (options.two_lists && positional.size() < 3) {
-    problem = Quoted(positional[0]) + " needs two lists";
+    problem = Formatted(Translated("'%s' needs two lists"), positional[0].c_str());
     return CommandLine::UsageError;
   }
   if (positional.size() > 3) {
-    problem = "too many arguments";
+    problem = Translated("too many arguments");
     return CommandLine::UsageError;
   }
   options.first = positional[1];
   if (positional.size() > 2) options.second = positional[2];
   if (options.two_lists && options.first == "-" && options.second == "-") {
-    problem = "standard input can be only one of the lists";
+    problem = Translated("standard input can be only one of the lists");
     return CommandLine::UsageError;
   }
   return CommandLine::Run;

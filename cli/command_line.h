@@ -37,4 +37,5 @@ enum class CommandLine { Run, Help, Version, UsageError };
 // Fills `options`; on UsageError `problem` holds one line naming what is wrong.
 CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::string& problem);
 
-extern const char* const kCliUsage;
+// --help, in the language of the locale.
+const char* CliUsage();

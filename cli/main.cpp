@@ -1,8 +1,10 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
+#include <locale.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +14,11 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/messages.h"
 #include "cli/output_file.h"
 #include "cli/progress_bar.h"
 #include "core/licence_notice.h"
+#include "core/text.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
 #include "engine/operations.h"
@@ -68,7 +72,32 @@ class PlainLines : public ResultSink {
 };
 
 void PrintNotices(const std::string& name, const SourceNotices& notices) {
-  for (const Text& phrase : SourceNoticePhrases(notices)) Complain(name, Utf8FromText(phrase));
+  for (const std::string& text : NoticeTexts(notices)) Complain(name, text);
+}
+
+void ComplainCannotWrite(const std::string& about, const std::string& reason) {
+  Complain(about, Formatted(Translated("cannot write: %s"), reason.c_str()));
+}
+
+// --help and --version: a text that did not reach standard output is an error too.
+int PrintText(const char* text) {
+  errno = 0;
+  if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+  ComplainCannotWrite(Translated("standard output"), SystemReason(errno));
+  return 1;
+}
+
+// Case folding is the one thing in a result that the locale could change: under the C locale,
+// where scripts from cron and containers run, towlower folds ASCII alone, and the same lists
+// would give other bytes than at the user's terminal. The fold is taken from C.UTF-8, which the
+// C library always has, before anything folds; the messages keep the user's locale.
+void FoldCaseAsUnicode() {
+  const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (unicode == static_cast<locale_t>(nullptr)) return;
+  const locale_t before = uselocale(unicode);
+  LowerUnitTable();
+  uselocale(before);
+  freelocale(unicode);
 }
 
 // The bar only ever goes to a terminal, and pipelines and logs see what they always saw.
@@ -86,15 +115,19 @@ bool DrawBar(const CliOptions& options) {
 int RunCli(int argc, char** argv);
 
 int main(int argc, char** argv) {
+  // Messages follow the user's locale; numbers never do, nor does --ignore-case's folding.
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+  SetUpTranslations();
   int status = 1;
   try {
     status = RunCli(argc, argv);
   } catch (const std::bad_alloc&) {
     // The fresh --output file was removed on the way out; the earlier one is untouched.
-    Complain("", Utf8FromText(OutOfMemoryMessage()));
+    Complain("", OutOfMemoryText());
     return 1;
   } catch (const TemporarySpaceExhausted&) {
-    Complain("", Utf8FromText(NoTemporarySpaceMessage()));
+    Complain("", NoTemporarySpaceText());
     return 1;
   }
   if (status == kInterrupted) {
@@ -109,27 +142,23 @@ int main(int argc, char** argv) {
 }
 
 int RunCli(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
-  std::setlocale(LC_NUMERIC, "C");
-
   CliOptions options;
   std::string problem;
   switch (ParseCommandLine(argc, argv, options, problem)) {
     case CommandLine::Help:
-      std::fputs(kCliUsage, stdout);
-      return 0;
+      return PrintText(CliUsage());
     case CommandLine::Version:
       // The tool names its package too, as the GNU programs of a package do.
-      std::fputs("listwise-cli (listwise) " LISTWISE_VERSION "\n" LISTWISE_LICENCE_NOTICE, stdout);
-      return 0;
+      return PrintText("listwise-cli (listwise) " LISTWISE_VERSION "\n" LISTWISE_LICENCE_NOTICE);
     case CommandLine::UsageError:
       Complain("", problem);
-      std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+      std::fprintf(stderr, "%s\n", Formatted(Translated("Try '%s --help'."), kProgram).c_str());
       return 2;
     case CommandLine::Run:
       break;
   }
 
+  if (options.ignore_case) FoldCaseAsUnicode();
   RunRequest request;
   request.operation = options.operation;
   request.read_separator = options.read_separator;
@@ -156,7 +185,7 @@ int RunCli(int argc, char** argv) {
     std::string about;
     if (error != InputError::MissingList && failed != RunSource::None)
       about = failed == RunSource::First ? options.first : options.second;
-    Complain(about, Utf8FromText(InputErrorMessage(error)));
+    Complain(about, InputErrorText(error));
     return 1;
   }
   if (options.plain) run.line_end.assign(1, u'\n');
@@ -167,7 +196,7 @@ int RunCli(int argc, char** argv) {
   TextFilePtr standard_output;
   if (!options.output_path.empty()) {
     if (!output.Open(options.output_path, problem)) {
-      Complain(options.output_path, problem);
+      ComplainCannotWrite(options.output_path, problem);
       return 1;
     }
   } else {
@@ -175,14 +204,14 @@ int RunCli(int argc, char** argv) {
   }
   TextFile& out = standard_output != nullptr ? *standard_output : output.file();
   if (options.bom) WriteByteOrderMark(out, FormatUtf8);
-  Text report;
+  RunCount count;
   bool final_line_feed = false;
   {
     Utf8FileSink encoded(out);
     PlainLines plain_lines(encoded);
     ResultSink& sink =
         options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
-    report = RunPrepared(run, sink);
+    count = RunPreparedCount(run, sink);
     final_line_feed = plain_lines.any();
   }
   progress.Clear();
@@ -191,19 +220,21 @@ int RunCli(int argc, char** argv) {
   if (SourceFailedDuringRun(run)) {
     // A list changed while it was read: what was written is incomplete. A fresh --output file
     // is removed with `output`, the earlier one untouched.
-    Complain("", Utf8FromText(InputErrorMessage(InputError::FileUnreadable)));
+    Complain("", InputErrorText(InputError::FileUnreadable));
     return 1;
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);
-  const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
-                                                  : output.Commit(problem);
-  if (!options.quiet) std::fprintf(stderr, "%s\n", Utf8FromText(report).c_str());
-  if (!written) {
-    if (options.output_path.empty())
-      Complain("standard output", "write error");
-    else
-      Complain(options.output_path, "cannot write: " + problem);
+  // The count only follows a result that is all there: a failed write is the run's outcome.
+  if (standard_output != nullptr) {
+    errno = 0;
+    if (!CloseTextFile(std::move(standard_output))) {
+      ComplainCannotWrite(Translated("standard output"), SystemReason(errno));
+      return 1;
+    }
+  } else if (!output.Commit(problem)) {
+    ComplainCannotWrite(options.output_path, problem);
     return 1;
   }
+  if (!options.quiet) std::fprintf(stderr, "%s\n", CountText(count).c_str());
   return 0;
 }

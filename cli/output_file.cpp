@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/messages.h"
+
 namespace {
 
 struct FreeDeleter {
@@ -105,7 +107,11 @@ bool OutputFile::Open(const std::string& path, std::string& problem) {
 
   file_ = CreateFreshForWriting(target_, temp_name_);
   if (file_ == nullptr) {
-    problem = SystemError(errno);
+    // The bare reason would be about a file the user never named: for /proc/version, "No such
+    // file or directory" of a file that exists.
+    const std::string reason = SystemError(errno);
+    problem = Formatted(Translated("no new file can be made in %s: %s"),
+                        DirectoryOf(target_).c_str(), reason.c_str());
     return false;
   }
   const int fd = TextFileDescriptor(*file_);

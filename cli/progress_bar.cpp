@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "cli/messages.h"
+
 namespace {
 
 constexpr double kQuietSeconds = 1.0;  // a shorter run draws nothing
@@ -73,16 +75,16 @@ std::string ProgressBarLine(const BarState& state, int width) {
   std::string head;
   switch (state.phase) {
     case RunPhase::ReadingFirst:
-      head = std::string("reading ") + state.first;
+      head = Formatted(Translated("reading %s"), state.first);
       break;
     case RunPhase::ReadingSecond:
-      head = std::string("reading ") + state.second;
+      head = Formatted(Translated("reading %s"), state.second);
       break;
     case RunPhase::Working:
-      head = "working";
+      head = Translated("working");
       break;
     case RunPhase::Writing:
-      head = "writing";
+      head = Translated("writing");
       break;
   }
   const bool known = state.total > 0;
@@ -92,16 +94,19 @@ std::string ProgressBarLine(const BarState& state, int width) {
   std::string tail;
   if (known) tail += Format(" %3.0f%%", std::floor(share * 100));
   if (reading) {
-    tail += "  " + Megabytes(state.done);
-    if (known) tail += "/" + Megabytes(state.total);
-    tail += " MB";
-    if (state.seconds > 0)
-      tail += "  " +
-              Megabytes(static_cast<uint64_t>(static_cast<double>(state.done) / state.seconds)) +
-              " MB/s";
+    std::string amount = Megabytes(state.done);
+    if (known) amount += "/" + Megabytes(state.total);
+    tail += "  " + Formatted(Translated("%s MB"), amount.c_str());
+    if (state.seconds > 0) {
+      const std::string rate =
+          Megabytes(static_cast<uint64_t>(static_cast<double>(state.done) / state.seconds));
+      tail += "  " + Formatted(Translated("%s MB/s"), rate.c_str());
+    }
   }
-  if (known && share > 0 && state.seconds > 0 && state.done < state.total)
-    tail += "  " + Duration(state.seconds / share * (1 - share)) + " left";
+  if (known && share > 0 && state.seconds > 0 && state.done < state.total) {
+    const std::string left = Duration(state.seconds / share * (1 - share));
+    tail += "  " + Formatted(Translated("%s left"), left.c_str());
+  }
 
   const int room = width - Columns(tail) - 1;  // the last column stays free: no wrap
   if (!known) return Cut(head + tail, width - 1);

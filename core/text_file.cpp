@@ -25,6 +25,7 @@ struct TextFile {
   bool read_only = false;
   bool writing = false;  // the buffer holds bytes to write rather than bytes read
   bool failed = false;
+  int error = 0;  // errno of the first failed write: later calls may set errno to anything
   unsigned char buffer[kBufferSize];
   size_t held = 0;  // bytes in the buffer
   size_t next = 0;  // reading: index of the first byte not yet consumed
@@ -36,10 +37,15 @@ void TextFileCloser::operator()(TextFile* file) const {
 
 namespace {
 
+void MarkFailed(TextFile& file) {
+  if (!file.failed) file.error = errno;
+  file.failed = true;
+}
+
 bool FlushPending(TextFile& file) {
   if (!file.writing || file.held == 0) return true;
   const bool complete = std::fwrite(file.buffer, 1, file.held, file.stream) == file.held;
-  if (!complete) file.failed = true;
+  if (!complete) MarkFailed(file);
   file.held = 0;
   return complete;
 }
@@ -208,7 +214,7 @@ int64_t WriteBytes(TextFile& file, const void* bytes, size_t count) {
   FlushPending(file);
   if (count >= kBufferSize) {
     const size_t put = std::fwrite(src, 1, count, file.stream);
-    if (put != count) file.failed = true;
+    if (put != count) MarkFailed(file);
     return static_cast<int64_t>(put);
   }
   std::memcpy(file.buffer, src, count);
@@ -252,6 +258,8 @@ bool CloseTextFile(TextFilePtr owned) {
   } else if (!file->read_only && std::fflush(file->stream) != 0) {
     ok = false;
   }
+  const int error = file->error;
   delete file;
+  if (error != 0) errno = error;
   return ok;
 }

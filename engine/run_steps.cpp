@@ -326,7 +326,7 @@ Text StatusText(int32_t found, int64_t milliseconds) {
   return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) + u" мсек";
 }
 
-Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
+RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink) {
   const OperationInput input{
       run.first,           run.second,         run.read_separator, run.result_separator,
       run.whole_separator, run.case_sensitive, run.line_end,       run.progress};
@@ -335,7 +335,12 @@ Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
       run.bytes != nullptr
           ? RunByteOperation(run.operation, *run.bytes, run.result_separator, run.line_end, sink)
           : RunOperation(run.operation, input, sink);
-  return StatusText(found, static_cast<int64_t>(MillisecondClock()) - start);
+  return RunCount{found, static_cast<int64_t>(MillisecondClock()) - start};
+}
+
+Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
+  const RunCount count = RunPreparedCount(run, sink);
+  return StatusText(count.found, count.milliseconds);
 }
 
 bool SourceFailedDuringRun(const PreparedRun& run) {

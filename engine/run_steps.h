@@ -74,6 +74,13 @@ InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& 
 InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr,
                           EncodingChoice choice = {});
 
+// What a run found and the milliseconds its operation took, for a caller that words the report
+// itself.
+struct RunCount {
+  int32_t found = 0;
+  int64_t milliseconds = 0;
+};
+RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink);
 // Runs the operation of a prepared run into the sink and returns the report of its count and the
 // milliseconds it took: "Найдено N за M мсек".
 Text RunPrepared(const PreparedRun& run, ResultSink& sink);

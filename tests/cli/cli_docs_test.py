@@ -17,7 +17,10 @@ COMPLETION = "resources/bash-completion/listwise-cli"
 
 
 def long_options(cli):
-    usage = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True).stdout
+    # The options as the English help names them; any LANGUAGE of the caller is set aside.
+    env = dict(os.environ, LC_ALL="C.UTF-8", LANGUAGE="")
+    usage = subprocess.run([cli, "--help"], capture_output=True, text=True, check=True,
+                           env=env).stdout
     return sorted(set(re.findall(r"--[a-z][a-z-]+", usage)))
 
 

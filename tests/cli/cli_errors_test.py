@@ -12,7 +12,9 @@ import subprocess
 import sys
 import tempfile
 
-ENV = dict(os.environ, LC_ALL="C.UTF-8")
+# The messages are read in Russian. LANGUAGE picks the catalogue under any locale but C, so no
+# Russian locale need be generated; C.UTF-8 keeps the case folding the checks expect.
+ENV = dict(os.environ, LC_ALL="C.UTF-8", LANGUAGE="ru")
 
 NO_SEPARATOR = "Отсутствует разделитель"
 NO_LIST = "Отсутствует список"

@@ -22,7 +22,9 @@ def check(condition, message):
 
 def main():
     cli, shim = sys.argv[1], sys.argv[2]
-    env = dict(os.environ, LC_ALL="C.UTF-8")
+    # The message is read in Russian, whatever locale the machine has (LANGUAGE works under any
+    # locale but C).
+    env = dict(os.environ, LC_ALL="C.UTF-8", LANGUAGE="ru")
     # A shim preloaded before the sanitizers' runtime: they must not insist on coming first.
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
     with tempfile.TemporaryDirectory(prefix="listwise-cut-") as work:

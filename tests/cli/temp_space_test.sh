@@ -17,7 +17,7 @@ cp "$work/keep.out" "$work/expected.out"
 failed=0
 check() {  # what the case is called, then the temporary directory to give the program
   local rc=0
-  (ulimit -v 32768 && TMPDIR=$2 exec "$cli" -q -o "$work/keep.out" dedupe "$work/list.txt") \
+  (ulimit -v 32768 && TMPDIR=$2 LANGUAGE=ru exec "$cli" -q -o "$work/keep.out" dedupe "$work/list.txt") \
     2>"$work/err" || rc=$?
   if [ "$rc" -ne 1 ] || ! grep -q "Недостаточно места для временных файлов" "$work/err" ||
     ! cmp -s "$work/keep.out" "$work/expected.out"; then

@@ -1,0 +1,112 @@
+#include "cli/messages.h"
+
+#include <libintl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/code_pages.h"
+
+namespace {
+
+constexpr char kDomain[] = "listwise-cli";
+
+// The catalogue lies where the program was installed with it (LISTWISE_LOCALEDIR_FROM_BINDIR
+// from the program's directory), so a package built for /usr from a /usr/local configuration,
+// or the build tree itself, finds its own. The configured directory is the fallback.
+std::string CatalogueDirectory() {
+  char exe[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length > 0) {
+    const std::string path(exe, static_cast<size_t>(length));
+    const std::string beside = path.substr(0, path.rfind('/') + 1) + LISTWISE_LOCALEDIR_FROM_BINDIR;
+    struct stat st;
+    if (stat(beside.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return beside;
+  }
+  return LISTWISE_LOCALEDIR;
+}
+
+}  // namespace
+
+void SetUpTranslations() {
+  bindtextdomain(kDomain, CatalogueDirectory().c_str());
+  textdomain(kDomain);
+}
+
+const char* Translated(const char* message) {
+  return gettext(message);
+}
+
+std::string Formatted(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
+}
+
+std::string SystemReason(int error) {
+  return std::strerror(error != 0 ? error : EIO);
+}
+
+// No default: a new input error is a compile error here until it has its words.
+std::string InputErrorText(InputError error) {
+  switch (error) {
+    case InputError::MissingSeparator:
+      return Translated("Missing separator");
+    case InputError::MissingList:
+      return Translated("Missing list");
+    case InputError::SameFile:
+      return Translated("one and the same file for both lists");
+    case InputError::FileMissing:
+      return Translated("File does not exist");
+    case InputError::FileUnreadable:
+      return Translated("File cannot be opened");
+    case InputError::None:
+    case InputError::Stopped:
+      break;
+  }
+  return {};
+}
+
+namespace {
+
+std::string FormatName(const SourceFormat& format) {
+  if (format.encoding == SourceEncoding::Utf8OrCodePage)
+    return Formatted(Translated("UTF-8 and %s"), CodePageName(format.page));
+  return SourceFormatName(format);
+}
+
+}  // namespace
+
+std::vector<std::string> NoticeTexts(const SourceNotices& notices) {
+  std::vector<std::string> texts;
+  if (notices.assumed.has_value())
+    texts.push_back(Formatted(Translated("read as %s"), FormatName(*notices.assumed).c_str()));
+  if (notices.not_utf8) texts.push_back(Translated("not valid UTF-8"));
+  if (notices.ended_at_zero) texts.push_back(Translated("read up to a zero byte"));
+  return texts;
+}
+
+std::string CountText(const RunCount& count) {
+  return Formatted(Translated("Found %d in %lld ms"), count.found,
+                   static_cast<long long>(count.milliseconds));
+}
+
+std::string OutOfMemoryText() {
+  return Translated("Not enough memory for these lists");
+}
+
+std::string NoTemporarySpaceText() {
+  return Translated("Not enough space for temporary files");
+}
