@@ -1,6 +1,7 @@
 #include "core/source_bytes.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,18 @@ bool ReadByOffset(const struct stat& st) {
   return S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
+// Waits until `fd` has bytes or its end to give. False once `keep_reading` asks to stop; true
+// also on a failure, which the read then tells.
+bool WaitReadable(int fd, uint64_t done, const KeepReading& keep_reading) {
+  for (;;) {
+    if (keep_reading && !keep_reading(done)) return false;
+    pollfd wanted{fd, POLLIN, 0};
+    const int ready = poll(&wanted, 1, kReadWaitMs);
+    // An interrupt comes back here at once, to be asked about.
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+  }
+}
+
 }  // namespace
 
 SourceBytes::~SourceBytes() {
@@ -35,10 +48,12 @@ std::unique_ptr<SourceBytes> SourceBytes::FromMemory(std::string bytes) {
   return source;
 }
 
-SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out) {
+SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out,
+                                      const KeepReading& keep_reading) {
   const std::string name = Utf8FromText(path);
   if (name.empty()) return Opened::Missing;
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK a named pipe would hold the open until a writer came, with no way to stop.
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Opened::Missing : Opened::Unreadable;
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -50,10 +65,11 @@ SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<
     return Opened::Missing;
   }
   if (!ReadByOffset(st)) {
-    const Opened read = ReadWhole(fd, wide, out);
+    const Opened read = ReadWhole(fd, wide, out, keep_reading);
     close(fd);
     return read;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   out.reset(new SourceBytes);
   out->fd_ = fd;
   out->size_at_open_ = static_cast<uint64_t>(st.st_size);
@@ -61,13 +77,14 @@ SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<
 }
 
 SourceBytes::Opened SourceBytes::FromDescriptor(int fd, bool wide,
-                                                std::unique_ptr<SourceBytes>& out) {
+                                                std::unique_ptr<SourceBytes>& out,
+                                                const KeepReading& keep_reading) {
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return Opened::Unreadable;
   if (ReadByOffset(st)) {
     // A file on standard input is read from where the descriptor stands, and only once.
     const off_t at = lseek(fd, 0, SEEK_CUR);
-    if (at < 0) return ReadWhole(fd, wide, out);
+    if (at < 0) return ReadWhole(fd, wide, out, keep_reading);
     const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0) return Opened::Unreadable;
     out.reset(new SourceBytes);
@@ -87,10 +104,11 @@ SourceBytes::Opened SourceBytes::FromDescriptor(int fd, bool wide,
     out = FromMemory(std::move(rest));
     return Opened::Yes;
   }
-  return ReadWhole(fd, wide, out);
+  return ReadWhole(fd, wide, out, keep_reading);
 }
 
-SourceBytes::Opened SourceBytes::ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out) {
+SourceBytes::Opened SourceBytes::ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out,
+                                           const KeepReading& keep_reading) {
   std::string bytes;
   constexpr size_t kPiece = size_t{1} << 20;
   constexpr size_t kHead = 4096;  // what the mark and the zero bytes of UTF-16 are judged from
@@ -101,12 +119,15 @@ SourceBytes::Opened SourceBytes::ReadWhole(int fd, bool wide, std::unique_ptr<So
   size_t scanned = 0;
   size_t wanted = SIZE_MAX;
   for (;;) {
+    // Each read waits in poll, never in read itself: a descriptor the caller owns stays as
+    // blocking as it was, and an interrupt or a stop is seen while nothing comes.
+    if (!WaitReadable(fd, bytes.size(), keep_reading)) return Opened::Stopped;
     const size_t before = bytes.size();
     bytes.resize(before + kPiece);
     const ssize_t got = read(fd, bytes.data() + before, kPiece);
     if (got < 0) {
       bytes.resize(before);
-      if (errno == EINTR) continue;
+      if (errno == EINTR || errno == EAGAIN) continue;
       return Opened::Unreadable;
     }
     bytes.resize(before + static_cast<size_t>(got));

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,18 +13,27 @@
 #include "core/raw_text.h"
 #include "core/text.h"
 
+// Asked while a source that is read whole (a pipe, a terminal) is waited for and read, with the
+// bytes read so far: false stops the reading. It is asked at least every kReadWaitMs while nothing
+// comes (a named pipe waiting for its writer), so that whoever waits can draw, and stop.
+using KeepReading = std::function<bool(uint64_t bytes_read)>;
+constexpr int kReadWaitMs = 50;
+
 class SourceBytes {
  public:
-  enum class Opened { Yes, Missing, Unreadable };
+  enum class Opened { Yes, Missing, Unreadable, Stopped };
 
   // A regular file stays open and is read from where the run asks. Anything else (a named pipe,
   // standard input, a terminal, a device, a kernel file of size 0) is read only once: it is read
   // here, whole, up to its first zero unit, whose size `wide` tells (two bytes for UTF-16, else
   // one), so that an endless device ends. The path is opened only once: a pipe's writer sends its
-  // bytes once.
-  static Opened Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out);
+  // bytes once. Opening never waits: a named pipe with no writer yet is waited for while it is
+  // read.
+  static Opened Open(TextView path, bool wide, std::unique_ptr<SourceBytes>& out,
+                     const KeepReading& keep_reading = {});
   // The same from a descriptor the caller owns (standard input).
-  static Opened FromDescriptor(int fd, bool wide, std::unique_ptr<SourceBytes>& out);
+  static Opened FromDescriptor(int fd, bool wide, std::unique_ptr<SourceBytes>& out,
+                               const KeepReading& keep_reading = {});
   static std::unique_ptr<SourceBytes> FromMemory(std::string bytes);
 
   ~SourceBytes();
@@ -41,7 +51,8 @@ class SourceBytes {
 
  private:
   SourceBytes() = default;
-  static Opened ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out);
+  static Opened ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out,
+                          const KeepReading& keep_reading);
 
   int fd_ = -1;
   uint64_t size_at_open_ = 0;

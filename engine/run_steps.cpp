@@ -99,6 +99,8 @@ InputError OpeningError(SourceBytes::Opened opened) {
       return InputError::FileMissing;
     case SourceBytes::Opened::Unreadable:
       break;
+    case SourceBytes::Opened::Stopped:
+      return InputError::Stopped;
   }
   return InputError::FileUnreadable;
 }
@@ -145,10 +147,15 @@ struct OpenedSource {
 };
 
 // The checks that read nothing, then the opening. A field equal to `rival` (when there is one)
-// is the same-file error.
+// is the same-file error. A source read whole while it is opened (a pipe) tells `progress` how
+// far it has come, as `phase`, and may be stopped there.
 InputError OpenSource(const Text& field, const std::optional<SourceText>& given, int descriptor,
-                      const Text* rival, EncodingChoice choice, OpenedSource& out) {
+                      const Text* rival, EncodingChoice choice, RunProgress* progress,
+                      RunPhase phase, OpenedSource& out) {
   out = OpenedSource();
+  const KeepReading keep_reading = [progress, phase](uint64_t done) {
+    return GoOn(progress, phase, done, 0);
+  };
   std::unique_ptr<SourceBytes> bytes;
   SourceBytes::Opened opened;
   if (given.has_value()) {
@@ -157,7 +164,7 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
     return InputError::None;
   }
   if (descriptor >= 0) {
-    opened = SourceBytes::FromDescriptor(descriptor, OpensAsUtf16(choice), bytes);
+    opened = SourceBytes::FromDescriptor(descriptor, OpensAsUtf16(choice), bytes, keep_reading);
   } else {
     if (field.empty()) return InputError::MissingList;
     if (FirstUnit(field) == kClipboardMarker) {
@@ -166,7 +173,7 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
     }
     if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
     if (QueryFileSize(field) < 0) return InputError::FileMissing;
-    opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes);
+    opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes, keep_reading);
   }
   out.bytes = std::move(bytes);
   return OpeningError(opened);
@@ -279,10 +286,12 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
   const TextView clipboard[2] = {request.clipboard_first, request.clipboard_second};
   for (int k = 0; k < count; ++k) {
     source = k == 0 ? RunSource::First : RunSource::Second;
-    error = k == 0 ? OpenSource(request.first_field, request.first_text, request.first_descriptor,
-                                rival, request.encoding, opened[0])
-                   : OpenSource(request.second_field, request.second_text,
-                                request.second_descriptor, nullptr, request.encoding, opened[1]);
+    error =
+        k == 0
+            ? OpenSource(request.first_field, request.first_text, request.first_descriptor, rival,
+                         request.encoding, progress, RunPhase::ReadingFirst, opened[0])
+            : OpenSource(request.second_field, request.second_text, request.second_descriptor,
+                         nullptr, request.encoding, progress, RunPhase::ReadingSecond, opened[1]);
     if (error != InputError::None) return fail(error);
     if (bytes != nullptr) {
       switch (LoadBytes(*bytes, k, opened[k], clipboard[k], request.encoding, *notices[k], error)) {
