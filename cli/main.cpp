@@ -1,7 +1,6 @@
 // listwise-cli: the window's comparison run for scripts and benchmarks, on the same engine and
 // writing the same bytes as the result file.
 #include <locale.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -130,14 +129,8 @@ int main(int argc, char** argv) {
     Complain("", NoTemporarySpaceText());
     return 1;
   }
-  if (status == kInterrupted) {
-    // Everything is cleaned up: now end as the signal would have ended the program, so that
-    // the shell sees the interrupt.
-    const int stopped_by = InterruptSignal();
-    ::signal(stopped_by, SIG_DFL);
-    ::raise(stopped_by);
-    return 128 + stopped_by;
-  }
+  // Everything is cleaned up: now end as the signal would have ended the program.
+  if (status == kInterrupted) EndByInterruptSignal();
   return status;
 }
 
@@ -171,8 +164,7 @@ int RunCli(int argc, char** argv) {
   if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);
 
   // From here on an interrupt stops the run at its next step, and whatever it leaves behind is
-  // removed on the way out. Standard input is read whole before the first step: a terminal
-  // typed into takes its end of input, or a second interrupt.
+  // removed on the way out; a wait on a pipe or a terminal is such a step too.
   StopRunsOnInterrupt();
   CliProgress progress(DrawBar(options), stderr, options.first.c_str(), options.second.c_str());
   PreparedRun run;
@@ -195,7 +187,8 @@ int RunCli(int argc, char** argv) {
   OutputFile output;
   TextFilePtr standard_output;
   if (!options.output_path.empty()) {
-    if (!output.Open(options.output_path, problem)) {
+    if (!output.Open(options.output_path, problem, [] { return InterruptSignal() == 0; })) {
+      if (InterruptSignal() != 0) return kInterrupted;
       ComplainCannotWrite(options.output_path, problem);
       return 1;
     }
@@ -215,8 +208,13 @@ int RunCli(int argc, char** argv) {
     final_line_feed = plain_lines.any();
   }
   progress.Clear();
-  // An interrupt after the last step still keeps the earlier --output file.
-  if (RunStopped(run) || InterruptSignal() != 0) return kInterrupted;
+  // An interrupt after the last step still keeps the earlier --output file. What is pending
+  // is dropped: a stalled reader would hold its write forever.
+  if (RunStopped(run) || InterruptSignal() != 0) {
+    output.Abandon();
+    (void)standard_output.release();  // the program ends by the signal, before stdio flushes
+    return kInterrupted;
+  }
   if (SourceFailedDuringRun(run)) {
     // A list changed while it was read: what was written is incomplete. A fresh --output file
     // is removed with `output`, the earlier one untouched.
@@ -224,14 +222,17 @@ int RunCli(int argc, char** argv) {
     return 1;
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);
-  // The count only follows a result that is all there: a failed write is the run's outcome.
+  // The count only follows a result that is all there: a failed write is the run's outcome,
+  // unless an interrupt broke into it, which is the outcome then.
   if (standard_output != nullptr) {
     errno = 0;
     if (!CloseTextFile(std::move(standard_output))) {
+      if (InterruptSignal() != 0) return kInterrupted;
       ComplainCannotWrite(Translated("standard output"), SystemReason(errno));
       return 1;
     }
   } else if (!output.Commit(problem)) {
+    if (InterruptSignal() != 0) return kInterrupted;
     ComplainCannotWrite(options.output_path, problem);
     return 1;
   }

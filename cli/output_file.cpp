@@ -1,6 +1,8 @@
 #include "cli/output_file.h"
 
+#include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +50,26 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+constexpr int kNotWaiting = -2;
+constexpr int kReaderWaitMs = 50;
+
+// Opens a target that is no regular file for writing, truncated as "wb" would. A named pipe is
+// opened without waiting and tried again until a reader comes: open(2) would wait with no way
+// to stop. -1 with errno on failure, kNotWaiting when `keep_waiting` said no.
+int OpenForWriting(const std::string& path, const std::function<bool()>& keep_waiting) {
+  for (;;) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd >= 0) {
+      // Writing to the pipe waits for its reader as a plain write would.
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != ENXIO) return -1;  // ENXIO: a named pipe that nobody reads yet
+    if (keep_waiting && !keep_waiting()) return kNotWaiting;
+    poll(nullptr, 0, kReaderWaitMs);  // an interrupt ends the wait at once
+  }
+}
+
 std::string SystemError(int error) {
   return std::strerror(error != 0 ? error : EIO);
 }
@@ -59,7 +81,8 @@ OutputFile::~OutputFile() {
   if (!temp_name_.empty()) unlink(temp_name_.c_str());
 }
 
-bool OutputFile::Open(const std::string& path, std::string& problem) {
+bool OutputFile::Open(const std::string& path, std::string& problem,
+                      const std::function<bool()>& keep_waiting) {
   struct stat st;
   const bool exists = stat(path.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) {
@@ -71,9 +94,15 @@ bool OutputFile::Open(const std::string& path, std::string& problem) {
     return false;
   }
   if (exists && !S_ISREG(st.st_mode)) {
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    const int fd = OpenForWriting(path, keep_waiting);
+    if (fd == kNotWaiting) {
+      problem.clear();
+      return false;
+    }
+    std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (stream == nullptr) {
       problem = SystemError(errno);
+      if (fd >= 0) close(fd);
       return false;
     }
     target_ = path;
@@ -139,4 +168,11 @@ bool OutputFile::Commit(std::string& problem) {
   }
   temp_name_.clear();
   return true;
+}
+
+void OutputFile::Abandon() {
+  if (file_ == nullptr) return;
+  const int fd = TextFileDescriptor(*file_);
+  // The description is this program's own: a pipe's other users are not touched.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }

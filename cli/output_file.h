@@ -4,6 +4,7 @@
 // stray fresh file beside it).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "core/text_file.h"
@@ -17,12 +18,18 @@ class OutputFile {
 
   // Prepares writing to `path`. A symbolic link is followed: the file it points to is replaced and
   // the link stays. A target that is no regular file (/dev/null, a pipe) is written directly, as
-  // there is nothing to keep. False, with `problem` set, when nothing can be written.
-  bool Open(const std::string& path, std::string& problem);
+  // there is nothing to keep. False, with `problem` set, when nothing can be written. A named pipe
+  // with no reader yet is waited for, asking `keep_waiting` every few milliseconds; false, with
+  // `problem` empty, when it said no.
+  bool Open(const std::string& path, std::string& problem,
+            const std::function<bool()>& keep_waiting = {});
   TextFile& file() { return *file_; }
   // Writes out what is pending and puts the file in place; false, with `problem` set, when anything
   // failed (the earlier file then stays as it was).
   bool Commit(std::string& problem);
+  // For a stopped run: what is still pending is dropped rather than written, as a pipe nobody
+  // reads would hold that write forever. The fresh file goes as it would anyway.
+  void Abandon();
 
  private:
   std::string target_;     // where the result ends up, links resolved

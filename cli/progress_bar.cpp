@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,8 +19,10 @@ constexpr int kNarrowestBar = 10;      // columns of the bar itself, or no bar a
 
 volatile sig_atomic_t interrupt_signal = 0;
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 void OnInterrupt(int signal) {
-  interrupt_signal = signal;
+  if (interrupt_signal == 0) interrupt_signal = signal;
 }
 
 double Now() {
@@ -124,15 +127,35 @@ void StopRunsOnInterrupt() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // Reading goes on where the signal broke in (the run stops at its next step), and a second
-  // signal finds the default at work again.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
+  // No SA_RESTART: a read or write blocked on a pipe comes back with EINTR and the stop is seen.
+  // No SA_RESETHAND either: a second signal killing the program mid-write would leave the
+  // fresh --output file and the run's temporary directory behind.
+  action.sa_flags = 0;
+  for (int signal : kStopSignals) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 int InterruptSignal() {
   return interrupt_signal;
+}
+
+void EndByInterruptSignal() {
+  const int stopped_by = interrupt_signal;
+  if (stopped_by == SIGQUIT) {
+    rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+  }
+  ::signal(stopped_by, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, stopped_by);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(stopped_by);
+  _exit(128 + stopped_by);
 }
 
 CliProgress::CliProgress(bool draw, std::FILE* terminal, const char* first, const char* second)

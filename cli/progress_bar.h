@@ -22,11 +22,17 @@ struct BarState {
 // known, the bytes read and the rate while reading, and the time left when it can be told.
 std::string ProgressBarLine(const BarState& state, int width);
 
-// From a SIGINT or SIGTERM on, reports ask the run to stop; a second one ends the program at
-// once, as it would have without this.
+// From a SIGINT, SIGTERM, SIGHUP or SIGQUIT on, reports ask the run to stop, and so do any
+// more of them: the run always ends as cleanly as its stop allows, with nothing left behind.
+// They break into a blocking call rather than letting it go on, so that a wait on a pipe ends
+// too. A signal the program was started with ignored (nohup, a background job) stays ignored.
 void StopRunsOnInterrupt();
-// The signal that stopped the run, 0 when none came.
+// The first signal that stopped the run, 0 when none came.
 int InterruptSignal();
+// Ends the program by the signal that stopped the run, as if it had not been caught, so that
+// the shell sees it. SIGQUIT writes no core: everything was cleaned up, and the core would
+// only hold the lists.
+[[noreturn]] void EndByInterruptSignal();
 
 // The run's watcher for listwise-cli: stops it on an interrupt, and with `draw` draws the bar
 // on `terminal` once the run has lasted a second, at most ten times a second.
