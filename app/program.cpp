@@ -15,6 +15,7 @@
 #include "app/file_drops.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "app/stop_signals.h"
 #include "app/window_style.h"
 #include "core/utf8.h"
 #include "desktop/clipboard.h"
@@ -106,7 +107,9 @@ int RunListwise(int argc, char** argv) {
   // The engine keeps the count of the last run beside the window; a fresh window has seen none.
   FoundCount = 0;
   if (!OpenWindowWithControls(program, FieldArguments(argc, argv))) return 0;
+  CloseOnStopSignals(program);
   RunEventLoop(program);
   ShutDown(program);
+  EndByTerminalSignal();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/progress_status.h"
+#include "app/stop_signals.h"
 #include "desktop/message_box.h"
 #include "desktop/viewer_launch.h"
 
@@ -60,6 +61,7 @@ void WindowRunHost::LockControls(bool locked) {
 }
 
 bool WindowRunHost::Progress(RunPhase phase, uint64_t done, uint64_t total) {
+  if (StopSignalCame()) return false;
   const int64_t now = NowMs();
   if (now - started_ms_ < kQuietMs) return true;
   // Before the first event is handled: a click on "Старт" waiting since the run began must find
