@@ -44,6 +44,12 @@ void MarkFailed(TextFile& file) {
 
 bool FlushPending(TextFile& file) {
   if (!file.writing || file.held == 0) return true;
+  // After a failed write the file is incomplete whatever follows; trying on would only wait
+  // again on a pipe that an interrupt broke into, or on one that nobody reads.
+  if (file.failed) {
+    file.held = 0;
+    return false;
+  }
   const bool complete = std::fwrite(file.buffer, 1, file.held, file.stream) == file.held;
   if (!complete) MarkFailed(file);
   file.held = 0;
@@ -212,6 +218,7 @@ int64_t WriteBytes(TextFile& file, const void* bytes, size_t count) {
     return static_cast<int64_t>(count);
   }
   FlushPending(file);
+  if (file.failed) return 0;
   if (count >= kBufferSize) {
     const size_t put = std::fwrite(src, 1, count, file.stream);
     if (put != count) MarkFailed(file);
