@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +21,38 @@ constexpr int kNarrowestBar = 10;      // columns of the bar itself, or no bar a
 volatile sig_atomic_t interrupt_signal = 0;
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Once a stop is asked for, the main thread is interrupted this often, so that no blocking call
+// holds the stop up: a write to a pipe nobody reads, which stdio takes up again after the part
+// the signal broke off, or a call the signal came just before.
+constexpr long kNudgeEveryNs = 50'000'000;
+
+timer_t nudge_timer;
+bool nudge_ready = false;
+
+void OnNudge(int) {
+  // Only there to break into the call the main thread is in.
+}
 
 void OnInterrupt(int signal) {
   if (interrupt_signal == 0) interrupt_signal = signal;
+  if (nudge_ready) {
+    const itimerspec every{{0, kNudgeEveryNs}, {0, kNudgeEveryNs}};
+    timer_settime(nudge_timer, 0, &every, nullptr);  // safe in a signal handler
+  }
+}
+
+// A timer that sends SIGALRM to the calling thread, disarmed until a stop comes.
+void PrepareNudges() {
+  struct sigaction action {};
+  action.sa_handler = OnNudge;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the interrupted call returns
+  if (sigaction(SIGALRM, &action, nullptr) != 0) return;
+  sigevent to_this_thread{};
+  to_this_thread.sigev_notify = SIGEV_THREAD_ID;
+  to_this_thread.sigev_signo = SIGALRM;
+  to_this_thread._sigev_un._tid = gettid();
+  nudge_ready = timer_create(CLOCK_MONOTONIC, &to_this_thread, &nudge_timer) == 0;
 }
 
 double Now() {
@@ -124,6 +154,7 @@ std::string ProgressBarLine(const BarState& state, int width) {
 }
 
 void StopRunsOnInterrupt() {
+  PrepareNudges();
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

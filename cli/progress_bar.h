@@ -24,8 +24,9 @@ std::string ProgressBarLine(const BarState& state, int width);
 
 // From a SIGINT, SIGTERM, SIGHUP or SIGQUIT on, reports ask the run to stop, and so do any
 // more of them: the run always ends as cleanly as its stop allows, with nothing left behind.
-// They break into a blocking call rather than letting it go on, so that a wait on a pipe ends
-// too. A signal the program was started with ignored (nohup, a background job) stays ignored.
+// They break into a blocking call rather than letting it go on, and so does a timer from then
+// on, so that a wait on a pipe ends too. Call it on the thread that runs the run. A signal the
+// program was started with ignored (nohup, a background job) stays ignored.
 void StopRunsOnInterrupt();
 // The first signal that stopped the run, 0 when none came.
 int InterruptSignal();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """INT, TERM, HUP and QUIT end listwise-cli by that signal and leave nothing behind: while it
-waits on a named pipe with no writer (a list) or no reader (the --output), and while it writes,
-two interrupts in a row included. An earlier --output file stays as it was.
+waits on a named pipe with no writer (a list) or no reader (the --output), on an output nobody
+reads, and while it writes, two interrupts in a row included. An earlier --output file stays as it was.
 
 Usage: cli_signals_test.py PATH/TO/listwise-cli PATH/TO/hold_io.so
 """
@@ -16,9 +16,9 @@ import time
 
 failures = []
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
-# System calls the main thread waits in on a pipe: read, poll, nanosleep, openat, ppoll, and
-# clock_nanosleep (x86-64 numbers).
-WAITING_CALLS = {0, 7, 35, 257, 271, 230}
+# System calls the main thread waits in on a pipe: read, write, poll, nanosleep, openat, ppoll
+# and clock_nanosleep (x86-64 numbers).
+WAITING_CALLS = {0, 1, 7, 35, 257, 271, 230}
 EARLIER = b"earlier result\n"
 
 
@@ -69,12 +69,11 @@ class Work:
         self.env = dict(env, TMPDIR=self.tmp)
         self.out = os.path.join(root, "out.txt")
 
-    def start(self, args, env=None):
+    def start(self, args, env=None, stdout=subprocess.DEVNULL):
         with open(self.out, "wb") as f:
             f.write(EARLIER)
         return subprocess.Popen([self.cli, "-q"] + args, cwd=self.root, env=env or self.env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                preexec_fn=allow_core)
+                                stdout=stdout, stderr=subprocess.PIPE, preexec_fn=allow_core)
 
     def check_ended(self, proc, sig, what, files):
         try:
@@ -99,16 +98,19 @@ def check_pipe_waits(work):
     os.mkfifo(fifo)
     small = os.path.join(work.root, "small.txt")
     with open(small, "w") as f:
-        f.write("a\nb\n")
-    cases = (("a list with no writer", ["dedupe", "list.fifo", "-o", "out.txt"]),
-             ("an --output with no reader", ["dedupe", "small.txt", "-o", "list.fifo"]))
-    for name, args in cases:
+        f.writelines("item%d\n" % i for i in range(30000))  # more than a pipe holds
+    cases = (("a list with no writer", ["dedupe", "list.fifo", "-o", "out.txt"], False),
+             ("an --output with no reader", ["dedupe", "small.txt", "-o", "list.fifo"], False),
+             ("an output that is not read", ["dedupe", "small.txt"], True))
+    for name, args, stalled in cases:
         for sig in SIGNALS:
             what = f"{signal.Signals(sig).name} on {name}"
-            proc = work.start(args)
+            proc = work.start(args, stdout=subprocess.PIPE if stalled else subprocess.DEVNULL)
             if wait_until(proc, lambda: waiting_on_pipe(proc.pid), what):
                 proc.send_signal(sig)
             work.check_ended(proc, sig, what, ["list.fifo", "small.txt"])
+            if proc.stdout:
+                proc.stdout.close()
     os.unlink(fifo)
     os.unlink(small)
 
