@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """INT, TERM, HUP and QUIT end listwise-cli by that signal and leave nothing behind: while it
 waits on a named pipe with no writer (a list) or no reader (the --output), on an output nobody
-reads, and while it writes, two interrupts in a row included. An earlier --output file stays as it was.
+reads, and while it writes, two interrupts in a row included. An earlier --output file stays
+as it was.
 
 Usage: cli_signals_test.py PATH/TO/listwise-cli PATH/TO/hold_io.so
 """
@@ -121,13 +122,18 @@ def check_write_phase(work, shim):
     big = os.path.join(work.root, "big.txt")
     with open(big, "w") as f:
         f.writelines("item%d\n" % i for i in range(300000))
+    # 4 KB a write, 20 ms apart: the 3 MB take a minute unless the gate opens.
+    gate = os.path.join(work.root, "gate")
     env = dict(work.env, LD_PRELOAD=shim, LISTWISE_HOLD_PATH=work.out + ".",
-               LISTWISE_HOLD_WHAT="writes")
+               LISTWISE_HOLD_WHAT="writes", LISTWISE_HOLD_BYTES="4096", LISTWISE_HOLD_GATE=gate)
     # A shim preloaded before the sanitizers' runtime: they must not insist on coming first.
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
 
     def writing():
-        return any(os.path.getsize(p) > 0 for p in glob.glob(work.out + ".*"))
+        try:
+            return any(os.path.getsize(p) > 0 for p in glob.glob(work.out + ".*"))
+        except OSError:
+            return False
     for signals in ([signal.SIGHUP], [signal.SIGQUIT], [signal.SIGTERM],
                     [signal.SIGINT, signal.SIGINT]):
         what = "+".join(signal.Signals(s).name for s in signals) + " while writing"
@@ -137,7 +143,9 @@ def check_write_phase(work, shim):
                 if k > 0:
                     time.sleep(0.001)
                 proc.send_signal(sig)
-        work.check_ended(proc, signals[0], what, ["big.txt"])
+        open(gate, "w").close()
+        work.check_ended(proc, signals[0], what, ["big.txt", "gate"])
+        os.unlink(gate)
 
 
 def main():

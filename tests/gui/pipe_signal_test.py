@@ -98,14 +98,19 @@ def check_signal_while_writing(binary, directory, log, env, shim, sig, status):
         f.write("a\n")
     with open(second, "w") as f:
         f.writelines("item%d\n" % i for i in range(300000))
-    env = dict(env, LD_PRELOAD=shim, LISTWISE_HOLD_PATH=RESULT + ".", LISTWISE_HOLD_WHAT="writes")
+    # 4 KB a write, 20 ms apart: the 3 MB take a minute, time enough to act whatever the load.
+    env = dict(env, LD_PRELOAD=shim, LISTWISE_HOLD_PATH=RESULT + ".", LISTWISE_HOLD_WHAT="writes",
+               LISTWISE_HOLD_BYTES="4096")
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
     before = launches(log)
     program = gui.Program(binary, [first, second], env=env)
 
     def writing():
-        return program.process.poll() is not None or \
-            any(os.path.getsize(p) > 0 for p in temporary_files())
+        try:
+            return program.process.poll() is not None or \
+                any(os.path.getsize(p) > 0 for p in temporary_files())
+        except OSError:
+            return False
     try:
         c = program.controls()
         gui.click_control(program, c["StartButton"])
