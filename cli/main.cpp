@@ -188,10 +188,11 @@ int RunCli(int argc, char** argv) {
   progress.Clear();
   // An interrupt after the last step still keeps the earlier --output file.
   if (RunStopped(run) || InterruptSignal() != 0) return kInterrupted;
-  if (SourceFailedDuringRun(run)) {
+  if (const RunSource changed = SourceThatFailedDuringRun(run); changed != RunSource::None) {
     // A list changed while it was read: what was written is incomplete. A fresh --output file
     // is removed with `output`, the earlier one untouched.
-    Complain("", Utf8FromText(InputErrorMessage(InputError::FileUnreadable)));
+    Complain(changed == RunSource::First ? options.first : options.second,
+             Utf8FromText(InputErrorMessage(InputError::FileChangedWhileRead)));
     return 1;
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);

@@ -45,7 +45,7 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   }
   if (SourceFailedDuringRun(run)) {
     // The uncommitted result goes with `result`; the earlier one stays.
-    const Text message = InputErrorMessage(InputError::FileUnreadable);
+    const Text message = InputErrorMessage(InputError::FileChangedWhileRead);
     host.SetStatus(message);
     host.LockControls(false);
     locked = false;

@@ -115,7 +115,7 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
       {"same file other spelling passes",
        Request(ModeOnlyInSecond, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr},
       {"missing first", Request(ModeOnlyInSecond, missing, b), "Файл не существует"},
-      {"directory", Request(ModeOnlyInSecond, folder, b), "Файл не существует"},
+      {"directory", Request(ModeOnlyInSecond, folder, b), "Это папка, а не файл"},
       {"first read before second checked", Request(ModeOnlyInSecond, missing, u""),
        "Файл не существует"},
       {"empty second", Request(ModeOnlyInSecond, a, u""), "Отсутствует список"},
