@@ -44,10 +44,10 @@ void WindowRunHost::SetStatus(const Text& text) {
   SetControlText(program_, StatusLine, text);
 }
 
-void WindowRunHost::ShowError(const Text& message) {
+void WindowRunHost::ShowError(const Text& message, const Text& detail) {
   // A reading long enough to lock the controls may still end in an input error.
   if (locked_) LockControls(false);
-  ShowMessage(u"Ошибка", message, kMessageWarning);
+  ShowMessage(u"Ошибка", message, kMessageWarning, detail);
 }
 
 void WindowRunHost::LockControls(bool locked) {

@@ -18,7 +18,7 @@ class WindowRunHost : public RunHost {
  public:
   explicit WindowRunHost(Program& program);
   void SetStatus(const Text& text) override;
-  void ShowError(const Text& message) override;
+  void ShowError(const Text& message, const Text& detail) override;
   void LockControls(bool locked) override;
   void LaunchViewer(const Text& path) override;
 

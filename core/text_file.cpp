@@ -25,6 +25,7 @@ struct TextFile {
   bool read_only = false;
   bool writing = false;  // the buffer holds bytes to write rather than bytes read
   bool failed = false;
+  int error = 0;  // errno of the first failed write
   unsigned char buffer[kBufferSize];
   size_t held = 0;  // bytes in the buffer
   size_t next = 0;  // reading: index of the first byte not yet consumed
@@ -36,10 +37,16 @@ void TextFileCloser::operator()(TextFile* file) const {
 
 namespace {
 
+// The first failure's error number is the one to tell: later calls may only repeat or mask it.
+void Failed(TextFile& file) {
+  if (!file.failed) file.error = errno;
+  file.failed = true;
+}
+
 bool FlushPending(TextFile& file) {
   if (!file.writing || file.held == 0) return true;
   const bool complete = std::fwrite(file.buffer, 1, file.held, file.stream) == file.held;
-  if (!complete) file.failed = true;
+  if (!complete) Failed(file);
   file.held = 0;
   return complete;
 }
@@ -208,7 +215,7 @@ int64_t WriteBytes(TextFile& file, const void* bytes, size_t count) {
   FlushPending(file);
   if (count >= kBufferSize) {
     const size_t put = std::fwrite(src, 1, count, file.stream);
-    if (put != count) file.failed = true;
+    if (put != count) Failed(file);
     return static_cast<int64_t>(put);
   }
   std::memcpy(file.buffer, src, count);
@@ -247,11 +254,14 @@ bool CloseTextFile(TextFilePtr owned) {
   if (file == nullptr) return true;
   FlushPending(*file);
   bool ok = !file->failed;
+  int error = file->error;
   if (file->owns_stream) {
     if (std::fclose(file->stream) != 0) ok = false;
   } else if (!file->read_only && std::fflush(file->stream) != 0) {
     ok = false;
   }
+  if (!ok && error == 0) error = errno;
   delete file;
+  if (!ok) errno = error;
   return ok;
 }

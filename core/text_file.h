@@ -58,5 +58,5 @@ int64_t WriteText(TextFile& file, TextView text, TextFormat format);
 // Raw bytes through the file's buffer (the result writer streams its own encoding this way).
 int64_t WriteBytes(TextFile& file, const void* bytes, size_t count);
 // Flushes what is pending, closes the stream and releases the file. Returns false when a write
-// or the close failed (the caller may ignore it).
+// or the close failed (the caller may ignore it), with errno set to the first failure's.
 bool CloseTextFile(TextFilePtr file);
