@@ -149,9 +149,28 @@ std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
 }
 
 Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second) {
+  const std::vector<Text> phrases[2] = {SourceNoticePhrases(first), SourceNoticePhrases(second)};
   Text text;
-  for (const Text& phrase : SourceNoticePhrases(first)) text += u"; файл 1 " + phrase;
-  for (const Text& phrase : SourceNoticePhrases(second)) text += u"; файл 2 " + phrase;
+  if (phrases[0].empty() || phrases[1].empty()) {
+    for (int k = 0; k < 2; ++k)
+      for (const Text& phrase : phrases[k])
+        text += u"; файл " + TextFromInteger(k + 1) + u" " + phrase;
+    return text;
+  }
+  // Both lists have something to tell: the long form would not fit the status line, and its
+  // ellipsis would take the middle, so each list's notices shrink to the essential words.
+  static constexpr TextView kReadAs = u"прочитан как ";
+  text = u"; файлы: ";
+  for (int k = 0; k < 2; ++k) {
+    if (k > 0) text += u", ";
+    text += TextFromInteger(k + 1);
+    for (size_t i = 0; i < phrases[k].size(); ++i) {
+      TextView phrase = phrases[k][i];
+      if (phrase.starts_with(kReadAs)) phrase.remove_prefix(kReadAs.size());
+      text += i == 0 ? u" " : u" и ";
+      text += phrase;
+    }
+  }
   return text;
 }
 

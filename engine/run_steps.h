@@ -38,7 +38,7 @@ Text InputErrorMessage(InputError error);
 // Windows-1251", "не в UTF-8", "прочитан до нулевого байта".
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices);
 // What the status line adds after the count: "; файл 1 прочитан как KOI8-R" and the like, file 1
-// first.
+// first; when both lists have notices, the shorter "; файлы: 1 Windows-1251, 2 CP866".
 Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second);
 
 // A request that passed the checks, with its sources loaded and its separators expanded.

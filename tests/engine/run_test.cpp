@@ -231,8 +231,11 @@ TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
   } cases[] = {
       {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 прочитан как Windows-1251"},
       {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
+      // Both lists: the short form, which the status line has room for.
       {Request(ModeOnlyInSecond, cp1251, binary),
-       "; файл 1 прочитан как Windows-1251; файл 2 прочитан до нулевого байта"},
+       "; файлы: 1 Windows-1251, 2 прочитан до нулевого байта"},
+      {Request(ModeOnlyInSecond, Put("both1.bin", std::string("\xCF\xF0\xE8\0", 4)), cp1251),
+       "; файлы: 1 Windows-1251 и прочитан до нулевого байта, 2 Windows-1251"},
       {Request(ModeMerge, Put("both.bin", std::string("\xCF\xF0\xE8\0", 4)), u"<1>"),
        "; файл 1 прочитан как Windows-1251; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
