@@ -427,6 +427,12 @@ void PlaceControl(Program& program, int control, int x, int y, int width, int he
   }
 }
 
+void LayOutControls(Program& program) {
+  for (const Placement& p : LayoutForWidth(program.window.width)) {
+    PlaceControl(program, p.control, p.x, p.y, p.width, p.height);
+  }
+}
+
 GtkWidget* ControlOuterWidget(const Program& program, int control) {
   const ControlWidgets* c = Find(program, control);
   return c ? c->outer : nullptr;
