@@ -6,7 +6,9 @@ description, and the file chooser speaks Russian and starts at the field's file.
 The program runs in a mount namespace of its own whose /tmp is a tiny tmpfs (the session bus's
 socket bound into it), so that its result file can be made unwritable without touching the real
 /tmp. Needs root for the namespace; otherwise it is skipped.
-Usage (inside xvfb_session.sh --wm): messages_test.py path/to/listwise [shot dir]"""
+A run held by the preloaded shim (tests/support/hold_io.c) shows how to stop it, and follows a
+resize. Usage (inside xvfb_session.sh --wm): messages_test.py path/to/listwise
+path/to/hold_io.so [shot dir]"""
 
 import errno
 import locale
@@ -21,6 +23,7 @@ import listwise_gui as gui
 
 Atspi = gui.Atspi
 RESULT = "/tmp/~ListwiseData.txt"
+HELD = re.compile(r"^(Чтение списка [12]: \d+ %|Обработка: \d+ %|Запись: \d+ %) · Esc — отмена$")
 # The namespace's /tmp: room for small results, none for the large one.
 TMP_SIZE = "128k"
 
@@ -273,9 +276,52 @@ def check_file_chooser(s, shots):
         gui.check_equal(s.c["FieldFirst"].text(), path, f"{what}: the field after Открыть")
 
 
+def check_held_run(binary, shim):
+    """A run held in its writing by the preloaded shim: the status line tells how to stop it,
+    and the controls follow a resize while it goes on; Escape then stops it."""
+    lists = tempfile.mkdtemp(prefix="listwise-held-", dir=os.getcwd())
+    gate = os.path.join(lists, "go-on")
+    first = os.path.join(lists, "held1.txt")
+    second = os.path.join(lists, "held2.txt")
+    # Distinct lines, 38 MB a list; the result is all of the second. Written at 64 KB a call
+    # with 20 ms before each, it takes 12 s at least, and the window answers between the calls.
+    block = b"".join(b"@%09d\r\n" % (i * 7919 % 1_000_000_007) for i in range(1_000_000))
+    for path, tag in ((first, b"a"), (second, b"b")):
+        with open(path, "wb") as f:
+            for k in range(2):
+                f.write(block.replace(b"@", tag + b"%03d-" % k))
+    os.mkdir(os.path.join(lists, "bin"))  # no viewer
+    env = dict(os.environ, LC_ALL="C.UTF-8", PATH=os.path.join(lists, "bin"),
+               LD_PRELOAD=shim, LISTWISE_HOLD_PATH="/tmp/~ListwiseData",
+               LISTWISE_HOLD_WHAT="writes", LISTWISE_HOLD_GATE=gate)
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    program = gui.Program(binary, [first, second], env=env)
+    try:
+        c = program.controls()
+        status = c["StatusLine"]
+        gui.click_control(program, c["StartButton"])
+        gui.check(gui.wait_for(lambda: HELD.match(status.text()), timeout=120),
+                  f"held run: the status line tells Escape, it shows {status.text()!r}")
+        _, _, _, height = program.geometry()
+        gui.run("xdotool", "windowsize", program.window, "760", str(height))
+        # The layout's rule: "Старт" 100 px from the right edge, and the run still going on.
+        gui.wait_for(lambda: c["StartButton"].rect()[0] == 660 or not HELD.match(status.text()),
+                     timeout=30)
+        gui.check(c["StartButton"].rect()[0] == 660 and HELD.match(status.text()),
+                  f"held run: the controls followed the resize during the run, Старт at "
+                  f"{c['StartButton'].rect()}, the status line {status.text()!r}")
+        gui.run("xdotool", "key", "Escape")
+        gui.check(gui.wait_for(lambda: status.text() == "Отменено", timeout=60),
+                  f"held run: Escape stopped it, it shows {status.text()!r}")
+    finally:
+        open(gate, "w").close()
+        program.kill()
+        shutil.rmtree(lists, ignore_errors=True)
+
+
 def main():
-    binary = sys.argv[1]
-    shots = sys.argv[2] if len(sys.argv) > 2 else None
+    binary, shim = sys.argv[1], sys.argv[2]
+    shots = sys.argv[3] if len(sys.argv) > 3 else None
     if os.geteuid() != 0 or not shutil.which("unshare"):
         print("skipped: a mount namespace needs root")
         sys.exit(77)
@@ -289,6 +335,8 @@ def main():
         check_file_chooser(s, shots)
     finally:
         s.close()
+    # One program at a time: a window is found by its title as well as by its process.
+    check_held_run(binary, shim)
     gui.finish()
 
 
