@@ -1,14 +1,14 @@
 """What a new user reads in the window: each error box names its list or field below its
 message, a result that cannot be written opens a box with its path and the system's reason while
 the count stays in the status line, the status line's whole text is its tooltip and accessible
-description, and the file chooser speaks Russian and starts at the field's file.
+description, the file chooser speaks Russian and starts at the field's file, and a run tells how
+to stop it and follows a resize.
 
 The program runs in a mount namespace of its own whose /tmp is a tiny tmpfs (the session bus's
-socket bound into it), so that its result file can be made unwritable without touching the real
-/tmp. Needs root for the namespace; otherwise it is skipped.
-A run held by the preloaded shim (tests/support/hold_io.c) shows how to stop it, and follows a
-resize. Usage (inside xvfb_session.sh --wm): messages_test.py path/to/listwise
-path/to/hold_io.so [shot dir]"""
+socket bound into it), so that its result cannot be written; that needs root in the session,
+else the test is skipped. The run is held by the preloaded shim of tests/support/hold_io.c.
+Usage (inside xvfb_session.sh --wm): messages_test.py path/to/listwise path/to/hold_io.so
+[shot dir]"""
 
 import errno
 import locale
@@ -111,7 +111,7 @@ def press(button):
 
 
 def start_and_read_box(s, what):
-    """Clicks "Старт", waits for the box and returns its texts; closes it with its button."""
+    """Clicks "Старт", waits for the box and returns it with its texts."""
     gui.click_control(s.program, s.c["StartButton"])
     box = gui.wait_for(lambda: error_box(s), timeout=20)
     if not gui.check(box, f"{what}: a box"):
@@ -218,21 +218,11 @@ def check_unwritable_result(s, shots):
     gui.choose_item(s.program, s.c["ModeBox"], 0)
 
 
-def chooser():
-    for app_child in top_windows_of_all():
-        if app_child.get_name() == "Открыть файл":
-            return app_child
-    return None
-
-
-def top_windows_of_all():
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        for j in range(app.get_child_count() if app else 0):
-            window = app.get_child_at_index(j)
-            if window is not None:
-                yield window
+def chooser(s):
+    dialogs = [w for w in (s.program.app.get_child_at_index(i)
+                           for i in range(s.program.app.get_child_count()))
+               if w is not None and w.get_name() == "Открыть файл"]
+    return dialogs[0] if dialogs else None
 
 
 def named_buttons(dialog):
@@ -248,7 +238,7 @@ def check_file_chooser(s, shots):
         what = f"chooser at {os.path.basename(path)}"
         gui.type_into(s.program, s.c["FieldFirst"], path)
         gui.click_control(s.program, s.c["OpenFirst"])
-        dialog = gui.wait_for(chooser, timeout=20)
+        dialog = gui.wait_for(lambda: chooser(s), timeout=20)
         if not gui.check(dialog, f"{what}: the chooser opened"):
             continue
         buttons = gui.wait_for(lambda: (lambda b: b if "Открыть" in b else None)(
@@ -272,7 +262,7 @@ def check_file_chooser(s, shots):
                 st.value_nick for st in buttons["Открыть"].get_state_set().get_states()},
                 timeout=10), f"{what}: a file is selected")
             press(buttons["Открыть"])
-        gui.check(gui.wait_for(lambda: chooser() is None, timeout=10), f"{what}: it closed")
+        gui.check(gui.wait_for(lambda: chooser(s) is None, timeout=10), f"{what}: it closed")
         gui.check_equal(s.c["FieldFirst"].text(), path, f"{what}: the field after Открыть")
 
 
