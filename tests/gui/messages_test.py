@@ -196,7 +196,7 @@ def check_unwritable_result(s, shots):
     # comes up under the pointer. What it says is the description, set with it.
     pid = str(s.program.process.pid)
     before = set(gui.run("xdotool", "search", "--onlyvisible", "--pid", pid).split())
-    wx, wy, ww, wh = s.program.geometry()
+    wx, wy, _, _ = s.program.geometry()
     x, y, w, h = status.rect()
     gui.run("xdotool", "mousemove", str(wx + x + w // 2), str(wy + y + h // 2))
     gui.run("xdotool", "mousemove_relative", "--", "3", "0")
@@ -205,15 +205,7 @@ def check_unwritable_result(s, shots):
     gui.check(tip, "the status line shows a tooltip")
     if shots and tip:
         time.sleep(0.3)
-        info = gui.run("xwininfo", "-id", next(iter(tip)))
-        bottom = int(re.search(r"Absolute upper-left Y:\s+(-?\d+)", info).group(1)) + \
-            int(re.search(r"Height:\s+(\d+)", info).group(1))
-        full = os.path.join(shots, "messages-status-tooltip.root.png")
-        gui.run("import", "-window", "root", full)
-        gui.run("convert", full, "-crop",
-                f"{ww + 40}x{max(bottom, wy + wh) - wy + 60}+{max(wx - 20, 0)}+{max(wy - 40, 0)}",
-                "+repage", os.path.join(shots, "messages-status-tooltip.png"))
-        os.unlink(full)
+        gui.run("import", "-window", "root", os.path.join(shots, "messages-status-tooltip.png"))
     gui.run("xdotool", "mousemove", "0", "0")
     gui.choose_item(s.program, s.c["ModeBox"], 0)
 
@@ -227,6 +219,12 @@ def chooser(s):
 
 def named_buttons(dialog):
     return {b.get_name(): b for b in find(dialog, Atspi.Role.PUSH_BUTTON) if b.get_name()}
+
+
+def selected_cells(dialog):
+    """The texts of the selected row of the chooser's file list."""
+    return [cell.get_name() for cell in find(dialog, Atspi.Role.TABLE_CELL)
+            if "selected" in {st.value_nick for st in cell.get_state_set().get_states()}]
 
 
 def check_file_chooser(s, shots):
@@ -257,10 +255,9 @@ def check_file_chooser(s, shots):
             time.sleep(0.5)
             gui.run("import", "-window", "root", os.path.join(shots, "messages-file-chooser.png"))
         if "Открыть" in buttons:
-            # The field's own file is selected: accepting gives it back.
-            gui.check(gui.wait_for(lambda: "sensitive" in {
-                st.value_nick for st in buttons["Открыть"].get_state_set().get_states()},
-                timeout=10), f"{what}: a file is selected")
+            # The field's own file is selected once the folder is read: accepting gives it back.
+            gui.check(gui.wait_for(lambda: os.path.basename(path) in selected_cells(dialog),
+                                   timeout=20), f"{what}: selected {selected_cells(dialog)}")
             press(buttons["Открыть"])
         gui.check(gui.wait_for(lambda: chooser(s) is None, timeout=10), f"{what}: it closed")
         gui.check_equal(s.c["FieldFirst"].text(), path, f"{what}: the field after Открыть")
