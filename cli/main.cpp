@@ -198,13 +198,14 @@ int RunCli(int argc, char** argv) {
   if (final_line_feed) WriteBytes(out, "\n", 1);
   const bool written = standard_output != nullptr ? CloseTextFile(std::move(standard_output))
                                                   : output.Commit(problem);
-  if (!options.quiet) std::fprintf(stderr, "%s\n", Utf8FromText(report).c_str());
   if (!written) {
+    // No count: it would read as a run that succeeded.
     if (options.output_path.empty())
       Complain("standard output", "write error");
     else
       Complain(options.output_path, "cannot write: " + problem);
     return 1;
   }
+  if (!options.quiet) std::fprintf(stderr, "%s\n", Utf8FromText(report).c_str());
   return 0;
 }
