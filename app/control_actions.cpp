@@ -19,10 +19,36 @@ namespace {
 constexpr int kOwnReadSeparatorItem = 3;
 constexpr int kOwnResultSeparatorItem = 1;
 
+// Lists come as text exports, often named in capitals by Windows programs; the second filter
+// shows everything else.
+constexpr char16_t kListFilters[] =
+    u"Текстовые файлы|*.txt;*.TXT;*.csv;*.CSV;*.tsv;*.TSV;*.lst;*.LST|Все файлы|*";
+constexpr int kTextFilesFilter = 0;
+constexpr int kAllFilesFilter = 1;
+
+bool LooksLikeTextFile(TextView path) {
+  const size_t dot = path.rfind(u'.');
+  if (dot == TextView::npos || path.find(u'/', dot) != TextView::npos) return false;
+  Text extension(path.substr(dot + 1));
+  for (char16_t& c : extension)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return extension == u"txt" || extension == u"csv" || extension == u"tsv" || extension == u"lst";
+}
+
 // The file chooser of both open buttons puts the chosen path into its field; a cancel leaves
-// the field as it was.
+// the field as it was. It starts at the field's file, when the field names one, so that the
+// next list of the same folder is a click away; otherwise in the working directory.
 void OpenInto(Program& program, int field) {
-  const Text path = ChooseFileToOpen(u"Открыть файл", CurrentDirectoryPath(), u"Все (*.*)|*.*", 0);
+  Text start = ControlText(program, field);
+  int filter = kTextFilesFilter;
+  if (start.empty() || FirstUnit(start) == u'<' || QueryFileSize(start) < 0) {
+    start = CurrentDirectoryPath();
+  } else {
+    if (FirstUnit(start) != u'/') start = CurrentDirectoryPath() + start;
+    // The file it starts at must be listed.
+    if (!LooksLikeTextFile(start)) filter = kAllFilesFilter;
+  }
+  const Text path = ChooseFileToOpen(u"Открыть файл", start, kListFilters, filter);
   if (!path.empty()) SetControlText(program, field, path);
 }
 

@@ -209,6 +209,14 @@ void DescribeSelection(GtkComboBox* combo, gpointer button) {
   atk_object_set_description(gtk_widget_get_accessible(GTK_WIDGET(button)), item.c_str());
 }
 
+// The status line has one line, shortened in the middle when its text is longer: its tooltip
+// and its accessible description hold the whole text. They change before the text does, so a
+// screen reader woken by the new name finds them current.
+void ShowWholeStatus(GtkWidget* label, const char* text) {
+  gtk_widget_set_tooltip_text(label, *text != '\0' ? text : nullptr);
+  atk_object_set_description(gtk_widget_get_accessible(label), text);
+}
+
 // The name goes on every part that takes the focus: the entry of an editable choice box and
 // the button of any choice box as well as the box itself.
 void GiveVoice(const Program& program, const ControlWidgets& made, const ControlVoice& voice) {
@@ -229,6 +237,7 @@ void GiveVoice(const Program& program, const ControlWidgets& made, const Control
   // reader can speak without the focus leaving the control the person is on.
   if (voice.live_status) {
     atk_object_set_role(gtk_widget_get_accessible(made.widget), ATK_ROLE_STATUSBAR);
+    ShowWholeStatus(made.widget, gtk_label_get_text(GTK_LABEL(made.widget)));
   }
 }
 
@@ -327,6 +336,8 @@ void SetControlText(Program& program, int control, TextView text) {
   const std::string utf8 = Utf8FromText(text);
   switch (c->kind) {
     case ControlKind::Label:
+      if (const ControlVoice* voice = FindControlVoice(control); voice && voice->live_status)
+        ShowWholeStatus(c->widget, utf8.c_str());
       if (utf8 == gtk_label_get_text(GTK_LABEL(c->widget))) {
         RepeatStatus(control, c->widget);
       } else {
@@ -413,6 +424,12 @@ void PlaceControl(Program& program, int control, int x, int y, int width, int he
     if (new_width > 0 && new_height > 0) {
       gtk_widget_set_size_request(c->outer, new_width, new_height);
     }
+  }
+}
+
+void LayOutControls(Program& program) {
+  for (const Placement& p : LayoutForWidth(program.window.width)) {
+    PlaceControl(program, p.control, p.x, p.y, p.width, p.height);
   }
 }
 

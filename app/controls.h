@@ -43,6 +43,9 @@ void FocusControl(Program& program, int control);
 // and the size changes only when both dimensions come out above 0.
 void PlaceControl(Program& program, int control, int x, int y, int width, int height);
 
+// Places every control for the window's width as it last reported it.
+void LayOutControls(Program& program);
+
 // The widget that carries the control's place and size (a label's or choice box's outer box),
 // and the widget that does the work (the entry of an input field, the combo box, the button).
 GtkWidget* ControlOuterWidget(const Program& program, int control);

@@ -8,17 +8,6 @@
 #include "app/controls.h"
 #include "app/file_drops.h"
 #include "app/main_window.h"
-#include "app/window_layout.h"
-
-namespace {
-
-void LayOutControls(Program& program, int window_width) {
-  for (const Placement& p : LayoutForWidth(window_width)) {
-    PlaceControl(program, p.control, p.x, p.y, p.width, p.height);
-  }
-}
-
-}  // namespace
 
 Event WaitEvent(EventQueue& queue) {
   if (queue.empty()) gtk_main_iteration();
@@ -32,7 +21,7 @@ void RunEventLoop(Program& program) {
     const Event event = WaitEvent(program.events);
     switch (event.kind) {
       case WindowResized:
-        LayOutControls(program, MainWindowWidth(program));
+        LayOutControls(program);
         break;
       case ControlActivity:
         RunControlAction(program, event.control, event.type);

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
-Text ProgressStatusText(RunPhase phase, uint64_t done, uint64_t total) {
+namespace {
+
+// Nothing else tells that a run can be stopped: "Старт" is only greyed while it goes on.
+constexpr TextView kHowToStop = u" · Esc — отмена";
+
+Text PhaseText(RunPhase phase, uint64_t done, uint64_t total) {
   Text text;
   switch (phase) {
     case RunPhase::ReadingFirst:
@@ -26,4 +31,10 @@ Text ProgressStatusText(RunPhase phase, uint64_t done, uint64_t total) {
   }
   if (reading) return text + u": " + TextFromInteger(static_cast<int64_t>(done >> 20)) + u" МБ";
   return text + u"…";
+}
+
+}  // namespace
+
+Text ProgressStatusText(RunPhase phase, uint64_t done, uint64_t total) {
+  return PhaseText(phase, done, total) + Text(kHowToStop);
 }

@@ -7,6 +7,7 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
+#include "app/main_window.h"
 #include "app/progress_status.h"
 #include "app/stop_signals.h"
 #include "desktop/message_box.h"
@@ -39,16 +40,17 @@ void HandlePendingEvents() {
 
 }  // namespace
 
-WindowRunHost::WindowRunHost(Program& program) : program_(program), started_ms_(NowMs()) {}
+WindowRunHost::WindowRunHost(Program& program)
+    : program_(program), started_ms_(NowMs()), laid_out_width_(MainWindowWidth(program)) {}
 
 void WindowRunHost::SetStatus(const Text& text) {
   SetControlText(program_, StatusLine, text);
 }
 
-void WindowRunHost::ShowError(const Text& message) {
+void WindowRunHost::ShowError(const Text& message, const Text& detail) {
   // A reading long enough to lock the controls may still end in an input error.
   if (locked_) LockControls(false);
-  ShowMessage(u"Ошибка", message, kMessageWarning);
+  ShowMessage(u"Ошибка", message, kMessageWarning, detail);
 }
 
 void WindowRunHost::LockControls(bool locked) {
@@ -77,6 +79,12 @@ bool WindowRunHost::Progress(RunPhase phase, uint64_t done, uint64_t total) {
     shown_ms_ = now;
   }
   HandlePendingEvents();
+  // A resize waits in the queue for the loop, which takes it only once the run has ended: till
+  // then the controls would keep the width they had.
+  if (MainWindowWidth(program_) != laid_out_width_) {
+    LayOutControls(program_);
+    laid_out_width_ = MainWindowWidth(program_);
+  }
   answering_ = true;
   return !program_.events.Holds(EscapePressed) && !program_.events.Holds(CloseRequested);
 }

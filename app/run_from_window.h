@@ -13,12 +13,13 @@
 // A run that goes on for more than a moment lets GTK handle its pending events between its
 // steps: the window draws, answers the window manager and takes the user's input, while the
 // locked controls take no clicks. The handlers only queue events, as always; of those, Escape
-// and a close request stop the run, and the rest wait until it has ended.
+// and a close request stop the run, a new window width places the controls at once, and the
+// rest wait until it has ended.
 class WindowRunHost : public RunHost {
  public:
   explicit WindowRunHost(Program& program);
   void SetStatus(const Text& text) override;
-  void ShowError(const Text& message) override;
+  void ShowError(const Text& message, const Text& detail) override;
   void LockControls(bool locked) override;
   void LaunchViewer(const Text& path) override;
 
@@ -28,6 +29,7 @@ class WindowRunHost : public RunHost {
  private:
   Program& program_;
   int64_t started_ms_;
+  int laid_out_width_;     // the window width the controls were last placed for
   int64_t shown_ms_ = -1;  // when the status line last showed progress
   Text shown_;
   bool locked_ = false;

@@ -215,10 +215,11 @@ int RunCli(int argc, char** argv) {
     (void)standard_output.release();  // the program ends by the signal, before stdio flushes
     return kInterrupted;
   }
-  if (SourceFailedDuringRun(run)) {
+  if (const RunSource changed = SourceThatFailedDuringRun(run); changed != RunSource::None) {
     // A list changed while it was read: what was written is incomplete. A fresh --output file
     // is removed with `output`, the earlier one untouched.
-    Complain("", InputErrorText(InputError::FileUnreadable));
+    Complain(changed == RunSource::First ? options.first : options.second,
+             InputErrorText(InputError::FileChangedWhileRead));
     return 1;
   }
   if (final_line_feed) WriteBytes(out, "\n", 1);

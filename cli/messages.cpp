@@ -70,8 +70,12 @@ std::string InputErrorText(InputError error) {
       return Translated("one and the same file for both lists");
     case InputError::FileMissing:
       return Translated("File does not exist");
+    case InputError::FileIsDirectory:
+      return Translated("This is a folder, not a file");
     case InputError::FileUnreadable:
       return Translated("File cannot be opened");
+    case InputError::FileChangedWhileRead:
+      return Translated("File changed while it was read");
     case InputError::None:
     case InputError::Stopped:
       break;

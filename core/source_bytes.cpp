@@ -166,7 +166,10 @@ ssize_t SourceBytes::Read(uint64_t offset, void* into, size_t n) const {
   for (;;) {
     const ssize_t got = pread(fd_, into, n, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got == 0 && n > 0 && offset < size_at_open_) return -1;  // cut while the run read it
+    if (got == 0 && n > 0 && offset < size_at_open_) {
+      cut_.store(true, std::memory_order_relaxed);
+      return -1;
+    }
     return got;
   }
 }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -48,6 +49,8 @@ class SourceBytes {
   const std::string* memory() const { return fd_ < 0 ? &bytes_ : nullptr; }
   // The size the file had when opened, or that of the bytes held; 0 when unknown.
   uint64_t expected_size() const { return fd_ < 0 ? bytes_.size() : size_at_open_; }
+  // Whether a Read found the file ended before that size: it was cut while the run read it.
+  bool cut() const { return cut_.load(std::memory_order_relaxed); }
 
  private:
   SourceBytes() = default;
@@ -57,6 +60,7 @@ class SourceBytes {
   int fd_ = -1;
   uint64_t size_at_open_ = 0;
   std::string bytes_;
+  mutable std::atomic<bool> cut_{false};
 };
 
 // The bytes of a source from `from` up to its first zero unit of `unit` bytes, and `lookahead`

@@ -54,9 +54,11 @@ Text ChooseFileToOpen(TextView title, TextView initial_path, TextView pattern_li
   const std::string initial_utf8 = Utf8FromText(initial_path);
   const std::string patterns_utf8 = Utf8FromText(pattern_list);
 
+  // The window speaks Russian whatever the locale, and so do the buttons of its chooser: GTK's
+  // own labels follow the locale, often C or English on an office machine.
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
-      title_utf8.c_str(), nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
-      "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+      title_utf8.c_str(), nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Отмена", GTK_RESPONSE_CANCEL,
+      "_Открыть", GTK_RESPONSE_ACCEPT, nullptr);
   if (dialog == nullptr) return {};
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);

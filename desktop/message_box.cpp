@@ -38,14 +38,18 @@ GtkButtonsType Buttons(int kind) {
 
 }  // namespace
 
-void ShowMessage(TextView title, TextView text, int kind) {
+void ShowMessage(TextView title, TextView text, int kind, TextView detail) {
   const std::string title_utf8 = Utf8FromText(title);
   const std::string text_utf8 = Utf8FromText(text);
+  const std::string detail_utf8 = Utf8FromText(detail);
 
   const GtkMessageType type = MessageType(kind);
   GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, Buttons(kind), "%s",
                                           text_utf8.c_str());
   if (box == nullptr) return;
+  if (!detail_utf8.empty()) {
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s", detail_utf8.c_str());
+  }
   if (const char* icon = IconName(type)) {
     GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
     // Deprecated only because the icon went out of fashion; it is still the one way to show it.

@@ -13,6 +13,7 @@ inline constexpr int kMessageError = 8;
 inline constexpr int kMessageWarning = 16;
 
 // Shows a box without a parent window and returns when the user has closed it (a button,
-// Escape or the window's close button alike) and the box is gone from the screen. The text is
-// shown exactly as given: percent signs in it are no format directives.
-void ShowMessage(TextView title, TextView text, int kind);
+// Escape or the window's close button alike) and the box is gone from the screen. The texts are
+// shown exactly as given: percent signs in them are no format directives. A `detail`, when not
+// empty, stands below the text, which is then shown as its heading.
+void ShowMessage(TextView title, TextView text, int kind, TextView detail = {});

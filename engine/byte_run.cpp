@@ -46,7 +46,7 @@ struct ByteSources {
     uint64_t length = 0;
   };
   MergeSource merge[2];
-  bool reread_failed = false;  // a file changed between its two readings
+  int reread_failed = -1;  // the source that changed between its two readings, if one did
   RunProgress* progress = nullptr;
 };
 
@@ -395,10 +395,10 @@ class MergeItems {
   uint64_t taken_ = 0;
 };
 
-// Merge: the items of the two sources side by side, as they stand, in blocks of lines. False
-// when a file could not be read again as it was read first.
-bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
-                ResultSink& sink, int32_t& pairs) {
+// Merge: the items of the two sources side by side, as they stand, in blocks of lines. Returns
+// the source that could not be read again as it was read first, or -1.
+int MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
+               ResultSink& sink, int32_t& pairs) {
   MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes);
   MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes);
   std::string block;
@@ -432,12 +432,12 @@ bool MergeBytes(ByteSources& sources, std::string_view separator, std::string_vi
     if (block.size() >= kBlock) flush();
   }
   if (go_on) flush();
-  return !a.failed() && !b.failed();
+  return a.failed() ? 0 : b.failed() ? 1 : -1;
 }
 
 }  // namespace
 
-bool ByteRunReadAgainFailed(const ByteSources& sources) {
+int ByteRunSourceReadAgainFailed(const ByteSources& sources) {
   return sources.reread_failed;
 }
 
@@ -447,7 +447,7 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
   const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
     int32_t pairs = 0;
-    sources.reread_failed = !MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
+    sources.reread_failed = MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
     if (stopped()) return -1;
     FoundCount = pairs;
     return pairs;

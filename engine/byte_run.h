@@ -43,8 +43,9 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
 // Drops what LoadByteSource took of a source, before it is read again in another format.
 void ForgetByteSource(ByteSources& sources, int source);
 
-// Whether Merge found a file changed when it read it again: its result is then incomplete.
-bool ByteRunReadAgainFailed(const ByteSources& sources);
+// The source (0 or 1) that Merge found changed when it read it again, whose result is then
+// incomplete; -1 when none.
+int ByteRunSourceReadAgainFailed(const ByteSources& sources);
 
 // Runs the operation into the sink; sets FoundCount and returns the count, or -1 when its
 // RunProgress stopped it (FoundCount is then left as it was).

@@ -2,6 +2,7 @@
 
 #include <pwd.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -97,7 +98,10 @@ std::string PersonalResultPath(const std::string& path) {
 
 ResultFile::ResultFile(const std::string& path) : path_(path) {
   file_ = CreateFreshForWriting(path, temp_name_);
-  if (file_ == nullptr) return;
+  if (file_ == nullptr) {
+    error_ = errno;
+    return;
+  }
   WriteByteOrderMark(*file_, FormatUtf8);
   sink_ = std::make_unique<Utf8FileSink>(*file_);
 }
@@ -114,6 +118,7 @@ bool ResultFile::Commit() {
   if (file_ == nullptr) return false;
   sink_.reset();  // flushes what it holds
   if (!CloseTextFile(std::move(file_))) {
+    error_ = errno;
     unlink(temp_name_.c_str());
     return false;
   }
@@ -123,6 +128,7 @@ bool ResultFile::Commit() {
   // in the same directory, so the finished file only changes its name once more.
   path_ = PersonalResultPath(path_);
   if (std::rename(temp_name_.c_str(), path_.c_str()) == 0) return true;
+  error_ = errno;
   unlink(temp_name_.c_str());
   return false;
 }

@@ -54,10 +54,13 @@ class ResultFile {
   bool Commit();
   // Where the result went; after a failed Commit, the last place it was meant to go.
   const std::string& path() const { return path_; }
+  // After a failure: the system's error number of it (0 when it gave none).
+  int error() const { return error_; }
 
  private:
   std::string path_;
   std::string temp_name_;
+  int error_ = 0;
   TextFilePtr file_;
   std::unique_ptr<Utf8FileSink> sink_;
 };

@@ -1,5 +1,6 @@
 #include "engine/run.h"
 
+#include <cstring>
 #include <new>
 
 #include "core/text_file.h"
@@ -14,9 +15,31 @@ Text ResultPath() {
 
 namespace {
 
+// What an input error is about, in the words of the window's labels, for the line below the
+// message: a message alone does not say which of two lists, or which file, is meant.
+Text ErrorDetail(InputError error, RunSource source, const RunRequest& request) {
+  if (error == InputError::MissingSeparator) return u"Разделитель при чтении: поле пусто";
+  if (source == RunSource::None) return Text();
+  const bool first = source == RunSource::First;
+  const Text& field = first ? request.first_field : request.second_field;
+  if (error == InputError::SameFile) return u"Список 1 и список 2: " + field;
+  Text detail = first ? u"Список 1" : u"Список 2";
+  if (error == InputError::MissingList) return detail + u": поле пусто";
+  if (field.empty()) return detail;  // a source handed in without a field
+  if (FirstUnit(field) == u'<') return detail + u": текст из буфера обмена";
+  return detail + u": " + field;
+}
+
+// "/tmp/~ListwiseData.txt: Нет места на устройстве", the reason in the locale's language.
+Text WriteFailureDetail(const Text& path, int error) {
+  if (error == 0) return path;
+  return path + u": " + TextFromUtf8(std::strerror(error));
+}
+
 void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked) {
   PreparedRun run;
-  const InputError error = PrepareRun(request, run, nullptr, &host);
+  RunSource failed = RunSource::None;
+  const InputError error = PrepareRun(request, run, &failed, &host);
   if (error == InputError::Stopped) {
     host.SetStatus(StoppedMessage());
     host.LockControls(false);
@@ -25,7 +48,7 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   if (error != InputError::None) {
     const Text message = InputErrorMessage(error);
     host.SetStatus(message);
-    host.ShowError(message);
+    host.ShowError(message, ErrorDetail(error, failed, request));
     return;
   }
   host.LockControls(true);
@@ -43,28 +66,36 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
     locked = false;
     return;
   }
-  if (SourceFailedDuringRun(run)) {
+  if (const RunSource changed = SourceThatFailedDuringRun(run); changed != RunSource::None) {
     // The uncommitted result goes with `result`; the earlier one stays.
-    const Text message = InputErrorMessage(InputError::FileUnreadable);
+    const InputError changed_error = InputError::FileChangedWhileRead;
+    const Text message = InputErrorMessage(changed_error);
     host.SetStatus(message);
     host.LockControls(false);
     locked = false;
-    host.ShowError(message);
+    host.ShowError(message, ErrorDetail(changed_error, changed, request));
     return;
   }
   const bool written = result.Commit();
   const Text written_path = TextFromUtf8(result.path());
   if (!written) {
-    status += u"; не удалось записать " + written_path;
-  } else if (written_path != result_path) {
+    // The count stays in the status line; the box tells where and why, which the status line
+    // has no room for.
+    host.SetStatus(status + u"; не удалось записать " + written_path);
+    host.LockControls(false);
+    locked = false;
+    host.ShowError(u"Не удалось записать результат",
+                   WriteFailureDetail(written_path, result.error()));
+    return;
+  }
+  if (written_path != result_path) {
     // The usual name could not be replaced (another user's file): say where the result is.
     status += u"; записано в " + written_path;
   }
   host.SetStatus(status);
   host.LockControls(false);
   locked = false;
-  // A viewer on a path that does not hold this run's result would show stale or foreign data.
-  if (written) host.LaunchViewer(written_path);
+  host.LaunchViewer(written_path);
 }
 
 }  // namespace
@@ -79,10 +110,10 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
   } catch (const std::bad_alloc&) {
     host.SetStatus(OutOfMemoryMessage());
     if (locked) host.LockControls(false);
-    host.ShowError(OutOfMemoryMessage());
+    host.ShowError(OutOfMemoryMessage(), Text());
   } catch (const TemporarySpaceExhausted&) {
     host.SetStatus(NoTemporarySpaceMessage());
     if (locked) host.LockControls(false);
-    host.ShowError(NoTemporarySpaceMessage());
+    host.ShowError(NoTemporarySpaceMessage(), Text());
   }
 }

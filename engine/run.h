@@ -16,7 +16,9 @@ class RunHost : public RunProgress {
  public:
   virtual void SetStatus(const Text& text) = 0;
   // Returns only once the user has closed the message, so that nothing else happens meanwhile.
-  virtual void ShowError(const Text& message) = 0;
+  // `detail`, shown below the message, says what it is about: "Список 1: /home/anna/a.txt";
+  // it may be empty.
+  virtual void ShowError(const Text& message, const Text& detail) = 0;
   // While locked, the user can neither start another run nor change what a source is.
   virtual void LockControls(bool locked) = 0;
   // Never waits for the viewer: the window stays usable while the result is shown.
@@ -33,6 +35,7 @@ Text ResultPath();
 // anything is locked, computed or written, so the earlier result file stays as it was; so does
 // a run the host stops, which tells StoppedMessage and starts no viewer. A result that cannot
 // replace the file at `result_path` goes to the user's own file beside it (PersonalResultPath),
-// which the status names. Tests name their own result file.
+// which the status names; a result that cannot be written at all is shown as an error, with the
+// system's reason, and starts no viewer. Tests name their own result file.
 void RunComparison(const RunRequest& request, RunHost& host,
                    const Text& result_path = ResultPath());

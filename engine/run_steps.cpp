@@ -27,14 +27,40 @@ Text InputErrorMessage(InputError error) {
       return u"один и тот же файл в поле ввода";
     case InputError::FileMissing:
       return u"Файл не существует";
+    case InputError::FileIsDirectory:
+      return u"Это папка, а не файл";
     case InputError::FileUnreadable:
       return u"Файл не удаётся открыть";
+    case InputError::FileChangedWhileRead:
+      return u"Файл изменился во время чтения";
     case InputError::None:
     case InputError::Stopped:
       break;
   }
   return Text();
 }
+
+namespace {
+
+// A file that ends before the size it had when opened was cut (or truncated and rewritten) while
+// it was read; any other failed read is the system's.
+InputError ReadError(const SourceBytes& source) {
+  return source.cut() ? InputError::FileChangedWhileRead : InputError::FileUnreadable;
+}
+
+// The checks of a path before it is opened.
+InputError PathError(TextView path) {
+  switch (QueryFileSize(path)) {
+    case -2:
+      return InputError::FileIsDirectory;
+    case -1:
+      return InputError::FileMissing;
+    default:
+      return InputError::None;
+  }
+}
+
+}  // namespace
 
 InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
                         SourceNotices* notices) {
@@ -47,7 +73,7 @@ InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& 
   // The UTF-8 grouping of old looks up to 3 bytes past a zero, for a group the zero cuts short.
   const size_t lookahead = format.encoding == SourceEncoding::Utf8Lenient ? 3 : 0;
   RawText raw = ReadRawText(source, format.mark_length, unit, lookahead);
-  if (raw.failed) return InputError::FileUnreadable;
+  if (raw.failed) return ReadError(source);
   bool well_formed = true;
   bool ended_at_zero = raw.ended_at_zero;
   switch (format.encoding) {
@@ -109,7 +135,7 @@ InputError OpeningError(SourceBytes::Opened opened) {
 
 InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices,
                           EncodingChoice choice) {
-  if (QueryFileSize(path) < 0) return InputError::FileMissing;
+  if (const InputError error = PathError(path); error != InputError::None) return error;
   std::unique_ptr<SourceBytes> source;
   const InputError error = OpeningError(SourceBytes::Open(path, OpensAsUtf16(choice), source));
   return error != InputError::None ? error : DecodeSource(*source, choice, text, notices);
@@ -125,9 +151,28 @@ std::vector<Text> SourceNoticePhrases(const SourceNotices& notices) {
 }
 
 Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second) {
+  const std::vector<Text> phrases[2] = {SourceNoticePhrases(first), SourceNoticePhrases(second)};
   Text text;
-  for (const Text& phrase : SourceNoticePhrases(first)) text += u"; файл 1 " + phrase;
-  for (const Text& phrase : SourceNoticePhrases(second)) text += u"; файл 2 " + phrase;
+  if (phrases[0].empty() || phrases[1].empty()) {
+    for (int k = 0; k < 2; ++k)
+      for (const Text& phrase : phrases[k])
+        text += u"; файл " + TextFromInteger(k + 1) + u" " + phrase;
+    return text;
+  }
+  // Both lists have something to tell: the long form would not fit the status line, and its
+  // ellipsis would take the middle, so each list's notices shrink to the essential words.
+  static constexpr TextView kReadAs = u"прочитан как ";
+  text = u"; файлы: ";
+  for (int k = 0; k < 2; ++k) {
+    if (k > 0) text += u", ";
+    text += TextFromInteger(k + 1);
+    for (size_t i = 0; i < phrases[k].size(); ++i) {
+      TextView phrase = phrases[k][i];
+      if (phrase.starts_with(kReadAs)) phrase.remove_prefix(kReadAs.size());
+      text += i == 0 ? u" " : u" и ";
+      text += phrase;
+    }
+  }
   return text;
 }
 
@@ -172,7 +217,7 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
       return InputError::None;
     }
     if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
-    if (QueryFileSize(field) < 0) return InputError::FileMissing;
+    if (const InputError error = PathError(field); error != InputError::None) return error;
     opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes, keep_reading);
   }
   out.bytes = std::move(bytes);
@@ -233,7 +278,7 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
     case ByteLoad::Loaded:
       break;
     case ByteLoad::Unreadable:
-      error = InputError::FileUnreadable;
+      error = ReadError(*bytes);
       return ByteLoading::Failed;
     case ByteLoad::NotBytes:
       return ByteLoading::TakeAsText;
@@ -353,7 +398,19 @@ Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
 }
 
 bool SourceFailedDuringRun(const PreparedRun& run) {
-  return run.bytes != nullptr && ByteRunReadAgainFailed(*run.bytes);
+  return SourceThatFailedDuringRun(run) != RunSource::None;
+}
+
+RunSource SourceThatFailedDuringRun(const PreparedRun& run) {
+  if (run.bytes == nullptr) return RunSource::None;
+  switch (ByteRunSourceReadAgainFailed(*run.bytes)) {
+    case 0:
+      return RunSource::First;
+    case 1:
+      return RunSource::Second;
+    default:
+      return RunSource::None;
+  }
 }
 
 bool RunStopped(const PreparedRun& run) {

@@ -19,14 +19,16 @@ struct ByteSources;
 // each left to right without overlap; nothing else is an escape.
 Text ExpandSeparatorEscapes(TextView text);
 
-// The five input errors, in the order the checks are made.
+// The input errors, in the order the checks are made.
 enum class InputError {
   None,
   MissingSeparator,  // "Отсутствует разделитель"
   MissingList,       // "Отсутствует список"
   SameFile,          // "один и тот же файл в поле ввода"
   FileMissing,       // "Файл не существует"
+  FileIsDirectory,   // "Это папка, а не файл"
   FileUnreadable,    // "Файл не удаётся открыть"
+  FileChangedWhileRead,  // "Файл изменился во время чтения": cut short while it was read
   // No input error: the run's RunProgress stopped it while the sources were read.
   Stopped,
 };
@@ -36,7 +38,7 @@ Text InputErrorMessage(InputError error);
 // Windows-1251", "не в UTF-8", "прочитан до нулевого байта".
 std::vector<Text> SourceNoticePhrases(const SourceNotices& notices);
 // What the status line adds after the count: "; файл 1 прочитан как KOI8-R" and the like, file 1
-// first.
+// first; when both lists have notices, the shorter "; файлы: 1 Windows-1251, 2 CP866".
 Text SourceNoticesText(const SourceNotices& first, const SourceNotices& second);
 
 // A request that passed the checks, with its sources loaded and its separators expanded.
@@ -67,10 +69,11 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
 
 // Reads a whole source as text, as the 16-bit engine takes it: its byte-order mark decides the
 // encoding; without one, `choice`, or what its bytes are judged to be (see JudgeSourceFormat).
-// A read error is FileUnreadable: a text cut short would give a silently wrong result.
+// A read error is FileUnreadable, and a file cut short while it is read FileChangedWhileRead:
+// either would give a silently wrong result.
 InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
                         SourceNotices* notices = nullptr);
-// The same from a file, with the checks of a run: FileMissing, FileUnreadable.
+// The same from a file, with the checks of a run: FileMissing, FileIsDirectory, FileUnreadable.
 InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr,
                           EncodingChoice choice = {});
 
@@ -85,8 +88,10 @@ RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink);
 // milliseconds it took: "Найдено N за M мсек".
 Text RunPrepared(const PreparedRun& run, ResultSink& sink);
 // After RunPrepared: a source file could not be read again as it was first read (it changed or
-// broke off), so the result is incomplete and must not be kept: FileUnreadable.
+// broke off), so the result is incomplete and must not be kept: FileChangedWhileRead.
 bool SourceFailedDuringRun(const PreparedRun& run);
+// Which source that was; None when none failed.
+RunSource SourceThatFailedDuringRun(const PreparedRun& run);
 // After RunPrepared: its RunProgress stopped it, so whatever reached the sink is incomplete.
 bool RunStopped(const PreparedRun& run);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "core/utf8.h"
 
 TEST(ProgressStatus, NamesThePhaseWithItsShare) {
@@ -19,5 +21,6 @@ TEST(ProgressStatus, NamesThePhaseWithItsShare) {
       {RunPhase::Working, 65536, 0, "Обработка…"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Utf8FromText(ProgressStatusText(c.phase, c.done, c.total)), c.shown);
+    EXPECT_EQ(Utf8FromText(ProgressStatusText(c.phase, c.done, c.total)),
+              std::string(c.shown) + " · Esc — отмена");
 }

@@ -21,6 +21,7 @@ NO_LIST = "Отсутствует список"
 SAME_FILE = "один и тот же файл в поле ввода"
 NO_FILE = "Файл не существует"
 CANNOT_OPEN = "Файл не удаётся открыть"
+IS_FOLDER = "Это папка, а не файл"
 
 
 def said(message, path=None):
@@ -63,7 +64,7 @@ def main():
         # name, arguments, expected exit status, message expected on stderr (None: any)
         cases = [
             ("missing file", ["dedupe", missing], 1, said(NO_FILE, missing)),
-            ("directory", ["dedupe", directory], 1, said(NO_FILE, directory)),
+            ("directory", ["dedupe", directory], 1, said(IS_FOLDER, directory)),
             ("socket cannot be opened", ["dedupe", sock_path], 1, said(CANNOT_OPEN, sock_path)),
             ("same path twice", ["only-in-second", ok, ok], 1, said(SAME_FILE, ok)),
             ("same path twice wins over a missing file", ["in-both", missing, missing], 1,
@@ -75,7 +76,7 @@ def main():
             ("empty first path", ["dedupe", ""], 1, said(NO_LIST)),
             ("empty second path", ["only-in-second", ok, ""], 1, said(NO_LIST)),
             ("first source is checked before the second", ["merge", directory, ""], 1,
-             said(NO_FILE, directory)),
+             said(IS_FOLDER, directory)),
             ("missing second file", ["in-both", ok, missing], 1, said(NO_FILE, missing)),
             ("second cannot be opened", ["merge", ok, sock_path], 1, said(CANNOT_OPEN, sock_path)),
             ("the second file is named when the first is a pipe", ["in-both", "-", missing], 1,

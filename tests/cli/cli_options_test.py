@@ -177,14 +177,15 @@ def check_output_file(cli, d, tally):
             if os.path.lexists(path):
                 os.unlink(path)
 
-    # Failures: the earlier file stays whole and no fresh file is left behind.
+    # Failures: the earlier file stays whole, no fresh file is left behind, and no count is told
+    # as if the run had succeeded.
     write(os.path.join(d, "big.txt"), b"".join(b"item%07d\n" % i for i in range(400000)))
     cases = [("a directory", ["dedupe", "a.txt", "-o", d], d,
               "cannot write: Is a directory"),
              ("a device that is full", ["dedupe", "a.txt", "-o", "/dev/full"], "/dev/full",
               "cannot write: No space left on device")]
     for name, args, named, message in cases:
-        status, _, err = run(cli, args + ["-q"], d)
+        status, _, err = run(cli, args, d)
         want = "listwise-cli: %s: %s\n" % (named, message)
         tally.check("--output to %s" % name, [] if (status, err) == (1, want) else
                     ["status %d, stderr %r, expected %r" % (status, err, want)])

@@ -165,18 +165,21 @@ TEST(ByteRunTest, MergeFailsWhenAFileChangesUnderIt) {
   ScratchDir scratch("byte-run");
   const std::string cases[] = {"", "a\n\xFF\n", "a\nb\nc\n"};  // cut short, broken, longer
   for (const std::string& changed : cases) {
-    RunRequest request;
-    request.operation = ModeMerge;
-    request.first_field = TextFromUtf8(scratch.Put("1.txt", "a\nb\n"));
-    request.second_field = TextFromUtf8(scratch.Put("2.txt", "x\ny\n"));
-    request.read_separator = u"\\n";
-    request.result_separator = u" ";
-    PreparedRun run;
-    ASSERT_EQ(PrepareRun(request, run), InputError::None);
-    scratch.Put("1.txt", changed);
-    TextSink got;
-    RunPrepared(run, got);
-    EXPECT_EQ(SourceFailedDuringRun(run), changed != "a\nb\nc\n") << changed;
+    for (const RunSource source : {RunSource::First, RunSource::Second}) {
+      RunRequest request;
+      request.operation = ModeMerge;
+      request.first_field = TextFromUtf8(scratch.Put("1.txt", "a\nb\n"));
+      request.second_field = TextFromUtf8(scratch.Put("2.txt", "x\ny\n"));
+      request.read_separator = u"\\n";
+      request.result_separator = u" ";
+      PreparedRun run;
+      ASSERT_EQ(PrepareRun(request, run), InputError::None);
+      scratch.Put(source == RunSource::First ? "1.txt" : "2.txt", changed);
+      TextSink got;
+      RunPrepared(run, got);
+      EXPECT_EQ(SourceThatFailedDuringRun(run), changed != "a\nb\nc\n" ? source : RunSource::None)
+          << changed;
+    }
   }
 }
 

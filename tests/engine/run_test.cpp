@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,8 +28,9 @@ using enum Operation;
 class RecordingHost : public RunHost {
  public:
   void SetStatus(const Text& text) override { calls.push_back("status:" + Utf8FromText(text)); }
-  void ShowError(const Text& message) override {
-    calls.push_back("error:" + Utf8FromText(message));
+  void ShowError(const Text& message, const Text& detail) override {
+    calls.push_back("error:" + Utf8FromText(message) +
+                    (detail.empty() ? "" : " | " + Utf8FromText(detail)));
   }
   void LockControls(bool locked) override { calls.push_back(locked ? "lock" : "unlock"); }
   void LaunchViewer(const Text& path) override { calls.push_back("viewer:" + Utf8FromText(path)); }
@@ -100,31 +102,41 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
     const char* name;
     RunRequest request;
     const char* message;  // nullptr: the run passes
+    std::string about;    // the line below the message in the box
   };
   auto with_separator = [&](RunRequest r, Text sep) {
     r.read_separator = std::move(sep);
     return r;
   };
+  const std::string in_first = "Список 1: ", in_second = "Список 2: ";
   const Case cases[] = {
       {"separator first", with_separator(Request(ModeOnlyInSecond, u"", u""), u""),
-       "Отсутствует разделитель"},
-      {"empty first", Request(ModeOnlyInSecond, u"", b), "Отсутствует список"},
-      {"same text", Request(ModeOnlyInSecond, a, a), "один и тот же файл в поле ввода"},
-      {"same text one-list mode", Request(ModeDeduplicate, a, a),
-       "один и тот же файл в поле ввода"},
+       "Отсутствует разделитель", "Разделитель при чтении: поле пусто"},
+      {"empty first", Request(ModeOnlyInSecond, u"", b), "Отсутствует список",
+       "Список 1: поле пусто"},
+      {"same text", Request(ModeOnlyInSecond, a, a), "один и тот же файл в поле ввода",
+       "Список 1 и список 2: " + Utf8FromText(a)},
+      {"same text one-list mode", Request(ModeDeduplicate, a, a), "один и тот же файл в поле ввода",
+       "Список 1 и список 2: " + Utf8FromText(a)},
       {"same file other spelling passes",
-       Request(ModeOnlyInSecond, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr},
-      {"missing first", Request(ModeOnlyInSecond, missing, b), "Файл не существует"},
-      {"directory", Request(ModeOnlyInSecond, folder, b), "Файл не существует"},
+       Request(ModeOnlyInSecond, a, TextFromUtf8(dir_ + "/./a.txt")), nullptr, ""},
+      {"missing first", Request(ModeOnlyInSecond, missing, b), "Файл не существует",
+       in_first + Utf8FromText(missing)},
+      {"directory", Request(ModeOnlyInSecond, folder, b), "Это папка, а не файл", in_first + dir_},
       {"first read before second checked", Request(ModeOnlyInSecond, missing, u""),
-       "Файл не существует"},
-      {"empty second", Request(ModeOnlyInSecond, a, u""), "Отсутствует список"},
-      {"missing second", Request(ModeInBoth, a, missing), "Файл не существует"},
-      {"one-list mode ignores second", Request(ModeCountUnique, a, u""), nullptr},
-      {"marker skips the same-file test", Request(ModeOnlyInSecond, u"<1>", u"<1>"), nullptr},
+       "Файл не существует", in_first + Utf8FromText(missing)},
+      {"empty second", Request(ModeOnlyInSecond, a, u""), "Отсутствует список",
+       "Список 2: поле пусто"},
+      {"missing second", Request(ModeInBoth, a, missing), "Файл не существует",
+       in_second + Utf8FromText(missing)},
+      {"directory second", Request(ModeMerge, u"<1>", folder), "Это папка, а не файл",
+       in_second + dir_},
+      {"one-list mode ignores second", Request(ModeCountUnique, a, u""), nullptr, ""},
+      {"marker skips the same-file test", Request(ModeOnlyInSecond, u"<1>", u"<1>"), nullptr, ""},
       {"unreadable", Request(ModeDeduplicate, locked, u""),
-       root ? nullptr : "Файл не удаётся открыть"},
-      {"read error", Request(ModeOnlyInSecond, a, u"/proc/self/mem"), "Файл не удаётся открыть"},
+       root ? nullptr : "Файл не удаётся открыть", in_first + Utf8FromText(locked)},
+      {"read error", Request(ModeOnlyInSecond, a, u"/proc/self/mem"), "Файл не удаётся открыть",
+       in_second + "/proc/self/mem"},
   };
   for (const Case& c : cases) {
     std::ofstream(result_, std::ios::binary) << "earlier result";
@@ -135,7 +147,7 @@ TEST_F(RunTest, InputErrorsAreCheckedInOrderAndStopTheRun) {
       continue;
     }
     const std::vector<std::string> expected = {std::string("status:") + c.message,
-                                               std::string("error:") + c.message};
+                                               std::string("error:") + c.message + " | " + c.about};
     EXPECT_EQ(calls, expected) << c.name;
     EXPECT_EQ(ReadWholeFile(result_), "earlier result") << c.name;
   }
@@ -219,8 +231,11 @@ TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
   } cases[] = {
       {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 прочитан как Windows-1251"},
       {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
+      // Both lists: the short form, which the status line has room for.
       {Request(ModeOnlyInSecond, cp1251, binary),
-       "; файл 1 прочитан как Windows-1251; файл 2 прочитан до нулевого байта"},
+       "; файлы: 1 Windows-1251, 2 прочитан до нулевого байта"},
+      {Request(ModeOnlyInSecond, Put("both1.bin", std::string("\xCF\xF0\xE8\0", 4)), cp1251),
+       "; файлы: 1 Windows-1251 и прочитан до нулевого байта, 2 Windows-1251"},
       {Request(ModeMerge, Put("both.bin", std::string("\xCF\xF0\xE8\0", 4)), u"<1>"),
        "; файл 1 прочитан как Windows-1251; файл 1 прочитан до нулевого байта"},
       {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
@@ -309,12 +324,56 @@ TEST_F(RunTest, BlockedResultPathFallsBackToTheUsersOwnName) {
   unlink(personal.c_str());
   mkdir(personal.c_str(), 0700);
   calls = Run(Request(ModeDeduplicate, TextFromUtf8(list), u""));
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[0], "lock");
   EXPECT_TRUE(calls[1].ends_with("мсек; не удалось записать " + personal)) << calls[1];
   EXPECT_EQ(calls[2], "unlock");
+  // The box names the file and gives the system's reason.
+  EXPECT_EQ(calls[3],
+            "error:Не удалось записать результат | " + personal + ": " + std::strerror(EISDIR));
   // No stray temporary file is left beside them: the list and the two directories.
   EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 3").c_str()), 0);
+}
+
+// A list cut while it is read, or changed before Merge reads it again, is told as a change, about
+// that list, and leaves the earlier result in place.
+TEST_F(RunTest, AListThatChangesWhileReadIsToldAsAChange) {
+  std::string big;
+  while (big.size() < (size_t{24} << 20)) big += "line" + std::to_string(big.size()) + "\n";
+  const std::string first = Utf8FromText(Put("first.txt", big));
+  const std::string second = Utf8FromText(Put("second.txt", "x\ny\n"));
+  // phase in which the first list is cut, operation
+  const struct {
+    RunPhase cut_in;
+    Operation operation;
+  } cases[] = {{RunPhase::ReadingFirst, ModeDeduplicate}, {RunPhase::ReadingSecond, ModeMerge}};
+  for (const auto& c : cases) {
+    Put("first.txt", big);
+    std::ofstream(result_, std::ios::binary) << "earlier result";
+    class CuttingHost : public RecordingHost {
+     public:
+      CuttingHost(RunPhase phase, std::string path) : phase_(phase), path_(std::move(path)) {}
+
+     protected:
+      bool Progress(RunPhase phase, uint64_t, uint64_t) override {
+        if (phase == phase_ && !cut_) cut_ = truncate(path_.c_str(), 10) == 0;
+        return true;
+      }
+
+     private:
+      RunPhase phase_;
+      std::string path_;
+      bool cut_ = false;
+    } host(c.cut_in, first);
+    RunRequest request = Request(c.operation, TextFromUtf8(first), TextFromUtf8(second));
+    request.read_separator = request.result_separator = u"\\n";
+    RunComparison(request, host, TextFromUtf8(result_));
+    const std::string message = "Файл изменился во время чтения";
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "status:" + message),
+              host.calls.end());
+    EXPECT_EQ(host.calls.back(), "error:" + message + " | Список 1: " + first);
+    EXPECT_EQ(ReadWholeFile(result_), "earlier result");
+  }
 }
 
 // The user's name goes into the file name, before its extension, never into a directory.

@@ -20,7 +20,7 @@ import listwise_gui as gui
 RESULT = "/tmp/~ListwiseData.txt"
 RESULT_PREFIX = "/tmp/~ListwiseData"  # the result and its fresh copy, whatever their names
 STATUS = re.compile(r"^Найдено (\d+) за (\d+) мсек$")
-PROGRESS = re.compile(r"^(Чтение списка [12]: \d+ %|Обработка: \d+ %|Запись: \d+ %)$")
+PROGRESS = re.compile(r"^(Чтение списка [12]: \d+ %|Обработка: \d+ %|Запись: \d+ %) · Esc — отмена$")
 # Lists of 2 million distinct lines, about 38 MB each. The result, nearly all of the second list,
 # is written at 64 KB a call with a pause of 20 ms before each while the hold lasts: 12 s at least
 # on any machine, with the status line told after every group of slots.

@@ -155,7 +155,7 @@ def check_input_errors(s, shots):
         ("no separator", "", "", 0, "", "Отсутствует разделитель"),
         ("no first list", "", real, 0, "\\n", "Отсутствует список"),
         ("no second list", real, "", 1, "\\n", "Отсутствует список"),
-        ("a directory", directory, real, 0, "\\n", "Файл не существует"),
+        ("a directory", directory, real, 0, "\\n", "Это папка, а не файл"),
         ("a missing second file", real, real + ".gone", 4, "\\n", "Файл не существует"),
         # From here on the second field is greyed and keeps its text.
         ("same file", real, real, 2, "\\n", "один и тот же файл в поле ввода"),
@@ -230,7 +230,11 @@ def check_unwritable_result(s, shots):
         wanted = re.compile(r"^Найдено 1 за \d+ мсек; не удалось записать " + re.escape(personal))
         gui.check(gui.wait_for(lambda: wanted.match(s.c["StatusLine"].text()), timeout=10),
                   f"unwritable result: status {s.c['StatusLine'].text()!r}")
-        time.sleep(0.3)
+        box = gui.wait_for(error_box, timeout=30)
+        if gui.check(box, "unwritable result: a box titled Ошибка"):
+            close_box(s, box, "OK")
+            gui.check(gui.wait_for(lambda: not error_box(), timeout=30),
+                      "unwritable result: the box closed")
         gui.check_equal(len(s.launches()), before, "unwritable result: no viewer")
         for name in LOCKED:
             gui.check(gui.is_sensitive(s.c[name]), f"unwritable result: {name} unlocked")

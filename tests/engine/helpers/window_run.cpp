@@ -13,7 +13,9 @@ namespace {
 class PrintingHost : public RunHost {
  public:
   void SetStatus(const Text& text) override { Print("status", Utf8FromText(text)); }
-  void ShowError(const Text& message) override { Print("error", Utf8FromText(message)); }
+  void ShowError(const Text& message, const Text& detail) override {
+    Print("error", Utf8FromText(message) + (detail.empty() ? "" : " | " + Utf8FromText(detail)));
+  }
   void LockControls(bool locked) override { Print(locked ? "lock" : "unlock", ""); }
   void LaunchViewer(const Text& path) override { Print("viewer", Utf8FromText(path)); }
 
