@@ -133,8 +133,17 @@ SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size
 }
 
 void SlotBuckets::EndSegment() {
-  for (auto& lane : lanes_)
-    for (Group& group : lane) group.segment_ends.push_back(group.items);
+  // A run that added nothing to a group in any lane needs no mark there: a short list leaves
+  // most groups empty, and a list read in many small runs would mark each of them every time.
+  for (uint32_t g = 0; g < kGroups; ++g) {
+    bool added = false;
+    for (const auto& lane : lanes_) {
+      const Group& group = lane[g];
+      added = added || group.items != (group.segment_ends.empty() ? 0 : group.segment_ends.back());
+    }
+    if (added)
+      for (auto& lane : lanes_) lane[g].segment_ends.push_back(lane[g].items);
+  }
 }
 
 SlotBuckets::~SlotBuckets() {
@@ -289,6 +298,12 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
                        out.lane_records[k].begin() + static_cast<std::ptrdiff_t>(from[k]),
                        out.lane_records[k].end());
   return true;
+}
+
+size_t SlotBuckets::GroupItems(uint32_t g) const {
+  size_t items = 0;
+  for (const auto& lane : lanes_) items += lane[g].items;
+  return items;
 }
 
 uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
