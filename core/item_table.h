@@ -189,6 +189,7 @@ class ItemTable {
   ElementPool* pool_;
   std::vector<std::unique_ptr<char16_t[]>> key_blocks_;
   size_t key_block_room_ = 0;
+  size_t key_block_size_ = 0;  // of the last block, unless a longer key needed one of its own
   char16_t* key_block_at_ = nullptr;
 };
 

@@ -21,7 +21,13 @@ template <typename Value>
 const char16_t* ItemTable<Value>::StoreKey(TextView key) {
   if (key.empty()) return u"";
   if (key.size() > key_block_room_) {
-    const size_t size = std::max<size_t>(key.size(), 1 << 16);
+    // Blocks double from a small first one: a run makes a table for every slot that has items,
+    // and most of them hold a few short keys.
+    constexpr size_t kFirstBlock = 256, kLargestBlock = size_t{1} << 16;
+    const size_t next =
+        key_blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, key_block_size_ * 2);
+    const size_t size = std::max(key.size(), next);
+    key_block_size_ = next;
     key_blocks_.emplace_back(new char16_t[size]);
     key_block_at_ = key_blocks_.back().get();
     key_block_room_ = size;
@@ -51,7 +57,7 @@ template <typename Value>
 void ItemTable<Value>::GrowIndex(size_t at_least) {
   IndexArray old = std::move(index_);
   const size_t old_size = index_size_;
-  const size_t size = std::max(old_size == 0 ? size_t{1024} : old_size * 2, at_least);
+  const size_t size = std::max(old_size == 0 ? size_t{64} : old_size * 2, at_least);
   // Fresh zeroed memory straight from the system, no clearing pass.
   index_.reset(static_cast<uint64_t*>(std::calloc(size, sizeof(uint64_t))));
   if (!index_) throw std::bad_alloc();
