@@ -11,6 +11,7 @@
 
 #include "core/decoders.h"
 #include "core/memory_advice.h"
+#include "core/utf16_judge.h"
 #include "core/utf8.h"
 
 namespace {
@@ -109,31 +110,34 @@ SourceBytes::Opened SourceBytes::FromDescriptor(int fd, bool wide,
 
 SourceBytes::Opened SourceBytes::ReadWhole(int fd, bool wide, std::unique_ptr<SourceBytes>& out,
                                            const KeepReading& keep_reading) {
+  // The buffer doubles from 4 KB and is cleared only as it grows: a short list costs little,
+  // and a pipe, which gives 64 KB a read, does not have a megabyte cleared for each.
+  constexpr size_t kFirstPiece = size_t{4} << 10;
+  constexpr size_t kHead = kUtf16JudgedBytes;  // what the mark and UTF-16 are judged from
   std::string bytes;
-  constexpr size_t kPiece = size_t{1} << 20;
-  constexpr size_t kHead = 4096;  // what the mark and the zero bytes of UTF-16 are judged from
+  size_t size = 0;
   // The unit of the zero that ends the text, known from the head. Past the zero the reading
   // stops, with a few bytes more for a UTF-8 sequence that the zero cuts short; the head is
   // always kept, so that the source is judged as a file of the same bytes would be.
   size_t unit = 0;
   size_t scanned = 0;
   size_t wanted = SIZE_MAX;
+  bool at_end = false;
   for (;;) {
     // Each read waits in poll, never in read itself: a descriptor the caller owns stays as
     // blocking as it was, and an interrupt or a stop is seen while nothing comes.
-    if (!WaitReadable(fd, bytes.size(), keep_reading)) return Opened::Stopped;
-    const size_t before = bytes.size();
-    bytes.resize(before + kPiece);
-    const ssize_t got = read(fd, bytes.data() + before, kPiece);
+    if (!WaitReadable(fd, size, keep_reading)) return Opened::Stopped;
+    if (bytes.size() - size < kFirstPiece) bytes.resize(std::max(kFirstPiece, bytes.size() * 2));
+    const ssize_t got = read(fd, bytes.data() + size, bytes.size() - size);
     if (got < 0) {
-      bytes.resize(before);
       if (errno == EINTR || errno == EAGAIN) continue;
       return Opened::Unreadable;
     }
-    bytes.resize(before + static_cast<size_t>(got));
+    size += static_cast<size_t>(got);
+    at_end = got == 0;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (unit == 0 && (got == 0 || bytes.size() >= kHead)) {
-      const size_t head = std::min(bytes.size(), kHead);
+    if (unit == 0 && (got == 0 || size >= kHead)) {
+      const size_t head = std::min(size, kHead);
       const ByteOrderMark mark = FindByteOrderMark(b, head);
       if (mark.format == FormatUtf32LE || mark.format == FormatUtf32BE)
         unit = 4;
@@ -142,17 +146,19 @@ SourceBytes::Opened SourceBytes::ReadWhole(int fd, bool wide, std::unique_ptr<So
       else if (mark.format == FormatUtf8)
         unit = 1;
       else
-        unit = wide || Utf16ByZeros(b, head) != 0 ? 2 : 1;
+        unit = wide || JudgeUtf16(b, head) != Utf16Order::None ? 2 : 1;
     }
     if (unit != 0 && wanted == SIZE_MAX) {
-      scanned = FindZeroUnit(b, scanned, bytes.size(), unit);
-      if (scanned + unit <= bytes.size()) wanted = std::max(scanned + unit + 3, kHead);
+      scanned = FindZeroUnit(b, scanned, size, unit);
+      if (scanned + unit <= size) wanted = std::max(scanned + unit + 3, kHead);
     }
-    if (got == 0 || bytes.size() >= wanted) break;
+    if (got == 0 || size >= wanted) break;
   }
-  if (bytes.size() > wanted) bytes.resize(wanted);
+  const bool whole = at_end && size <= wanted;
+  bytes.resize(std::min(size, wanted));
   bytes.shrink_to_fit();
   out = FromMemory(std::move(bytes));
+  out->whole_ = whole;
   return Opened::Yes;
 }
 
@@ -174,20 +180,6 @@ ssize_t SourceBytes::Read(uint64_t offset, void* into, size_t n) const {
   }
 }
 
-int Utf16ByZeros(const unsigned char* b, size_t n) {
-  size_t zeros[2] = {0, 0};
-  for (size_t i = 0; i < n; ++i)
-    if (b[i] == 0) ++zeros[i & 1];
-  const size_t units = n / 2;
-  // A text line has at least one ASCII character, its line end, in a few dozen units; the other
-  // offsets hold a zero only for the rare character whose low byte is zero.
-  for (int odd = 1; odd >= 0; --odd) {
-    const size_t here = zeros[odd], there = zeros[1 - odd];
-    if (here >= 2 && here * 64 >= units && there * 16 <= here) return odd == 1 ? 1 : 2;
-  }
-  return 0;
-}
-
 RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead) {
   const uint64_t size = source.expected_size();
   uint64_t at = from;
@@ -197,4 +189,21 @@ RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_
                              if (got > 0) at += static_cast<uint64_t>(got);
                              return got;
                            });
+}
+
+uint64_t FindZeroUnitOffset(const SourceBytes& source, uint64_t from, size_t unit) {
+  constexpr size_t kPiece = size_t{64} << 10;  // a multiple of every unit
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+  for (uint64_t at = from;;) {
+    size_t got = 0;
+    while (got < kPiece) {
+      const ssize_t read = source.Read(at + got, piece.get() + got, kPiece - got);
+      if (read <= 0) break;
+      got += static_cast<size_t>(read);
+    }
+    const size_t zero = FindZeroUnit(piece.get(), 0, got, unit);
+    if (zero + unit <= got) return at + zero - from;
+    if (got < kPiece) return UINT64_MAX;
+    at += got;
+  }
 }

@@ -51,6 +51,9 @@ class SourceBytes {
   uint64_t expected_size() const { return fd_ < 0 ? bytes_.size() : size_at_open_; }
   // Whether a Read found the file ended before that size: it was cut while the run read it.
   bool cut() const { return cut_.load(std::memory_order_relaxed); }
+  // The size of the whole source; 0 when not known: a source read once is read no further than
+  // a little past the zero that ends its text.
+  uint64_t whole_size() const { return fd_ >= 0 || whole_ ? expected_size() : 0; }
 
  private:
   SourceBytes() = default;
@@ -61,13 +64,13 @@ class SourceBytes {
   uint64_t size_at_open_ = 0;
   std::string bytes_;
   mutable std::atomic<bool> cut_{false};
+  bool whole_ = true;  // bytes_ hold the whole source
 };
 
 // The bytes of a source from `from` up to its first zero unit of `unit` bytes, and `lookahead`
 // bytes past it (as far as the source has them).
 RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead);
 
-// Whether bytes look like UTF-16 by where their zero bytes stand: nearly all at odd offsets
-// (little-endian, ASCII letters have a zero high byte) or nearly all at even ones (big-endian).
-// Binary data has zeros at both. 0 for neither, 1 little-endian, 2 big-endian.
-int Utf16ByZeros(const unsigned char* bytes, size_t n);
+// The offset from `from` of the first zero unit of `unit` bytes; UINT64_MAX when there is none
+// or the source cannot be read that far.
+uint64_t FindZeroUnitOffset(const SourceBytes& source, uint64_t from, size_t unit);

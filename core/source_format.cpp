@@ -9,6 +9,7 @@
 #include "core/decoders.h"
 #include "core/simd.h"
 #include "core/source_bytes.h"
+#include "core/utf16_judge.h"
 #include "core/utf8.h"
 
 namespace {
@@ -112,8 +113,17 @@ struct Window {
 
 Window ReadWindow(const SourceBytes& source, uint64_t offset) {
   Window window;
-  window.bytes.resize(kJudgedBytes);
-  const size_t got = ReadUpTo(source, offset, window.bytes.data(), kJudgedBytes);
+  // No more room than the source can fill, and a byte to tell that it grew since it was
+  // opened: most lists are far shorter than the window.
+  const uint64_t size = source.expected_size();
+  const size_t room =
+      size > offset ? static_cast<size_t>(std::min<uint64_t>(kJudgedBytes, size - offset + 1)) : 1;
+  window.bytes.resize(room);
+  size_t got = ReadUpTo(source, offset, window.bytes.data(), room);
+  if (got == room && room < kJudgedBytes) {
+    window.bytes.resize(kJudgedBytes);
+    got += ReadUpTo(source, offset + got, window.bytes.data() + got, kJudgedBytes - got);
+  }
   window.bytes.resize(got);
   const void* zero = std::memchr(window.bytes.data(), 0, got);
   if (zero != nullptr) {
@@ -153,7 +163,11 @@ template <typename Scan>
 Found Search(const SourceBytes& source, uint64_t from, uint64_t limit, Scan&& scan) {
   // Small enough to come from the heap's free lists run after run: a buffer of a megabyte would
   // be mapped and unmapped each time, or left at the top of the heap, resident.
-  constexpr size_t kPiece = size_t{64} << 10;
+  // A short source needs no more than its size (and a byte to find that it ended).
+  const uint64_t size = source.expected_size();
+  const size_t kPiece =
+      size > from ? static_cast<size_t>(std::min<uint64_t>(size_t{64} << 10, size - from + 1))
+                  : size_t{64} << 10;
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
   uint64_t offset = from;
   for (;;) {
@@ -173,9 +187,16 @@ Found Search(const SourceBytes& source, uint64_t from, uint64_t limit, Scan&& sc
 }  // namespace
 
 JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice, uint64_t limit) {
-  unsigned char head[kUtf16JudgedBytes];
-  const size_t head_size = ReadUpTo(source, 0, head, sizeof head);
-  const ByteOrderMark mark = FindByteOrderMark(head, head_size);
+  // The head, in no more room than the source fills: most lists are short.
+  const uint64_t size = source.expected_size();
+  std::vector<unsigned char> head(size > 0 && size < kUtf16JudgedBytes ? size + 1
+                                                                       : kUtf16JudgedBytes);
+  size_t head_size = ReadUpTo(source, 0, head.data(), head.size());
+  if (head_size == head.size() && head.size() < kUtf16JudgedBytes) {  // it grew since
+    head.resize(kUtf16JudgedBytes);
+    head_size += ReadUpTo(source, head_size, head.data() + head_size, head.size() - head_size);
+  }
+  const ByteOrderMark mark = FindByteOrderMark(head.data(), head_size);
   JudgedFormat judged;
   SourceFormat& format = judged.format;
   format.mark_length = mark.length;
@@ -204,8 +225,9 @@ JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice,
     format.page = choice.page;
     return judged;
   }
-  if (const int utf16 = Utf16ByZeros(head, head_size); utf16 != 0) {
-    format.encoding = utf16 == 1 ? SourceEncoding::Utf16LE : SourceEncoding::Utf16BE;
+  if (const Utf16Order utf16 = JudgeUtf16(head.data(), head_size); utf16 != Utf16Order::None) {
+    format.encoding =
+        utf16 == Utf16Order::LittleEndian ? SourceEncoding::Utf16LE : SourceEncoding::Utf16BE;
     format.assumed = true;
     return judged;
   }

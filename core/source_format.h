@@ -2,7 +2,7 @@
 // so that the same file always reads the same way:
 // - a byte-order mark decides;
 // - else, when the caller names an encoding, that one;
-// - else zero bytes at every other offset make it UTF-16;
+// - else text that looks like UTF-16 (see JudgeUtf16) is UTF-16;
 // - else well-formed UTF-8 is UTF-8;
 // - else the text is judged from the 64 KB that start at its first byte above 7F: when most
 //   lines there that hold such bytes are well-formed UTF-8, the file is UTF-8 with some lines in
@@ -63,7 +63,6 @@ std::string SourceFormatName(const SourceFormat& format);
 
 // The bytes each judgement looks at.
 constexpr size_t kJudgedBytes = size_t{64} << 10;
-constexpr size_t kUtf16JudgedBytes = 4096;
 
 struct JudgedFormat {
   SourceFormat format;

@@ -9,6 +9,7 @@ engine does.
 import ctypes
 import ctypes.util
 import locale
+import re
 
 SLOT_COUNT = 512
 MODES = ["only-in-second", "in-both", "dedupe", "count", "merge"]
@@ -201,19 +202,63 @@ def code_page_text(data, page):
     return "".join(out)
 
 
-def utf16_by_zeros(head):
-    """"utf16le", "utf16be" or None, from where the zero bytes of the first 4096 stand."""
-    head = head[:4096]
-    zeros = [0, 0]
-    for i, b in enumerate(head):
-        if b == 0:
-            zeros[i & 1] += 1
-    units = len(head) // 2
-    for odd in (1, 0):
-        here, there = zeros[odd], zeros[1 - odd]
-        if here >= 2 and here * 64 >= units and there * 16 <= here:
-            return "utf16le" if odd else "utf16be"
-    return None
+UTF16_JUDGED = 65536
+
+
+def utf16_order(head):
+    """"utf16le", "utf16be" or None: whether the first 64 KB read as UTF-16 text in one byte
+    order. Text holds no zero unit, no control but tab, LF, VT, FF and CR, no DEL or C1, no
+    lone surrogate, no private-use or non-character unit (one in 64 is forgiven); its spaces and
+    line ends have a zero high byte, few of its letters a zero low byte, and its line ends are
+    no line ends in the other order."""
+    head = head[:UTF16_JUDGED]
+    if len(head) % 2:
+        head = head[:-1]
+
+    def line_end_count(order):
+        return sum(1 for i in range(0, len(head), 2)
+                   if int.from_bytes(head[i:i + 2], order) in (10, 13))
+
+    def claim(order, other):
+        units = [int.from_bytes(head[i:i + 2], order) for i in range(0, len(head), 2)]
+        foreign = line_ends = high_zeros = low_zeros = 0
+        k = 0
+        while k < len(units):
+            u = units[k]
+            if 0xD800 <= u <= 0xDBFF:
+                if k + 1 < len(units) and 0xDC00 <= units[k + 1] <= 0xDFFF:
+                    k += 2
+                    continue
+                if k + 1 < len(units):
+                    foreign += 1
+            elif u == 0 or (u < 0x20 and u not in (9, 10, 11, 12, 13)) or 0x7F <= u < 0xA0:
+                foreign += 1
+            elif 0xDC00 <= u <= 0xF8FF or u >= 0xFFFE:
+                foreign += 1
+            if u in (10, 13):
+                line_ends += 1
+            if u != 0 and u < 0x100:
+                high_zeros += 1
+            if u >= 0x100 and u & 0xFF == 0:
+                low_zeros += 1
+            k += 1
+        if high_zeros < 2 or foreign * 64 > len(units):
+            return None
+        if line_ends and (high_zeros > low_zeros or line_end_count(other) == 0):
+            return line_ends * 4 + high_zeros - low_zeros
+        if high_zeros * 64 >= len(units) and low_zeros * 16 <= high_zeros:
+            return line_ends * 4 + high_zeros - low_zeros
+        return None
+
+    little, big = claim("little", "big"), claim("big", "little")
+    if little is not None and (big is None or little >= big):
+        return "utf16le"
+    return "utf16be" if big is not None else None
+
+
+def split_lines(data):
+    """Lines with their line end (LF, CR, or the CR of a CR LF, its LF a line of its own)."""
+    return re.findall(rb"[^\r\n]*[\r\n]|[^\r\n]+$", data)
 
 
 def first_malformed(data):
@@ -245,9 +290,9 @@ def judge(data):
     """How a source without a mark reads: "utf16le", "utf16be", "utf8", "codepage" (every byte
     in one code page) or "mixed" (each line well-formed UTF-8 as such, others in the code
     page). Judged from the 64 KB that start at the first byte above 7F."""
-    zeros = utf16_by_zeros(data)
-    if zeros:
-        return zeros
+    order = utf16_order(data)
+    if order:
+        return order
     zero = data.find(0)
     text = data if zero < 0 else data[:zero]
     first_high = next((i for i, b in enumerate(text) if b >= 0x80), -1)

@@ -45,6 +45,20 @@ const char kWestern[] =
     "Müller\nMuller\nStraße\nStrasse\ncafé\ncafe\nOrléans\nOrleans\nZürich\nGenève\nFrançoise\n"
     "Gaëlle\nPeña\nNúñez\n";
 
+// Scripts whose characters may have a zero low byte (一 U+4E00, Ѐ U+0400), and lines long
+// enough that their line ends are few among their zeros.
+const char kMonths[] = "一月\r\n二月\r\n三月\r\n十一月\r\n十二月";
+const char kYolka[] = "Ѐлка\r\nИванов\r\nПетров";
+std::string LongCjkLines() {
+  std::string text;
+  char16_t c = u'\u4E00';  // on through the ideographs, some with a zero low byte
+  for (int length : {64, 65, 300, 3000, 20}) {
+    for (int k = 0; k < length; ++k) text += Utf8FromText(Text(1, c++));
+    text += "\r\n";
+  }
+  return text;
+}
+
 std::string Upper(const std::string& utf8) {
   Text text = TextFromUtf8(utf8);
   for (char16_t& unit : text)
@@ -130,6 +144,12 @@ TEST(Encodings, ListsReadAsTheTextTheyHold) {
       {"UTF-16LE without a mark", kSurnames, "UTF-16LE", "UTF-16LE"},
       {"UTF-16BE without a mark", kSurnames, "UTF-16BE", "UTF-16BE"},
       {"UTF-8", kSurnames, "UTF-8", ""},
+      {"month names, UTF-16LE without a mark", kMonths, "UTF-16LE", "UTF-16LE"},
+      {"month names, UTF-16BE without a mark", kMonths, "UTF-16BE", "UTF-16BE"},
+      {"Russian with Ѐ, UTF-16LE without a mark", kYolka, "UTF-16LE", "UTF-16LE"},
+      {"Russian with Ѐ, UTF-16BE without a mark", kYolka, "UTF-16BE", "UTF-16BE"},
+      {"long Chinese lines, UTF-16LE without a mark", LongCjkLines(), "UTF-16LE", "UTF-16LE"},
+      {"long Chinese lines, UTF-16BE without a mark", LongCjkLines(), "UTF-16BE", "UTF-16BE"},
   };
   for (const auto& c : cases) {
     const std::string utf8_path = scratch.Put("utf8.txt", c.utf8);
