@@ -109,6 +109,19 @@ inline uint64_t SeparatorMask64(const unsigned char* b, const unsigned char* byt
   return bits;
 }
 
+// Offset of the first byte of b[0, n) that is one of the count (1 to 4) bytes, or n.
+inline size_t FirstOfBytes(const unsigned char* b, size_t n, const unsigned char* bytes,
+                           int count) {
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64)
+    if (const uint64_t bits = SeparatorMask64(b + i, bytes, count); bits != 0)
+      return i + static_cast<size_t>(__builtin_ctzll(bits));
+  for (; i < n; ++i)
+    for (int k = 0; k < count; ++k)
+      if (b[i] == bytes[k]) return i;
+  return n;
+}
+
 // Byte offset of the first 2-byte unit in b[0, n) that is zero, units starting at even offsets;
 // n rounded down to even when there is none. A UTF-16 text of Latin letters has a zero byte in
 // every unit, so a byte search would stop everywhere.

@@ -135,17 +135,17 @@ Window ReadWindow(const SourceBytes& source, uint64_t offset) {
   return window;
 }
 
-// Calls fn(line, length) for each line of the window that holds a byte above 7F; a line that the
-// window's end cuts short loses a character cut in two.
+// Calls fn(line, length) for each line of the window that holds a byte above 7F, lines ending at
+// LF, CR or both; a line that the window's end cuts short loses a character cut in two.
 template <typename Fn>
 void ForEachHighLine(const Window& window, Fn&& fn) {
+  static constexpr unsigned char kLineEnds[] = {'\n', '\r'};
   const unsigned char* b = window.bytes.data();
   const size_t n = window.bytes.size();
   for (size_t start = 0; start < n;) {
-    const void* lf = std::memchr(b + start, '\n', n - start);
-    size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(lf) - b) : n;
+    const size_t end = start + FirstOfBytes(b + start, n - start, kLineEnds, 2);
     size_t length = end - start;
-    if (lf == nullptr && !window.at_end) length = WithoutCutCharacter(b + start, length);
+    if (end == n && !window.at_end) length = WithoutCutCharacter(b + start, length);
     if (AsciiRunLength(b + start, length) < length) fn(b + start, length);
     start = end + 1;
   }

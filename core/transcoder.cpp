@@ -147,20 +147,24 @@ size_t Utf8Transcoder::ConvertUtf16(const unsigned char* in, size_t n, bool fina
 
 size_t Utf8Transcoder::ConvertLines(const unsigned char* in, size_t n, bool final,
                                     unsigned char* out, size_t* written) {
+  static constexpr unsigned char kLineEndsAndZero[] = {'\n', '\r', 0};
   unsigned char* at = out;
   size_t i = 0;
   while (i < n) {
-    // The next piece: a line with its line feed, or kLinePiece bytes of a longer one.
+    // The next piece: a line with its line end (LF, CR, or the CR of a CR LF, whose LF reads the
+    // same in either reading), or about kLinePiece bytes of a longer one, cut between characters
+    // so that a long UTF-8 line stays UTF-8 piece by piece.
     const size_t look = std::min(n - i, kLinePiece);
-    const void* lf = std::memchr(in + i, '\n', look);
-    const void* zero = std::memchr(in + i, 0, look);
+    const size_t stop = FirstOfBytes(in + i, look, kLineEndsAndZero, 3);
     size_t end;
-    if (zero != nullptr && (lf == nullptr || zero < lf)) {
-      end = static_cast<size_t>(static_cast<const unsigned char*>(zero) - in);
+    if (stop < look && in[i + stop] == 0) {
+      end = i + stop;
       ended_at_zero_ = true;
-    } else if (lf != nullptr) {
-      end = static_cast<size_t>(static_cast<const unsigned char*>(lf) - in) + 1;
-    } else if (look == kLinePiece || final) {
+    } else if (stop < look) {
+      end = i + stop + 1;
+    } else if (look == kLinePiece) {
+      end = i + WithoutCutCharacter(in + i, look);
+    } else if (final) {
       end = i + look;
     } else {
       break;  // the line goes on in bytes not yet here

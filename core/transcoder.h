@@ -25,8 +25,9 @@ class Utf8Transcoder {
   bool ended_at_zero() const { return ended_at_zero_; }
   bool lone_surrogate() const { return lone_surrogate_; }
 
-  // A line longer than this is read a piece of this size at a time, each piece judged on its own
-  // as UTF-8 or not, so that no line needs to be held whole.
+  // A line longer than this is read a piece of about this size at a time (ending between UTF-8
+  // characters), each piece judged on its own as UTF-8 or not, so that no line needs to be held
+  // whole.
   static constexpr size_t kLinePiece = size_t{64} << 10;
 
  private:

@@ -302,7 +302,7 @@ def judge(data):
     at_end = zero >= 0 and zero < first_high + JUDGED_BYTES or \
         len(data) - first_high < JUDGED_BYTES
     valid = malformed = 0
-    lines = window.split(b"\n")
+    lines = re.split(rb"[\r\n]", window)
     for k, line in enumerate(lines):
         if k == len(lines) - 1 and not at_end:
             line = cut_character_dropped(line)
@@ -317,14 +317,14 @@ def judge(data):
 
 
 def mixed_text(data, page):
+    """Each line on its own; a line longer than LINE_PIECE in pieces that end between UTF-8
+    characters."""
     out = []
-    start = 0
-    while start < len(data):
-        lf = data.find(b"\n", start)
-        end = min(len(data) if lf < 0 else lf + 1, start + LINE_PIECE)
-        line = data[start:end]
-        out.append(utf8_to_units(line) if well_formed(line) else code_page_text(line, page))
-        start = end
+    for line in split_lines(data):
+        while line:
+            piece = line if len(line) <= LINE_PIECE else cut_character_dropped(line[:LINE_PIECE])
+            out.append(utf8_to_units(piece) if well_formed(piece) else code_page_text(piece, page))
+            line = line[len(piece):]
     return "".join(out)
 
 

@@ -172,6 +172,11 @@ TEST(Encodings, ListsReadAsTheTextTheyHold) {
 TEST(Encodings, MixedListsKeepEveryLine) {
   ScratchDir scratch("encodings");
   const std::string utf8 = "Жук\nЁж\nЯк\nПетров\n";
+  const std::string long_line = "a" + [] {
+    std::string zh;
+    for (int k = 0; k < 40000; ++k) zh += "Ж";
+    return zh;
+  }();
   const struct {
     const char* name;
     std::string bytes;
@@ -204,13 +209,29 @@ TEST(Encodings, MixedListsKeepEveryLine) {
        {u"Жук"},
        3,
        "Windows-1251"},
+      // Cut into pieces between characters, a long UTF-8 line stays UTF-8.
+      {"a line of 40,000 Ж, then Windows-1251",
+       "Ёж\n" + long_line + "\n" + Convert("Щука\n", "CP1251"),
+       {TextFromUtf8(long_line), u"Щука"},
+       4,
+       "UTF-8 и Windows-1251"},
+      {"lines ended by CR alone",
+       "Привет\rМосква\rЁлка\rСервер\r" + Convert("Щука\r", "CP1251"),
+       {u"Привет", u"Сервер", u"Щука"},
+       6,
+       "UTF-8 и Windows-1251"},
+      {"lines ended by CR LF",
+       "Привет\r\nМосква\r\n" + Convert("Щука\r\n", "CP1251") + "Ёлка\r\nСервер\r\n",
+       {u"Привет", u"Щука", u"Ёлка"},
+       6,
+       "UTF-8 и Windows-1251"},
   };
   for (const auto& c : cases) {
     const std::string path = scratch.Put("list.txt", c.bytes);
     RunRequest request;
     request.operation = Operation::ModeDeduplicate;
     request.first_field = TextFromUtf8(path);
-    request.read_separator = u"\\n";
+    request.read_separator = u"\\r\\n";
     request.result_separator = u"|";
     PreparedRun run;
     ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
@@ -219,7 +240,7 @@ TEST(Encodings, MixedListsKeepEveryLine) {
     Text text;
     ASSERT_EQ(LoadSourceFile(request.first_field, text), InputError::None);
     TextSink expected;
-    RunOperation(Operation::ModeDeduplicate, {text, u"", u"\n", u"|", false, true}, expected);
+    RunOperation(Operation::ModeDeduplicate, {text, u"", u"\r\n", u"|", false, true}, expected);
     EXPECT_EQ(result.text, expected.text) << c.name;
     std::vector<Text> items;
     for (size_t at = 0; at <= result.text.size();) {

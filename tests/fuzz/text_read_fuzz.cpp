@@ -132,7 +132,7 @@ Text ModelCodePage(std::string_view b, CodePage page) {
 }
 
 // What a source without a mark reads as in the format it was judged to be in: every byte a
-// character of the code page, or each line (with its line feed) as UTF-8 when it is well-formed
+// character of the code page, or each line (with its line end) as UTF-8 when it is well-formed
 // and in the code page when not; UTF-16 unit by unit.
 Text ModelJudged(const std::string& bytes, const SourceFormat& format) {
   if (format.encoding == SourceEncoding::Utf16LE) return ModelUtf16LE(bytes);
@@ -142,9 +142,19 @@ Text ModelJudged(const std::string& bytes, const SourceFormat& format) {
   FUZZ_CHECK(format.encoding == SourceEncoding::Utf8OrCodePage);
   Text decoded;
   for (size_t start = 0; start < text.size();) {
-    const size_t lf = text.find('\n', start);
-    const size_t end = std::min({lf == std::string_view::npos ? text.size() : lf + 1, text.size(),
-                                 start + Utf8Transcoder::kLinePiece});
+    // A line ends at LF or CR; a longer piece steps back before a character it would cut.
+    const size_t line_end = text.find_first_of("\r\n", start);
+    size_t end = line_end == std::string_view::npos ? text.size() : line_end + 1;
+    if (end - start > Utf8Transcoder::kLinePiece) {
+      end = start + Utf8Transcoder::kLinePiece;
+      for (size_t back = 1; back <= 3; ++back) {
+        const unsigned char c = static_cast<unsigned char>(text[end - back]);
+        if (c < 0x80) break;
+        if (c < 0xC0) continue;
+        if ((c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u) > back) end -= back;
+        break;
+      }
+    }
     const std::string_view line = text.substr(start, end - start);
     if (IsWellFormedUtf8(reinterpret_cast<const unsigned char*>(line.data()), line.size()))
       decoded += TextFromUtf8(line);
