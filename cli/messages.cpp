@@ -91,6 +91,29 @@ std::string FormatName(const SourceFormat& format) {
   return SourceFormatName(format);
 }
 
+std::string SizeText(uint64_t bytes) {
+  const ByteSize size = SplitByteSize(bytes);
+  const char* units[] = {Translated("B"), Translated("KB"), Translated("MB"), Translated("GB"),
+                         Translated("TB")};
+  const unsigned long long whole = size.whole;
+  if (size.tenth == 0) return Formatted("%llu %s", whole, units[size.unit]);
+  return Formatted(Translated("%llu.%d %s"), whole, size.tenth, units[size.unit]);
+}
+
+// That the list looks like a binary file, and how little of it the result stands for.
+std::string BinaryText(const SourceNotices& notices) {
+  if (notices.size == 0)
+    return Formatted(Translated("looks binary: %s read before a zero byte"),
+                     SizeText(notices.read_bytes).c_str());
+  std::string read = SizeText(notices.read_bytes), size = SizeText(notices.size);
+  if (read == size && notices.read_bytes != notices.size) {  // rounded alike: in bytes, then
+    read =
+        Formatted("%llu %s", static_cast<unsigned long long>(notices.read_bytes), Translated("B"));
+    size = Formatted("%llu %s", static_cast<unsigned long long>(notices.size), Translated("B"));
+  }
+  return Formatted(Translated("looks binary: %s read of %s"), read.c_str(), size.c_str());
+}
+
 }  // namespace
 
 std::vector<std::string> NoticeTexts(const SourceNotices& notices) {
@@ -98,7 +121,7 @@ std::vector<std::string> NoticeTexts(const SourceNotices& notices) {
   if (notices.assumed.has_value())
     texts.push_back(Formatted(Translated("read as %s"), FormatName(*notices.assumed).c_str()));
   if (notices.not_utf8) texts.push_back(Translated("not valid UTF-8"));
-  if (notices.ended_at_zero) texts.push_back(Translated("read up to a zero byte"));
+  if (notices.ended_at_zero) texts.push_back(BinaryText(notices));
   return texts;
 }
 

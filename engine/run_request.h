@@ -29,6 +29,10 @@ struct SourceNotices {
   bool ended_at_zero = false;  // the text ends at a zero byte (a binary file, most likely)
   // The encoding judged from the bytes, when the source had no mark and was not UTF-8.
   std::optional<SourceFormat> assumed;
+  // With ended_at_zero: the bytes before that zero, the mark counted, and the source's size in
+  // bytes, 0 when it is not known (a pipe is not read past its zero).
+  uint64_t read_bytes = 0;
+  uint64_t size = 0;
 };
 
 // A source its caller has as a text already. The run takes it where it would load the file its

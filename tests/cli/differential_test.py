@@ -69,7 +69,8 @@ class Case:
         for k, name in enumerate(self.list_names(workdir)):
             data = self.first if k == 0 else self.second
             lines += ["listwise-cli: %s: %s" % (name, phrase)
-                      for phrase in model.source_notices(data, self.encoding, pages[k])]
+                      for phrase in model.source_notices(data, self.encoding, pages[k],
+                                                         name == "-")]
         return lines
 
     def judged_pages(self, workdir, warnings):

@@ -328,7 +328,7 @@ def mixed_text(data, page):
     return "".join(out)
 
 
-def read_source(data, encoding=None, page=None):
+def read_source(data, encoding=None, page=None, piped=False):
     """Bytes of a source file to (the text the engine works on, the notices told about it).
     `encoding` is the --encoding name when one was given; `page` the code page that the
     program judged a source without a mark to be in (its notice names it)."""
@@ -367,9 +367,37 @@ def read_source(data, encoding=None, page=None):
             text = utf8_to_units(utf8_group_bytes(rest))
             if not well_formed(plain):
                 phrases.append("не в UTF-8")
-    if any(rest[i:i + unit] == bytes(unit) for i in range(0, len(rest) - unit + 1, unit)):
-        phrases.append("прочитан до нулевого байта")
+    zero = next((i for i in range(0, len(rest) - unit + 1, unit)
+                 if rest[i:i + unit] == bytes(unit)), None)
+    if zero is not None:
+        read = offset + zero
+        # Read once, a pipe is read no further than 64 KB or a little past its zero.
+        known = not piped or len(data) <= max(read + unit + 3, UTF16_JUDGED)
+        if known:
+            phrases.append("похож на двоичный: прочитано %s из %s"
+                           % size_texts(read, len(data)))
+        else:
+            phrases.append("похож на двоичный: прочитано %s до нулевого байта" % size_text(read))
     return text, phrases
+
+
+def size_text(n):
+    """A size as listwise-cli tells it in Russian: "7 Б", "1,5 КБ", "138 КБ", never rounded up."""
+    if n < 1024:
+        return "%d Б" % n
+    for unit, scale in (("КБ", 1 << 10), ("МБ", 1 << 20), ("ГБ", 1 << 30), ("ТБ", 1 << 40)):
+        if n < scale * 1024 or unit == "ТБ":
+            tenths = n * 10 // scale
+            if tenths < 100 and tenths % 10:
+                return "%d,%d %s" % (tenths // 10, tenths % 10, unit)
+            return "%d %s" % (tenths // 10, unit)
+
+
+def size_texts(read, size):
+    """The part read and the whole, in bytes when rounding would make them look the same."""
+    if size_text(read) == size_text(size) and read != size:
+        return "%d Б" % read, "%d Б" % size
+    return size_text(read), size_text(size)
 
 
 def decode_file(data, encoding=None, page=None):
@@ -377,9 +405,10 @@ def decode_file(data, encoding=None, page=None):
     return read_source(data, encoding, page)[0]
 
 
-def source_notices(data, encoding=None, page=None):
-    """What is told about a source file besides its text, in the order it is told."""
-    return read_source(data, encoding, page)[1]
+def source_notices(data, encoding=None, page=None, piped=False):
+    """What is told about a source file besides its text, in the order it is told; `piped`
+    when it comes through standard input."""
+    return read_source(data, encoding, page, piped)[1]
 
 
 def text_from_arg(arg_bytes):

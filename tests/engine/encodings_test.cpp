@@ -255,3 +255,44 @@ TEST(Encodings, MixedListsKeepEveryLine) {
     EXPECT_EQ(SourceFormatName(*run.first_notices.assumed), c.told) << c.name;
   }
 }
+
+// A binary file has zeros at both parities and no lines: it is not taken for UTF-16, its text
+// ends at its first zero, and the user hears how little of it was read.
+TEST(Encodings, BinaryFilesTellHowMuchOfThemWasRead) {
+  ScratchDir scratch("encodings");
+  std::string random;
+  uint32_t state = 12345;
+  for (int k = 0; k < 50000; ++k) {
+    state = state * 1103515245 + 12345;
+    random.push_back(static_cast<char>(k == 3000 ? 0 : 1 + (state >> 16) % 255));
+  }
+  random += std::string(64, '\0') + random;
+  std::vector<std::pair<std::string, std::string>> files = {{"random.bin", random}};
+  const std::string program = ReadWholeFile("/usr/bin/ls");
+  if (!program.empty()) files.emplace_back("ls", program);
+  for (const auto& [name, bytes] : files) {
+    const Text path = TextFromUtf8(scratch.Put(name, bytes));
+    for (const bool bytes_engine : {true, false}) {
+      SourceNotices notices;
+      if (bytes_engine) {
+        Dedupe(path, &notices);
+      } else {
+        Text text;
+        ASSERT_EQ(LoadSourceFile(path, text, &notices), InputError::None);
+      }
+      const bool utf16 =
+          notices.assumed.has_value() && (notices.assumed->encoding == SourceEncoding::Utf16LE ||
+                                          notices.assumed->encoding == SourceEncoding::Utf16BE);
+      EXPECT_FALSE(utf16) << name;
+      EXPECT_TRUE(notices.ended_at_zero) << name;
+      EXPECT_EQ(notices.read_bytes, bytes.find('\0')) << name;
+      EXPECT_EQ(notices.size, bytes.size()) << name;
+      const std::vector<Text> phrases = SourceNoticePhrases(notices);
+      ASSERT_FALSE(phrases.empty()) << name;
+      EXPECT_EQ(phrases.back(), u"похож на двоичный: прочитано " +
+                                    ByteSizeText(notices.read_bytes) + u" из " +
+                                    ByteSizeText(bytes.size(), true))
+          << name;
+    }
+  }
+}

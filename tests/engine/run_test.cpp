@@ -230,14 +230,16 @@ TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
     const char* notices;
   } cases[] = {
       {Request(ModeOnlyInSecond, plain, cp1251), "; файл 2 прочитан как Windows-1251"},
-      {Request(ModeDeduplicate, binary, u""), "; файл 1 прочитан до нулевого байта"},
+      {Request(ModeDeduplicate, binary, u""),
+       "; файл 1 похож на двоичный: прочитано 1 байт из 3 байт"},
       // Both lists: the short form, which the status line has room for.
       {Request(ModeOnlyInSecond, cp1251, binary),
-       "; файлы: 1 Windows-1251, 2 прочитан до нулевого байта"},
+       "; файлы: 1 Windows-1251, 2 двоичный: 1 байт из 3 байт"},
       {Request(ModeOnlyInSecond, Put("both1.bin", std::string("\xCF\xF0\xE8\0", 4)), cp1251),
-       "; файлы: 1 Windows-1251 и прочитан до нулевого байта, 2 Windows-1251"},
+       "; файлы: 1 Windows-1251 и двоичный: 3 байта из 4 байт, 2 Windows-1251"},
       {Request(ModeMerge, Put("both.bin", std::string("\xCF\xF0\xE8\0", 4)), u"<1>"),
-       "; файл 1 прочитан как Windows-1251; файл 1 прочитан до нулевого байта"},
+       "; файл 1 прочитан как Windows-1251; файл 1 похож на двоичный: прочитано 3 байта из 4 "
+       "байт"},
       {Request(ModeOnlyInSecond, plain, Put("plain2.txt", "b")), ""},
   };
   for (const auto& c : cases) {
@@ -250,6 +252,24 @@ TEST_F(RunTest, StatusTellsEncodingsJudgedAndSourcesEndedAtAZero) {
         calls[1], std::regex("status:Найдено [0-9]+ за [0-9]+ мсек" + std::string(c.notices))))
         << calls[1];
   }
+}
+
+// Sizes in the notices: Russian plurals, tenths below ten, and never rounded up, so that a part
+// never reads as the whole.
+TEST(RunSteps, ByteSizeText) {
+  const struct {
+    uint64_t bytes;
+    const char16_t* text;
+  } cases[] = {
+      {0, u"0 байт"},        {1, u"1 байт"},      {2, u"2 байта"},     {5, u"5 байт"},
+      {11, u"11 байт"},      {21, u"21 байт"},    {22, u"22 байта"},   {112, u"112 байт"},
+      {1023, u"1023 байта"}, {1024, u"1 КБ"},     {1536, u"1,5 КБ"},   {10239, u"9,9 КБ"},
+      {143359, u"139 КБ"},   {143360, u"140 КБ"}, {5u << 20, u"5 МБ"}, {(3u << 30) - 1, u"2,9 ГБ"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ByteSizeText(c.bytes), c.text) << c.bytes;
+  EXPECT_EQ(ByteSizeText(1, true), u"1 байта");
+  EXPECT_EQ(ByteSizeText(3, true), u"3 байт");
+  EXPECT_EQ(ByteSizeText(1536, true), u"1,5 КБ");
 }
 
 TEST_F(RunTest, ResultFileBytes) {
