@@ -36,6 +36,8 @@ const char* CliUsage() {
       "                          utf-16be, windows-1251, koi8-r, cp866,\n"
       "                          windows-1252 or latin1 (default: judged from\n"
       "                          each list's bytes)\n"
+      "      --encoding-first=NAME, --encoding-second=NAME\n"
+      "                          the same for one list only, over -e\n"
       "  -o, --output=FILE       write to FILE, replacing it once complete\n"
       "      --threads=N         work on N threads (default: the cores this process\n"
       "                          may use)\n"
@@ -69,6 +71,8 @@ enum LongOnly : int {
   kProgress,
   kNoProgress,
   kThreads,
+  kEncodingFirst,
+  kEncodingSecond,
 };
 
 constexpr option kLongOptions[] = {
@@ -77,6 +81,8 @@ constexpr option kLongOptions[] = {
     {"whole-separator", no_argument, nullptr, 'w'},
     {"ignore-case", no_argument, nullptr, 'i'},
     {"encoding", required_argument, nullptr, 'e'},
+    {"encoding-first", required_argument, nullptr, kEncodingFirst},
+    {"encoding-second", required_argument, nullptr, kEncodingSecond},
     {"output", required_argument, nullptr, 'o'},
     {"no-bom", no_argument, nullptr, kNoBom},
     {"plain", no_argument, nullptr, kPlain},
@@ -149,6 +155,14 @@ std::string MissingValue(char** argv) {
 
 CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::string& problem) {
   std::vector<std::string> positional;
+  // -e names the encoding of both lists; the option of one list wins over it wherever it stands.
+  EncodingChoice both;
+  bool first_named = false, second_named = false;
+  auto parse_encoding = [&](EncodingChoice& into) {
+    if (ParseEncodingName(optarg, into)) return true;
+    problem = Formatted(Translated("unknown encoding '%s' (known: %s)"), optarg, kEncodingNames);
+    return false;
+  };
   opterr = 0;
   optind = 0;  // also resets getopt's state, should it be called twice
   for (;;) {
@@ -172,11 +186,15 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         options.ignore_case = true;
         break;
       case 'e':
-        if (!ParseEncodingName(optarg, options.encoding)) {
-          problem =
-              Formatted(Translated("unknown encoding '%s' (known: %s)"), optarg, kEncodingNames);
-          return CommandLine::UsageError;
-        }
+        if (!parse_encoding(both)) return CommandLine::UsageError;
+        break;
+      case kEncodingFirst:
+        if (!parse_encoding(options.first_encoding)) return CommandLine::UsageError;
+        first_named = true;
+        break;
+      case kEncodingSecond:
+        if (!parse_encoding(options.second_encoding)) return CommandLine::UsageError;
+        second_named = true;
         break;
       case 'o':
         options.output_path = optarg;
@@ -225,6 +243,8 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
     }
   }
   for (int i = optind; i < argc; ++i) positional.emplace_back(argv[i]);  // after "--"
+  if (!first_named) options.first_encoding = both;
+  if (!second_named) options.second_encoding = both;
 
   // --plain only changes defaults: an explicit --result-sep is kept.
   if (options.plain) {

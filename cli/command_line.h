@@ -27,9 +27,10 @@ struct CliOptions {
   bool bom = true;
   bool quiet = false;
   BarChoice bar = BarChoice::Auto;
-  std::string output_path;  // empty: standard output
-  EncodingChoice encoding;  // for lists without a byte-order mark
-  int threads = 0;          // 0: as many as there are usable cores
+  std::string output_path;        // empty: standard output
+  EncodingChoice first_encoding;  // for lists without a byte-order mark
+  EncodingChoice second_encoding;
+  int threads = 0;  // 0: as many as there are usable cores
 };
 
 enum class CommandLine { Run, Help, Version, UsageError };

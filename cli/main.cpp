@@ -158,7 +158,8 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
-  request.encoding = options.encoding;
+  request.first_encoding = options.first_encoding;
+  request.second_encoding = options.second_encoding;
   request.threads = options.threads;
   SetSource(options.first, request.first_field, request.first_descriptor);
   if (options.two_lists) SetSource(options.second, request.second_field, request.second_descriptor);

@@ -63,8 +63,9 @@ struct RunRequest {
   // the caller owns; its field only names it in messages.
   int first_descriptor = -1;
   int second_descriptor = -1;
-  // How sources without a byte-order mark are read: judged from their bytes unless named.
-  EncodingChoice encoding;
+  // How each source without a byte-order mark is read: judged from its bytes unless named.
+  EncodingChoice first_encoding;
+  EncodingChoice second_encoding;
   // The threads the run may use; 0: as many as the process has cores.
   int threads = 0;
 };

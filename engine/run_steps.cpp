@@ -407,17 +407,17 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
   Text* texts[2] = {&run.first, &run.second};
   SourceNotices* notices[2] = {&run.first_notices, &run.second_notices};
   const TextView clipboard[2] = {request.clipboard_first, request.clipboard_second};
+  const EncodingChoice encoding[2] = {request.first_encoding, request.second_encoding};
   for (int k = 0; k < count; ++k) {
     source = k == 0 ? RunSource::First : RunSource::Second;
-    error =
-        k == 0
-            ? OpenSource(request.first_field, request.first_text, request.first_descriptor, rival,
-                         request.encoding, progress, RunPhase::ReadingFirst, opened[0])
-            : OpenSource(request.second_field, request.second_text, request.second_descriptor,
-                         nullptr, request.encoding, progress, RunPhase::ReadingSecond, opened[1]);
+    error = k == 0
+                ? OpenSource(request.first_field, request.first_text, request.first_descriptor,
+                             rival, encoding[0], progress, RunPhase::ReadingFirst, opened[0])
+                : OpenSource(request.second_field, request.second_text, request.second_descriptor,
+                             nullptr, encoding[1], progress, RunPhase::ReadingSecond, opened[1]);
     if (error != InputError::None) return fail(error);
     if (bytes != nullptr) {
-      switch (LoadBytes(*bytes, k, opened[k], clipboard[k], request.encoding, *notices[k], error)) {
+      switch (LoadBytes(*bytes, k, opened[k], clipboard[k], encoding[k], *notices[k], error)) {
         case ByteLoading::Loaded:
           continue;
         case ByteLoading::Failed:
@@ -428,14 +428,14 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
           bytes.reset();
           for (int j = 0; j < k; ++j) {
             source = j == 0 ? RunSource::First : RunSource::Second;
-            error = LoadText(opened[j], clipboard[j], request.encoding, *texts[j], *notices[j]);
+            error = LoadText(opened[j], clipboard[j], encoding[j], *texts[j], *notices[j]);
             if (error != InputError::None) return fail(error);
           }
           source = k == 0 ? RunSource::First : RunSource::Second;
           break;
       }
     }
-    error = LoadText(opened[k], clipboard[k], request.encoding, *texts[k], *notices[k]);
+    error = LoadText(opened[k], clipboard[k], encoding[k], *texts[k], *notices[k]);
     if (error != InputError::None) return fail(error);
   }
   // Texts are read whole; the one chance to stop is when they are in.
