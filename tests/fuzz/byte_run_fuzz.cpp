@@ -2,50 +2,25 @@
 // none, well-formed UTF-8 or not, zeros, separators in odd places), a run must give exactly the
 // result of the text the file reader makes of them. The first byte picks the operation and the
 // flags, the second the plan; then come the read separator and the two sources' bytes.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "core/utf8.h"
 #include "engine/byte_run.h"
 #include "engine/run_steps.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
-std::string ScratchFile() {
-  char name[] = "/tmp/listwise-fuzz-XXXXXX";
-  const int fd = mkstemp(name);
-  FUZZ_CHECK(fd >= 0);
-  close(fd);
-  return name;
-}
-
-const std::string& Path(int k) {
-  static const std::string paths[2] = {ScratchFile(), ScratchFile()};
-  static const bool cleanup = [] {
-    std::atexit([] {
-      unlink(Path(0).c_str());
-      unlink(Path(1).c_str());
-    });
-    return true;
-  }();
-  (void)cleanup;
-  return paths[k];
-}
-
-void Write(int k, std::string_view bytes) {
-  std::FILE* out = std::fopen(Path(k).c_str(), "wb");
-  FUZZ_CHECK(out != nullptr);
-  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size());
-  FUZZ_CHECK(std::fclose(out) == 0);
+MemoryFile& Source(int k) {
+  static MemoryFile files[2];
+  return files[k];
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  KeepTemporaryFilesInMemory();
   if (size < 2) return 0;
   const uint8_t flags = data[0];
   const uint8_t plan_bits = data[1];
@@ -60,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Text separator;
   for (char c : field()) separator.push_back(static_cast<char16_t>(c & 0x7F ? c & 0x7F : ';'));
   if (separator.empty()) separator = u";";
-  Write(0, field());
-  Write(1, field());
+  Source(0).Write(field());
+  Source(1).Write(field());
 
   const auto operation = static_cast<Operation>(flags % 5);
   RunRequest request;
   request.operation = operation;
-  request.first_field = TextFromUtf8(Path(0));
-  request.second_field = TextFromUtf8(Path(1));
+  request.first_field = TextFromUtf8(Source(0).path());
+  request.second_field = TextFromUtf8(Source(1).path());
   request.read_separator = separator;
   request.result_separator = u"|";
   request.whole_separator = (flags & 0x08) != 0;

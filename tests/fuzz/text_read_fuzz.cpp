@@ -5,42 +5,33 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "core/code_pages.h"
+#include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/text_file.h"
 #include "core/transcoder.h"
 #include "core/utf8.h"
 #include "engine/run_steps.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
-// One scratch file per process for the file path, rewritten for each input.
-const std::string& ScratchPath() {
-  static const std::string path = [] {
-    char name[] = "/tmp/listwise-fuzz-XXXXXX";
-    const int fd = mkstemp(name);
-    FUZZ_CHECK(fd >= 0);
-    close(fd);
-    std::atexit([] { unlink(ScratchPath().c_str()); });
-    return std::string(name);
-  }();
-  return path;
+MemoryFile& Scratch() {
+  static MemoryFile file;
+  return file;
 }
 
 // Reads bytes through the TextFile path of source files: detects the mark when asked, then
 // reads the rest. The bytes go through a real file, whose size the reader can ask for; an
 // in-memory stream has none, and each read would then start with a buffer of a megabyte.
 Text ReadBytes(const std::string& bytes, TextFormat format, TextFormat* detected = nullptr) {
-  const std::string& path = ScratchPath();
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  FUZZ_CHECK(out != nullptr);
-  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size());
-  FUZZ_CHECK(std::fclose(out) == 0);
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  Scratch().Write(bytes);
+  std::FILE* stream = std::fopen(Scratch().path().c_str(), "rb");
   FUZZ_CHECK(stream != nullptr);
   TextFilePtr file = WrapForReading(stream, true);
   if (detected) {
@@ -200,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The engine's own loader, asked for UTF-8, agrees with reading the file by hand.
   ReadBytes(bytes, FormatUtf8);
-  const Text path = TextFromUtf8(ScratchPath());
+  const Text path = TextFromUtf8(Scratch().path());
   EncodingChoice utf8_asked;
   FUZZ_CHECK(ParseEncodingName("utf-8", utf8_asked));
   Text loaded;
@@ -219,6 +210,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(loaded == utf8);  // UTF-8: well-formed, so the reading of old gives the same
   } else {
     FUZZ_CHECK(loaded == ModelJudged(bytes, *notices.assumed));
+  }
+
+  // Read once through a pipe, which is read whole, the bytes are judged as the file's are.
+  if (bytes.size() <= 4096) {  // within what a pipe holds before its reader reads
+    int ends[2];
+    FUZZ_CHECK(pipe(ends) == 0);
+    FUZZ_CHECK(write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
+    close(ends[1]);
+    std::unique_ptr<SourceBytes> piped;
+    FUZZ_CHECK(SourceBytes::FromDescriptor(ends[0], false, piped) == SourceBytes::Opened::Yes);
+    close(ends[0]);
+    Text through_pipe;
+    SourceNotices pipe_notices;
+    FUZZ_CHECK(DecodeSource(*piped, {}, through_pipe, &pipe_notices) == InputError::None);
+    FUZZ_CHECK(through_pipe == loaded);
+    FUZZ_CHECK(pipe_notices.assumed.has_value() == notices.assumed.has_value());
+    FUZZ_CHECK(!notices.assumed ||
+               SourceFormatName(*pipe_notices.assumed) == SourceFormatName(*notices.assumed));
   }
   return 0;
 }
