@@ -172,11 +172,8 @@ TEST(Encodings, ListsReadAsTheTextTheyHold) {
 TEST(Encodings, MixedListsKeepEveryLine) {
   ScratchDir scratch("encodings");
   const std::string utf8 = "Жук\nЁж\nЯк\nПетров\n";
-  const std::string long_line = "a" + [] {
-    std::string zh;
-    for (int k = 0; k < 40000; ++k) zh += "Ж";
-    return zh;
-  }();
+  std::string long_line = "a";
+  for (int k = 0; k < 40000; ++k) long_line += "Ж";
   const struct {
     const char* name;
     std::string bytes;
