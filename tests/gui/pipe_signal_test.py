@@ -65,7 +65,9 @@ def check_pipe_with_no_writer(binary, directory, log, env, shots):
         gui.run("xdotool", "key", "Escape")
         gui.check(gui.wait_for(lambda: shown(status) == "Отменено", timeout=30),
                   f"pipe: Escape cancels, the status line shows {shown(status)!r}")
-        gui.check(gui.is_sensitive(c["StartButton"]), "pipe: Старт unlocked")
+        # The status line is told the stop just before the controls are unlocked.
+        gui.check(gui.wait_for(lambda: gui.is_sensitive(c["StartButton"]), timeout=30),
+                  "pipe: Старт unlocked")
         gui.check(not holds_open(program.process.pid, fifo), "pipe: still open after the stop")
         gui.check_equal(launches(log), 0, "pipe: viewer starts")
         gui.check_equal(temporary_files(), [], "pipe: temporary files")

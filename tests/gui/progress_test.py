@@ -137,7 +137,8 @@ def check_escape(s):
         gui.check(f.read() == earlier, "Escape: the earlier result file is unchanged")
     gui.check_equal(os.stat(RESULT).st_mtime_ns, earlier_mtime, "Escape: the result not written")
     gui.check_equal(temporary_files(), [], "Escape: no temporary file left")
-    gui.check(gui.is_sensitive(s.c["StartButton"]), "Escape: Старт unlocked")
+    gui.check(gui.wait_for(lambda: gui.is_sensitive(s.c["StartButton"]), timeout=30),
+              "Escape: Старт unlocked")
 
 
 def check_close(s):
