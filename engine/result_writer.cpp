@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,7 @@ Utf8FileSink::Utf8FileSink(TextFile& file)
       end_(bytes_.get()) {}
 
 Utf8FileSink::~Utf8FileSink() {
+  if (held_high_) PutRaw(std::string_view(reinterpret_cast<const char*>(held_), 3));
   if (static_cast<size_t>(bytes_.get() + kChunkBytes - end_) < Utf8Encoder::MaxBytes(0)) Flush();
   end_ = encoder_.Finish(end_);
   Flush();
@@ -44,7 +46,72 @@ void Utf8FileSink::AppendUtf8Block(std::string_view block, std::string_view fina
   pending_bytes_.assign(final_separator);
 }
 
+namespace {
+
+// A lone surrogate is kept as its 3 bytes (ED A0..BF xx). A high one ending a record and a low one
+// starting the next were one character in the text the result stands for: written as such.
+bool IsHighSurrogateAt(const unsigned char* b) {
+  return b[0] == 0xED && b[1] >= 0xA0 && b[1] <= 0xAF;
+}
+bool IsLowSurrogateAt(const unsigned char* b) {
+  return b[0] == 0xED && b[1] >= 0xB0;
+}
+void JoinSurrogates(const unsigned char* high, const unsigned char* low, char* out) {
+  const uint32_t h = (uint32_t{high[1]} & 0x0F) << 6 | (high[2] & 0x3F);
+  const uint32_t l = (uint32_t{low[1]} & 0x0F) << 6 | (low[2] & 0x3F);
+  const uint32_t cp = 0x10000 + (h << 10) + l;
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+}
+
+}  // namespace
+
 void Utf8FileSink::Put(std::string_view bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t from = 0;
+  if (held_high_ && n > 0) {
+    held_high_ = false;
+    if (n >= 3 && IsLowSurrogateAt(b)) {
+      char joined[4];
+      JoinSurrogates(held_, b, joined);
+      PutRaw(std::string_view(joined, 4));
+      from = 3;
+    } else {
+      PutRaw(std::string_view(reinterpret_cast<const char*>(held_), 3));
+    }
+  }
+  // Pieces hold whole characters, so a 0xED byte always leads one.
+  for (size_t at = from; at < n;) {
+    const void* found = std::memchr(b + at, 0xED, n - at);
+    if (found == nullptr) break;
+    at = static_cast<size_t>(static_cast<const unsigned char*>(found) - b);
+    if (at + 3 > n || !IsHighSurrogateAt(b + at)) {
+      at += 1;
+      continue;
+    }
+    if (at + 3 == n) {
+      PutRaw(bytes.substr(from, at - from));
+      std::memcpy(held_, b + at, 3);
+      held_high_ = true;
+      return;
+    }
+    if (at + 6 <= n && IsLowSurrogateAt(b + at + 3)) {
+      PutRaw(bytes.substr(from, at - from));
+      char joined[4];
+      JoinSurrogates(b + at, b + at + 3, joined);
+      PutRaw(std::string_view(joined, 4));
+      from = at += 6;
+      continue;
+    }
+    at += 3;
+  }
+  PutRaw(bytes.substr(from));
+}
+
+void Utf8FileSink::PutRaw(std::string_view bytes) {
   if (bytes.size() >= kChunkBytes) {
     // Large blocks go straight to the file.
     Flush();

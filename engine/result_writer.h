@@ -23,9 +23,13 @@ class Utf8FileSink : public ResultSink {
 
  private:
   void Encode(TextView piece);
+  // The bytes with surrogate halves that meet across records joined.
   void Put(std::string_view bytes);
+  void PutRaw(std::string_view bytes);
   TextView pending_separator_;
-  std::string pending_bytes_;  // the final separator of the last block, in UTF-8
+  std::string pending_bytes_;   // the final separator of the last block, in UTF-8
+  unsigned char held_[3] = {};  // a high surrogate that ended the last bytes put
+  bool held_high_ = false;
   TextFile& file_;
   Utf8Encoder encoder_;
   std::unique_ptr<char[]> bytes_;
