@@ -20,7 +20,6 @@
 #include "core/utf8.h"
 #include "desktop/clipboard.h"
 #include "desktop/image_table.h"
-#include "engine/operations.h"
 
 #ifndef LISTWISE_APP_ID
 #error "LISTWISE_APP_ID comes from the build"
@@ -104,8 +103,6 @@ int RunListwise(int argc, char** argv) {
   }
 
   Program program;
-  // The engine keeps the count of the last run beside the window; a fresh window has seen none.
-  FoundCount = 0;
   if (!OpenWindowWithControls(program, FieldArguments(argc, argv))) return 0;
   CloseOnStopSignals(program);
   RunEventLoop(program);

@@ -448,9 +448,7 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
   if (operation == Operation::ModeMerge) {
     int32_t pairs = 0;
     sources.reread_failed = MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
-    if (stopped()) return -1;
-    FoundCount = pairs;
-    return pairs;
+    return stopped() ? -1 : pairs;
   }
   // A group too large to make in memory next to the rest goes to disk with all the others, to be
   // made a share of its keys at a time.
@@ -505,6 +503,5 @@ int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView res
     if (!read) throw std::bad_alloc();
     count = static_cast<int32_t>(written);
   }
-  FoundCount = count;
   return count;
 }

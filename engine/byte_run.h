@@ -47,7 +47,6 @@ void ForgetByteSource(ByteSources& sources, int source);
 // incomplete; -1 when none.
 int ByteRunSourceReadAgainFailed(const ByteSources& sources);
 
-// Runs the operation into the sink; sets FoundCount and returns the count, or -1 when its
-// RunProgress stopped it (FoundCount is then left as it was).
+// Runs the operation into the sink and returns the count, or -1 when its RunProgress stopped it.
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink);
