@@ -43,6 +43,7 @@ struct ByteSources {
   struct MergeSource {
     std::shared_ptr<const SourceBytes> bytes;
     SourceFormat format;
+    bool check = true;
     uint64_t length = 0;
   };
   MergeSource merge[2];
@@ -113,8 +114,13 @@ std::vector<size_t> CutPoints(std::string_view run, int parts, const ByteSeparat
 // copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
  public:
-  BucketFeeder(ByteSources& sources, SlotBuckets& buckets)
-      : sources_(sources), buckets_(buckets), folded_(static_cast<size_t>(buckets.lanes())) {}
+  // With `check`, the runs are a file's bytes as they stand, to be checked as they are cut;
+  // without, they were made by the program (converted, or from a text), surrogate halves and all.
+  BucketFeeder(ByteSources& sources, SlotBuckets& buckets, bool check)
+      : sources_(sources),
+        buckets_(buckets),
+        folded_(static_cast<size_t>(buckets.lanes())),
+        check_(check) {}
 
   // False when the bytes are not well-formed UTF-8.
   bool Feed(std::string_view run, bool last) {
@@ -133,7 +139,7 @@ class BucketFeeder {
       // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
       // separators. The folding wants them checked first.
       char& checked_piece = well_formed[static_cast<size_t>(part)];
-      if (!sources_.case_sensitive && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+      if (check_ && !sources_.case_sensitive && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
         checked_piece = 0;
         return;
       }
@@ -146,9 +152,11 @@ class BucketFeeder {
       const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
       ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
         uint32_t slot;
-        if (sources_.case_sensitive) {
+        if (sources_.case_sensitive && check_) {
           slot = CheckedUtf8Slot(Bytes(item), item.size(),
                                  static_cast<size_t>(item.data() - bytes.data()), checked);
+        } else if (sources_.case_sensitive) {
+          slot = Utf8Slot(Bytes(item), item.size());
         } else {
           if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
           const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
@@ -168,7 +176,8 @@ class BucketFeeder {
   ByteSources& sources_;
   SlotBuckets& buckets_;
   std::vector<std::vector<unsigned char>> folded_;  // one a lane
-  uint64_t offset_ = 0;                             // of the run in the source
+  bool check_;
+  uint64_t offset_ = 0;  // of the run in the source
 };
 
 bool OverBudget(const ByteSources& sources) {
@@ -195,11 +204,12 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
     done = utf8 ? done + run.size() : chunks.bytes_read();
     return GoOn(sources.progress, phase, done, total);
   };
+  const bool check = sources.merge[source].check;
   if (sources.operation == Operation::ModeMerge) {
     std::string_view run;
     bool last = false;
     while (chunks.Next(run, last)) {
-      if (!IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
+      if (check && !IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
       if (!go_on(run)) return ByteLoad::Stopped;
     }
     if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
@@ -209,7 +219,7 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
   }
   SlotBuckets& buckets = *sources.buckets[source];
   if (sources.plan.spill_from_start && Spill(sources) != ByteLoad::Loaded) return ByteLoad::NoRoom;
-  BucketFeeder feeder(sources, buckets);
+  BucketFeeder feeder(sources, buckets, check);
   std::string_view run;
   bool last = false;
   while (chunks.Next(run, last)) {
@@ -226,12 +236,12 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 }  // namespace
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
-                        const SourceFormat& format, bool& ended_at_zero) {
+                        const SourceFormat& format, bool check, bool& ended_at_zero) {
   ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
   chunks.UseThreads(sources.plan.threads);
   const uint64_t size = bytes->expected_size();
   const uint64_t total = size > format.mark_length ? size - format.mark_length : 0;
-  sources.merge[source] = {std::move(bytes), format, 0};
+  sources.merge[source] = {std::move(bytes), format, check, 0};
   const ByteLoad load =
       LoadRuns(sources, source, chunks, total, format.encoding == SourceEncoding::Utf8);
   ended_at_zero = chunks.ended_at_zero();
@@ -366,7 +376,8 @@ class MergeItems {
              size_t chunk_bytes)
       : cursor_(separator),
         chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length),
-        utf8_(source.format.encoding == SourceEncoding::Utf8) {}
+        utf8_(source.format.encoding == SourceEncoding::Utf8),
+        check_(source.check) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
@@ -374,7 +385,7 @@ class MergeItems {
       if (cursor_.last() || failed_) return false;
       std::string_view run;
       bool last = false;
-      if (!chunks_.Next(run, last) || !IsWellFormedUtf8(Bytes(run), run.size())) {
+      if (!chunks_.Next(run, last) || (check_ && !IsWellFormedUtf8(Bytes(run), run.size()))) {
         failed_ = true;
         return false;
       }
@@ -391,6 +402,7 @@ class MergeItems {
   ByteItemCursor cursor_;
   ByteChunks chunks_;
   bool utf8_;
+  bool check_;
   bool failed_ = false;
   uint64_t taken_ = 0;
 };

@@ -36,10 +36,11 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
                                             bool whole_separator, bool case_sensitive,
                                             const RunPlan& plan, RunProgress* progress = nullptr);
 // Reads source 0 or 1 from its bytes in `format` (not UTF-32, which only the 16-bit engine
-// reads). Merge reads the bytes again as it writes. ended_at_zero is set when the source stops at
-// a zero unit.
+// reads). Merge reads the bytes again as it writes. With `check`, UTF-8 bytes read as they stand
+// are checked (a file's); without, they are taken as the program's own, which may hold lone
+// surrogates. ended_at_zero is set when the source stops at a zero unit.
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
-                        const SourceFormat& format, bool& ended_at_zero);
+                        const SourceFormat& format, bool check, bool& ended_at_zero);
 // Drops what LoadByteSource took of a source, before it is read again in another format.
 void ForgetByteSource(ByteSources& sources, int source);
 

@@ -321,8 +321,8 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
   std::shared_ptr<const SourceBytes> bytes = source.bytes;
   JudgedFormat judged;
   if (bytes == nullptr) {
-    // Texts handed in and the clipboard are text already: their UTF-8 is read as it stands, and
-    // a lone surrogate in them, which is no UTF-8, sends the run to the 16-bit engine.
+    // Texts handed in and the clipboard are text already: their UTF-8 is read as it stands, a
+    // lone surrogate kept as its 3 bytes.
     const TextView text = source.given != nullptr ? TextView(source.given->text) : clipboard;
     if (source.given != nullptr) notices = source.given->notices;
     bytes = SourceBytes::FromMemory(Utf8FromText(text, LoneHighSurrogate::ThreeBytes));
@@ -332,15 +332,18 @@ ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, T
   const SourceEncoding encoding = judged.format.encoding;
   if (encoding == SourceEncoding::Utf32LE || encoding == SourceEncoding::Utf32BE)
     return ByteLoading::TakeAsText;
+  // A file's UTF-8 is checked as it is read; what the program converted or encoded itself is not.
+  const bool check = source.bytes != nullptr &&
+                     (encoding == SourceEncoding::Utf8 || encoding == SourceEncoding::Utf8Lenient);
   bool ended_at_zero = false;
-  ByteLoad load = LoadByteSource(sources, k, bytes, judged.format, ended_at_zero);
+  ByteLoad load = LoadByteSource(sources, k, bytes, judged.format, check, ended_at_zero);
   if (load == ByteLoad::NotBytes && !judged.settled) {
     // Bytes that are not UTF-8 past the part looked at first: judged again, the whole source.
     const JudgedFormat whole = JudgeSourceFormat(*bytes, choice, UINT64_MAX);
     if (!SameFormat(whole.format, judged.format)) {
       judged = whole;
       ForgetByteSource(sources, k);
-      load = LoadByteSource(sources, k, bytes, judged.format, ended_at_zero);
+      load = LoadByteSource(sources, k, bytes, judged.format, check, ended_at_zero);
     }
   }
   switch (load) {
