@@ -1,0 +1,159 @@
+// What one thread needs to make the result of a slot group, shared by the files that make it:
+// group_worker.cpp makes a group whole or in shares, group_shares.cpp deals a group too large
+// for memory into shares, and group_operations.cpp holds each operation's work on a group.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "core/huge_memory.h"
+#include "engine/group_results.h"
+#include "engine/slot_buckets.h"
+
+struct GroupKey {
+  const unsigned char* data;
+  size_t size;
+  uint64_t hash;
+};
+
+struct GroupEntry {
+  const unsigned char* key;
+  size_t size;
+  uint64_t hash;
+  uint32_t slot;
+  uint32_t shown;  // the record whose spelling is written, when case does not count
+  uint32_t added;  // the record that added the entry
+  int32_t count;
+  bool mark;
+};
+
+// The table of one group: entries in the order they were added, found by an open-addressing
+// index on the seeded key hash. Its walk is that of the slots of a 512-slot table: slots
+// ascending, the newest entry of a slot first.
+class GroupTable {
+ public:
+  void Reset(size_t keys) {
+    entries.clear();
+    ReserveScratch(entries, keys);
+    size_t size = 64;
+    while (size * 7 < keys * 10) size *= 2;
+    index_.assign(size, 0);
+    shift_ = 64 - __builtin_ctzll(size);
+  }
+  GroupEntry* Find(const GroupKey& key) {
+    const size_t mask = index_.size() - 1;
+    for (size_t at = Position(key.hash);; at = (at + 1) & mask) {
+      const uint32_t e = index_[at];
+      if (e == 0) return nullptr;
+      GroupEntry& entry = entries[e - 1];
+      if (entry.hash == key.hash && entry.size == key.size &&
+          std::memcmp(entry.key, key.data, key.size) == 0)
+        return &entry;
+    }
+  }
+  // The entry of the key, added by `record` when it is not there (then `added` is set).
+  GroupEntry& Ensure(const GroupKey& key, uint32_t slot, uint32_t record, bool& added) {
+    const size_t mask = index_.size() - 1;
+    size_t at = Position(key.hash);
+    for (;; at = (at + 1) & mask) {
+      const uint32_t e = index_[at];
+      if (e == 0) break;
+      GroupEntry& entry = entries[e - 1];
+      if (entry.hash == key.hash && entry.size == key.size &&
+          std::memcmp(entry.key, key.data, key.size) == 0) {
+        added = false;
+        return entry;
+      }
+    }
+    entries.push_back({key.data, key.size, key.hash, slot, 0, record, 0, false});
+    index_[at] = static_cast<uint32_t>(entries.size());
+    added = true;
+    return entries.back();
+  }
+  // One pass over the entries: those of the group's second slot wait for the first's.
+  template <typename Fn>
+  void Walk(uint32_t group, Fn&& fn) {
+    static_assert(SlotBuckets::kSlotsPerGroup == 2);
+    const uint32_t first = group * SlotBuckets::kSlotsPerGroup;
+    second_slot_.clear();
+    for (size_t i = entries.size(); i-- > 0;) {
+      if (entries[i].slot == first)
+        fn(entries[i]);
+      else
+        second_slot_.push_back(static_cast<uint32_t>(i));
+    }
+    for (uint32_t i : second_slot_) fn(entries[i]);
+  }
+
+  ScratchVector<GroupEntry> entries;
+
+ private:
+  size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
+  ScratchVector<uint32_t> index_;
+  ScratchVector<uint32_t> second_slot_;
+  int shift_ = 58;
+};
+
+class GroupWorker {
+ public:
+  GroupWorker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
+              std::string_view separator, uint64_t large_group)
+      : operation_(operation),
+        case_sensitive_(case_sensitive),
+        buckets_{buckets[0], buckets[1]},
+        separator_(separator),
+        large_group_(large_group) {}
+
+  bool Run(uint32_t g, GroupResult& result);
+
+ private:
+  bool MakeWhole(uint32_t g, GroupResult& result);
+  bool MakeInShares(uint32_t g, uint64_t bytes, GroupResult& result);
+  enum class DealResult { Dealt, Unreadable, NoRoom };
+  DealResult Deal(int source, uint32_t g, uint64_t shares, std::vector<int>& files);
+  bool TakeShare(int source, int fd);
+  // The keys of a source's records: the items, or their folded forms.
+  void MakeKeys(int source);
+
+  void Make(uint32_t g, GroupResult& result);
+  void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
+             const unsigned char* data, size_t size);
+  void WriteShown(GroupResult& result, const GroupEntry& e);
+  void AddFirst();
+  void Deduplicate(uint32_t g, GroupResult& result);
+  void CountUnique(uint32_t g, GroupResult& result);
+  void InBoth(uint32_t g, GroupResult& result);
+  void OnlyInSecond(uint32_t g, GroupResult& result);
+
+  // The bytes of a share read back, which its records point into.
+  class ShareBytes {
+   public:
+    unsigned char* Take(size_t size) {
+      bytes_.reset(new unsigned char[std::max<size_t>(size, 1)]);
+      return bytes_.get();
+    }
+    void Clear() { bytes_.reset(); }
+
+   private:
+    std::unique_ptr<unsigned char[]> bytes_;
+  };
+
+  Operation operation_;
+  bool case_sensitive_;
+  SlotBuckets* buckets_[2];
+  std::string_view separator_;
+  uint64_t large_group_;
+  // While a group is made in shares: the lines written, and each record's place in the group.
+  std::vector<KeptItem>* lines_ = nullptr;
+  std::vector<uint64_t> places_[2];
+  ShareBytes share_bytes_[2];
+  GroupRecords records_[2];
+  ScratchVector<GroupKey> keys_[2];
+  ScratchVector<unsigned char> folded_[2];
+  GroupTable table_;
+  GroupTable found_;
+};
