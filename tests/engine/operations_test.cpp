@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
-#include "engine/operations.h"
 #include "tests/support/operation_texts.h"
 
 #include <set>
@@ -24,21 +23,9 @@ struct Case {
   int32_t found;
 };
 
-Text RunCase(const Case& c) {
-  switch (c.operation) {
-    case 0:
-      return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole,
-                          c.case_sensitive);
-    case 1:
-      return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole,
-                    c.case_sensitive);
-    case 2:
-      return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
-    case 3:
-      return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
-    default:
-      return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
-  }
+GivenRun RunCase(const Case& c) {
+  return RunGiven(static_cast<Operation>(c.operation), c.first, c.second ? c.second : u"",
+                  c.read_separator, c.result_separator, c.whole, c.case_sensitive);
 }
 
 }  // namespace
@@ -70,9 +57,9 @@ TEST(Operations, ResultsAndCounts) {
       {"merge ignores case", 4, u"A", u"a", u";", u"=", 0, 0, u"A=a\r\n", 1},
   };
   for (const Case& c : cases) {
-    FoundCount = -1;
-    EXPECT_EQ(RunCase(c), c.result) << c.name;
-    EXPECT_EQ(FoundCount, c.found) << c.name;
+    const GivenRun got = RunCase(c);
+    EXPECT_EQ(TextFromUtf8(got.bytes), c.result) << c.name;
+    EXPECT_EQ(got.found, c.found) << c.name;
   }
 }
 
@@ -85,17 +72,17 @@ TEST(Operations, OrderFollowsTheTableNotTheSource) {
 }
 
 TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
-  EXPECT_EQ(Deduplicate(u"Ёж\nЁЖ\nёж", u"\n", u";", false, false), u"ёж;");
-  EXPECT_EQ(FoundCount, 1);
+  const GivenRun dedupe =
+      RunGiven(Operation::ModeDeduplicate, u"Ёж\nЁЖ\nёж", u"", u"\n", u";", false, false);
+  EXPECT_EQ(TextFromUtf8(dedupe.bytes), u"ёж;");
+  EXPECT_EQ(dedupe.found, 1);
   EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", false, false), u"Киев;");
 }
 
 TEST(Operations, UnknownOperationGivesNothing) {
-  TextSink sink;
-  const OperationInput input{u"a", u"b", u";", u"|", false, true};
-  EXPECT_EQ(RunOperation(static_cast<Operation>(9), input, sink), 0);
-  EXPECT_EQ(sink.text, u"");
-  EXPECT_EQ(FoundCount, 0);
+  const GivenRun got = RunGiven(static_cast<Operation>(9), u"a", u"b", u";", u"|", false, true);
+  EXPECT_EQ(got.bytes, "");
+  EXPECT_EQ(got.found, 0);
 }
 
 TEST(Operations, LargeListsAgreeWithASimpleModel) {
@@ -115,14 +102,16 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
   std::set<Text> expected_only;
   for (const Text& item : second_items)
     if (!in_first.count(item)) expected_only.insert(item);
-  const Text result = OnlyInSecond(first, second, u"\n", u"\n", false, true);
+  const GivenRun only =
+      RunGiven(Operation::ModeOnlyInSecond, first, second, u"\n", u"\n", false, true);
+  const Text result = TextFromUtf8(only.bytes);
   std::set<Text> got;
   size_t from = 0;
   for (size_t at; (at = result.find(u'\n', from)) != Text::npos; from = at + 1)
     got.insert(result.substr(from, at - from));
   EXPECT_EQ(got, expected_only);
-  EXPECT_EQ(FoundCount, static_cast<int32_t>(expected_only.size()));
-  Deduplicate(first, u"\n", u"\n", false, true);
+  EXPECT_EQ(only.found, static_cast<int32_t>(expected_only.size()));
   in_first.erase(u"");
-  EXPECT_EQ(FoundCount, static_cast<int32_t>(in_first.size()));
+  EXPECT_EQ(RunGiven(Operation::ModeDeduplicate, first, u"", u"\n", u"\n", false, true).found,
+            static_cast<int32_t>(in_first.size()));
 }
