@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "tests/support/naive_model.h"
 #include "tests/support/operation_texts.h"
 
 #include <set>
@@ -47,6 +48,8 @@ TEST(Operations, ResultsAndCounts) {
       {"dedupe whole rule", 2, u"b;a;b;;a", nullptr, u";", u"|", 1, 1, u"a|b|", 2},
       {"dedupe folds to the last spelling", 2, u"Foo;foo;FOO", nullptr, u";", u"|", 0, 0, u"FOO|",
        1},
+      {"dedupe keeps each key's last spelling", 2, u"Apple;APPLE;pear;Pear", nullptr, u";", u"|", 0,
+       0, u"APPLE|Pear|", 2},  // apple 90, pear 454
       {"dedupe only empty", 2, u";;", nullptr, u";", u"|", 1, 1, u"", 0},
       {"count", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 1, u"1 X|2 x|1 y|", 3},
       {"count folded", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 0, u"3 x|1 y|", 2},
@@ -69,6 +72,54 @@ TEST(Operations, OrderFollowsTheTableNotTheSource) {
   // Folded keys decide the order when case does not count: "B" files under "b".
   EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, false), u"a,B,");
   EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, true), u"B,a,");
+}
+
+// Merge keeps every item in its place: with an empty second list and no result separator it
+// writes the items one to a line.
+TEST(Operations, ListsSplitByTheWholeStringOrByEachCharacter) {
+  const struct {
+    const char16_t *text, *separator;
+    bool whole;
+    std::vector<Text> items;
+  } cases[] = {
+      {u"a;b;;c;", u";", true, {u"a", u"b", u"", u"c", u""}},  // every empty item kept
+      {u";a", u";", true, {u"", u"a"}},
+      {u"", u";", true, {u""}},
+      {u"abc", u";", true, {u"abc"}},
+      {u"xaby", u"ab", true, {u"x", u"y"}},
+      {u"xbay", u"ab", true, {u"xbay"}},
+      {u"a\r\nb\nc\r\n", u"\r\n", true, {u"a", u"b\nc", u""}},
+      {u"a\r\n\r\nb", u"\r\n", true, {u"a", u"", u"b"}},
+      {u"ab", u"abc", true, {u"ab"}},                      // separator longer than the text
+      {u"aaaa", u"aa", true, {u"", u"", u""}},             // occurrences never overlap
+      {u"a;b;;c;", u";", false, {u"a", u"b", u"c", u""}},  // empty pieces dropped but the last
+      {u";a", u";", false, {u"a"}},
+      {u"", u";", false, {u""}},
+      {u"xaby", u"ab", false, {u"x", u"y"}},
+      {u"xbay", u"ab", false, {u"x", u"y"}},
+      {u"a\r\nb\nc\rd\r\n\r\n", u"\r\n", false, {u"a", u"b", u"c", u"d", u""}},
+      {u";;;", u";", false, {u""}},
+      {u"a\u0416b", u"\u0416;", false, {u"a", u"b"}},
+      {u"no separator here", u"\t", false, {u"no separator here"}},
+  };
+  for (const auto& c : cases) {
+    Text lines;
+    for (const Text& item : c.items) lines += item + u"\r\n";
+    EXPECT_EQ(Merge(c.text, u"", c.separator, u"", c.whole), lines) << Utf8FromText(c.text);
+  }
+  // Many items, keyed with and without case, as the model splits and files them.
+  Text many;
+  for (int n = 0; n < 3000; ++n) many += TextFromAscii("Item" + std::to_string(n % 37)) + u"\r\n";
+  for (const Operation operation : {Operation::ModeDeduplicate, Operation::ModeCountUnique}) {
+    for (const bool case_sensitive : {true, false}) {
+      const GivenRun got =
+          RunGiven(operation, many, u"", u"\r\n", u"|", false, case_sensitive, true);
+      const NaiveResult expected =
+          NaiveRun({operation, many, u"", u"\r\n", u"|", false, case_sensitive});
+      EXPECT_EQ(got.bytes, expected.bytes);
+      EXPECT_EQ(got.found, expected.count);
+    }
+  }
 }
 
 TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
