@@ -29,6 +29,19 @@ GivenRun RunCase(const Case& c) {
                   c.read_separator, c.result_separator, c.whole, c.case_sensitive);
 }
 
+// The n-th of 2^blocks distinct keys that share one hash: the 2-unit blocks (c, b) and
+// (c + 65473, b + 3969) add the same amount to it, since 65473 * 65599 + 3969 is 2^32.
+Text CollidingKey(uint32_t n, int blocks) {
+  Text key;
+  for (int j = 0; j < blocks; ++j) {
+    const char16_t c = static_cast<char16_t>(u'!' + j % 20), b = static_cast<char16_t>(u'a' + j);
+    const bool shifted = (n >> j) & 1;
+    key += static_cast<char16_t>(shifted ? c + 65473 : c);
+    key += static_cast<char16_t>(shifted ? b + 3969 : b);
+  }
+  return key;
+}
+
 }  // namespace
 
 // Keys land in slot hash % 512: a 97, b 98, c 99, d 100, x 120, y 121, X 88; the walk is by
@@ -66,12 +79,32 @@ TEST(Operations, ResultsAndCounts) {
   }
 }
 
+// Results walk the table: slots ascending, newest first within a slot, and a re-added key
+// keeps its place.
 TEST(Operations, OrderFollowsTheTableNotTheSource) {
-  // ab (slot 65) comes before b (98) and abc (98, added last, so first in its slot).
-  EXPECT_EQ(Deduplicate(u"b\nabc\nab\nb", u"\n", u",", false, true), u"ab,abc,b,");
-  // Folded keys decide the order when case does not count: "B" files under "b".
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, false), u"a,B,");
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, true), u"B,a,");
+  const struct {
+    const char16_t *first, *result;
+    bool case_sensitive;
+  } cases[] = {
+      {u"b;a;abc", u"a,abc,b,", true},      // a 97; abc 98, added after b 98
+      {u"b;abc;ab;b", u"ab,abc,b,", true},  // ab 65
+      {u"b;abc;b", u"abc,b,", true},        // b stays behind abc
+      {u"B;abc;b", u"abc,b,", false},       // and so does its newer spelling
+      {u"B;a", u"a,B,", false},             // folded keys decide: B files under b
+      {u"B;a", u"B,a,", true},              // B 66
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Deduplicate(c.first, u";", u",", false, c.case_sensitive), c.result)
+        << Utf8FromText(c.first);
+  // The empty item has slot 0, so its count comes first.
+  EXPECT_EQ(CountUnique(u"b;;a", u";", u",", true, true), u"1 ,1 a,1 b,");
+  // Keys of one slot, however many, come out newest first.
+  Text list, newest_first;
+  for (uint32_t n = 0; n < 64; ++n) {
+    list += CollidingKey(n, 6) + u"\n";
+    newest_first.insert(0, CollidingKey(n, 6) + u"\n");
+  }
+  EXPECT_EQ(Deduplicate(list, u"\n", u"\n", false, true), newest_first);
 }
 
 // Merge keeps every item in its place: with an empty second list and no result separator it
