@@ -1,5 +1,4 @@
-// Inner loops of a run on generated lists: decoding, splitting, the table, whole operations of
-// the 16-bit engine and of the byte engine.
+// Whole runs on generated lists: from the source files into a null sink.
 #include <benchmark/benchmark.h>
 #include <chrono>
 
@@ -9,13 +8,10 @@
 #include <random>
 #include <string>
 
-#include "core/item_table.h"
-#include "core/text_file.h"
 #include "core/utf8.h"
-#include "engine/byte_run.h"
 #include "engine/operations.h"
+#include "engine/run_plan.h"
 #include "engine/run_steps.h"
-#include "engine/split.h"
 
 namespace {
 
@@ -47,46 +43,6 @@ const std::string& List(int lines) {
   auto& s = cache[lines];
   if (s.empty()) s = MakeList(lines, 1);
   return s;
-}
-
-void BM_DecodeUtf8File(benchmark::State& state) {
-  const std::string& bytes = List(static_cast<int>(state.range(0)));
-  const std::string path = "/tmp/listwise-bench-decode.txt";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-  for (auto _ : state) {
-    TextFilePtr file = OpenForReading(TextFromUtf8(path));
-    DetectByteOrderMark(*file);
-    Text text = ReadRest(*file, FormatUtf8);
-    benchmark::DoNotOptimize(text.data());
-    CloseTextFile(std::move(file));
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
-  std::remove(path.c_str());
-}
-
-void BM_SplitLines(benchmark::State& state) {
-  const Text text = TextFromUtf8(List(static_cast<int>(state.range(0))));
-  for (auto _ : state) {
-    ItemSplitter splitter(text, u"\r\n", false);
-    TextView item;
-    size_t items = 0;
-    while (splitter.Next(item)) ++items;
-    benchmark::DoNotOptimize(items);
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
-
-void BM_Operation(benchmark::State& state) {
-  const Text first = TextFromUtf8(List(static_cast<int>(state.range(1))));
-  const Text second = TextFromUtf8(MakeList(static_cast<int>(state.range(1)), 2));
-  const OperationInput input{first, second, u"\r\n", u"\r\n", false, true};
-  for (auto _ : state) {
-    NullSink sink;
-    benchmark::DoNotOptimize(RunOperation(static_cast<Operation>(state.range(0)), input, sink));
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(1));
 }
 
 // A watcher that does what the window's and listwise-cli's do on every report before they
@@ -137,12 +93,6 @@ void BM_ByteRun(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_DecodeUtf8File)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SplitLines)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Operation)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {100000, 1000000}})
-    ->ArgNames({"operation", "lines"})
-    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ByteRun)
     ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {100000, 1000000}, {0}})
     ->ArgNames({"operation", "cores", "lines", "watched"})

@@ -7,23 +7,27 @@
 
 #include "core/text_file.h"
 #include "core/utf8.h"
+#include "tests/support/read_source.h"
 #include "tests/support/test_files.h"
 
 namespace {
 
 class TextFileTest : public testing::Test {
  protected:
-  // Reads as a run loads a source: the mark decides, UTF-8 without one.
+  // Reads as a run loads a source asked to be UTF-8: the mark decides, UTF-8 without one.
   static Text Load(const std::string& path, TextFormat* detected = nullptr,
                    ReadReport* report = nullptr) {
     TextFilePtr file = OpenForReading(TextFromUtf8(path));
     if (file == nullptr) return u"<unopened>";
-    TextFormat format = DetectByteOrderMark(*file);
-    if (detected != nullptr) *detected = format;
-    if (format == FormatSingleByte) format = FormatUtf8;
-    Text text = ReadRest(*file, format, report);
+    if (detected != nullptr) *detected = DetectByteOrderMark(*file);
     CloseTextFile(std::move(file));
-    return text;
+    const ReadSource read = ReadThroughRun(TextFromUtf8(path), {false, SourceEncoding::Utf8});
+    if (report != nullptr) {
+      report->failed = read.error != InputError::None;
+      report->ended_at_zero = read.notices.ended_at_zero;
+      report->not_utf8 = read.notices.not_utf8;
+    }
+    return read.text;
   }
 
   ScratchDir scratch_{"textfile"};

@@ -4,20 +4,22 @@
 #include <string>
 #include <vector>
 
-#include "core/item_table.h"
 #include "core/utf8.h"
 #include "engine/byte_run.h"
 #include "engine/byte_source.h"
 #include "engine/run_steps.h"
+#include "tests/support/byte_sink.h"
+#include "tests/support/naive_model.h"
+#include "tests/support/read_source.h"
 #include "tests/support/test_files.h"
 
 namespace {
 
 using enum Operation;
 
-// Lists from pieces that tell the engines apart if anything is off: case pairs (with a letter
-// whose lower case is ASCII), Cyrillic, a pair of surrogates, empty items, runs of separators,
-// items made to repeat, and items about as long as a record's short size can say.
+// Lists from pieces that tell the engine from the model if anything is off: case pairs (with a
+// letter whose lower case is ASCII), Cyrillic, a pair of surrogates, empty items, runs of
+// separators, items made to repeat, and items about as long as a record's short size can say.
 Text RandomList(std::mt19937& rng, TextView separators) {
   static const std::vector<Text> pieces = {
       u"a",          u"A",   u"b", u"Ёж", u"ёж",           u"\u0130",     u"i",
@@ -34,9 +36,9 @@ Text RandomList(std::mt19937& rng, TextView separators) {
   return text;
 }
 
-// The byte engine gives the bytes of the 16-bit engine, whatever the plan: runs cut every few
-// bytes, one core or two, buckets in memory or spilled; lists read from files or handed in.
-TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
+// A run gives the model's bytes and count, whatever the plan: runs cut every few bytes, one core
+// or two, buckets in memory or spilled; lists read from files or handed in.
+TEST(ByteRunTest, GivesTheResultsOfTheModel) {
   struct Settings {
     const char16_t* read;
     bool whole;
@@ -67,9 +69,8 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
           const RunPlan& plan = plans[cases % 3];
           const bool from_files = (cases / 2) % 2 == 0;
           ++cases;
-          TextSink expected;
-          RunOperation(operation, {first, second, read_units, u"|", s.whole, case_sensitive},
-                       expected);
+          const NaiveResult expected =
+              NaiveRun({operation, first, second, read_units, u"|", s.whole, case_sensitive});
           RunRequest request;
           request.operation = operation;
           request.read_separator = s.read;
@@ -86,11 +87,11 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
           OverrideRunPlan(&plan);
           PreparedRun run;
           ASSERT_EQ(PrepareRun(request, run), InputError::None);
-          TextSink got;
-          RunPrepared(run, got);
+          ByteSink got;
+          const int32_t found = RunPreparedCount(run, got).found;
           OverrideRunPlan(nullptr);
-          EXPECT_TRUE(run.bytes != nullptr);
-          ASSERT_EQ(Utf8FromText(got.text), Utf8FromText(expected.text))
+          EXPECT_EQ(found, expected.count);
+          ASSERT_EQ(got.bytes(), expected.bytes)
               << "operation " << static_cast<int>(operation) << ", separator "
               << Utf8FromText(s.read) << (s.whole ? " whole" : "") << ", case " << case_sensitive
               << ", case number " << cases;
@@ -100,43 +101,43 @@ TEST(ByteRunTest, GivesTheResultsOfTheTextEngine) {
   }
 }
 
-// Lists in UTF-16 or a code page are read as bytes too, converted as they are read; what UTF-8
-// cannot carry (a lone surrogate), the reading of old (marked UTF-8 that is malformed) and
-// separators outside ASCII go to the 16-bit engine. The result is the same either way.
-TEST(ByteRunTest, TakesEveryEncodingItCanCarry) {
+// Lists in UTF-16 or a code page are read as the text they hold, and so are what UTF-8 cannot
+// carry (a lone surrogate), the reading of old (marked UTF-8 that is malformed) and separators
+// outside ASCII: each run gives the model's result on that text.
+TEST(ByteRunTest, TakesEveryEncoding) {
   ScratchDir scratch("byte-run");
   struct Case {
     const char* name;
     std::string first;
     const char16_t* read;
-    bool bytes;
+    Text text;  // what the list reads as
   };
   const std::string utf16_lone(
       "\xFF\xFE"
       "b\0\n\0\x00\xD8\n\0",
       10);
   const Case cases[] = {
-      {"well-formed", "b\r\na\r\nb", u"\\r\\n", true},
-      {"a byte that cannot lead", "b\r\n\xFF\r\nb", u"\\r\\n", true},
-      {"an overlong form", "b\r\n\xC0\xAF\r\nb", u"\\r\\n", true},
+      {"well-formed", "b\r\na\r\nb", u"\\r\\n", u"b\r\na\r\nb"},
+      {"a byte that cannot lead", "b\r\n\xFF\r\nb", u"\\r\\n", u"b\r\nя\r\nb"},
+      {"an overlong form", "b\r\n\xC0\xAF\r\nb", u"\\r\\n", u"b\r\nАЇ\r\nb"},
       {"windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2\n\xEC\xE8\xF0\n\xCF\xF0\xE8\xE2\xE5\xF2", u"\\n",
-       true},
+       u"Привет\nмир\nПривет"},
       {"UTF-16 with its mark",
        std::string("\xFF\xFE"
                    "b\0\n\0\x16\x04",
                    8),
-       u"\\n", true},
-      {"UTF-16 without a mark", std::string("b\0\n\0b\0\n\0", 8), u"\\n", true},
-      {"UTF-16 with a lone surrogate", utf16_lone, u"\\n", false},
-      {"UTF-32", std::string("\xFF\xFE\0\0b\0\0\0", 8), u"\\n", false},
+       u"\\n", u"b\nЖ"},
+      {"UTF-16 without a mark", std::string("b\0\n\0b\0\n\0", 8), u"\\n", u"b\nb\n"},
+      {"UTF-16 with a lone surrogate", utf16_lone, u"\\n", Text{u'b', u'\n', 0xD800, u'\n'}},
+      {"UTF-32", std::string("\xFF\xFE\0\0b\0\0\0", 8), u"\\n", u"b"},
       {"marked UTF-8 that is malformed",
        "\xEF\xBB\xBF"
        "b\r\n\xFF",
-       u"\\r\\n", false},
+       u"\\r\\n", u"b\r\n?"},  // the lenient reading of old
       {"a separator outside ASCII",
        "b\xC2\xA7"
        "a",
-       u"\u00A7", false},
+       u"\u00A7", u"b\u00A7a"},
   };
   for (const Case& c : cases) {
     RunRequest request;
@@ -144,16 +145,13 @@ TEST(ByteRunTest, TakesEveryEncodingItCanCarry) {
     request.first_field = TextFromUtf8(scratch.Put("1.txt", c.first));
     request.read_separator = c.read;
     request.result_separator = u"|";
+    EXPECT_EQ(ReadThroughRun(request.first_field).text, c.text) << c.name;
     PreparedRun run;
     ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
-    EXPECT_EQ(run.bytes != nullptr, c.bytes) << c.name;
-    Text loaded;
-    ASSERT_EQ(LoadSourceFile(request.first_field, loaded), InputError::None);
-    TextSink expected, got;
-    RunOperation(ModeDeduplicate, {loaded, u"", ExpandSeparatorEscapes(c.read), u"|", false, true},
-                 expected);
+    ByteSink got;
     RunPrepared(run, got);
-    EXPECT_EQ(got.text, expected.text) << c.name;
+    const Text read = ExpandSeparatorEscapes(c.read);
+    EXPECT_EQ(got.bytes(), NaiveRun({ModeDeduplicate, c.text, u"", read, u"|"}).bytes) << c.name;
   }
 }
 
@@ -175,7 +173,7 @@ TEST(ByteRunTest, MergeFailsWhenAFileChangesUnderIt) {
       PreparedRun run;
       ASSERT_EQ(PrepareRun(request, run), InputError::None);
       scratch.Put(source == RunSource::First ? "1.txt" : "2.txt", changed);
-      TextSink got;
+      ByteSink got;
       RunPrepared(run, got);
       EXPECT_EQ(SourceThatFailedDuringRun(run), changed != "a\nb\nc\n" ? source : RunSource::None)
           << changed;
@@ -195,7 +193,7 @@ TEST(ByteRunTest, SlotsAreThoseOfTheTable) {
     const std::string padded = std::string(rng() % 20, 'x') + item + "\n";
     const size_t before = padded.size() - item.size() - 1;
     const auto* bytes = reinterpret_cast<const unsigned char*>(padded.data()) + before;
-    const uint32_t expected = StringHash(TextFromUtf8(item)) % 512;
+    const uint32_t expected = NaiveSlot(TextFromUtf8(item));
     bool well_formed = true;
     EXPECT_EQ(CheckedUtf8Slot(bytes, item.size(), before, well_formed), expected) << item;
     EXPECT_TRUE(well_formed);

@@ -11,6 +11,9 @@
 #include "core/source_bytes.h"
 #include "core/utf8.h"
 #include "engine/run_steps.h"
+#include "tests/support/byte_sink.h"
+#include "tests/support/naive_model.h"
+#include "tests/support/read_source.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -76,10 +79,10 @@ Text Dedupe(const Text& path, SourceNotices* notices = nullptr) {
   request.result_separator = u"|";
   PreparedRun run;
   EXPECT_EQ(PrepareRun(request, run), InputError::None);
-  TextSink result;
+  ByteSink result;
   RunPrepared(run, result);
   if (notices != nullptr) *notices = run.first_notices;
-  return result.text;
+  return TextFromUtf8(result.bytes());
 }
 
 }  // namespace
@@ -159,10 +162,8 @@ TEST(Encodings, ListsReadAsTheTextTheyHold) {
     const std::string told =
         notices.assumed.has_value() ? SourceFormatName(*notices.assumed) : std::string();
     EXPECT_EQ(told, c.told) << c.name;
-    // The 16-bit engine reads the same text.
-    Text text;
-    ASSERT_EQ(LoadSourceFile(TextFromUtf8(path), text), InputError::None);
-    EXPECT_EQ(Utf8FromText(text), c.utf8) << c.name;
+    // Merge reads the same text.
+    EXPECT_EQ(Utf8FromText(ReadThroughRun(TextFromUtf8(path)).text), c.utf8) << c.name;
   }
 }
 
@@ -232,17 +233,16 @@ TEST(Encodings, MixedListsKeepEveryLine) {
     request.result_separator = u"|";
     PreparedRun run;
     ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
-    TextSink result;
-    RunPrepared(run, result);
-    Text text;
-    ASSERT_EQ(LoadSourceFile(request.first_field, text), InputError::None);
-    TextSink expected;
-    RunOperation(Operation::ModeDeduplicate, {text, u"", u"\r\n", u"|", false, true}, expected);
-    EXPECT_EQ(result.text, expected.text) << c.name;
+    ByteSink sink;
+    RunPrepared(run, sink);
+    const Text text = ReadThroughRun(request.first_field).text;
+    EXPECT_EQ(sink.bytes(), NaiveRun({Operation::ModeDeduplicate, text, u"", u"\r\n", u"|"}).bytes)
+        << c.name;
+    const Text result = TextFromUtf8(sink.bytes()) + u"|";
     std::vector<Text> items;
-    for (size_t at = 0; at <= result.text.size();) {
-      const size_t bar = std::min(result.text.find(u'|', at), result.text.size());
-      items.push_back(result.text.substr(at, bar - at));
+    for (size_t at = 0; at <= result.size();) {
+      const size_t bar = std::min(result.find(u'|', at), result.size());
+      items.push_back(result.substr(at, bar - at));
       at = bar + 1;
     }
     EXPECT_EQ(items.size(), c.count) << c.name;
@@ -269,14 +269,13 @@ TEST(Encodings, BinaryFilesTellHowMuchOfThemWasRead) {
   if (!program.empty()) files.emplace_back("ls", program);
   for (const auto& [name, bytes] : files) {
     const Text path = TextFromUtf8(scratch.Put(name, bytes));
-    for (const bool bytes_engine : {true, false}) {
+    // Dedupe reads a source once; Merge reads it again as it writes.
+    for (const bool merge : {false, true}) {
       SourceNotices notices;
-      if (bytes_engine) {
+      if (merge)
+        notices = ReadThroughRun(path).notices;
+      else
         Dedupe(path, &notices);
-      } else {
-        Text text;
-        ASSERT_EQ(LoadSourceFile(path, text, &notices), InputError::None);
-      }
       const bool utf16 =
           notices.assumed.has_value() && (notices.assumed->encoding == SourceEncoding::Utf16LE ||
                                           notices.assumed->encoding == SourceEncoding::Utf16BE);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
-#include "engine/operations.h"
+#include "tests/support/naive_model.h"
 #include "tests/support/operation_texts.h"
 
 #include <set>
@@ -24,21 +24,22 @@ struct Case {
   int32_t found;
 };
 
-Text RunCase(const Case& c) {
-  switch (c.operation) {
-    case 0:
-      return OnlyInSecond(c.first, c.second, c.read_separator, c.result_separator, c.whole,
-                          c.case_sensitive);
-    case 1:
-      return InBoth(c.first, c.second, c.read_separator, c.result_separator, c.whole,
-                    c.case_sensitive);
-    case 2:
-      return Deduplicate(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
-    case 3:
-      return CountUnique(c.first, c.read_separator, c.result_separator, c.whole, c.case_sensitive);
-    default:
-      return Merge(c.first, c.second, c.read_separator, c.result_separator, c.whole);
+GivenRun RunCase(const Case& c) {
+  return RunGiven(static_cast<Operation>(c.operation), c.first, c.second ? c.second : u"",
+                  c.read_separator, c.result_separator, c.whole, c.case_sensitive);
+}
+
+// The n-th of 2^blocks distinct keys that share one hash: the 2-unit blocks (c, b) and
+// (c + 65473, b + 3969) add the same amount to it, since 65473 * 65599 + 3969 is 2^32.
+Text CollidingKey(uint32_t n, int blocks) {
+  Text key;
+  for (int j = 0; j < blocks; ++j) {
+    const char16_t c = static_cast<char16_t>(u'!' + j % 20), b = static_cast<char16_t>(u'a' + j);
+    const bool shifted = (n >> j) & 1;
+    key += static_cast<char16_t>(shifted ? c + 65473 : c);
+    key += static_cast<char16_t>(shifted ? b + 3969 : b);
   }
+  return key;
 }
 
 }  // namespace
@@ -60,6 +61,8 @@ TEST(Operations, ResultsAndCounts) {
       {"dedupe whole rule", 2, u"b;a;b;;a", nullptr, u";", u"|", 1, 1, u"a|b|", 2},
       {"dedupe folds to the last spelling", 2, u"Foo;foo;FOO", nullptr, u";", u"|", 0, 0, u"FOO|",
        1},
+      {"dedupe keeps each key's last spelling", 2, u"Apple;APPLE;pear;Pear", nullptr, u";", u"|", 0,
+       0, u"APPLE|Pear|", 2},  // apple 90, pear 454
       {"dedupe only empty", 2, u";;", nullptr, u";", u"|", 1, 1, u"", 0},
       {"count", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 1, u"1 X|2 x|1 y|", 3},
       {"count folded", 3, u"x;y;x;X", nullptr, u";", u"|", 0, 0, u"3 x|1 y|", 2},
@@ -70,32 +73,100 @@ TEST(Operations, ResultsAndCounts) {
       {"merge ignores case", 4, u"A", u"a", u";", u"=", 0, 0, u"A=a\r\n", 1},
   };
   for (const Case& c : cases) {
-    FoundCount = -1;
-    EXPECT_EQ(RunCase(c), c.result) << c.name;
-    EXPECT_EQ(FoundCount, c.found) << c.name;
+    const GivenRun got = RunCase(c);
+    EXPECT_EQ(TextFromUtf8(got.bytes), c.result) << c.name;
+    EXPECT_EQ(got.found, c.found) << c.name;
   }
 }
 
+// Results walk the table: slots ascending, newest first within a slot, and a re-added key
+// keeps its place.
 TEST(Operations, OrderFollowsTheTableNotTheSource) {
-  // ab (slot 65) comes before b (98) and abc (98, added last, so first in its slot).
-  EXPECT_EQ(Deduplicate(u"b\nabc\nab\nb", u"\n", u",", false, true), u"ab,abc,b,");
-  // Folded keys decide the order when case does not count: "B" files under "b".
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, false), u"a,B,");
-  EXPECT_EQ(Deduplicate(u"B;a", u";", u",", false, true), u"B,a,");
+  const struct {
+    const char16_t *first, *result;
+    bool case_sensitive;
+  } cases[] = {
+      {u"b;a;abc", u"a,abc,b,", true},      // a 97; abc 98, added after b 98
+      {u"b;abc;ab;b", u"ab,abc,b,", true},  // ab 65
+      {u"b;abc;b", u"abc,b,", true},        // b stays behind abc
+      {u"B;abc;b", u"abc,b,", false},       // and so does its newer spelling
+      {u"B;a", u"a,B,", false},             // folded keys decide: B files under b
+      {u"B;a", u"B,a,", true},              // B 66
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Deduplicate(c.first, u";", u",", false, c.case_sensitive), c.result)
+        << Utf8FromText(c.first);
+  // The empty item has slot 0, so its count comes first.
+  EXPECT_EQ(CountUnique(u"b;;a", u";", u",", true, true), u"1 ,1 a,1 b,");
+  // Keys of one slot, however many, come out newest first.
+  Text list, newest_first;
+  for (uint32_t n = 0; n < 64; ++n) {
+    list += CollidingKey(n, 6) + u"\n";
+    newest_first.insert(0, CollidingKey(n, 6) + u"\n");
+  }
+  EXPECT_EQ(Deduplicate(list, u"\n", u"\n", false, true), newest_first);
+}
+
+// Merge keeps every item in its place: with an empty second list and no result separator it
+// writes the items one to a line.
+TEST(Operations, ListsSplitByTheWholeStringOrByEachCharacter) {
+  const struct {
+    const char16_t *text, *separator;
+    bool whole;
+    std::vector<Text> items;
+  } cases[] = {
+      {u"a;b;;c;", u";", true, {u"a", u"b", u"", u"c", u""}},  // every empty item kept
+      {u";a", u";", true, {u"", u"a"}},
+      {u"", u";", true, {u""}},
+      {u"abc", u";", true, {u"abc"}},
+      {u"xaby", u"ab", true, {u"x", u"y"}},
+      {u"xbay", u"ab", true, {u"xbay"}},
+      {u"a\r\nb\nc\r\n", u"\r\n", true, {u"a", u"b\nc", u""}},
+      {u"a\r\n\r\nb", u"\r\n", true, {u"a", u"", u"b"}},
+      {u"ab", u"abc", true, {u"ab"}},                      // separator longer than the text
+      {u"aaaa", u"aa", true, {u"", u"", u""}},             // occurrences never overlap
+      {u"a;b;;c;", u";", false, {u"a", u"b", u"c", u""}},  // empty pieces dropped but the last
+      {u";a", u";", false, {u"a"}},
+      {u"", u";", false, {u""}},
+      {u"xaby", u"ab", false, {u"x", u"y"}},
+      {u"xbay", u"ab", false, {u"x", u"y"}},
+      {u"a\r\nb\nc\rd\r\n\r\n", u"\r\n", false, {u"a", u"b", u"c", u"d", u""}},
+      {u";;;", u";", false, {u""}},
+      {u"a\u0416b", u"\u0416;", false, {u"a", u"b"}},
+      {u"no separator here", u"\t", false, {u"no separator here"}},
+  };
+  for (const auto& c : cases) {
+    Text lines;
+    for (const Text& item : c.items) lines += item + u"\r\n";
+    EXPECT_EQ(Merge(c.text, u"", c.separator, u"", c.whole), lines) << Utf8FromText(c.text);
+  }
+  // Many items, keyed with and without case, as the model splits and files them.
+  Text many;
+  for (int n = 0; n < 3000; ++n) many += TextFromAscii("Item" + std::to_string(n % 37)) + u"\r\n";
+  for (const Operation operation : {Operation::ModeDeduplicate, Operation::ModeCountUnique}) {
+    for (const bool case_sensitive : {true, false}) {
+      const GivenRun got =
+          RunGiven(operation, many, u"", u"\r\n", u"|", false, case_sensitive, true);
+      const NaiveResult expected =
+          NaiveRun({operation, many, u"", u"\r\n", u"|", false, case_sensitive});
+      EXPECT_EQ(got.bytes, expected.bytes);
+      EXPECT_EQ(got.found, expected.count);
+    }
+  }
 }
 
 TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
-  EXPECT_EQ(Deduplicate(u"Ёж\nЁЖ\nёж", u"\n", u";", false, false), u"ёж;");
-  EXPECT_EQ(FoundCount, 1);
+  const GivenRun dedupe =
+      RunGiven(Operation::ModeDeduplicate, u"Ёж\nЁЖ\nёж", u"", u"\n", u";", false, false);
+  EXPECT_EQ(TextFromUtf8(dedupe.bytes), u"ёж;");
+  EXPECT_EQ(dedupe.found, 1);
   EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", false, false), u"Киев;");
 }
 
 TEST(Operations, UnknownOperationGivesNothing) {
-  TextSink sink;
-  const OperationInput input{u"a", u"b", u";", u"|", false, true};
-  EXPECT_EQ(RunOperation(static_cast<Operation>(9), input, sink), 0);
-  EXPECT_EQ(sink.text, u"");
-  EXPECT_EQ(FoundCount, 0);
+  const GivenRun got = RunGiven(static_cast<Operation>(9), u"a", u"b", u";", u"|", false, true);
+  EXPECT_EQ(got.bytes, "");
+  EXPECT_EQ(got.found, 0);
 }
 
 TEST(Operations, LargeListsAgreeWithASimpleModel) {
@@ -115,14 +186,16 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
   std::set<Text> expected_only;
   for (const Text& item : second_items)
     if (!in_first.count(item)) expected_only.insert(item);
-  const Text result = OnlyInSecond(first, second, u"\n", u"\n", false, true);
+  const GivenRun only =
+      RunGiven(Operation::ModeOnlyInSecond, first, second, u"\n", u"\n", false, true);
+  const Text result = TextFromUtf8(only.bytes);
   std::set<Text> got;
   size_t from = 0;
   for (size_t at; (at = result.find(u'\n', from)) != Text::npos; from = at + 1)
     got.insert(result.substr(from, at - from));
   EXPECT_EQ(got, expected_only);
-  EXPECT_EQ(FoundCount, static_cast<int32_t>(expected_only.size()));
-  Deduplicate(first, u"\n", u"\n", false, true);
+  EXPECT_EQ(only.found, static_cast<int32_t>(expected_only.size()));
   in_first.erase(u"");
-  EXPECT_EQ(FoundCount, static_cast<int32_t>(in_first.size()));
+  EXPECT_EQ(RunGiven(Operation::ModeDeduplicate, first, u"", u"\n", u"\n", false, true).found,
+            static_cast<int32_t>(in_first.size()));
 }

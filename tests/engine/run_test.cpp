@@ -18,6 +18,8 @@
 #include "engine/run.h"
 #include "engine/run_plan.h"
 #include "engine/run_steps.h"
+#include "tests/support/byte_sink.h"
+#include "tests/support/operation_texts.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -213,9 +215,9 @@ TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
   PreparedRun run;
   ASSERT_EQ(PrepareRun(with(Request(ModeInBoth, u"<1>", u"<2>"), read, read), run),
             InputError::None);
-  TextSink result;
+  ByteSink result(false);
   RunPrepared(run, result);
-  EXPECT_EQ(result.text, u"r\r\n");
+  EXPECT_EQ(result.bytes(), "r\r\n");
   EXPECT_TRUE(run.first_notices.not_utf8 && run.second_notices.not_utf8);
 }
 
@@ -534,14 +536,14 @@ TEST(Report, CutSinksAgreeWithCuttingTheWholeText) {
        {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge}) {
     for (const char16_t* typed : separators) {
       const Text sep = ExpandSeparatorEscapes(typed);
-      const OperationInput input{u"b\na\nB\n\nc", u"a\nd\n\nd\nC", u"\n", sep, false, true};
-      TextSink whole;
-      RunOperation(operation, input, whole);
+      auto run = [&](bool cut) {
+        return RunGiven(operation, u"b\na\nB\n\nc", u"a\nd\n\nd\nC", u"\n", typed, false, true, cut)
+            .bytes;
+      };
+      const Text whole = TextFromUtf8(run(false));
       const size_t cut = operation == ModeMerge ? 2 : sep.size();
-      const Text expected = TextLeft(whole.text, static_cast<int64_t>(whole.text.size()) - cut);
-      TextSink trimmed(true);
-      RunOperation(operation, input, trimmed);
-      EXPECT_EQ(trimmed.text, expected)
+      const Text expected = TextLeft(whole, static_cast<int64_t>(whole.size()) - cut);
+      EXPECT_EQ(run(true), Utf8FromText(expected))
           << static_cast<int>(operation) << " " << Utf8FromText(typed);
     }
   }

@@ -1,0 +1,160 @@
+#include "tests/support/naive_model.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "core/utf8.h"
+
+namespace {
+
+// Every piece between separators; the character rule drops the empty ones but the last.
+void Split(TextView text, TextView separator, bool whole, std::vector<TextView>& items) {
+  items.clear();
+  size_t start = 0;
+  if (whole) {
+    for (size_t at; !separator.empty() && (at = text.find(separator, start)) != TextView::npos;
+         start = at + separator.size())
+      items.push_back(text.substr(start, at - start));
+  } else {
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (separator.find(text[i]) == TextView::npos) continue;
+      if (i > start) items.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  items.push_back(text.substr(start));
+}
+
+struct Entry {
+  TextView key;
+  TextView shown;  // the spelling the result gives
+  int32_t count = 0;
+  bool marked = false;
+};
+
+// 512 slots, each kept oldest first: the walk reads a slot from its end.
+class Table {
+ public:
+  void Clear() {
+    for (auto& slot : slots_) slot.clear();
+  }
+  Entry* Find(TextView key) {
+    for (Entry& e : slots_[NaiveSlot(key)])
+      if (e.key == key) return &e;
+    return nullptr;
+  }
+  // A key already there keeps its place and takes the newer spelling.
+  Entry& Add(TextView key, TextView shown) {
+    if (Entry* e = Find(key)) {
+      e->shown = shown;
+      return *e;
+    }
+    return slots_[NaiveSlot(key)].emplace_back(Entry{key, shown});
+  }
+  template <typename Fn>
+  void Walk(Fn&& fn) {
+    for (auto& slot : slots_)
+      for (auto e = slot.rbegin(); e != slot.rend(); ++e) fn(*e);
+  }
+
+ private:
+  std::array<std::vector<Entry>, 512> slots_;
+};
+
+// The items of one source with their keys: views into the source, or into its folded copy at
+// the same places (folding keeps the length).
+struct Items {
+  Items(TextView text, const NaiveInput& in) {
+    Split(text, in.read_separator, in.whole_separator, items);
+    if (in.case_sensitive) {
+      keys = items;
+      return;
+    }
+    folded.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) folded[i] = LowerUnit(text[i]);
+    for (TextView item : items)
+      keys.push_back(
+          TextView(folded).substr(static_cast<size_t>(item.data() - text.data()), item.size()));
+  }
+  std::vector<TextView> items;
+  std::vector<TextView> keys;
+  Text folded;
+};
+
+}  // namespace
+
+uint32_t NaiveSlot(TextView key) {
+  uint32_t h = 0;
+  for (char16_t unit : key) h = h * 65599u + unit;
+  return h % 512;
+}
+
+NaiveResult NaiveRun(const NaiveInput& in) {
+  // Kept from call to call: a fuzz target runs this thousands of times a second.
+  static Table table, found;
+  table.Clear();
+  found.Clear();
+  Text out;
+  size_t last_separator = 0;
+  int32_t count = 0;
+  auto emit = [&](TextView text, TextView separator) {
+    out.append(text).append(separator);
+    last_separator = separator.size();
+  };
+  const Items a(in.first, in);
+  const Items b(in.second, in);
+  switch (in.operation) {
+    case Operation::ModeOnlyInSecond:
+      for (TextView key : a.keys) table.Add(key, key);
+      table.Add(u"", u"");  // an empty item is never missing from the first list
+      // Lookups go by the key; the result keeps the first spelling and walks by that spelling.
+      for (size_t i = 0; i < b.items.size(); ++i) {
+        if (table.Find(b.keys[i]) != nullptr) continue;
+        table.Add(b.keys[i], b.keys[i]);
+        found.Add(b.items[i], b.items[i]);
+      }
+      found.Walk([&](Entry& e) {
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeInBoth:
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      for (TextView key : b.keys)
+        if (Entry* e = table.Find(key)) e->marked = true;
+      table.Walk([&](Entry& e) {
+        if (!e.marked) return;
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeDeduplicate:
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      table.Walk([&](Entry& e) {
+        if (e.key.empty()) return;  // an empty item never reaches the result
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeCountUnique:
+      for (TextView key : a.keys) ++table.Add(key, key).count;
+      table.Walk([&](Entry& e) {
+        emit(TextFromInteger(e.count) + u" " + Text(e.key), in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeMerge:
+      for (size_t i = 0; i < std::max(a.items.size(), b.items.size()); ++i) {
+        if (i < a.items.size() && i < b.items.size()) {
+          emit(Text(a.items[i]) + Text(in.result_separator) + Text(b.items[i]), u"\r\n");
+          ++count;
+        } else {
+          emit(i < a.items.size() ? a.items[i] : b.items[i], u"\r\n");
+        }
+      }
+      break;
+  }
+  out.resize(out.size() - last_separator);
+  return {Utf8FromText(out, LoneHighSurrogate::ThreeBytes), count};
+}
