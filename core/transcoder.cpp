@@ -16,14 +16,10 @@ struct PageUtf8 {
     for (int page = 0; page < 5; ++page) {
       const char16_t* high = CodePageHighHalf(static_cast<CodePage>(page));
       for (int b = 0; b < 128; ++b) {
-        const uint32_t c = high[b];
-        uint32_t packed;
-        if (c < 0x800)
-          packed = (0xC0 | c >> 6) | (0x80 | (c & 0x3F)) << 8 | 2u << 24;
-        else
-          packed = (0xE0 | c >> 12) | (0x80 | ((c >> 6) & 0x3F)) << 8 | (0x80 | (c & 0x3F)) << 16 |
-                   3u << 24;
-        of[page][b] = packed;
+        unsigned char bytes[4] = {};
+        const size_t length = static_cast<size_t>(PutUtf8(high[b], bytes) - bytes);
+        of[page][b] = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+                      static_cast<uint32_t>(length) << 24;
       }
     }
   }
@@ -34,25 +30,6 @@ const uint32_t* PageTable(CodePage page) {
   return table.of[static_cast<int>(page)];
 }
 
-unsigned char* PutCodePoint(uint32_t cp, unsigned char* out) {
-  if (cp < 0x80) {
-    *out++ = static_cast<unsigned char>(cp);
-  } else if (cp < 0x800) {
-    *out++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
-    *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
-    *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-  } else {
-    *out++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
-    *out++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-    *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
-
 }  // namespace
 
 Utf8Transcoder::Utf8Transcoder(const SourceFormat& format)
@@ -61,11 +38,16 @@ Utf8Transcoder::Utf8Transcoder(const SourceFormat& format)
 size_t Utf8Transcoder::Convert(const unsigned char* in, size_t n, bool final, unsigned char* out,
                                size_t* written) {
   *written = 0;
-  if (stopped()) return n;
+  if (stopped()) return 0;
   switch (encoding_) {
     case SourceEncoding::Utf16LE:
     case SourceEncoding::Utf16BE:
       return ConvertUtf16(in, n, final, out, written);
+    case SourceEncoding::Utf32LE:
+    case SourceEncoding::Utf32BE:
+      return ConvertUtf32(in, n, final, out, written);
+    case SourceEncoding::Utf8Lenient:
+      return ConvertLenient(in, n, final, out, written);
     case SourceEncoding::Utf8OrCodePage:
       return ConvertLines(in, n, final, out, written);
     default: {
@@ -74,7 +56,7 @@ size_t Utf8Transcoder::Convert(const unsigned char* in, size_t n, bool final, un
           zero != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - in) : n;
       *written = static_cast<size_t>(PutCodePage(in, take, out) - out);
       if (zero != nullptr) ended_at_zero_ = true;
-      return zero != nullptr ? n : take;
+      return zero != nullptr ? take + 1 : take;
     }
   }
 }
@@ -124,21 +106,19 @@ size_t Utf8Transcoder::ConvertUtf16(const unsigned char* in, size_t n, bool fina
     if (u == 0) {
       ended_at_zero_ = true;
       *written = static_cast<size_t>(at - out);
-      return n;
+      return i + 2;
     }
     if (u >= 0xD800 && u <= 0xDFFF) {
       if (u <= 0xDBFF && i + 4 > n && !final) break;  // its partner may come with the next bytes
       const uint32_t next = i + 4 <= n ? unit_at(i + 2) : 0;
-      if (u > 0xDBFF || next < 0xDC00 || next > 0xDFFF) {
-        lone_surrogate_ = true;
-        *written = static_cast<size_t>(at - out);
-        return n;
+      if (u <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        at = PutUtf8(0x10000 + ((u & 0x3FF) << 10) + (next & 0x3FF), at);
+        i += 4;
+        continue;
       }
-      at = PutCodePoint(0x10000 + ((u & 0x3FF) << 10) + (next & 0x3FF), at);
-      i += 4;
-      continue;
+      lone_surrogate_ = true;
     }
-    at = PutCodePoint(u, at);
+    at = PutUtf8(u, at);
     i += 2;
   }
   *written = static_cast<size_t>(at - out);
@@ -178,10 +158,120 @@ size_t Utf8Transcoder::ConvertLines(const unsigned char* in, size_t n, bool fina
     }
     i = end;
     if (ended_at_zero_) {
-      i = n;
+      ++i;  // the zero
       break;
     }
   }
   *written = static_cast<size_t>(at - out);
   return i;
+}
+
+size_t Utf8Transcoder::ConvertUtf32(const unsigned char* in, size_t n, bool final,
+                                    unsigned char* out, size_t* written) {
+  const bool big = encoding_ == SourceEncoding::Utf32BE;
+  unsigned char* at = out;
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const unsigned char* q = in + i;
+    const uint32_t cp =
+        big ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 8 | q[3]
+            : uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
+    if (cp == 0) {
+      ended_at_zero_ = true;
+      *written = static_cast<size_t>(at - out);
+      return i + 4;
+    }
+    // Values that are no character (above 10FFFF, surrogates) read as "?", as they always have.
+    at = PutUtf8(cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? '?' : cp, at);
+  }
+  *written = static_cast<size_t>(at - out);
+  return final ? n : i;  // an incomplete last character is dropped at the end
+}
+
+unsigned char* Utf8Transcoder::PutLenient(uint32_t value, unsigned char* out) {
+  // The units decoded make the text: a high surrogate directly followed by a low one is a
+  // character, as it is in the 16-bit text, and equal texts must keep equal bytes.
+  if (pending_high_ != 0 && value >= 0xDC00 && value <= 0xDFFF) {
+    const uint32_t high = pending_high_;
+    pending_high_ = 0;
+    return PutUtf8(0x10000 + ((high & 0x3FF) << 10) + (value & 0x3FF), out);
+  }
+  out = PutPendingHigh(out);
+  if (value >= 0xD800 && value <= 0xDBFF) {
+    pending_high_ = value;
+    return out;
+  }
+  if (value >= 0xDC00 && value <= 0xDFFF) lone_surrogate_ = true;
+  return PutUtf8(value, out);
+}
+
+unsigned char* Utf8Transcoder::PutPendingHigh(unsigned char* out) {
+  if (pending_high_ == 0) return out;
+  lone_surrogate_ = true;
+  out = PutUtf8(pending_high_, out);
+  pending_high_ = 0;
+  return out;
+}
+
+unsigned char* Utf8Transcoder::DecodeGrouped(const unsigned char* b, size_t n, bool final,
+                                             unsigned char* out, size_t& used) {
+  size_t i = 0;
+  while (i < n) {
+    const size_t run = AsciiRunLength(b + i, n - i);
+    if (run > 0) {
+      out = PutPendingHigh(out);
+      std::memcpy(out, b + i, run);
+      out += run;
+      i += run;
+      if (i == n) break;
+    }
+    // Not yet final, a character is decoded only when all the bytes it may look at are here.
+    if (!final && n - i < 4) break;
+    const LenientUtf8Step step = DecodeLenientUtf8(b + i, n - i);
+    if (step.value != 0) out = PutLenient(step.value, out);
+    if (step.ends) {
+      text_ended_ = true;
+      break;
+    }
+    i += step.used;
+  }
+  used = i;
+  return out;
+}
+
+size_t Utf8Transcoder::ConvertLenient(const unsigned char* in, size_t n, bool final,
+                                      unsigned char* out, size_t* written) {
+  // Each call groups what it is given after the grouped bytes the last call could not decode
+  // yet: grouped bytes are what the decoding reads, and they are no longer the input's.
+  if (grouped_ == nullptr || grouped_capacity_ < carried_count_ + n) {
+    grouped_capacity_ = std::max({carried_count_ + n, grouped_capacity_ * 2, size_t{64}});
+    grouped_.reset(new unsigned char[grouped_capacity_]);
+  }
+  unsigned char* grouped = grouped_.get();
+  std::memcpy(grouped, carried_, carried_count_);
+  size_t count = 0;
+  bool well_formed = !not_utf8_;
+  bool at_zero = false;
+  const size_t consumed =
+      GroupLenientUtf8(in, n, final, grouped + carried_count_, count, well_formed, at_zero);
+  not_utf8_ = !well_formed;
+  count += carried_count_;
+  carried_count_ = 0;
+  // Once the text has ended, the grouping goes on alone: it still tells whether the bytes are
+  // well-formed and where the zero is.
+  if (!text_ended_) {
+    const bool text_end = final || at_zero;
+    size_t used = 0;
+    unsigned char* at = DecodeGrouped(grouped, count, text_end, out, used);
+    if (text_end || text_ended_) {
+      text_ended_ = true;
+      at = PutPendingHigh(at);
+    } else {
+      carried_count_ = count - used;
+      std::memcpy(carried_, grouped + used, carried_count_);
+    }
+    *written = static_cast<size_t>(at - out);
+  }
+  if (at_zero) ended_at_zero_ = true;
+  return consumed;
 }

@@ -1,26 +1,13 @@
 #include "core/utf8.h"
 
+#include <cstring>
+
 #include "core/simd.h"
 
 namespace {
 
 char* PutCodePoint(uint32_t cp, char* out) {
-  if (cp < 0x80) {
-    *out++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (cp >> 6));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (cp >> 12));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (cp >> 18));
-    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
+  return reinterpret_cast<char*>(PutUtf8(cp, reinterpret_cast<unsigned char*>(out)));
 }
 
 bool IsHigh(char16_t u) {
@@ -113,11 +100,112 @@ std::string Utf8FromText(TextView text, LoneHighSurrogate lone_high) {
   return out;
 }
 
+LenientUtf8Step DecodeLenientUtf8(const unsigned char* b, size_t n) {
+  // b[n] is the virtual terminator: a sequence cut short by the text's end reads it as a byte
+  // that is no continuation.
+  auto at = [&](size_t k) -> uint8_t { return k < n ? b[k] : 0; };
+  LenientUtf8Step step;
+  const uint8_t lead = b[0];
+  size_t needed;
+  uint32_t value;
+  if (lead >= 0xC0 && lead <= 0xDF) {
+    needed = 1;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    needed = 2;
+    value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF7) {
+    needed = 3;
+    value = lead & 0x07;
+  } else {
+    step.ends = true;  // a stray continuation byte or F8..FF ends the text
+    return step;
+  }
+  // Bytes that follow the lead, the terminator counted.
+  if (n < needed) {
+    step.ends = true;
+    return step;
+  }
+  const uint8_t first = at(1);
+  if ((first & 0xC0) != 0x80) {
+    // Not a continuation: the lead's own bits become a unit and the examined byte is skipped.
+    step.value = value;
+    step.used = 2;
+    step.ends = value == 0 || n <= 1;
+    return step;
+  }
+  value = (value << 6) | (first & 0x3F);
+  size_t k = 2;
+  for (size_t remaining = needed - 1; remaining > 0; --remaining) {
+    const uint8_t next = at(k++);
+    if ((next & 0xC0) != 0x80) {
+      // The first byte that is no continuation stops the sequence and is skipped as well.
+      step.ends = k > n;
+      break;
+    }
+    value = (value << 6) | (next & 0x3F);
+  }
+  if (value == 0 || value > 0x10FFFF) {
+    step.ends = true;
+    return step;
+  }
+  step.value = value;
+  step.used = k;
+  return step;
+}
+
+size_t GroupLenientUtf8(const unsigned char* in, size_t n, bool final, unsigned char* out,
+                        size_t& written, bool& well_formed, bool& at_zero) {
+  auto copy = [&](size_t from, size_t count) {
+    if (out != in) std::memcpy(out + from, in + from, count);
+  };
+  size_t i = 0;
+  while (i < n) {
+    const size_t run = AsciiRunLength(in + i, n - i);
+    copy(i, run);
+    i += run;
+    if (i == n) break;
+    const unsigned char lead = in[i];
+    if (lead == 0) {
+      at_zero = true;
+      written = i;
+      return i + 1;
+    }
+    const size_t size = lead >= 0xC0 && lead <= 0xDF   ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF7 ? 4
+                                                       : 0;
+    if (size == 0) {
+      well_formed = false;
+      out[i++] = '?';
+      continue;
+    }
+    if (i + size > n) {
+      written = i;
+      if (!final) return i;  // the rest of the group may come with the next bytes
+      well_formed = false;
+      if (std::memchr(in + i, 0, n - i) != nullptr) at_zero = true;
+      return n;
+    }
+    for (size_t k = 1; k < size; ++k) {
+      if (in[i + k] == 0) {
+        well_formed = false;
+        copy(i, k);
+        at_zero = true;
+        written = i + k;
+        return i + size;
+      }
+    }
+    if (well_formed && WellFormedLength(in + i, size) != size) well_formed = false;
+    copy(i, size);
+    i += size;
+  }
+  written = n;
+  return n;
+}
+
 size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* out, size_t* out_len,
                        bool* ended) {
-  // bytes[n] is the virtual terminator when final; otherwise a non-ASCII lead is decoded only
-  // when all the bytes it may look at (lead and three more) are present.
-  auto at = [&](size_t k) -> uint8_t { return k < n ? b[k] : 0; };
   size_t len = *out_len;
   size_t i = 0;
   while (i < n) {
@@ -127,70 +215,21 @@ size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* o
     len += run;
     i += run;
     if (i == n) break;
+    // Not yet final, a character is decoded only when all the bytes it may look at are here.
     if (!final && n - i < 4) break;
-    const uint8_t lead = b[i];
-    int needed;
-    uint32_t value;
-    if (lead >= 0xC0 && lead <= 0xDF) {
-      needed = 1;
-      value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      needed = 2;
-      value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF7) {
-      needed = 3;
-      value = lead & 0x07;
-    } else {
-      *ended = true;  // a stray continuation byte or F8..FF ends the conversion
-      break;
-    }
-    // Bytes that follow the lead, the terminating zero counted.
-    if (n - i < static_cast<size_t>(needed)) {
-      *ended = true;
-      break;
-    }
-    size_t k = i + 1;
-    const uint8_t first = at(k);
-    if ((first & 0xC0) != 0x80) {
-      // Not a continuation: the lead's own bits become a unit and the examined byte is skipped.
-      if (value == 0 || k >= n) {
-        if (value != 0) out[len++] = static_cast<char16_t>(value);
-        *ended = true;
-        break;
-      }
-      out[len++] = static_cast<char16_t>(value);
-      i = k + 1;
-      continue;
-    }
-    value = (value << 6) | (first & 0x3F);
-    ++k;
-    bool skipped_terminator = false;
-    for (int remaining = needed - 1; remaining > 0; --remaining) {
-      const uint8_t next = at(k);
-      ++k;
-      if ((next & 0xC0) != 0x80) {
-        // The first byte that is no continuation stops the sequence and is skipped as well.
-        skipped_terminator = k > n;
-        break;
-      }
-      value = (value << 6) | (next & 0x3F);
-    }
-    if (value == 0 || value > 0x10FFFF) {
-      *ended = true;
-      break;
-    }
-    if (value <= 0xFFFF) {
-      out[len++] = static_cast<char16_t>(value);
-    } else {
-      const uint32_t v = value - 0x10000;
+    const LenientUtf8Step step = DecodeLenientUtf8(b + i, n - i);
+    if (step.value > 0xFFFF) {
+      const uint32_t v = step.value - 0x10000;
       out[len++] = static_cast<char16_t>(0xD800 + (v >> 10));
       out[len++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    } else if (step.value != 0) {
+      out[len++] = static_cast<char16_t>(step.value);
     }
-    if (skipped_terminator) {
+    if (step.ends) {
       *ended = true;
       break;
     }
-    i = k;
+    i += step.used;
   }
   *out_len = len;
   return *ended ? n : i;
