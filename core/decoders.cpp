@@ -85,26 +85,6 @@ Text DecodeSingleByte(const unsigned char* src, size_t size) {
   return out.Finish(len);
 }
 
-// Whether the group of `size` bytes at s, its size taken from its lead byte, is well-formed
-// UTF-8: no overlong form, no encoded surrogate, nothing above 10FFFF.
-bool WellFormedGroup(const unsigned char* s, size_t size) {
-  const unsigned char lead = s[0];
-  if (lead < 0xC2 || lead > 0xF4) return false;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead == 0xE0)
-    low = 0xA0;
-  else if (lead == 0xED)
-    high = 0x9F;
-  else if (lead == 0xF0)
-    low = 0x90;
-  else if (lead == 0xF4)
-    high = 0x8F;
-  if (s[1] < low || s[1] > high) return false;
-  for (size_t k = 2; k < size; ++k)
-    if ((s[k] & 0xC0) != 0x80) return false;
-  return true;
-}
-
 // Stage 2 converts the grouped bytes, so a misaligned sequence decodes exactly as the grouping
 // left it.
 Text DecodeUtf8(unsigned char* bytes, size_t size, bool& well_formed) {
@@ -168,41 +148,11 @@ size_t FindZeroUnit(const unsigned char* b, size_t from, size_t n, size_t unit) 
   return whole;
 }
 
-// Whether the bytes are well-formed is noted on the way: it decides nothing about the text but
-// is told to the user, since a list in a legacy code page reads as control characters.
 size_t GroupUtf8InPlace(unsigned char* b, size_t n, bool& well_formed) {
-  size_t i = 0;
-  while (i < n) {
-    i += AsciiRunLength(b + i, n - i);
-    if (i == n) break;
-    const unsigned char lead = b[i];
-    size_t size;
-    if (lead == 0) return i;
-    if (lead >= 0xC0 && lead <= 0xDF)
-      size = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-      size = 3;
-    else if (lead >= 0xF0 && lead <= 0xF7)
-      size = 4;
-    else {
-      well_formed = false;
-      b[i++] = '?';
-      continue;
-    }
-    if (i + size > n) {  // the file ends inside the group
-      well_formed = false;
-      return i;
-    }
-    for (size_t k = 1; k < size; ++k) {
-      if (b[i + k] == 0) {
-        well_formed = false;
-        return i + k;
-      }
-    }
-    if (well_formed && !WellFormedGroup(b + i, size)) well_formed = false;
-    i += size;
-  }
-  return n;
+  size_t grouped = 0;
+  bool at_zero = false;
+  GroupLenientUtf8(b, n, true, b, grouped, well_formed, at_zero);
+  return grouped;
 }
 
 Text DecodeBytes(unsigned char* bytes, size_t count, TextFormat format, bool& well_formed) {

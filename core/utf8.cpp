@@ -154,6 +154,8 @@ LenientUtf8Step DecodeLenientUtf8(const unsigned char* b, size_t n) {
   return step;
 }
 
+// Whether the bytes are well-formed is noted on the way: it decides nothing about the text but
+// is told to the user, since a list in a legacy code page reads as control characters.
 size_t GroupLenientUtf8(const unsigned char* in, size_t n, bool final, unsigned char* out,
                         size_t& written, bool& well_formed, bool& at_zero) {
   auto copy = [&](size_t from, size_t count) {

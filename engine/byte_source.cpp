@@ -50,39 +50,6 @@ size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& sepa
 
 namespace {
 
-// Decodes the character at b (well-formed, not ASCII) and returns its length in bytes.
-inline size_t DecodeAt(const unsigned char* b, uint32_t& cp) {
-  if (b[0] < 0xE0) {
-    cp = (uint32_t{b[0]} & 0x1F) << 6 | (b[1] & 0x3F);
-    return 2;
-  }
-  if (b[0] < 0xF0) {
-    cp = (uint32_t{b[0]} & 0x0F) << 12 | (uint32_t{b[1]} & 0x3F) << 6 | (b[2] & 0x3F);
-    return 3;
-  }
-  cp = (uint32_t{b[0]} & 0x07) << 18 | (uint32_t{b[1]} & 0x3F) << 12 |
-       (uint32_t{b[2]} & 0x3F) << 6 | (b[3] & 0x3F);
-  return 4;
-}
-
-inline unsigned char* EncodeUnit(char16_t u, unsigned char* out) {
-  if (u < 0x80) {
-    *out++ = static_cast<unsigned char>(u);
-  } else if (u < 0x800) {
-    *out++ = static_cast<unsigned char>(0xC0 | (u >> 6));
-    *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
-  } else {
-    *out++ = static_cast<unsigned char>(0xE0 | (u >> 12));
-    *out++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-    *out++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
-  }
-  return out;
-}
-
-}  // namespace
-
-namespace {
-
 // The slot of the text the bytes stand for is its StringHash mod 512. As 65599 = 63 (mod 512) and
 // 63^8 = 1 (mod 512), that is 63^(n-1) * sum(u[j] * 63^-j) mod 512 over the text's n UTF-16 units:
 // each unit is weighed by a pattern that repeats every 8 units, so no product waits for another
@@ -160,7 +127,7 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
       return 0;
     }
     uint32_t cp;
-    i += DecodeAt(b + i, cp);
+    i += DecodeUtf8At(b + i, cp);
     if (cp < 0x10000) {
       sum += cp * kWeight[unit++ & 7];
     } else {
@@ -206,13 +173,13 @@ size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
       if (unit < 0x80)
         *at++ = static_cast<unsigned char>(unit);
       else
-        at = EncodeUnit(unit, at);
+        at = PutUtf8(unit, at);
       continue;
     }
     uint32_t cp;
-    const size_t len = DecodeAt(b + i, cp);
+    const size_t len = DecodeUtf8At(b + i, cp);
     if (cp < 0x10000) {
-      at = EncodeUnit(lower[cp], at);
+      at = PutUtf8(lower[cp], at);
     } else {
       std::memcpy(at, b + i, 4);  // surrogates fold to themselves
       at += 4;
