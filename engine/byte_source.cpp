@@ -190,7 +190,8 @@ size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
 }
 
 ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
-                       const ByteSeparator& separator, size_t chunk_bytes, uint64_t length)
+                       const ByteSeparator& separator, size_t chunk_bytes, uint64_t length,
+                       LenientUtf8 lenient)
     : source_(source),
       separator_(separator),
       start_(format.mark_length),
@@ -198,7 +199,8 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
       length_(length),
       chunk_bytes_(std::max<size_t>(chunk_bytes, 1)) {
   const bool as_is =
-      format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
+      format.encoding == SourceEncoding::Utf8 ||
+      (format.encoding == SourceEncoding::Utf8Lenient && lenient == LenientUtf8::AsItStands);
   // A small source gets a buffer its size: one of a whole chunk, advised for huge pages, would
   // have its first page made a huge one, and the heap keeps it resident after the run.
   if (const uint64_t size = source.expected_size(); size > 0) {
@@ -330,11 +332,10 @@ bool ByteChunks::FillConverted() {
     end_ += written;
     std::memmove(raw_.get(), raw_.get() + used, raw_held_ - used);
     raw_held_ -= used;
-    if (transcoder_->lone_surrogate()) {
-      failed_ = true;
-      return false;
-    }
     if (transcoder_->ended_at_zero()) {
+      // The bytes after what the conversion took were read for nothing.
+      offset_ -= raw_held_;
+      raw_held_ = 0;
       ended_at_zero_ = true;
       at_end_ = true;
     } else if (source_done_ && raw_held_ == 0) {

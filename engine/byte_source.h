@@ -129,16 +129,22 @@ bool ByteFoldingUsable();
 // Writes the folded item to out (room for 3 bytes a byte of the item) and returns its length.
 size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
 
-// Reads a source in runs of whole items, as UTF-8: a UTF-8 source as it stands, one in UTF-16 or
-// a code page converted as it is read. A run ends just after a separator, or is the rest of the
-// source (`last`). Reading stops at the first zero unit.
+// How a Utf8Lenient source (asked for, or UTF-8 with a mark) is read: as it stands, which is
+// right for the well-formed UTF-8 it almost always is and leaves the checking to the reader, or
+// converted by the reading rules of old, once it has turned out malformed.
+enum class LenientUtf8 : uint8_t { AsItStands, Converted };
+
+// Reads a source in runs of whole items, as generalised UTF-8 (see PutUtf8): a UTF-8 source as
+// it stands, any other converted as it is read. A run ends just after a separator, or is the rest
+// of the source (`last`). Reading stops at the first zero unit.
 class ByteChunks {
  public:
-  // The source's bytes from the end of its mark, in `format` (not UTF-32, which the byte engine
-  // leaves to the 16-bit engine). With `length` set, exactly that many bytes of the source are
-  // read (fewer is a failure): a second reading of a source takes no more than the first found.
+  // The source's bytes from the end of its mark, in `format`. With `length` set, exactly that
+  // many bytes of the source are read (fewer is a failure): a second reading of a source takes
+  // no more than the first found (see bytes_read).
   ByteChunks(const SourceBytes& source, const SourceFormat& format, const ByteSeparator& separator,
-             size_t chunk_bytes = kChunkBytes, uint64_t length = kWhole);
+             size_t chunk_bytes = kChunkBytes, uint64_t length = kWhole,
+             LenientUtf8 lenient = LenientUtf8::AsItStands);
   ByteChunks(const ByteChunks&) = delete;
   ByteChunks& operator=(const ByteChunks&) = delete;
 
@@ -146,11 +152,16 @@ class ByteChunks {
   bool Next(std::string_view& run, bool& last);
   bool failed() const { return failed_; }
   bool ended_at_zero() const { return ended_at_zero_; }
-  // UTF-16 with a surrogate that has no partner: UTF-8 cannot hold it, the 16-bit engine must.
+  // The runs hold a UTF-16 surrogate without its partner, as its 3 bytes: they are generalised
+  // UTF-8, which a check for well-formed UTF-8 refuses.
   bool lone_surrogate() const { return transcoder_ != nullptr && transcoder_->lone_surrogate(); }
+  // Converted lenient UTF-8 that is not well-formed before its first zero: the user is told.
+  bool not_utf8() const { return transcoder_ != nullptr && transcoder_->not_utf8(); }
   // Reads large pieces on up to that many threads.
   void UseThreads(int threads) { threads_ = threads; }
-  // How many bytes of the source (after its mark) were read.
+  // How many bytes of the source (after its mark) the runs stand for: all that was read, or at
+  // a zero those before it as they stand, and converted those the conversion had to look at. A
+  // second reading of that many bytes gives the same runs.
   uint64_t bytes_read() const { return offset_ - start_; }
 
   static constexpr size_t kChunkBytes = size_t{8} << 20;

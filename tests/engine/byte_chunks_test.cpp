@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/transcoder.h"
+#include "engine/byte_source.h"
+#include "tests/support/test_files.h"
+
+// However small the chunks, the runs joined are the whole source converted at once (or as it
+// stands, to its first zero), and a second reading of bytes_read() bytes gives them again: Merge
+// reads its sources twice.
+TEST(ByteChunks, RunsJoinedAreTheWholeConversion) {
+  const std::vector<std::string> pieces = {"a",
+                                           "bc\n",
+                                           "\n",
+                                           std::string(1, '\0'),
+                                           "\xD0\x96",
+                                           "\xC3",
+                                           "\x80",
+                                           "\xFF",
+                                           "\xED\xA0\xBD",
+                                           Bytes({0x00, 0xD8}),
+                                           Bytes({0x0A, 0x00, 0x00, 0x00})};
+  using enum SourceEncoding;
+  const struct {
+    SourceEncoding encoding;
+    LenientUtf8 lenient = LenientUtf8::AsItStands;
+  } formats[] = {{Utf8},    {Utf8Lenient}, {Utf8Lenient, LenientUtf8::Converted},
+                 {Utf16LE}, {Utf16BE},     {Utf32LE},
+                 {Utf32BE}, {CodePage},    {Utf8OrCodePage}};
+  ByteSeparator separator;
+  ASSERT_TRUE(MakeByteSeparator(u"\n", false, separator));
+  std::mt19937 engine(5);
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = "MK";  // stands for a mark: reading starts after it
+    for (int k = std::uniform_int_distribution<int>(0, 40)(engine); k > 0; --k)
+      bytes += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(engine)];
+    const std::unique_ptr<SourceBytes> source = SourceBytes::FromMemory(bytes);
+    const std::string text = bytes.substr(2);
+    for (const auto& [encoding, lenient] : formats) {
+      SourceFormat format;
+      format.mark_length = 2;
+      format.encoding = encoding;
+      std::string expected = text.substr(0, text.find('\0'));
+      size_t taken = expected.size();  // as it stands, the bytes before the zero
+      bool ended_at_zero = taken < text.size(), not_utf8 = false, lone = false;
+      if (encoding != Utf8 && (encoding != Utf8Lenient || lenient == LenientUtf8::Converted)) {
+        Utf8Transcoder whole(format);
+        std::vector<unsigned char> out(Utf8Transcoder::MaxOutput(text.size()));
+        size_t written = 0;
+        taken = whole.Convert(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                              true, out.data(), &written);
+        expected.assign(reinterpret_cast<const char*>(out.data()), written);
+        ended_at_zero = whole.ended_at_zero();
+        not_utf8 = whole.not_utf8();
+        lone = whole.lone_surrogate();
+      }
+      for (size_t chunk : {1, 5, 64, 1 << 20}) {
+        for (uint64_t length : {ByteChunks::kWhole, uint64_t{taken}}) {
+          ByteChunks chunks(*source, format, separator, chunk, length, lenient);
+          std::string joined;
+          std::string_view run;
+          bool last = false;
+          while (chunks.Next(run, last)) {
+            EXPECT_TRUE(last || run.back() == '\n') << "a run ends after a separator";
+            joined += run;
+          }
+          ASSERT_EQ(joined, expected)
+              << int(encoding) << " chunk " << chunk << " length " << length;
+          EXPECT_TRUE(last && !chunks.failed());
+          if (length != ByteChunks::kWhole) continue;
+          EXPECT_EQ(chunks.bytes_read(), taken);
+          EXPECT_EQ(chunks.ended_at_zero(), ended_at_zero);
+          EXPECT_EQ(chunks.not_utf8(), not_utf8);
+          EXPECT_EQ(chunks.lone_surrogate(), lone);
+        }
+      }
+    }
+  }
+}
