@@ -203,13 +203,16 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
       (format.encoding == SourceEncoding::Utf8Lenient && lenient == LenientUtf8::AsItStands);
   // A small source gets a buffer its size: one of a whole chunk, advised for huge pages, would
   // have its first page made a huge one, and the heap keeps it resident after the run.
+  // So does a converted one, whose buffer has room for the UTF-8 of all the bytes held at once.
+  raw_capacity_ = std::max<size_t>(chunk_bytes_ / 4, 16);
   if (const uint64_t size = source.expected_size(); size > 0) {
     const uint64_t rest = size > start_ ? size - start_ : 0;
     size_hint_ = static_cast<size_t>(as_is ? rest + 1 : Utf8Transcoder::MaxOutput(rest) + 64);
+    raw_capacity_ =
+        static_cast<size_t>(std::min<uint64_t>(raw_capacity_, std::max<uint64_t>(rest + 1, 16)));
   }
   if (!as_is) {
     transcoder_ = std::make_unique<Utf8Transcoder>(format);
-    raw_capacity_ = std::max<size_t>(chunk_bytes_ / 4, 16);
     raw_.reset(new unsigned char[raw_capacity_]);
     return;
   }
