@@ -1,5 +1,5 @@
-// Sources in UTF-16 or a code page turned into UTF-8 as they are read, so that the byte engine
-// takes them as it takes UTF-8 lists.
+// Sources in any format but plain UTF-8 (UTF-16, UTF-32, a code page, lenient UTF-8) turned into
+// UTF-8 as they are read, so that the byte engine takes them as it takes UTF-8 lists.
 #pragma once
 
 #include <cstddef>

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/decoders.h"
 #include "core/utf8.h"
 #include "tests/support/test_files.h"
+#include "tests/support/utf_models.h"
 
 namespace {
 
@@ -55,39 +55,6 @@ Converted Convert(SourceEncoding encoding, const std::string& input,
   return result;
 }
 
-// The text of UTF-16 and UTF-32 as the program has always read it, then as the byte engine must
-// hold it: every unit kept, a surrogate without its partner as 3 bytes.
-Text Utf16Units(const std::string& b, bool big) {
-  Text text;
-  for (size_t k = 0; k + 1 < b.size(); k += 2) {
-    const auto hi = static_cast<unsigned char>(b[k + (big ? 0 : 1)]);
-    const auto lo = static_cast<unsigned char>(b[k + (big ? 1 : 0)]);
-    const char16_t unit = static_cast<char16_t>(hi << 8 | lo);
-    if (unit == 0) break;
-    text.push_back(unit);
-  }
-  return text;
-}
-
-Text Utf32Units(const std::string& b, bool big) {
-  Text text;
-  for (size_t k = 0; k + 3 < b.size(); k += 4) {
-    uint32_t cp = 0;
-    for (int j = 0; j < 4; ++j)
-      cp = cp << 8 | static_cast<unsigned char>(b[k + static_cast<size_t>(big ? j : 3 - j)]);
-    if (cp == 0) break;
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      text.push_back(u'?');
-    } else if (cp > 0xFFFF) {
-      text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      text.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return text;
-}
-
 // Byte strings that reach every rule: zeros, surrogates alone and in pairs, cut and overlong
 // sequences, bytes no character may hold. Pieces, not bytes, so that the odd cases are common.
 std::string RandomBytes(std::mt19937& engine, const std::vector<std::string>& pieces) {
@@ -98,61 +65,73 @@ std::string RandomBytes(std::mt19937& engine, const std::vector<std::string>& pi
   return bytes;
 }
 
-std::string Unit16(uint32_t u, bool big) {
-  return big ? Bytes({int(u >> 8), int(u & 0xFF)}) : Bytes({int(u & 0xFF), int(u >> 8)});
-}
-
-std::string Unit32(uint32_t u, bool big) {
-  std::string b;
-  for (int j = 0; j < 4; ++j) b.push_back(static_cast<char>(u >> (8 * (big ? 3 - j : j))));
-  return b;
-}
-
 bool HoldsSurrogate(const std::string& utf8) {
   for (size_t k = 0; k + 1 < utf8.size(); ++k)
     if (utf8[k] == '\xED' && static_cast<unsigned char>(utf8[k + 1]) >= 0xA0) return true;
   return false;
 }
 
-const SourceEncoding kUnitEncodings[] = {SourceEncoding::Utf16LE, SourceEncoding::Utf16BE,
-                                         SourceEncoding::Utf32LE, SourceEncoding::Utf32BE};
-
 }  // namespace
 
-// Every way of cutting the input gives the text of the whole, and a second reading of just the
-// bytes the first consumed gives it again: a reader may stop there.
-TEST(Utf8Transcoder, UnitFormatsReadAsTheTextOfOldInAnyPieces) {
+// Every way of cutting the input gives the text of old, and a second reading of just the bytes
+// the first consumed gives it again: a reader may stop there.
+TEST(Utf8Transcoder, ReadsTheTextOfOldInAnyPieces) {
+  const std::vector<std::string> pieces = {"a",
+                                           "\n",
+                                           std::string(1, '\0'),
+                                           std::string(2, '\0'),
+                                           "\x80",
+                                           "\xC0",
+                                           "\xC3",
+                                           "\xDF",
+                                           "\xE0",
+                                           "\xE3",
+                                           "\xED",
+                                           "\xF0",
+                                           "\xF4",
+                                           "\xF5",
+                                           "\xF8",
+                                           "\xFF",
+                                           "\xD0\x96",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xED\xA0\xBD",
+                                           "\xED\xB8\x80",
+                                           "\xC0\x80",
+                                           "\xE0\x80\x80",
+                                           "\xF4\x90\x80\x80",
+                                           "\xE2\x82",
+                                           Bytes({0x3D, 0xD8}),
+                                           Bytes({0x00, 0xDE, 0x00}),
+                                           Bytes({0x00, 0x00, 0x11, 0x00})};
   std::mt19937 engine(7);
-  for (SourceEncoding encoding : kUnitEncodings) {
-    const bool wide = encoding == SourceEncoding::Utf32LE || encoding == SourceEncoding::Utf32BE;
+  for (SourceEncoding encoding :
+       {SourceEncoding::Utf16LE, SourceEncoding::Utf16BE, SourceEncoding::Utf32LE,
+        SourceEncoding::Utf32BE, SourceEncoding::Utf8Lenient}) {
     const bool big = encoding == SourceEncoding::Utf16BE || encoding == SourceEncoding::Utf32BE;
-    std::vector<std::string> pieces;
-    for (uint32_t u : {0x41u, 0x0u, 0xE9u, 0x416u, 0xD800u, 0xDBFFu, 0xDC00u, 0xDFFFu, 0xFFFFu})
-      pieces.push_back(wide ? Unit32(u, big) : Unit16(u, big));
-    if (wide) {
-      for (uint32_t u : {0x1F600u, 0x10FFFFu, 0x110000u, 0xFFFFFFFFu})
-        pieces.push_back(Unit32(u, big));
-    } else {
-      pieces.push_back(Unit16(0xD83D, big) + Unit16(0xDE00, big));
-    }
-    pieces.push_back("a");  // misaligns all that follows
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 5000; ++round) {
       const std::string input = RandomBytes(engine, pieces);
-      const Text units = wide ? Utf32Units(input, big) : Utf16Units(input, big);
-      const std::string expected = Utf8FromText(units, LoneHighSurrogate::ThreeBytes);
+      bool well_formed = true;
+      size_t unit = 1;
+      Text text;
+      if (encoding == SourceEncoding::Utf16LE || encoding == SourceEncoding::Utf16BE) {
+        text = ModelUtf16(input, big);
+        unit = 2;
+      } else if (encoding == SourceEncoding::Utf32LE || encoding == SourceEncoding::Utf32BE) {
+        text = ModelUtf32(input, big);
+        unit = 4;
+      } else {
+        text = ModelLenientUtf8(input, well_formed);
+      }
+      const std::string expected = Utf8FromText(text, LoneHighSurrogate::ThreeBytes);
       const Converted got = Convert(encoding, input, &engine);
-      ASSERT_EQ(got.bytes, expected) << static_cast<int>(encoding) << " round " << round;
-      const size_t unit = wide ? 4 : 2;
-      size_t zero = input.size();
-      for (size_t k = 0; k + unit <= input.size(); k += unit)
-        if (input.compare(k, unit, std::string(unit, '\0')) == 0) {
-          zero = k;
-          break;
-        }
-      EXPECT_EQ(got.ended_at_zero, zero < input.size());
-      EXPECT_EQ(got.lone_surrogate, HoldsSurrogate(expected)) << round;
-      const Converted again = Convert(encoding, input.substr(0, got.consumed));
-      EXPECT_EQ(again.bytes, expected);
+      ASSERT_EQ(got.bytes, expected) << int(encoding) << testing::PrintToString(input);
+      bool zero = false;
+      for (size_t k = 0; k + unit <= input.size() && !zero; k += unit)
+        zero = input.compare(k, unit, std::string(unit, '\0')) == 0;
+      EXPECT_EQ(got.ended_at_zero, zero);
+      EXPECT_EQ(got.not_utf8, !well_formed);
+      EXPECT_EQ(got.lone_surrogate, HoldsSurrogate(expected)) << testing::PrintToString(input);
+      EXPECT_EQ(Convert(encoding, input.substr(0, got.consumed)).bytes, expected);
     }
   }
 }
@@ -204,57 +183,5 @@ TEST(Utf8Transcoder, LenientUtf8ReadsByTheRulesOfOld) {
       EXPECT_EQ(got.not_utf8, c.not_utf8) << testing::PrintToString(c.bytes);
       EXPECT_EQ(got.ended_at_zero, c.ended_at_zero) << testing::PrintToString(c.bytes);
     }
-  }
-}
-
-// The one test to port when DecodeBytes goes: it checks the lenient conversion against the
-// reading of old (the source's bytes to their first zero and up to 3 bytes past it, decoded
-// whole), over random inputs cut into random pieces.
-TEST(Utf8Transcoder, LenientUtf8MatchesTheWholeReadingOfOld) {
-  std::mt19937 engine(11);
-  const std::vector<std::string> pieces = {"a",
-                                           "\n",
-                                           std::string(1, '\0'),
-                                           "\x80",
-                                           "\xBF",
-                                           "\xC0",
-                                           "\xC1",
-                                           "\xC3",
-                                           "\xDF",
-                                           "\xE0",
-                                           "\xE3",
-                                           "\xED",
-                                           "\xEF",
-                                           "\xF0",
-                                           "\xF4",
-                                           "\xF5",
-                                           "\xF7",
-                                           "\xF8",
-                                           "\xFF",
-                                           "\xD0\x96",
-                                           "\xE2\x82\xAC",
-                                           "\xF0\x9F\x98\x80",
-                                           "\xED\xA0\xBD",
-                                           "\xED\xB8\x80",
-                                           "\xC0\x80",
-                                           "\xE0\x80\x80",
-                                           "\xF0\x80\x80\x80",
-                                           "\xF4\x90\x80\x80",
-                                           "\xE2\x82",
-                                           "\xF0\x9F"};
-  for (int round = 0; round < 20000; ++round) {
-    const std::string input = RandomBytes(engine, pieces);
-    const size_t zero = input.find('\0');
-    std::string old = input.substr(0, zero == std::string::npos ? zero : zero + 4);
-    bool well_formed = true;
-    const Text text = DecodeBytes(reinterpret_cast<unsigned char*>(old.data()), old.size(),
-                                  FormatUtf8, well_formed);
-    const Converted got = Convert(SourceEncoding::Utf8Lenient, input, &engine);
-    ASSERT_EQ(got.bytes, Utf8FromText(text, LoneHighSurrogate::ThreeBytes))
-        << testing::PrintToString(input);
-    ASSERT_EQ(got.not_utf8, !well_formed) << testing::PrintToString(input);
-    ASSERT_EQ(got.ended_at_zero, zero != std::string::npos);
-    const Converted again = Convert(SourceEncoding::Utf8Lenient, input.substr(0, got.consumed));
-    ASSERT_EQ(again.bytes, got.bytes) << testing::PrintToString(input);
   }
 }
