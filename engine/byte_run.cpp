@@ -43,6 +43,7 @@ struct ByteSources {
   struct MergeSource {
     std::shared_ptr<const SourceBytes> bytes;
     SourceFormat format;
+    LenientUtf8 lenient = LenientUtf8::AsItStands;
     bool check = true;
     uint64_t length = 0;
   };
@@ -50,18 +51,6 @@ struct ByteSources {
   int reread_failed = -1;  // the source that changed between its two readings, if one did
   RunProgress* progress = nullptr;
 };
-
-bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
-                     bool case_sensitive) {
-  ByteSeparator separator;
-  if (!MakeByteSeparator(read_separator, false, separator)) return false;
-  // A surrogate in the result separator could pair with one an item ends in; the 16-bit engine
-  // writes such pairs as it always has.
-  for (char16_t unit : result_separator)
-    if (unit >= 0xD800 && unit <= 0xDFFF) return false;
-  if (!case_sensitive && operation != Operation::ModeMerge && !ByteFoldingUsable()) return false;
-  return operation >= Operation::ModeOnlyInSecond && operation <= Operation::ModeMerge;
-}
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
@@ -212,7 +201,6 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
       if (check && !IsWellFormedUtf8(Bytes(run), run.size())) return ByteLoad::NotBytes;
       if (!go_on(run)) return ByteLoad::Stopped;
     }
-    if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
     if (chunks.failed()) return ByteLoad::Unreadable;
     sources.merge[source].length = chunks.bytes_read();
     return ByteLoad::Loaded;
@@ -229,22 +217,29 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
     if (buckets.failed()) return ByteLoad::NoRoom;
     if (!go_on(run)) return ByteLoad::Stopped;
   }
-  if (chunks.lone_surrogate()) return ByteLoad::NotBytes;
   return chunks.failed() ? ByteLoad::Unreadable : ByteLoad::Loaded;
 }
 
 }  // namespace
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
-                        const SourceFormat& format, bool check, bool& ended_at_zero) {
-  ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes);
+                        SourceFormat format, ByteTaking taking, SourceReading& reading) {
+  const bool utf8 =
+      format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
+  const bool converted = !utf8 || taking == ByteTaking::Converted;
+  // UTF-8 that is converted at all is read by the rules of old, which place every byte.
+  if (utf8 && converted) format.encoding = SourceEncoding::Utf8Lenient;
+  const LenientUtf8 lenient = utf8 && converted ? LenientUtf8::Converted : LenientUtf8::AsItStands;
+  ByteChunks chunks(*bytes, format, sources.separator, sources.plan.chunk_bytes, ByteChunks::kWhole,
+                    lenient);
   chunks.UseThreads(sources.plan.threads);
   const uint64_t size = bytes->expected_size();
   const uint64_t total = size > format.mark_length ? size - format.mark_length : 0;
-  sources.merge[source] = {std::move(bytes), format, check, 0};
-  const ByteLoad load =
-      LoadRuns(sources, source, chunks, total, format.encoding == SourceEncoding::Utf8);
-  ended_at_zero = chunks.ended_at_zero();
+  const bool check = taking == ByteTaking::FileAsItStands && !converted;
+  sources.merge[source] = {std::move(bytes), format, lenient, check, 0};
+  const ByteLoad load = LoadRuns(sources, source, chunks, total, !converted);
+  reading.ended_at_zero = chunks.ended_at_zero();
+  reading.not_utf8 = chunks.not_utf8();
   return load;
 }
 
@@ -375,8 +370,11 @@ class MergeItems {
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
              size_t chunk_bytes)
       : cursor_(separator),
-        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length),
-        utf8_(source.format.encoding == SourceEncoding::Utf8),
+        chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length,
+                source.lenient),
+        utf8_(source.lenient == LenientUtf8::AsItStands &&
+              (source.format.encoding == SourceEncoding::Utf8 ||
+               source.format.encoding == SourceEncoding::Utf8Lenient)),
         check_(source.check) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
@@ -455,11 +453,14 @@ int ByteRunSourceReadAgainFailed(const ByteSources& sources) {
 
 int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
                          TextView line_end, ResultSink& sink) {
-  const std::string separator = Utf8FromText(result_separator);
+  // The mode box with nothing chosen: nothing to do.
+  if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeMerge) return 0;
+  const std::string separator = Utf8FromText(result_separator, LoneHighSurrogate::ThreeBytes);
   const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
     int32_t pairs = 0;
-    sources.reread_failed = MergeBytes(sources, separator, Utf8FromText(line_end), sink, pairs);
+    sources.reread_failed = MergeBytes(
+        sources, separator, Utf8FromText(line_end, LoneHighSurrogate::ThreeBytes), sink, pairs);
     return stopped() ? -1 : pairs;
   }
   // A group too large to make in memory next to the rest goes to disk with all the others, to be

@@ -22,25 +22,27 @@ struct ByteSources;
 enum class ByteLoad {
   Loaded,
   Unreadable,  // a read error: the source is "Файл не удаётся открыть"
-  NotBytes,    // not well-formed UTF-8, or UTF-16 that UTF-8 cannot hold: the 16-bit engine must
+  NotBytes,    // UTF-8 taken as it stands turned out not to be well-formed
   NoRoom,      // the lists fit neither in memory nor in temporary files
   Stopped,     // the run's RunProgress asked it to stop
 };
-
-// Whether the byte engine can take runs with these settings at all.
-bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
-                     bool case_sensitive);
 
 // `progress` (when set) hears of every run of bytes read and every step of the operation.
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, bool case_sensitive,
                                             const RunPlan& plan, RunProgress* progress = nullptr);
-// Reads source 0 or 1 from its bytes in `format` (not UTF-32, which only the 16-bit engine
-// reads). Merge reads the bytes again as it writes. With `check`, UTF-8 bytes read as they stand
-// are checked (a file's); without, they are taken as the program's own, which may hold lone
-// surrogates. ended_at_zero is set when the source stops at a zero unit.
+// How a source's bytes are taken: a file's UTF-8 as it stands, checked as it is cut; UTF-8 the
+// program made itself (from a text handed in), as it stands and unchecked, lone surrogates and
+// all; or converted as it is read. A source in any format but UTF-8 is always converted.
+enum class ByteTaking { FileAsItStands, OwnAsItStands, Converted };
+// What reading a source showed besides its items.
+struct SourceReading {
+  bool ended_at_zero = false;  // the text ends at a zero unit
+  bool not_utf8 = false;       // converted UTF-8 that was not well-formed
+};
+// Reads source 0 or 1 from its bytes in `format`. Merge reads the bytes again as it writes.
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
-                        const SourceFormat& format, bool check, bool& ended_at_zero);
+                        SourceFormat format, ByteTaking taking, SourceReading& reading);
 // Drops what LoadByteSource took of a source, before it is read again in another format.
 void ForgetByteSource(ByteSources& sources, int source);
 

@@ -62,63 +62,6 @@ InputError PathError(TextView path) {
 
 }  // namespace
 
-InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
-                        SourceNotices* notices) {
-  const SourceFormat format = JudgeSourceFormat(source, choice, UINT64_MAX).format;
-  size_t unit = 1;
-  if (format.encoding == SourceEncoding::Utf16LE || format.encoding == SourceEncoding::Utf16BE)
-    unit = 2;
-  else if (format.encoding == SourceEncoding::Utf32LE || format.encoding == SourceEncoding::Utf32BE)
-    unit = 4;
-  // The UTF-8 grouping of old looks up to 3 bytes past a zero, for a group the zero cuts short.
-  const size_t lookahead = format.encoding == SourceEncoding::Utf8Lenient ? 3 : 0;
-  RawText raw = ReadRawText(source, format.mark_length, unit, lookahead);
-  if (raw.failed) return ReadError(source);
-  bool well_formed = true;
-  const bool ended_at_zero = raw.ended_at_zero;
-  const size_t before_zero = ended_at_zero ? FindZeroUnit(raw.data.get(), 0, raw.size, unit) : 0;
-  switch (format.encoding) {
-    case SourceEncoding::Utf8:
-    case SourceEncoding::Utf8Lenient:
-      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf8, well_formed);
-      break;
-    case SourceEncoding::Utf16LE:
-      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf16LE, well_formed);
-      break;
-    case SourceEncoding::Utf16BE:
-      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf16BE, well_formed);
-      break;
-    case SourceEncoding::Utf32LE:
-      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf32LE, well_formed);
-      break;
-    case SourceEncoding::Utf32BE:
-      text = DecodeBytes(raw.data.get(), raw.size, FormatUtf32BE, well_formed);
-      break;
-    case SourceEncoding::CodePage:
-    case SourceEncoding::Utf8OrCodePage: {
-      // Through UTF-8, as the byte engine reads it: one conversion for both engines.
-      Utf8Transcoder transcoder(format);
-      std::unique_ptr<unsigned char[]> utf8(new unsigned char[Utf8Transcoder::MaxOutput(raw.size)]);
-      size_t written = 0;
-      transcoder.Convert(raw.data.get(), raw.size, true, utf8.get(), &written);
-      raw.data.reset();
-      text = DecodeBytes(utf8.get(), written, FormatUtf8, well_formed);
-      break;
-    }
-  }
-  if (notices != nullptr) {
-    *notices = SourceNotices();
-    notices->not_utf8 = !well_formed;
-    notices->ended_at_zero = ended_at_zero;
-    if (ended_at_zero) {
-      notices->read_bytes = format.mark_length + before_zero;
-      notices->size = source.whole_size();
-    }
-    if (format.assumed) notices->assumed = format;
-  }
-  return InputError::None;
-}
-
 namespace {
 
 // What opening a source came to, as the run tells it.
@@ -137,14 +80,6 @@ InputError OpeningError(SourceBytes::Opened opened) {
 }
 
 }  // namespace
-
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices,
-                          EncodingChoice choice) {
-  if (const InputError error = PathError(path); error != InputError::None) return error;
-  std::unique_ptr<SourceBytes> source;
-  const InputError error = OpeningError(SourceBytes::Open(path, OpensAsUtf16(choice), source));
-  return error != InputError::None ? error : DecodeSource(*source, choice, text, notices);
-}
 
 namespace {
 
@@ -194,85 +129,79 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
   return OpeningError(opened);
 }
 
-InputError LoadText(const OpenedSource& source, TextView clipboard, EncodingChoice choice,
-                    Text& text, SourceNotices& notices) {
-  notices = SourceNotices();
-  if (source.given != nullptr) {
-    text.assign(source.given->text);
-    notices = source.given->notices;
-    return InputError::None;
-  }
-  if (source.clipboard) {
-    text.assign(clipboard);
-    return InputError::None;
-  }
-  return DecodeSource(*source.bytes, choice, text, &notices);
-}
-
-// What reading a source as bytes came to.
-enum class ByteLoading { Loaded, Failed, TakeAsText };
-
 bool SameFormat(const SourceFormat& a, const SourceFormat& b) {
   return a.encoding == b.encoding && a.page == b.page;
 }
 
-ByteLoading LoadBytes(ByteSources& sources, int k, const OpenedSource& source, TextView clipboard,
-                      EncodingChoice choice, SourceNotices& notices, InputError& error) {
+size_t UnitSize(SourceEncoding encoding) {
+  switch (encoding) {
+    case SourceEncoding::Utf16LE:
+    case SourceEncoding::Utf16BE:
+      return 2;
+    case SourceEncoding::Utf32LE:
+    case SourceEncoding::Utf32BE:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+// Reads an opened source into the run. A file is judged from its first bytes and read as that;
+// should it turn out otherwise further on, it is judged again whole and read once more, and
+// UTF-8 that is not well-formed all the same (asked for, or marked as such) is read by the
+// lenient rules of old.
+InputError LoadSource(ByteSources& sources, int k, const OpenedSource& source, TextView clipboard,
+                      EncodingChoice choice, SourceNotices& notices) {
   notices = SourceNotices();
   std::shared_ptr<const SourceBytes> bytes = source.bytes;
   JudgedFormat judged;
+  ByteTaking taking = ByteTaking::FileAsItStands;
   if (bytes == nullptr) {
-    // Texts handed in and the clipboard are text already: their UTF-8 is read as it stands, a
-    // lone surrogate kept as its 3 bytes.
+    // Texts handed in and the clipboard are text already: encoded here, a lone surrogate kept as
+    // its 3 bytes.
     const TextView text = source.given != nullptr ? TextView(source.given->text) : clipboard;
     if (source.given != nullptr) notices = source.given->notices;
     bytes = SourceBytes::FromMemory(Utf8FromText(text, LoneHighSurrogate::ThreeBytes));
+    taking = ByteTaking::OwnAsItStands;
   } else {
     judged = JudgeSourceFormat(*bytes, choice, kJudgedAhead);
   }
-  const SourceEncoding encoding = judged.format.encoding;
-  if (encoding == SourceEncoding::Utf32LE || encoding == SourceEncoding::Utf32BE)
-    return ByteLoading::TakeAsText;
-  // A file's UTF-8 is checked as it is read; what the program converted or encoded itself is not.
-  const bool check = source.bytes != nullptr &&
-                     (encoding == SourceEncoding::Utf8 || encoding == SourceEncoding::Utf8Lenient);
-  bool ended_at_zero = false;
-  ByteLoad load = LoadByteSource(sources, k, bytes, judged.format, check, ended_at_zero);
+  SourceReading reading;
+  ByteLoad load = LoadByteSource(sources, k, bytes, judged.format, taking, reading);
   if (load == ByteLoad::NotBytes && !judged.settled) {
-    // Bytes that are not UTF-8 past the part looked at first: judged again, the whole source.
     const JudgedFormat whole = JudgeSourceFormat(*bytes, choice, UINT64_MAX);
     if (!SameFormat(whole.format, judged.format)) {
       judged = whole;
       ForgetByteSource(sources, k);
-      load = LoadByteSource(sources, k, bytes, judged.format, check, ended_at_zero);
+      load = LoadByteSource(sources, k, bytes, judged.format, taking, reading);
     }
+  }
+  if (load == ByteLoad::NotBytes) {
+    ForgetByteSource(sources, k);
+    load = LoadByteSource(sources, k, bytes, judged.format, ByteTaking::Converted, reading);
   }
   switch (load) {
     case ByteLoad::Loaded:
+    case ByteLoad::NotBytes:  // never after a conversion
       break;
     case ByteLoad::Unreadable:
-      error = ReadError(*bytes);
-      return ByteLoading::Failed;
-    case ByteLoad::NotBytes:
-      return ByteLoading::TakeAsText;
+      return ReadError(*bytes);
     case ByteLoad::NoRoom:
       throw TemporarySpaceExhausted();  // neither memory nor temporary files hold the lists
     case ByteLoad::Stopped:
-      error = InputError::Stopped;
-      return ByteLoading::Failed;
+      return InputError::Stopped;
   }
-  if (source.given == nullptr && ended_at_zero) {
+  if (source.bytes == nullptr) return InputError::None;
+  notices.not_utf8 = reading.not_utf8;
+  if (reading.ended_at_zero) {
     notices.ended_at_zero = true;
-    const SourceEncoding encoding = judged.format.encoding;
-    const size_t unit =
-        encoding == SourceEncoding::Utf16LE || encoding == SourceEncoding::Utf16BE ? 2 : 1;
     const uint64_t from = judged.format.mark_length;
-    const uint64_t zero = FindZeroUnitOffset(*bytes, from, unit);
+    const uint64_t zero = FindZeroUnitOffset(*bytes, from, UnitSize(judged.format.encoding));
     notices.read_bytes = from + (zero != UINT64_MAX ? zero : 0);
     notices.size = bytes->whole_size();
   }
   if (judged.format.assumed) notices.assumed = judged.format;
-  return ByteLoading::Loaded;
+  return InputError::None;
 }
 
 }  // namespace
@@ -293,59 +222,32 @@ InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* fa
   run.whole_separator = request.whole_separator;
   run.case_sensitive = request.case_sensitive;
 
-  std::shared_ptr<ByteSources> bytes;
-  if (ByteRunPossible(request.operation, run.read_separator, run.result_separator,
-                      request.case_sensitive)) {
-    uint64_t input_bytes = 0;
-    for (const Text* field : {&request.first_field, &request.second_field})
-      if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
-    bytes = NewByteSources(request.operation, run.read_separator, request.whole_separator,
-                           request.case_sensitive, PlanRun(input_bytes, request.threads), progress);
-  }
+  uint64_t input_bytes = 0;
+  for (const Text* field : {&request.first_field, &request.second_field})
+    if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
+  run.sources =
+      NewByteSources(request.operation, run.read_separator, request.whole_separator,
+                     request.case_sensitive, PlanRun(input_bytes, request.threads), progress);
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.
   const bool second_is_file = !request.second_text.has_value() && request.second_descriptor < 0;
   const Text* rival = second_is_file ? &request.second_field : nullptr;
   const int count = UsesSecondSource(request.operation) ? 2 : 1;
-  OpenedSource opened[2];
-  Text* texts[2] = {&run.first, &run.second};
   SourceNotices* notices[2] = {&run.first_notices, &run.second_notices};
   const TextView clipboard[2] = {request.clipboard_first, request.clipboard_second};
   const EncodingChoice encoding[2] = {request.first_encoding, request.second_encoding};
   for (int k = 0; k < count; ++k) {
     source = k == 0 ? RunSource::First : RunSource::Second;
+    OpenedSource opened;
     error = k == 0
                 ? OpenSource(request.first_field, request.first_text, request.first_descriptor,
-                             rival, encoding[0], progress, RunPhase::ReadingFirst, opened[0])
+                             rival, encoding[0], progress, RunPhase::ReadingFirst, opened)
                 : OpenSource(request.second_field, request.second_text, request.second_descriptor,
-                             nullptr, encoding[1], progress, RunPhase::ReadingSecond, opened[1]);
-    if (error != InputError::None) return fail(error);
-    if (bytes != nullptr) {
-      switch (LoadBytes(*bytes, k, opened[k], clipboard[k], encoding[k], *notices[k], error)) {
-        case ByteLoading::Loaded:
-          continue;
-        case ByteLoading::Failed:
-          return fail(error);
-        case ByteLoading::TakeAsText:
-          // The 16-bit engine takes the whole run: the sources read so far are read again as
-          // text, from the bytes opened for them.
-          bytes.reset();
-          for (int j = 0; j < k; ++j) {
-            source = j == 0 ? RunSource::First : RunSource::Second;
-            error = LoadText(opened[j], clipboard[j], encoding[j], *texts[j], *notices[j]);
-            if (error != InputError::None) return fail(error);
-          }
-          source = k == 0 ? RunSource::First : RunSource::Second;
-          break;
-      }
-    }
-    error = LoadText(opened[k], clipboard[k], encoding[k], *texts[k], *notices[k]);
+                             nullptr, encoding[1], progress, RunPhase::ReadingSecond, opened);
+    if (error == InputError::None)
+      error = LoadSource(*run.sources, k, opened, clipboard[k], encoding[k], *notices[k]);
     if (error != InputError::None) return fail(error);
   }
-  // Texts are read whole; the one chance to stop is when they are in.
-  if (bytes == nullptr && !GoOn(progress, RunPhase::Working, 0, 0))
-    return fail(InputError::Stopped);
-  run.bytes = std::move(bytes);
   if (failed != nullptr) *failed = RunSource::None;
   return InputError::None;
 }
@@ -363,14 +265,9 @@ Text StatusText(int32_t found, int64_t milliseconds) {
 }
 
 RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink) {
-  const OperationInput input{
-      run.first,           run.second,         run.read_separator, run.result_separator,
-      run.whole_separator, run.case_sensitive, run.line_end,       run.progress};
   const int32_t start = MillisecondClock();
   const int32_t found =
-      run.bytes != nullptr
-          ? RunByteOperation(run.operation, *run.bytes, run.result_separator, run.line_end, sink)
-          : RunOperation(run.operation, input, sink);
+      RunByteOperation(run.operation, *run.sources, run.result_separator, run.line_end, sink);
   return RunCount{found, static_cast<int64_t>(MillisecondClock()) - start};
 }
 
@@ -384,8 +281,8 @@ bool SourceFailedDuringRun(const PreparedRun& run) {
 }
 
 RunSource SourceThatFailedDuringRun(const PreparedRun& run) {
-  if (run.bytes == nullptr) return RunSource::None;
-  switch (ByteRunSourceReadAgainFailed(*run.bytes)) {
+  if (run.sources == nullptr) return RunSource::None;
+  switch (ByteRunSourceReadAgainFailed(*run.sources)) {
     case 0:
       return RunSource::First;
     case 1:

@@ -38,8 +38,6 @@ Text InputErrorMessage(InputError error);
 // A request that passed the checks, with its sources loaded and its separators expanded.
 struct PreparedRun {
   Operation operation = Operation::ModeOnlyInSecond;
-  Text first;
-  Text second;
   Text read_separator;
   Text result_separator;
   bool whole_separator = false;
@@ -47,9 +45,7 @@ struct PreparedRun {
   SourceNotices first_notices;
   SourceNotices second_notices;
   Text line_end = u"\r\n";  // ends each line of Merge
-  // When set, the sources were read as UTF-8 bytes for the byte engine, and `first` and
-  // `second` stay empty.
-  std::shared_ptr<ByteSources> bytes;
+  std::shared_ptr<ByteSources> sources;
   RunProgress* progress = nullptr;  // the one PrepareRun was given
 };
 
@@ -60,16 +56,6 @@ enum class RunSource { None, First, Second };
 // hears how the reading goes, and later how RunPrepared goes, and may stop either.
 InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr,
                       RunProgress* progress = nullptr);
-
-// Reads a whole source as text, as the 16-bit engine takes it: its byte-order mark decides the
-// encoding; without one, `choice`, or what its bytes are judged to be (see JudgeSourceFormat).
-// A read error is FileUnreadable, and a file cut short while it is read FileChangedWhileRead:
-// either would give a silently wrong result.
-InputError DecodeSource(const SourceBytes& source, EncodingChoice choice, Text& text,
-                        SourceNotices* notices = nullptr);
-// The same from a file, with the checks of a run: FileMissing, FileIsDirectory, FileUnreadable.
-InputError LoadSourceFile(TextView path, Text& text, SourceNotices* notices = nullptr,
-                          EncodingChoice choice = {});
 
 // What a run found and the milliseconds its operation took, for a caller that words the report
 // itself.
