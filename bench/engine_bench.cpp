@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/utf8.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/run_plan.h"
 #include "engine/run_steps.h"
 

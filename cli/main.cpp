@@ -20,7 +20,7 @@
 #include "core/text.h"
 #include "core/text_file.h"
 #include "core/utf8.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/result_writer.h"
 #include "engine/run_steps.h"
 
@@ -54,11 +54,6 @@ void Complain(const std::string& about, const std::string& message) {
 class PlainLines : public ResultSink {
  public:
   explicit PlainLines(ResultSink& target) : target_(target) {}
-  void Append(TextView piece) override { target_.Append(piece); }
-  void EndRecord(TextView separator) override {
-    target_.EndRecord(separator);
-    any_ = true;
-  }
   void AppendUtf8Block(std::string_view block, std::string_view final_separator) override {
     target_.AppendUtf8Block(block, final_separator);
     any_ = true;

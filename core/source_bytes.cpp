@@ -180,17 +180,6 @@ ssize_t SourceBytes::Read(uint64_t offset, void* into, size_t n) const {
   }
 }
 
-RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead) {
-  const uint64_t size = source.expected_size();
-  uint64_t at = from;
-  return ReadUntilZeroUnit({}, size > from ? static_cast<int64_t>(size - from) : -1, unit,
-                           lookahead, [&](unsigned char* into, size_t n) {
-                             const ssize_t got = source.Read(at, into, n);
-                             if (got > 0) at += static_cast<uint64_t>(got);
-                             return got;
-                           });
-}
-
 uint64_t FindZeroUnitOffset(const SourceBytes& source, uint64_t from, size_t unit) {
   constexpr size_t kPiece = size_t{64} << 10;  // a multiple of every unit
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/raw_text.h"
 #include "core/text.h"
 
 // Asked while a source that is read whole (a pipe, a terminal) is waited for and read, with the
@@ -66,10 +65,6 @@ class SourceBytes {
   mutable std::atomic<bool> cut_{false};
   bool whole_ = true;  // bytes_ hold the whole source
 };
-
-// The bytes of a source from `from` up to its first zero unit of `unit` bytes, and `lookahead`
-// bytes past it (as far as the source has them).
-RawText ReadRawText(const SourceBytes& source, uint64_t from, size_t unit, size_t lookahead);
 
 // The offset from `from` of the first zero unit of `unit` bytes; UINT64_MAX when there is none
 // or the source cannot be read that far.

@@ -4,30 +4,8 @@
 #include <cwctype>
 #include <mutex>
 
-int32_t TextLength(TextView text) {
-  return static_cast<int32_t>(text.size());
-}
-
 int32_t FirstUnit(TextView text) {
   return text.empty() ? 0 : text.front();
-}
-
-Text TextLeft(TextView text, int64_t n) {
-  if (n <= 0) return Text();
-  if (n >= static_cast<int64_t>(text.size())) return Text(text);
-  return Text(text.substr(0, static_cast<size_t>(n)));
-}
-
-Text TextSlice(TextView text, int64_t offset, int64_t n) {
-  if (n < -1 || offset < 0 || offset >= static_cast<int64_t>(text.size())) return Text();
-  const size_t count = n == -1 ? TextView::npos : static_cast<size_t>(n);
-  return Text(text.substr(static_cast<size_t>(offset), count));
-}
-
-int32_t TextFind(TextView text, TextView pattern) {
-  if (pattern.empty() || text.empty() || pattern.size() > text.size()) return 0;
-  const size_t at = text.find(pattern);
-  return at == TextView::npos ? 0 : static_cast<int32_t>(at + 1);
 }
 
 Text TextReplaceAll(TextView text, TextView pattern, TextView replacement) {
@@ -71,17 +49,6 @@ char16_t LowerUnit(char16_t unit) {
 
 const char16_t* LowerUnitTable() {
   return LowerTable().data();
-}
-
-void TextLowerInto(TextView text, char16_t* out) {
-  const auto& table = LowerTable();
-  for (char16_t unit : text) *out++ = table[unit];
-}
-
-Text TextLower(TextView text) {
-  Text result(text.size(), u'\0');
-  TextLowerInto(text, result.data());
-  return result;
 }
 
 Text TextFromInteger(int64_t value) {

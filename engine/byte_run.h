@@ -11,7 +11,7 @@
 #include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/text.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/run_plan.h"
 #include "engine/run_progress.h"
 #include "engine/run_request.h"

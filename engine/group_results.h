@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/kept_runs.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/run_request.h"
 
 class SlotBuckets;

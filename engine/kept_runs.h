@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 
 // An item of the second source kept by OnlyInSecond without case, or a line of a share: written
 // in the order of its slot, the later in the source (or in the group) first.

@@ -11,33 +11,14 @@
 
 namespace {
 constexpr size_t kChunkBytes = 1 << 18;
-constexpr size_t kPieceUnits = (kChunkBytes - 4) / 3;  // a piece that always fits an empty chunk
 }  // namespace
 
 Utf8FileSink::Utf8FileSink(TextFile& file)
-    : file_(file),
-      encoder_(LoneHighSurrogate::ThreeBytes),
-      bytes_(new char[kChunkBytes]),
-      end_(bytes_.get()) {}
+    : file_(file), bytes_(new char[kChunkBytes]), end_(bytes_.get()) {}
 
 Utf8FileSink::~Utf8FileSink() {
   if (held_high_) PutRaw(std::string_view(reinterpret_cast<const char*>(held_), 3));
-  if (static_cast<size_t>(bytes_.get() + kChunkBytes - end_) < Utf8Encoder::MaxBytes(0)) Flush();
-  end_ = encoder_.Finish(end_);
   Flush();
-}
-
-void Utf8FileSink::Append(TextView piece) {
-  if (!pending_separator_.empty()) {
-    Encode(pending_separator_);
-    pending_separator_ = TextView();
-  }
-  Encode(piece);
-}
-
-void Utf8FileSink::EndRecord(TextView separator) {
-  if (!pending_separator_.empty()) Encode(pending_separator_);
-  pending_separator_ = separator;
 }
 
 void Utf8FileSink::AppendUtf8Block(std::string_view block, std::string_view final_separator) {
@@ -128,16 +109,6 @@ void Utf8FileSink::PutRaw(std::string_view bytes) {
     std::memcpy(end_, bytes.data(), n);
     end_ += n;
     bytes.remove_prefix(n);
-  }
-}
-
-void Utf8FileSink::Encode(TextView piece) {
-  while (!piece.empty()) {
-    const TextView part = piece.substr(0, kPieceUnits);
-    piece.remove_prefix(part.size());
-    if (static_cast<size_t>(bytes_.get() + kChunkBytes - end_) < Utf8Encoder::MaxBytes(part.size()))
-      Flush();
-    end_ = encoder_.EncodeTo(part, end_);
   }
 }
 

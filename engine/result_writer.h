@@ -7,31 +7,24 @@
 
 #include "core/text.h"
 #include "core/text_file.h"
-#include "core/utf8.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 
-// Encodes to UTF-8 and writes through a TextFile in large pieces, leaving out the final
-// separator of the result.
+// Writes a result's UTF-8 through a TextFile in large pieces, leaving out its final separator.
 class Utf8FileSink : public ResultSink {
  public:
   explicit Utf8FileSink(TextFile& file);
   ~Utf8FileSink() override;
-  void Append(TextView piece) override;
-  void EndRecord(TextView separator) override;
   void AppendUtf8Block(std::string_view block, std::string_view final_separator) override;
   void Flush();
 
  private:
-  void Encode(TextView piece);
   // The bytes with surrogate halves that meet across records joined.
   void Put(std::string_view bytes);
   void PutRaw(std::string_view bytes);
-  TextView pending_separator_;
   std::string pending_bytes_;   // the final separator of the last block, in UTF-8
   unsigned char held_[3] = {};  // a high surrogate that ended the last bytes put
   bool held_high_ = false;
   TextFile& file_;
-  Utf8Encoder encoder_;
   std::unique_ptr<char[]> bytes_;
   char* end_;  // where the next encoded byte goes
 };

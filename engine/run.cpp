@@ -5,7 +5,7 @@
 
 #include "core/text_file.h"
 #include "core/utf8.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/result_writer.h"
 #include "engine/run_steps.h"
 

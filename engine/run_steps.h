@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/text.h"
-#include "engine/operations.h"
+#include "engine/result_sink.h"
 #include "engine/run_progress.h"
 #include "engine/run_request.h"
 #include "engine/source_notices.h"

@@ -12,15 +12,23 @@
 
 namespace {
 
+struct ReadReport {
+  bool failed = false;
+  bool ended_at_zero = false;
+  bool not_utf8 = false;
+};
+
 class TextFileTest : public testing::Test {
  protected:
   // Reads as a run loads a source asked to be UTF-8: the mark decides, UTF-8 without one.
   static Text Load(const std::string& path, TextFormat* detected = nullptr,
                    ReadReport* report = nullptr) {
-    TextFilePtr file = OpenForReading(TextFromUtf8(path));
-    if (file == nullptr) return u"<unopened>";
-    if (detected != nullptr) *detected = DetectByteOrderMark(*file);
-    CloseTextFile(std::move(file));
+    if (detected != nullptr) {
+      const std::string bytes = ReadWholeFile(path);
+      *detected =
+          FindByteOrderMark(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+              .format;
+    }
     const ReadSource read = ReadThroughRun(TextFromUtf8(path), {false, SourceEncoding::Utf8});
     if (report != nullptr) {
       report->failed = read.error != InputError::None;
@@ -157,62 +165,6 @@ TEST_F(TextFileTest, FileSizeQuery) {
   EXPECT_EQ(QueryFileSize(TextFromUtf8(scratch_.Put("five", "12345"))), 5);
   EXPECT_EQ(QueryFileSize(u""), -1);
   EXPECT_EQ(TempDirectory(), u"/tmp/");
-}
-
-TEST_F(TextFileTest, OpeningAMissingFileGivesNone) {
-  EXPECT_EQ(OpenForReading(TextFromUtf8(dir_ + "/missing")), nullptr);
-  EXPECT_EQ(OpenForReading(u""), nullptr);
-}
-
-TEST_F(TextFileTest, WritesMarkAndTextInEachFormat) {
-  const struct {
-    TextFormat format;
-    Text text;
-    std::string bytes;
-  } cases[] = {
-      {FormatUtf8, Text(u"\u00E9") + u"\U0001F600",
-       Bytes({0xEF, 0xBB, 0xBF, 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80})},
-      {FormatUtf8, Text{u'a', 0xD800, u'b'},
-       Bytes({0xEF, 0xBB, 0xBF, 0x61, 0xED, 0xA0, 0x80, 0x62})},
-      {FormatUtf8, Text{u'a', 0xDBFF}, Bytes({0xEF, 0xBB, 0xBF, 0x61, 0xED, 0xAF, 0xBF})},
-      {FormatUtf8, Text{0xDC00}, Bytes({0xEF, 0xBB, 0xBF, 0xED, 0xB0, 0x80})},
-      {FormatUtf8, u"", Bytes({0xEF, 0xBB, 0xBF})},
-      {FormatUtf16LE, u"A\u0416", Bytes({0xFF, 0xFE, 0x41, 0x00, 0x16, 0x04})},
-      {FormatSingleByte, u"\u0416\u00E9x", Bytes({0xE9, 'x'})},
-      {FormatUtf32BE, u"ab", Bytes({0, 0, 0xFE, 0xFF, 'a', 'b'})},
-  };
-  int n = 0;
-  for (const auto& c : cases) {
-    const std::string path = dir_ + "/w" + std::to_string(n++);
-    TextFilePtr file = CreateForWriting(TextFromUtf8(path));
-    ASSERT_NE(file, nullptr);
-    WriteByteOrderMark(*file, c.format);
-    WriteText(*file, c.text, c.format);
-    EXPECT_TRUE(CloseTextFile(std::move(file)));
-    EXPECT_EQ(ReadWholeFile(path), c.bytes) << n;
-  }
-}
-
-TEST_F(TextFileTest, LongTextGoesOutWholeAfterTheMark) {
-  const std::string path = dir_ + "/long";
-  const Text text(10000, u'q');
-  TextFilePtr file = CreateForWriting(TextFromUtf8(path));
-  WriteByteOrderMark(*file, FormatUtf8);
-  EXPECT_EQ(WriteText(*file, text, FormatUtf8), 10000);
-  CloseTextFile(std::move(file));
-  EXPECT_EQ(ReadWholeFile(path), Bytes({0xEF, 0xBB, 0xBF}) + std::string(10000, 'q'));
-  // Creating again truncates: nothing of the longer file remains.
-  file = CreateForWriting(TextFromUtf8(path));
-  WriteText(*file, u"short", FormatUtf8);
-  CloseTextFile(std::move(file));
-  EXPECT_EQ(ReadWholeFile(path), "short");
-}
-
-TEST_F(TextFileTest, ReadOnlyFilesAcceptNoWrites) {
-  TextFilePtr file = OpenForReading(TextFromUtf8(scratch_.Put("ro", "abc")));
-  EXPECT_EQ(WriteText(*file, u"zzz", FormatUtf8), 0);
-  CloseTextFile(std::move(file));
-  EXPECT_EQ(ReadWholeFile(dir_ + "/ro"), "abc");
 }
 
 TEST_F(TextFileTest, FreshFilesAreNewPrivateAndNeverReplaceAnything) {

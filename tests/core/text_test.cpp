@@ -5,36 +5,9 @@
 #include "core/text.h"
 #include "core/utf8.h"
 
-TEST(TextCut, LeftAndSliceClampTheirCounts) {
-  const Text t = u"abcdef";
-  EXPECT_EQ(TextLeft(t, -5), u"");
-  EXPECT_EQ(TextLeft(t, 0), u"");
-  EXPECT_EQ(TextLeft(t, 2), u"ab");
-  EXPECT_EQ(TextLeft(t, TextLength(t) + 3), t);
-  const struct {
-    int64_t offset, n;
-    const char16_t* expected;
-  } slices[] = {
-      {2, 0, u""},    {2, -1, u"cdef"}, {2, -2, u""},       {2, 2, u"cd"},
-      {4, 10, u"ef"}, {6, -1, u""},     {0, -1, u"abcdef"},
-  };
-  for (const auto& c : slices)
-    EXPECT_EQ(TextSlice(t, c.offset, c.n), c.expected) << c.offset << "," << c.n;
-  EXPECT_EQ(TextLength(u""), 0);
+TEST(FirstUnit, IsZeroForTheEmptyText) {
   EXPECT_EQ(FirstUnit(u""), 0);
   EXPECT_EQ(FirstUnit(u"<1>"), 60);
-}
-
-TEST(TextFind, ReturnsOneBasedFirstPositionOrZero) {
-  const struct {
-    const char16_t *text, *pattern;
-    int32_t expected;
-  } cases[] = {
-      {u"cabab", u"ab", 2}, {u"cabab", u"", 0}, {u"", u"a", 0},     {u"", u"", 0},
-      {u"abc", u"c", 3},    {u"ab", u"abc", 0}, {u"aaa", u"aa", 1}, {u"abc", u"d", 0},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(TextFind(c.text, c.pattern), c.expected) << Utf8FromText(c.pattern);
 }
 
 TEST(TextReplaceAll, ScansLeftToRightWithoutOverlap) {
@@ -51,15 +24,24 @@ TEST(TextReplaceAll, ScansLeftToRightWithoutOverlap) {
     EXPECT_EQ(TextReplaceAll(c.text, c.pattern, c.replacement), c.expected) << Utf8FromText(c.text);
 }
 
-TEST(TextLower, FoldsEachUnitAndKeepsTheLength) {
-  const Text capitals = u"AZ\u0416\u0401\u0410\u042F";
-  EXPECT_EQ(TextLower(capitals), u"az\u0436\u0451\u0430\u044F");
-  // Sharp s has no one-unit lowercase change; digits and punctuation stay.
-  EXPECT_EQ(TextLower(u"\u00DF09-_."), u"\u00DF09-_.");
-  // A letter above U+FFFF is a surrogate pair and is not folded, although it has a small form.
-  const Text deseret_capital = u"\U00010400";
-  EXPECT_EQ(TextLower(deseret_capital), deseret_capital);
-  EXPECT_EQ(TextLower(u"").size(), 0u);
+TEST(LowerUnit, FoldsEachUnitOnItsOwn) {
+  const struct {
+    char16_t unit, lower;
+  } cases[] = {
+      {u'A', u'a'},
+      {u'Z', u'z'},
+      {u'\u0416', u'\u0436'},
+      {u'\u0401', u'\u0451'},
+      {u'\u042F', u'\u044F'},
+      {u'\u00DF', u'\u00DF'},  // sharp s has no one-unit lowercase
+      {u'9', u'9'},
+      {u'-', u'-'},
+      // The halves of a letter above U+FFFF are no letters: it is not folded, although it has a
+      // small form.
+      {0xD801, 0xD801},
+      {0xDC00, 0xDC00},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LowerUnit(c.unit), c.lower) << static_cast<int>(c.unit);
 }
 
 TEST(TextFromInteger, CoversTheWhole64BitRange) {

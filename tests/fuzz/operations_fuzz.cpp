@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool whole = (data[0] >> 3) & 1;
   const bool case_sensitive = (data[0] >> 4) & 1;
   std::vector<Text> fields = TextFields(data + 1, size - 1, 4);
-  if (fields[0].empty()) fields[0] = u";";  // the run never lets an empty read separator through
+  // The run never lets an empty read separator through.
+  if (fields[0].empty()) fields[0].assign(1, u';');
   const GivenRun got =
       RunGiven(operation, fields[2], fields[3], fields[0], fields[1], whole, case_sensitive, true);
   const Text read = ExpandSeparatorEscapes(fields[0]);

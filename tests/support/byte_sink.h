@@ -1,54 +1,51 @@
-// A result as the result file holds it after its mark: UTF-8, the final separator left out.
+// A result as the result file holds it after its mark, written by the window's own writer into
+// memory: UTF-8, the final separator left out.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "core/utf8.h"
-#include "engine/operations.h"
+#include "core/text_file.h"
+#include "engine/result_sink.h"
+#include "engine/result_writer.h"
 
 class ByteSink : public ResultSink {
  public:
   // Uncut, the sink keeps the final separator too, as every other.
-  explicit ByteSink(bool cut_final_separator = true) : cut_(cut_final_separator) {}
+  explicit ByteSink(bool cut_final_separator = true)
+      : cut_(cut_final_separator),
+        file_(WrapForWriting(open_memstream(&data_, &size_), true)),
+        sink_(std::make_unique<Utf8FileSink>(*file_)) {}
+  ~ByteSink() override {
+    Finish();
+    std::free(data_);
+  }
 
   void AppendUtf8Block(std::string_view block, std::string_view final_separator) override {
-    if (!cut_) {
-      bytes_.append(block);
-      return;
-    }
-    bytes_.append(pending_bytes_);
-    bytes_.append(block.substr(0, block.size() - final_separator.size()));
-    pending_bytes_.assign(final_separator);
+    sink_->AppendUtf8Block(block, cut_ ? final_separator : std::string_view());
   }
 
-  // These two serve only the 16-bit engine, and go with it.
-  void Append(TextView piece) override {
-    encoder_.Encode(pending_, bytes_);
-    pending_.clear();
-    encoder_.Encode(piece, bytes_);
-  }
-  void EndRecord(TextView separator) override {
-    encoder_.Encode(pending_, bytes_);
-    pending_.clear();
-    if (cut_)
-      pending_.assign(separator);
-    else
-      encoder_.Encode(separator, bytes_);
-  }
-
-  // What the file would hold were the result to end now.
-  std::string bytes() const {
-    std::string out = bytes_;
-    Utf8Encoder end = encoder_;
-    end.Finish(out);
-    return out;
+  // What the file holds once the result has ended; the sink takes no more after this.
+  const std::string& bytes() {
+    Finish();
+    return bytes_;
   }
 
  private:
+  void Finish() {
+    if (sink_ == nullptr) return;
+    sink_.reset();
+    CloseTextFile(std::move(file_));
+    bytes_.assign(data_, size_);
+  }
+
   bool cut_;
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  TextFilePtr file_;
+  std::unique_ptr<Utf8FileSink> sink_;
   std::string bytes_;
-  std::string pending_bytes_;
-  Text pending_;
-  Utf8Encoder encoder_{LoneHighSurrogate::ThreeBytes};
 };
