@@ -20,6 +20,7 @@
 #include "engine/byte_source.h"
 #include "engine/group_results.h"
 #include "engine/parallel.h"
+#include "engine/separators.h"
 #include "engine/slot_buckets.h"
 #include "engine/temporary_space.h"
 
@@ -81,34 +82,6 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
 }
 
 namespace {
-
-// Where a run of whole items is cut into `parts` pieces of about equal size, each ending just
-// after a separator: the ends of the pieces but the last. Fewer when separators are scarce.
-std::vector<size_t> CutPoints(std::string_view run, int parts, const ByteSeparator& separator) {
-  std::vector<size_t> cuts;
-  const size_t step = run.size() / static_cast<size_t>(parts);
-  if (!separator.whole) {
-    for (int k = 1; k < parts; ++k) {
-      const size_t cut = EndOfLastSeparator(run.data(), step * static_cast<size_t>(k), separator);
-      if (cut > (cuts.empty() ? 0 : cuts.back())) cuts.push_back(cut);
-    }
-    return cuts;
-  }
-  // A whole separator is found from the left only, as occurrences may overlap: one scan.
-  const std::string_view sep = separator.bytes;
-  size_t end = 0;  // of the last occurrence so far
-  size_t target = step;
-  for (size_t found = run.find(sep);
-       found != std::string_view::npos && cuts.size() + 1 < static_cast<size_t>(parts);
-       found = run.find(sep, end)) {
-    if (found + sep.size() > target && end > (cuts.empty() ? 0 : cuts.back())) {
-      cuts.push_back(end);
-      while (target < found + sep.size()) target += step;
-    }
-    end = found + sep.size();
-  }
-  return cuts;
-}
 
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
 // copied side by side, each on a core of its own and into its own lane of the buckets.
