@@ -54,8 +54,9 @@ struct ByteSources {
 
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
                      bool case_sensitive) {
-  ByteSeparator separator;
-  if (!MakeByteSeparator(read_separator, false, separator)) return false;
+  if (read_separator.empty()) return false;
+  for (char16_t unit : read_separator)
+    if (unit == 0 || unit >= 0x80) return false;
   // A surrogate in the result separator could pair with one an item ends in; the 16-bit engine
   // writes such pairs as it always has.
   for (char16_t unit : result_separator)
@@ -122,22 +123,26 @@ class BucketFeeder {
       std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
       // An item's place in the source is its first byte's offset: what orders the kept items of
       // only-in-second without case.
-      const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
-      ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
-        uint32_t slot;
-        if (sources_.case_sensitive && check_) {
-          slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                 static_cast<size_t>(item.data() - bytes.data()), checked);
-        } else if (sources_.case_sensitive) {
-          slot = Utf8Slot(Bytes(item), item.size());
-        } else {
-          if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-          const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-          slot = Utf8Slot(folded.data(), n);
-        }
-        buckets_.Add(part, slot, item, base + reinterpret_cast<uintptr_t>(item.data()),
-                     static_cast<size_t>(run.data() + run.size() - item.data()));
-      });
+      const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
+      ForEachByteItem(
+          bytes, sources_.separator, final_piece,
+          [&](std::string_view item, const ByteItemCursor& cursor) {
+            // The item may be the cursor's copy rather than part of the run.
+            const std::string_view around = cursor.Around();
+            uint32_t slot;
+            if (sources_.case_sensitive && check_) {
+              slot = CheckedUtf8Slot(Bytes(item), item.size(),
+                                     static_cast<size_t>(item.data() - around.data()), checked);
+            } else if (sources_.case_sensitive) {
+              slot = Utf8Slot(Bytes(item), item.size());
+            } else {
+              if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
+              const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
+              slot = Utf8Slot(folded.data(), n);
+            }
+            buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
+                         static_cast<size_t>(around.data() + around.size() - item.data()));
+          });
       checked_piece = checked;
     });
     buckets_.EndSegment();
