@@ -55,8 +55,6 @@ struct ByteSources {
 bool ByteRunPossible(Operation operation, TextView read_separator, TextView result_separator,
                      bool case_sensitive) {
   if (read_separator.empty()) return false;
-  for (char16_t unit : read_separator)
-    if (unit == 0 || unit >= 0x80) return false;
   // A surrogate in the result separator could pair with one an item ends in; the 16-bit engine
   // writes such pairs as it always has.
   for (char16_t unit : result_separator)
@@ -110,10 +108,14 @@ class BucketFeeder {
     std::vector<char> well_formed(pieces.size(), 1);
     OnCores(static_cast<int>(pieces.size()), [&](int part) {
       const std::string_view bytes = pieces[static_cast<size_t>(part)];
-      // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
-      // separators. The folding wants them checked first.
+      // With case, the hash checks each item's bytes as it goes; the rest of a run is the
+      // separator's own well-formed bytes. The folding wants them checked first, and so does a
+      // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
+      // halves in the items.
       char& checked_piece = well_formed[static_cast<size_t>(part)];
-      if (check_ && !sources_.case_sensitive && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+      const bool check_piece =
+          check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
+      if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
         checked_piece = 0;
         return;
       }
@@ -130,7 +132,7 @@ class BucketFeeder {
             // The item may be the cursor's copy rather than part of the run.
             const std::string_view around = cursor.Around();
             uint32_t slot;
-            if (sources_.case_sensitive && check_) {
+            if (sources_.case_sensitive && check_ && !check_piece) {
               slot = CheckedUtf8Slot(Bytes(item), item.size(),
                                      static_cast<size_t>(item.data() - around.data()), checked);
             } else if (sources_.case_sensitive) {

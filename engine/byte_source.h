@@ -1,9 +1,9 @@
 // Sources read as UTF-8 bytes, in runs of whole items, without making a 16-bit text of them.
 //
-// A well-formed UTF-8 source cut at ASCII separator bytes gives exactly the items its text would
-// give, and an item's bytes stand for its text: equal bytes are equal texts, and the table hash of
-// the text can be computed from the bytes. Anything else (other formats, bytes that are not
-// well-formed, separators outside ASCII) is left to the 16-bit engine.
+// A well-formed UTF-8 source cut by the separator's bytes (see separators.h) gives exactly the
+// items its text would give, and an item's bytes stand for its text: equal bytes are equal texts,
+// and the table hash of the text can be computed from the bytes. Anything else (other formats,
+// bytes that are not well-formed) is left to the 16-bit engine.
 #pragma once
 
 #include <cstddef>

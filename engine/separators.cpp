@@ -135,6 +135,8 @@ bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
   if (separator.empty()) return false;
   out = ByteSeparator();
   out.whole = whole;
+  out.has_halves = std::any_of(separator.begin(), separator.end(),
+                               [](char16_t u) { return IsHigh(u) || IsLow(u); });
   if (whole) {
     out.bytes = Utf8FromText(separator, LoneHighSurrogate::ThreeBytes);
     // Only a low half at the start or a high half at the end can meet the half of a pair.

@@ -21,6 +21,7 @@ struct ByteSeparator {
   bool whole = false;
   bool ascii = false;         // a set of ASCII units only: the common case, cut by bytes alone
   bool splits_pairs = false;  // may cut between the halves of a pair: runs are cut as halves
+  bool has_halves = false;    // holds a surrogate unit, whose bytes no file's UTF-8 may hold
   // The whole separator's bytes; with splits_pairs, with its own pairs written as halves.
   std::string bytes;
   // A set: the bytes that can start a member (its ASCII units and the first bytes of the rest),
