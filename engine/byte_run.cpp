@@ -20,6 +20,7 @@
 #include "engine/byte_source.h"
 #include "engine/group_results.h"
 #include "engine/parallel.h"
+#include "engine/separators.h"
 #include "engine/slot_buckets.h"
 #include "engine/temporary_space.h"
 
@@ -71,34 +72,6 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
 
 namespace {
 
-// Where a run of whole items is cut into `parts` pieces of about equal size, each ending just
-// after a separator: the ends of the pieces but the last. Fewer when separators are scarce.
-std::vector<size_t> CutPoints(std::string_view run, int parts, const ByteSeparator& separator) {
-  std::vector<size_t> cuts;
-  const size_t step = run.size() / static_cast<size_t>(parts);
-  if (!separator.whole) {
-    for (int k = 1; k < parts; ++k) {
-      const size_t cut = EndOfLastSeparator(run.data(), step * static_cast<size_t>(k), separator);
-      if (cut > (cuts.empty() ? 0 : cuts.back())) cuts.push_back(cut);
-    }
-    return cuts;
-  }
-  // A whole separator is found from the left only, as occurrences may overlap: one scan.
-  const std::string_view sep = separator.bytes;
-  size_t end = 0;  // of the last occurrence so far
-  size_t target = step;
-  for (size_t found = run.find(sep);
-       found != std::string_view::npos && cuts.size() + 1 < static_cast<size_t>(parts);
-       found = run.find(sep, end)) {
-    if (found + sep.size() > target && end > (cuts.empty() ? 0 : cuts.back())) {
-      cuts.push_back(end);
-      while (target < found + sep.size()) target += step;
-    }
-    end = found + sep.size();
-  }
-  return cuts;
-}
-
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
 // copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
@@ -125,10 +98,14 @@ class BucketFeeder {
     std::vector<char> well_formed(pieces.size(), 1);
     OnCores(static_cast<int>(pieces.size()), [&](int part) {
       const std::string_view bytes = pieces[static_cast<size_t>(part)];
-      // With case, the hash checks each item's bytes as it goes; the rest of a run is ASCII
-      // separators. The folding wants them checked first.
+      // With case, the hash checks each item's bytes as it goes; the rest of a run is the
+      // separator's own well-formed bytes. The folding wants them checked first, and so does a
+      // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
+      // halves in the items.
       char& checked_piece = well_formed[static_cast<size_t>(part)];
-      if (check_ && !sources_.case_sensitive && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+      const bool check_piece =
+          check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
+      if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
         checked_piece = 0;
         return;
       }
@@ -138,22 +115,26 @@ class BucketFeeder {
       std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
       // An item's place in the source is its first byte's offset: what orders the kept items of
       // only-in-second without case.
-      const uint64_t base = offset_ - reinterpret_cast<uintptr_t>(run.data());
-      ForEachByteItem(bytes, sources_.separator, final_piece, [&](std::string_view item) {
-        uint32_t slot;
-        if (sources_.case_sensitive && check_) {
-          slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                 static_cast<size_t>(item.data() - bytes.data()), checked);
-        } else if (sources_.case_sensitive) {
-          slot = Utf8Slot(Bytes(item), item.size());
-        } else {
-          if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-          const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-          slot = Utf8Slot(folded.data(), n);
-        }
-        buckets_.Add(part, slot, item, base + reinterpret_cast<uintptr_t>(item.data()),
-                     static_cast<size_t>(run.data() + run.size() - item.data()));
-      });
+      const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
+      ForEachByteItem(
+          bytes, sources_.separator, final_piece,
+          [&](std::string_view item, const ByteItemCursor& cursor) {
+            // The item may be the cursor's copy rather than part of the run.
+            const std::string_view around = cursor.Around();
+            uint32_t slot;
+            if (sources_.case_sensitive && check_ && !check_piece) {
+              slot = CheckedUtf8Slot(Bytes(item), item.size(),
+                                     static_cast<size_t>(item.data() - around.data()), checked);
+            } else if (sources_.case_sensitive) {
+              slot = Utf8Slot(Bytes(item), item.size());
+            } else {
+              if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
+              const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
+              slot = Utf8Slot(folded.data(), n);
+            }
+            buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
+                         static_cast<size_t>(around.data() + around.size() - item.data()));
+          });
       checked_piece = checked;
     });
     buckets_.EndSegment();

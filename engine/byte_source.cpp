@@ -11,43 +11,6 @@
 #include "core/utf8.h"
 #include "engine/parallel.h"
 
-bool MakeByteSeparator(TextView separator, bool whole, ByteSeparator& out) {
-  if (separator.empty()) return false;
-  out.whole = whole;
-  out.bytes.clear();
-  out.few_count = 0;
-  std::fill(std::begin(out.is_separator), std::end(out.is_separator), false);
-  for (char16_t unit : separator) {
-    if (unit == 0 || unit >= 0x80) return false;
-    out.bytes.push_back(static_cast<char>(unit));
-    if (!out.is_separator[unit] && out.few_count >= 0) {
-      if (out.few_count < 4)
-        out.few[out.few_count++] = static_cast<unsigned char>(unit);
-      else
-        out.few_count = -1;  // more than four: the table alone
-    }
-    out.is_separator[unit] = true;
-  }
-  if (out.few_count < 0) out.few_count = 0;
-  return true;
-}
-
-size_t EndOfLastSeparator(const char* bytes, size_t n, const ByteSeparator& separator) {
-  if (!separator.whole) {
-    for (size_t i = n; i > 0; --i)
-      if (separator.is_separator[static_cast<unsigned char>(bytes[i - 1])]) return i;
-    return 0;
-  }
-  // Occurrences do not overlap and are found from the left, so only a scan from the start knows
-  // which one is last.
-  const std::string_view text(bytes, n);
-  const std::string_view sep = separator.bytes;
-  size_t end = 0;
-  for (size_t found = text.find(sep); found != std::string_view::npos; found = text.find(sep, end))
-    end = found + sep.size();
-  return end;
-}
-
 namespace {
 
 // The slot of the text the bytes stand for is its StringHash mod 512. As 65599 = 63 (mod 512) and
