@@ -16,8 +16,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/text.h"
-
 struct KeyHashSeed {
   uint64_t k[8];
 };
@@ -86,13 +84,3 @@ inline uint64_t MixHash(const unsigned char* p, size_t n, const KeyHashSeed& see
 }
 
 }  // namespace key_hash_detail
-
-inline uint64_t KeyHash(TextView key, const KeyHashSeed& seed) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(key.data());
-  return key_hash_detail::MixHash(bytes, key.size() * sizeof(char16_t), seed);
-}
-
-// What the tables' index keeps of a key's KeyHash under the process's seed.
-inline uint32_t LookupHash(TextView key) {
-  return static_cast<uint32_t>(KeyHash(key, ProcessKeyHashSeed()) >> 32);
-}

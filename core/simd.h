@@ -68,27 +68,6 @@ inline void NarrowAscii(const char16_t* u, size_t n, char* out) {
   for (; i < n; ++i) out[i] = static_cast<char>(u[i]);
 }
 
-// Index of the first unit in u[from, n) equal to one of the `count` (1 to 4) given units, or n.
-inline size_t FindAnyUnit(const char16_t* u, size_t from, size_t n, const char16_t* units,
-                          int count) {
-  size_t i = from;
-#if defined(__SSE2__)
-  __m128i s[4];
-  for (int k = 0; k < 4; ++k) s[k] = _mm_set1_epi16(static_cast<short>(units[k < count ? k : 0]));
-  for (; i + 8 <= n; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(v, s[0]), _mm_cmpeq_epi16(v, s[1]));
-    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi16(v, s[2]), _mm_cmpeq_epi16(v, s[3])));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-  }
-#endif
-  for (; i < n; ++i)
-    for (int k = 0; k < count; ++k)
-      if (u[i] == units[k]) return i;
-  return n;
-}
-
 // Which of the 64 bytes from b on are one of the count (1 to 4) bytes, as bits.
 inline uint64_t SeparatorMask64(const unsigned char* b, const unsigned char* bytes, int count) {
   uint64_t bits = 0;

@@ -19,84 +19,28 @@ bool IsLow(char16_t u) {
 
 }  // namespace
 
-char* Utf8Encoder::PutLoneHigh(char16_t unit, char* dst) {
-  if (lone_high_ == LoneHighSurrogate::EndsEncoding) {
-    stopped_ = true;
-    return dst;
-  }
-  return PutCodePoint(unit, dst);
-}
-
-char* Utf8Encoder::EncodeTo(TextView piece, char* dst) {
-  if (stopped_) return dst;
-  size_t i = 0;
-  const size_t n = piece.size();
-  if (pending_high_ != 0 && n > 0) {
-    const char16_t high = pending_high_;
-    pending_high_ = 0;
-    if (IsLow(piece[0])) {
-      dst = PutCodePoint(((high & 0x3FFu) << 10) + (piece[0] & 0x3FFu) + 0x10000u, dst);
-      i = 1;
-    } else {
-      dst = PutLoneHigh(high, dst);
-      if (stopped_) return dst;
-    }
-  }
-  while (i < n) {
+std::string Utf8FromText(TextView text, LoneHighSurrogate lone_high) {
+  std::string out(text.size() * 3, '\0');
+  char* dst = out.data();
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
     // Plain ASCII runs are the common case of every list.
-    const size_t run = AsciiUnitRunLength(piece.data() + i, n - i);
-    NarrowAscii(piece.data() + i, run, dst);
+    const size_t run = AsciiUnitRunLength(text.data() + i, n - i);
+    NarrowAscii(text.data() + i, run, dst);
     dst += run;
     i += run;
     if (i == n) break;
-    const char16_t u = piece[i];
-    if (IsHigh(u)) {
-      if (i + 1 == n) {
-        pending_high_ = u;
-        return dst;
-      }
-      if (IsLow(piece[i + 1])) {
-        dst = PutCodePoint(((u & 0x3FFu) << 10) + (piece[i + 1] & 0x3FFu) + 0x10000u, dst);
-        i += 2;
-      } else {
-        dst = PutLoneHigh(u, dst);
-        if (stopped_) return dst;
-        ++i;
-      }
-    } else {
-      dst = PutCodePoint(u, dst);
-      ++i;
+    const char16_t u = text[i];
+    if (IsHigh(u) && i + 1 < n && IsLow(text[i + 1])) {
+      dst = PutCodePoint(((u & 0x3FFu) << 10) + (text[i + 1] & 0x3FFu) + 0x10000u, dst);
+      i += 2;
+      continue;
     }
+    if (IsHigh(u) && lone_high == LoneHighSurrogate::EndsEncoding) break;
+    dst = PutCodePoint(u, dst);
+    ++i;
   }
-  return dst;
-}
-
-char* Utf8Encoder::Finish(char* dst) {
-  if (stopped_ || pending_high_ == 0) return dst;
-  const char16_t high = pending_high_;
-  pending_high_ = 0;
-  return PutLoneHigh(high, dst);
-}
-
-void Utf8Encoder::Finish(std::string& out) {
-  const size_t old = out.size();
-  out.resize(old + MaxBytes(0));
-  out.resize(static_cast<size_t>(Finish(out.data() + old) - out.data()));
-}
-
-void Utf8Encoder::Encode(TextView piece, std::string& out) {
-  const size_t old = out.size();
-  out.resize(old + MaxBytes(piece.size()));
-  char* end = EncodeTo(piece, out.data() + old);
-  out.resize(static_cast<size_t>(end - out.data()));
-}
-
-std::string Utf8FromText(TextView text, LoneHighSurrogate lone_high) {
-  std::string out;
-  out.reserve(text.size());
-  Utf8Encoder encoder(lone_high);
-  encoder.Encode(text, out);
-  encoder.Finish(out);
+  out.resize(static_cast<size_t>(dst - out.data()));
   return out;
 }
 
@@ -206,19 +150,20 @@ size_t GroupLenientUtf8(const unsigned char* in, size_t n, bool final, unsigned 
   return n;
 }
 
-size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* out, size_t* out_len,
-                       bool* ended) {
-  size_t len = *out_len;
-  size_t i = 0;
-  while (i < n) {
-    // Plain ASCII runs are the bulk of every list (the input holds no zero byte).
+Text TextFromUtf8(std::string_view text) {
+  const size_t zero = text.find('\0');
+  if (zero != std::string_view::npos) text = text.substr(0, zero);
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  Text out(n, u'\0');
+  size_t len = 0;
+  for (size_t i = 0; i < n;) {
+    // Plain ASCII runs are the bulk of every text.
     const size_t run = AsciiRunLength(b + i, n - i);
-    WidenAscii(b + i, run, out + len);
+    WidenAscii(b + i, run, out.data() + len);
     len += run;
     i += run;
     if (i == n) break;
-    // Not yet final, a character is decoded only when all the bytes it may look at are here.
-    if (!final && n - i < 4) break;
     const LenientUtf8Step step = DecodeLenientUtf8(b + i, n - i);
     if (step.value > 0xFFFF) {
       const uint32_t v = step.value - 0x10000;
@@ -227,24 +172,9 @@ size_t DecodeUtf8Units(const unsigned char* b, size_t n, bool final, char16_t* o
     } else if (step.value != 0) {
       out[len++] = static_cast<char16_t>(step.value);
     }
-    if (step.ends) {
-      *ended = true;
-      break;
-    }
+    if (step.ends) break;
     i += step.used;
   }
-  *out_len = len;
-  return *ended ? n : i;
-}
-
-Text TextFromUtf8(std::string_view bytes) {
-  const size_t zero = bytes.find('\0');
-  if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
-  Text out(bytes.size(), u'\0');
-  size_t len = 0;
-  bool ended = false;
-  DecodeUtf8Units(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), true,
-                  out.data(), &len, &ended);
   out.resize(len);
   return out;
 }

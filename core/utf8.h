@@ -27,38 +27,6 @@ std::string Utf8FromText(TextView text,
 // at a zero. Misaligned input is not rejected; see the comments in the implementation.
 Text TextFromUtf8(std::string_view bytes);
 
-// The conversion of TextFromUtf8 on a stream that arrives in pieces. Decodes as much of
-// bytes[0, n) as can be decided now and returns how many bytes it consumed; the caller keeps the
-// rest and offers it again with more. With final set, the input ends after bytes[n-1] (followed
-// by the terminating zero). Writes at most n units to out (advancing *out_len); sets *ended when
-// the conversion has stopped for good. The input must hold no zero byte.
-size_t DecodeUtf8Units(const unsigned char* bytes, size_t n, bool final, char16_t* out,
-                       size_t* out_len, bool* ended);
-
-// Streaming form of the encoding, for results too large to hold twice: feed pieces in order,
-// then Finish. The bytes are those of the one-piece encoding of all pieces together.
-class Utf8Encoder {
- public:
-  explicit Utf8Encoder(LoneHighSurrogate lone_high = LoneHighSurrogate::EndsEncoding)
-      : lone_high_(lone_high) {}
-  void Encode(TextView piece, std::string& out);
-  // Writes the encoding to dst, which has room for MaxBytes(piece.size()); returns the end.
-  char* EncodeTo(TextView piece, char* dst);
-  // Ends the text: a high surrogate still waiting for its partner has none. Writes at most
-  // MaxBytes(0) bytes to dst; returns the end.
-  char* Finish(char* dst);
-  void Finish(std::string& out);
-  // A unit needs at most 3 bytes; a pair waiting from the last piece completes with 4.
-  static size_t MaxBytes(size_t units) { return units * 3 + 4; }
-  bool stopped() const { return stopped_; }
-
- private:
-  char* PutLoneHigh(char16_t unit, char* dst);
-  LoneHighSurrogate lone_high_;
-  char16_t pending_high_ = 0;
-  bool stopped_ = false;
-};
-
 // The program's byte form of text is generalised UTF-8: well-formed UTF-8, except that a UTF-16
 // surrogate without its partner is kept as its own 3 bytes (ED A0..BF xx). Every 16-bit text has
 // such a form, so one odd unit in a list costs no item; a high surrogate directly followed by a

@@ -37,22 +37,6 @@ TEST(Utf8Encoding, ContentsWriteALoneHighSurrogateAsThreeBytes) {
     EXPECT_EQ(Utf8FromText(c.text, LoneHighSurrogate::ThreeBytes), c.expected);
 }
 
-TEST(Utf8Encoding, StreamedPiecesGiveTheSameBytesAsOnePiece) {
-  // A surrogate pair split across two pieces is still one character; a lone high surrogate
-  // is whatever its rule makes it, whichever piece follows, also as the very last unit.
-  const Text whole = Text(u"x\U0001F600y") + Text{0xD83D} + u"zz" + Text{0xDBFF};
-  for (LoneHighSurrogate rule : {LoneHighSurrogate::EndsEncoding, LoneHighSurrogate::ThreeBytes}) {
-    for (size_t cut = 0; cut <= whole.size(); ++cut) {
-      Utf8Encoder encoder(rule);
-      std::string out;
-      encoder.Encode(TextView(whole).substr(0, cut), out);
-      encoder.Encode(TextView(whole).substr(cut), out);
-      encoder.Finish(out);
-      EXPECT_EQ(out, Utf8FromText(whole, rule)) << cut;
-    }
-  }
-}
-
 TEST(Utf8Decoding, ConvertsAsTheSystemsNamesNeed) {
   const struct {
     std::string bytes;
