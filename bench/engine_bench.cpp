@@ -59,7 +59,7 @@ class ClockWatcher : public RunProgress {
 };
 
 // The byte engine from the source files to the result: cutting and hashing the items into the
-// slot groups (PrepareRun), then the groups' results (RunPrepared), on one core or two, with or
+// slot groups (LoadRun), then the groups' results (RunPrepared), on one core or two, with or
 // without a watcher of its progress.
 void BM_ByteRun(benchmark::State& state) {
   const std::string paths[2] = {"/tmp/listwise-bench-byte-1.txt", "/tmp/listwise-bench-byte-2.txt"};
@@ -81,10 +81,10 @@ void BM_ByteRun(benchmark::State& state) {
   OverrideRunPlan(&plan);
   for (auto _ : state) {
     ClockWatcher watcher;
-    PreparedRun run;
-    PrepareRun(request, run, nullptr, state.range(3) != 0 ? &watcher : nullptr);
+    LoadedRun run;
+    LoadRun(request, run, nullptr, state.range(3) != 0 ? &watcher : nullptr);
     NullSink sink;
-    benchmark::DoNotOptimize(RunPrepared(run, sink));
+    benchmark::DoNotOptimize(MakeResult(run, sink));
   }
   OverrideRunPlan(nullptr);
   state.SetItemsProcessed(state.iterations() * state.range(2));

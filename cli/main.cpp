@@ -163,9 +163,9 @@ int RunCli(int argc, char** argv) {
   // removed on the way out; a wait on a pipe or a terminal is such a step too.
   StopRunsOnInterrupt();
   CliProgress progress(DrawBar(options), stderr, options.first.c_str(), options.second.c_str());
-  PreparedRun run;
+  LoadedRun run;
   RunSource failed = RunSource::None;
-  const InputError error = PrepareRun(request, run, &failed, &progress);
+  const InputError error = LoadRun(request, run, &failed, &progress);
   progress.Clear();
   if (error == InputError::Stopped) return kInterrupted;
   if (error != InputError::None) {
@@ -200,7 +200,7 @@ int RunCli(int argc, char** argv) {
     PlainLines plain_lines(encoded);
     ResultSink& sink =
         options.plain ? static_cast<ResultSink&>(plain_lines) : static_cast<ResultSink&>(encoded);
-    count = RunPreparedCount(run, sink);
+    count = MakeResult(run, sink);
     final_line_feed = plain_lines.any();
   }
   progress.Clear();

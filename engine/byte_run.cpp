@@ -432,8 +432,8 @@ int ByteRunSourceReadAgainFailed(const ByteSources& sources) {
   return sources.reread_failed;
 }
 
-int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
-                         TextView line_end, ResultSink& sink) {
+int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView result_separator,
+                       TextView line_end, ResultSink& sink) {
   // The mode box with nothing chosen: nothing to do.
   if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeMerge) return 0;
   const std::string separator = Utf8FromText(result_separator, LoneHighSurrogate::ThreeBytes);

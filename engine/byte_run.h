@@ -51,5 +51,5 @@ void ForgetByteSource(ByteSources& sources, int source);
 int ByteRunSourceReadAgainFailed(const ByteSources& sources);
 
 // Runs the operation into the sink and returns the count, or -1 when its RunProgress stopped it.
-int32_t RunByteOperation(Operation operation, ByteSources& sources, TextView result_separator,
-                         TextView line_end, ResultSink& sink);
+int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView result_separator,
+                       TextView line_end, ResultSink& sink);

@@ -36,10 +36,10 @@ Text WriteFailureDetail(const Text& path, int error) {
   return path + u": " + TextFromUtf8(std::strerror(error));
 }
 
-void RunChecked(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked) {
-  PreparedRun run;
+void RunAndReport(const RunRequest& request, RunHost& host, const Text& result_path, bool& locked) {
+  LoadedRun run;
   RunSource failed = RunSource::None;
-  const InputError error = PrepareRun(request, run, &failed, &host);
+  const InputError error = LoadRun(request, run, &failed, &host);
   if (error == InputError::Stopped) {
     host.SetStatus(StoppedMessage());
     host.LockControls(false);
@@ -58,7 +58,9 @@ void RunChecked(const RunRequest& request, RunHost& host, const Text& result_pat
   ResultFile result(Utf8FromText(result_path));
   NullSink unwritable;
   ResultSink& target = result.ok() ? result.sink() : static_cast<ResultSink&>(unwritable);
-  Text status = RunPrepared(run, target) + SourceNoticesText(run.first_notices, run.second_notices);
+  const RunCount count = MakeResult(run, target);
+  Text status = StatusText(count.found, count.milliseconds) +
+                SourceNoticesText(run.first_notices, run.second_notices);
   if (RunStopped(run)) {
     // The unfinished result goes with `result`, as below.
     host.SetStatus(StoppedMessage());
@@ -106,7 +108,7 @@ void RunComparison(const RunRequest& request, RunHost& host, const Text& result_
   // untouched.
   bool locked = false;
   try {
-    RunChecked(request, host, result_path, locked);
+    RunAndReport(request, host, result_path, locked);
   } catch (const std::bad_alloc&) {
     host.SetStatus(OutOfMemoryMessage());
     if (locked) host.LockControls(false);

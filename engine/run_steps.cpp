@@ -206,8 +206,8 @@ InputError LoadSource(ByteSources& sources, int k, const OpenedSource& source, T
 
 }  // namespace
 
-InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed,
-                      RunProgress* progress) {
+InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed,
+                   RunProgress* progress) {
   run.progress = progress;
   RunSource source = RunSource::None;
   InputError error = InputError::None;
@@ -264,23 +264,14 @@ Text StatusText(int32_t found, int64_t milliseconds) {
   return u"Найдено " + TextFromInteger(found) + u" за " + TextFromInteger(milliseconds) + u" мсек";
 }
 
-RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink) {
+RunCount MakeResult(const LoadedRun& run, ResultSink& sink) {
   const int32_t start = MillisecondClock();
   const int32_t found =
-      RunByteOperation(run.operation, *run.sources, run.result_separator, run.line_end, sink);
+      MakeByteResult(run.operation, *run.sources, run.result_separator, run.line_end, sink);
   return RunCount{found, static_cast<int64_t>(MillisecondClock()) - start};
 }
 
-Text RunPrepared(const PreparedRun& run, ResultSink& sink) {
-  const RunCount count = RunPreparedCount(run, sink);
-  return StatusText(count.found, count.milliseconds);
-}
-
-bool SourceFailedDuringRun(const PreparedRun& run) {
-  return SourceThatFailedDuringRun(run) != RunSource::None;
-}
-
-RunSource SourceThatFailedDuringRun(const PreparedRun& run) {
+RunSource SourceThatFailedDuringRun(const LoadedRun& run) {
   if (run.sources == nullptr) return RunSource::None;
   switch (ByteRunSourceReadAgainFailed(*run.sources)) {
     case 0:
@@ -292,7 +283,7 @@ RunSource SourceThatFailedDuringRun(const PreparedRun& run) {
   }
 }
 
-bool RunStopped(const PreparedRun& run) {
+bool RunStopped(const LoadedRun& run) {
   return run.progress != nullptr && run.progress->stopped();
 }
 

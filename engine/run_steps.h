@@ -36,7 +36,7 @@ enum class InputError {
 Text InputErrorMessage(InputError error);
 
 // A request that passed the checks, with its sources loaded and its separators expanded.
-struct PreparedRun {
+struct LoadedRun {
   Operation operation = Operation::ModeOnlyInSecond;
   Text read_separator;
   Text result_separator;
@@ -46,16 +46,17 @@ struct PreparedRun {
   SourceNotices second_notices;
   Text line_end = u"\r\n";  // ends each line of Merge
   std::shared_ptr<ByteSources> sources;
-  RunProgress* progress = nullptr;  // the one PrepareRun was given
+  RunProgress* progress = nullptr;  // the one LoadRun was given
 };
 
 // Which source an input error is about; None for the separator.
 enum class RunSource { None, First, Second };
 
-// Checks and loads in the fixed order; only the first failing check is reported. `progress`
-// hears how the reading goes, and later how RunPrepared goes, and may stop either.
-InputError PrepareRun(const RunRequest& request, PreparedRun& run, RunSource* failed = nullptr,
-                      RunProgress* progress = nullptr);
+// Checks the request and reads its sources, in the fixed order; only the first failing check is
+// reported. `progress` hears how the reading goes, and later how MakeResult goes, and may stop
+// either.
+InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed = nullptr,
+                   RunProgress* progress = nullptr);
 
 // What a run found and the milliseconds its operation took, for a caller that words the report
 // itself.
@@ -63,17 +64,13 @@ struct RunCount {
   int32_t found = 0;
   int64_t milliseconds = 0;
 };
-RunCount RunPreparedCount(const PreparedRun& run, ResultSink& sink);
-// Runs the operation of a prepared run into the sink and returns the report of its count and the
-// milliseconds it took: "Найдено N за M мсек".
-Text RunPrepared(const PreparedRun& run, ResultSink& sink);
-// After RunPrepared: a source file could not be read again as it was first read (it changed or
-// broke off), so the result is incomplete and must not be kept: FileChangedWhileRead.
-bool SourceFailedDuringRun(const PreparedRun& run);
-// Which source that was; None when none failed.
-RunSource SourceThatFailedDuringRun(const PreparedRun& run);
-// After RunPrepared: its RunProgress stopped it, so whatever reached the sink is incomplete.
-bool RunStopped(const PreparedRun& run);
+// Makes the result of a loaded run into the sink.
+RunCount MakeResult(const LoadedRun& run, ResultSink& sink);
+// After MakeResult: the source that could not be read again as it was first read (it changed or
+// broke off), whose result is then incomplete and must not be kept; None when none failed.
+RunSource SourceThatFailedDuringRun(const LoadedRun& run);
+// After MakeResult: its RunProgress stopped it, so whatever reached the sink is incomplete.
+bool RunStopped(const LoadedRun& run);
 
 // Milliseconds on the wall clock since the first reading in this process (32-bit, as shown).
 int32_t MillisecondClock();

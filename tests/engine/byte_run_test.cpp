@@ -92,10 +92,10 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
             request.second_text = SourceText{second, {}, false};
           }
           OverrideRunPlan(&plan);
-          PreparedRun run;
-          ASSERT_EQ(PrepareRun(request, run), InputError::None);
+          LoadedRun run;
+          ASSERT_EQ(LoadRun(request, run), InputError::None);
           ByteSink got;
-          const int32_t found = RunPreparedCount(run, got).found;
+          const int32_t found = MakeResult(run, got).found;
           OverrideRunPlan(nullptr);
           EXPECT_EQ(found, expected.count);
           ASSERT_EQ(got.bytes(), expected.bytes)
@@ -158,10 +158,10 @@ TEST(ByteRunTest, TakesEveryEncoding) {
     request.read_separator = c.read;
     request.result_separator = u"|";
     EXPECT_EQ(ReadThroughRun(request.first_field).text, c.text) << c.name;
-    PreparedRun run;
-    ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
+    LoadedRun run;
+    ASSERT_EQ(LoadRun(request, run), InputError::None) << c.name;
     ByteSink got;
-    RunPrepared(run, got);
+    MakeResult(run, got);
     const Text read = ExpandSeparatorEscapes(c.read);
     EXPECT_EQ(got.bytes(), NaiveRun({ModeDeduplicate, c.text, u"", read, u"|"}).bytes) << c.name;
   }
@@ -182,11 +182,11 @@ TEST(ByteRunTest, MergeFailsWhenAFileChangesUnderIt) {
       request.second_field = TextFromUtf8(scratch.Put("2.txt", "x\ny\n"));
       request.read_separator = u"\\n";
       request.result_separator = u" ";
-      PreparedRun run;
-      ASSERT_EQ(PrepareRun(request, run), InputError::None);
+      LoadedRun run;
+      ASSERT_EQ(LoadRun(request, run), InputError::None);
       scratch.Put(source == RunSource::First ? "1.txt" : "2.txt", changed);
       ByteSink got;
-      RunPrepared(run, got);
+      MakeResult(run, got);
       EXPECT_EQ(SourceThatFailedDuringRun(run), changed != "a\nb\nc\n" ? source : RunSource::None)
           << changed;
     }

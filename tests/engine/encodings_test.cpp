@@ -77,10 +77,10 @@ Text Dedupe(const Text& path, SourceNotices* notices = nullptr) {
   request.first_field = path;
   request.read_separator = u"\\r\\n";
   request.result_separator = u"|";
-  PreparedRun run;
-  EXPECT_EQ(PrepareRun(request, run), InputError::None);
+  LoadedRun run;
+  EXPECT_EQ(LoadRun(request, run), InputError::None);
   ByteSink result;
-  RunPrepared(run, result);
+  MakeResult(run, result);
   if (notices != nullptr) *notices = run.first_notices;
   return TextFromUtf8(result.bytes());
 }
@@ -231,10 +231,10 @@ TEST(Encodings, MixedListsKeepEveryLine) {
     request.first_field = TextFromUtf8(path);
     request.read_separator = u"\\r\\n";
     request.result_separator = u"|";
-    PreparedRun run;
-    ASSERT_EQ(PrepareRun(request, run), InputError::None) << c.name;
+    LoadedRun run;
+    ASSERT_EQ(LoadRun(request, run), InputError::None) << c.name;
     ByteSink sink;
-    RunPrepared(run, sink);
+    MakeResult(run, sink);
     const Text text = ReadThroughRun(request.first_field).text;
     EXPECT_EQ(sink.bytes(), NaiveRun({Operation::ModeDeduplicate, text, u"", u"\r\n", u"|"}).bytes)
         << c.name;

@@ -206,17 +206,16 @@ TEST_F(RunTest, TextsHandedInAreCheckedWhereTheirFileWouldBe) {
        RunSource::Second},
   };
   for (const Case& c : cases) {
-    PreparedRun run;
+    LoadedRun run;
     RunSource source = RunSource::First;
-    EXPECT_EQ(PrepareRun(c.request, run, &source), c.error) << c.name;
+    EXPECT_EQ(LoadRun(c.request, run, &source), c.error) << c.name;
     EXPECT_EQ(source, c.source) << c.name;
   }
   // A text handed in wins over a field that looks like a marker, and keeps its notices.
-  PreparedRun run;
-  ASSERT_EQ(PrepareRun(with(Request(ModeInBoth, u"<1>", u"<2>"), read, read), run),
-            InputError::None);
+  LoadedRun run;
+  ASSERT_EQ(LoadRun(with(Request(ModeInBoth, u"<1>", u"<2>"), read, read), run), InputError::None);
   ByteSink result(false);
-  RunPrepared(run, result);
+  MakeResult(run, result);
   EXPECT_EQ(result.bytes(), "r\r\n");
   EXPECT_TRUE(run.first_notices.not_utf8 && run.second_notices.not_utf8);
 }

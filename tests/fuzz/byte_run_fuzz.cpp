@@ -59,12 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plan.memory_budget = (plan_bits & 4) != 0 ? 64 : SIZE_MAX;
   plan.large_group = (plan_bits & 4) != 0 ? 16 : 0;
   OverrideRunPlan(&plan);
-  PreparedRun run;
-  const InputError error = PrepareRun(request, run);
+  LoadedRun run;
+  const InputError error = LoadRun(request, run);
   OverrideRunPlan(nullptr);
   FUZZ_CHECK(error == InputError::None);
   ByteSink got;
-  const int32_t found = RunPreparedCount(run, got).found;
+  const int32_t found = MakeResult(run, got).found;
 
   // The texts as Merge reads them, on one core in one piece: a run's plan for the machine would
   // reserve megabytes and start threads for a few bytes.

@@ -25,10 +25,10 @@ inline GivenRun RunGiven(Operation operation, TextView first, TextView second,
   request.result_separator = Text(result_separator);
   request.whole_separator = whole_separator;
   request.case_sensitive = case_sensitive;
-  PreparedRun run;
-  if (PrepareRun(request, run) != InputError::None) return {};
+  LoadedRun run;
+  if (LoadRun(request, run) != InputError::None) return {};
   ByteSink sink(cut_final_separator);
-  const int32_t found = RunPreparedCount(run, sink).found;
+  const int32_t found = MakeResult(run, sink).found;
   return {sink.bytes(), found};
 }
 

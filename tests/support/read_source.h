@@ -23,13 +23,13 @@ inline ReadSource ReadThroughRun(TextView path, EncodingChoice choice = {}) {
   request.read_separator = u"\\r\\n";
   request.whole_separator = true;
   request.first_encoding = choice;
-  PreparedRun run;
+  LoadedRun run;
   ReadSource read;
-  read.error = PrepareRun(request, run);
+  read.error = LoadRun(request, run);
   if (read.error != InputError::None) return read;
   ByteSink sink;
-  RunPrepared(run, sink);
-  if (SourceFailedDuringRun(run)) read.error = InputError::FileChangedWhileRead;
+  MakeResult(run, sink);
+  if (SourceThatFailedDuringRun(run) != RunSource::None) read.error = InputError::FileChangedWhileRead;
   read.text = TextFromUtf8(sink.bytes());
   read.notices = run.first_notices;
   return read;
