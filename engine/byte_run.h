@@ -1,7 +1,7 @@
-// The engine on UTF-8 bytes: the sources are never made into 16-bit text. The table operations
-// read their sources into SlotBuckets (in memory, or spilled to disk when they do not fit), then
-// make their result a group of slots at a time on every core the run may use; Merge pairs the items
-// as they stand. The results are those of the 16-bit engine, byte for byte.
+// The engine, on the program's UTF-8 bytes. The table operations read their sources into
+// SlotBuckets (in memory, or spilled to disk when they do not fit), then make their result a group
+// of slots at a time on every core the run may use; Merge pairs the items as they stand. The
+// results are those of the operations on the 16-bit texts the bytes stand for, byte for byte.
 #pragma once
 
 #include <cstdint>

@@ -113,8 +113,13 @@ uint32_t CheckedUtf8Slot(const unsigned char* b, size_t n, size_t before, bool& 
   return SlotOfUtf8<true>(b, n, before, well_formed);
 }
 
-bool ByteFoldingUsable() {
-  static const bool usable = [] {
+namespace {
+
+// Whether the folding maps no unit into or out of the surrogates and none to zero: then a
+// character folds as one, and its bytes can be folded as they stand. No locale in use does
+// otherwise.
+bool FoldingKeepsSurrogates() {
+  static const bool keeps = [] {
     for (uint32_t u = 0; u < 0x10000; ++u) {
       const bool surrogate = u >= 0xD800 && u <= 0xDFFF;
       const char16_t lower = LowerUnit(static_cast<char16_t>(u));
@@ -123,10 +128,35 @@ bool ByteFoldingUsable() {
     }
     return true;
   }();
-  return usable;
+  return keeps;
 }
 
+// The folding of any other locale: a character above U+FFFF folds as its two units, and halves
+// that meet after folding are one character again, as in the text the bytes stand for.
+size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
+  const char16_t* lower = LowerUnitTable();
+  Text units;
+  for (size_t i = 0; i < n;) {
+    uint32_t cp = b[i];
+    const size_t len = cp < 0x80 ? 1 : DecodeUtf8At(b + i, cp);
+    if (cp < 0x10000) {
+      units.push_back(lower[cp]);
+    } else {
+      cp -= 0x10000;
+      units.push_back(lower[0xD800 + (cp >> 10)]);
+      units.push_back(lower[0xDC00 + (cp & 0x3FF)]);
+    }
+    i += len;
+  }
+  const std::string folded = Utf8FromText(units, LoneHighSurrogate::ThreeBytes);
+  std::memcpy(out, folded.data(), folded.size());
+  return folded.size();
+}
+
+}  // namespace
+
 size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
+  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out);
   const char16_t* lower = LowerUnitTable();
   unsigned char* at = out;
   size_t i = 0;

@@ -1,9 +1,7 @@
-// Sources read as UTF-8 bytes, in runs of whole items, without making a 16-bit text of them.
-//
-// A well-formed UTF-8 source cut by the separator's bytes (see separators.h) gives exactly the
-// items its text would give, and an item's bytes stand for its text: equal bytes are equal texts,
-// and the table hash of the text can be computed from the bytes. Anything else (other formats,
-// bytes that are not well-formed) is left to the 16-bit engine.
+// Sources read as the program's UTF-8 bytes (see core/utf8.h), in runs of whole items: UTF-8 as it
+// stands, every other format converted as it is read. An item's bytes stand for its text: equal
+// bytes are equal texts, the table hash of the text is computed from the bytes, and so is its
+// case folding.
 #pragma once
 
 #include <cstddef>
@@ -26,11 +24,9 @@ uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // `before`: how many readable bytes stand just before `bytes` (0 when unknown).
 uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
 
-// Case folding on bytes: each UTF-16 unit of the text lowered as LowerUnit does. Usable only when
-// the folding maps no unit into or out of the surrogates (it never does in practice); the engine
-// checks before it relies on it.
-bool ByteFoldingUsable();
-// Writes the folded item to out (room for 3 bytes a byte of the item) and returns its length.
+// Case folding on bytes: each UTF-16 unit of the text the bytes stand for lowered as LowerUnit
+// does. Writes the folded item to out (room for 3 bytes a byte of the item) and returns its
+// length.
 size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
 
 // How a Utf8Lenient source (asked for, or UTF-8 with a mark) is read: as it stands, which is

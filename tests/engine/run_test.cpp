@@ -419,14 +419,13 @@ TEST(PersonalResultPath, NamesTheUserBeforeTheExtension) {
 
 // Reports come phase after phase, each counting up to no more than its total, and a stop asked
 // for in any phase ends the run with the earlier result file as it was, nothing left beside it
-// and no viewer: on the byte engine (buckets in memory or spilled) and on the 16-bit engine.
+// and no viewer: with buckets in memory or spilled, and with a source converted as it is read.
 TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
   std::string first_bytes, second_bytes;
   for (int n = 0; n < 3000; ++n) {
     first_bytes += "item" + std::to_string(n * 7 % 1000) + "\r\n";
     second_bytes += "Item" + std::to_string(n * 13 % 2000) + "\r\n";
   }
-  // UTF-32 is left to the 16-bit engine.
   std::string utf32 = Bytes({0xFF, 0xFE, 0, 0});
   for (char c : first_bytes) utf32 += std::string(1, c) + std::string(3, '\0');
   const std::string tmp = dir_ + "/tmp";
@@ -442,7 +441,7 @@ TEST_F(RunTest, ReportsGoForwardAndAStopInAnyPhaseLeavesNothing) {
     const RunPlan* plan;
     bool utf32;
   } engines[] = {
-      {"bytes", &small_runs, false}, {"spilled", &spilled, false}, {"16-bit", &small_runs, true}};
+      {"bytes", &small_runs, false}, {"spilled", &spilled, false}, {"utf-32", &small_runs, true}};
   const Text first = Put("first.txt", first_bytes);
   const Text second = Put("second.txt", second_bytes);
   const Text first32 = Put("first32.txt", utf32);
