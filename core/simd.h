@@ -68,6 +68,52 @@ inline void NarrowAscii(const char16_t* u, size_t n, char* out) {
   for (; i < n; ++i) out[i] = static_cast<char>(u[i]);
 }
 
+// Narrows the UTF-16 units of b[0, n), 8 at a time, while all 8 are ASCII but zero; returns the
+// bytes of b taken (a multiple of 16), whose units are then in out.
+inline size_t NarrowAsciiUtf16(const unsigned char* b, size_t n, bool big, unsigned char* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i above = _mm_set1_epi16(static_cast<short>(0xFF80));
+  for (; i + 16 <= n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    const __m128i outside = _mm_cmpeq_epi16(_mm_and_si128(v, above), zero);
+    if (_mm_movemask_epi8(outside) != 0xFFFF || _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)) != 0)
+      break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i / 2), _mm_packus_epi16(v, v));
+  }
+#else
+  (void)b, (void)n, (void)big, (void)out;
+#endif
+  return i;
+}
+
+// The same for UTF-32 units, 8 at a time: returns the bytes of b taken (a multiple of 32).
+inline size_t NarrowAsciiUtf32(const unsigned char* b, size_t n, bool big, unsigned char* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  // Read as little-endian words, a big-endian unit has its value in the top byte.
+  const __m128i others = _mm_set1_epi32(big ? 0x80FFFFFF : static_cast<int>(0xFFFFFF80));
+  auto units = [&](const unsigned char* at, __m128i& value) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    value = big ? _mm_srli_epi32(v, 24) : v;
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, others), zero)) == 0xFFFF &&
+           _mm_movemask_epi8(_mm_cmpeq_epi32(value, zero)) == 0;
+  };
+  for (; i + 32 <= n; i += 32) {
+    __m128i low, high;
+    if (!units(b + i, low) || !units(b + i + 16, high)) break;
+    const __m128i words = _mm_packs_epi32(low, high);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i / 4), _mm_packus_epi16(words, words));
+  }
+#else
+  (void)b, (void)n, (void)big, (void)out;
+#endif
+  return i;
+}
+
 // Which of the 64 bytes from b on are one of the count (1 to 4) bytes, as bits.
 inline uint64_t SeparatorMask64(const unsigned char* b, const unsigned char* bytes, int count) {
   uint64_t bits = 0;

@@ -86,6 +86,9 @@ size_t Utf8Transcoder::ConvertUtf16(const unsigned char* in, size_t n, bool fina
   size_t i = 0;
   auto unit_at = [&](size_t k) -> uint32_t { return in[k + lo] | uint32_t{in[k + hi]} << 8; };
   while (i + 2 <= n) {
+    const size_t narrowed = NarrowAsciiUtf16(in + i, n - i, big, at);
+    i += narrowed;
+    at += narrowed / 2;
     // Four ASCII units at a time: their high bytes are zero, their low bytes below 80 and not 0.
     while (i + 8 <= n) {
       uint64_t word;
@@ -169,9 +172,28 @@ size_t Utf8Transcoder::ConvertLines(const unsigned char* in, size_t n, bool fina
 size_t Utf8Transcoder::ConvertUtf32(const unsigned char* in, size_t n, bool final,
                                     unsigned char* out, size_t* written) {
   const bool big = encoding_ == SourceEncoding::Utf32BE;
+  // Two ASCII characters at a time: their three high bytes are zero and their low byte below 80
+  // and not 0. Lists are mostly ASCII, and a unit a byte would leave the conversion the slowest
+  // part of reading them.
+  const uint64_t not_ascii = big ? 0x80FFFFFF80FFFFFFull : 0xFFFFFF80FFFFFF80ull;
+  const int low_shift = big ? 24 : 0;
   unsigned char* at = out;
   size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
+  for (;;) {
+    const size_t narrowed = NarrowAsciiUtf32(in + i, n - i, big, at);
+    i += narrowed;
+    at += narrowed / 4;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, in + i, 8);
+      const auto first = static_cast<unsigned char>(word >> low_shift);
+      const auto second = static_cast<unsigned char>(word >> (32 + low_shift));
+      if ((word & not_ascii) != 0 || first == 0 || second == 0) break;
+      at[0] = first;
+      at[1] = second;
+      at += 2;
+    }
+    if (i + 4 > n) break;
     const unsigned char* q = in + i;
     const uint32_t cp =
         big ? uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 8 | q[3]
@@ -183,6 +205,7 @@ size_t Utf8Transcoder::ConvertUtf32(const unsigned char* in, size_t n, bool fina
     }
     // Values that are no character (above 10FFFF, surrogates) read as "?", as they always have.
     at = PutUtf8(cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? '?' : cp, at);
+    i += 4;
   }
   *written = static_cast<size_t>(at - out);
   return final ? n : i;  // an incomplete last character is dropped at the end
