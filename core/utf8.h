@@ -52,6 +52,22 @@ inline unsigned char* PutUtf8(uint32_t cp, unsigned char* out) {
   return out;
 }
 
+// A lone surrogate as its 3 bytes at b (which has at least 3): a high half (D800..DBFF) or a
+// low one (DC00..DFFF).
+inline bool IsHighHalfAt(const unsigned char* b) {
+  return b[0] == 0xED && b[1] >= 0xA0 && b[1] <= 0xAF && (b[2] & 0xC0) == 0x80;
+}
+inline bool IsLowHalfAt(const unsigned char* b) {
+  return b[0] == 0xED && b[1] >= 0xB0 && b[1] <= 0xBF && (b[2] & 0xC0) == 0x80;
+}
+// Writes the character of a high half and a low half that meet as its 4 bytes; returns the end.
+inline unsigned char* PutJoinedHalves(const unsigned char* high, const unsigned char* low,
+                                      unsigned char* out) {
+  const uint32_t h = (uint32_t{high[1]} & 0x0F) << 6 | (high[2] & 0x3F);
+  const uint32_t l = (uint32_t{low[1]} & 0x0F) << 6 | (low[2] & 0x3F);
+  return PutUtf8(0x10000 + (h << 10) + l, out);
+}
+
 // Decodes the generalised UTF-8 character at b, which is not ASCII, and returns its length. The
 // bytes are trusted: this is the inner loop of hashing and folding items already checked.
 inline size_t DecodeUtf8At(const unsigned char* b, uint32_t& cp) {

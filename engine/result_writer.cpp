@@ -1,5 +1,7 @@
 #include "engine/result_writer.h"
 
+#include "core/utf8.h"
+
 #include <pwd.h>
 #include <unistd.h>
 #include <cerrno>
@@ -27,38 +29,18 @@ void Utf8FileSink::AppendUtf8Block(std::string_view block, std::string_view fina
   pending_bytes_.assign(final_separator);
 }
 
-namespace {
-
-// A lone surrogate is kept as its 3 bytes (ED A0..BF xx). A high one ending a record and a low one
-// starting the next were one character in the text the result stands for: written as such.
-bool IsHighSurrogateAt(const unsigned char* b) {
-  return b[0] == 0xED && b[1] >= 0xA0 && b[1] <= 0xAF;
-}
-bool IsLowSurrogateAt(const unsigned char* b) {
-  return b[0] == 0xED && b[1] >= 0xB0;
-}
-void JoinSurrogates(const unsigned char* high, const unsigned char* low, char* out) {
-  const uint32_t h = (uint32_t{high[1]} & 0x0F) << 6 | (high[2] & 0x3F);
-  const uint32_t l = (uint32_t{low[1]} & 0x0F) << 6 | (low[2] & 0x3F);
-  const uint32_t cp = 0x10000 + (h << 10) + l;
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-}
-
-}  // namespace
-
+// A lone surrogate is kept as its 3 bytes. A high one ending a record and a low one starting the
+// next were one character in the text the result stands for: written as such.
 void Utf8FileSink::Put(std::string_view bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   size_t from = 0;
   if (held_high_ && n > 0) {
     held_high_ = false;
-    if (n >= 3 && IsLowSurrogateAt(b)) {
-      char joined[4];
-      JoinSurrogates(held_, b, joined);
-      PutRaw(std::string_view(joined, 4));
+    if (n >= 3 && IsLowHalfAt(b)) {
+      unsigned char joined[4];
+      PutJoinedHalves(held_, b, joined);
+      PutRaw(std::string_view(reinterpret_cast<const char*>(joined), 4));
       from = 3;
     } else {
       PutRaw(std::string_view(reinterpret_cast<const char*>(held_), 3));
@@ -69,7 +51,7 @@ void Utf8FileSink::Put(std::string_view bytes) {
     const void* found = std::memchr(b + at, 0xED, n - at);
     if (found == nullptr) break;
     at = static_cast<size_t>(static_cast<const unsigned char*>(found) - b);
-    if (at + 3 > n || !IsHighSurrogateAt(b + at)) {
+    if (at + 3 > n || !IsHighHalfAt(b + at)) {
       at += 1;
       continue;
     }
@@ -79,11 +61,11 @@ void Utf8FileSink::Put(std::string_view bytes) {
       held_high_ = true;
       return;
     }
-    if (at + 6 <= n && IsLowSurrogateAt(b + at + 3)) {
+    if (at + 6 <= n && IsLowHalfAt(b + at + 3)) {
       PutRaw(bytes.substr(from, at - from));
-      char joined[4];
-      JoinSurrogates(b + at, b + at + 3, joined);
-      PutRaw(std::string_view(joined, 4));
+      unsigned char joined[4];
+      PutJoinedHalves(b + at, b + at + 3, joined);
+      PutRaw(std::string_view(reinterpret_cast<const char*>(joined), 4));
       from = at += 6;
       continue;
     }

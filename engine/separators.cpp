@@ -44,17 +44,8 @@ size_t MemberLength(const ByteSeparator& separator, const unsigned char* b, size
 }
 
 void PutUnit(uint32_t u, std::string& out) {
-  char bytes[3];
-  if (u < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (u >> 6));
-    bytes[1] = static_cast<char>(0x80 | (u & 0x3F));
-    out.append(bytes, 2);
-    return;
-  }
-  bytes[0] = static_cast<char>(0xE0 | (u >> 12));
-  bytes[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-  bytes[2] = static_cast<char>(0x80 | (u & 0x3F));
-  out.append(bytes, 3);
+  unsigned char bytes[3];
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(PutUtf8(u, bytes) - bytes));
 }
 
 // Writes the bytes with each 4-byte character as its two halves, three bytes each, and notes
@@ -88,18 +79,12 @@ void JoinHalves(std::string_view in, std::string& out) {
   const auto* b = reinterpret_cast<const unsigned char*>(in.data());
   const size_t n = in.size();
   for (size_t i = 0; i < n;) {
-    if (b[i] == 0xED && i + 6 <= n) {
-      const char16_t high = WideUnitAt(b + i, 3);
-      const char16_t low = WideUnitAt(b + i + 3, 3);
-      if (IsHigh(high) && IsLow(low)) {
-        const uint32_t cp = 0x10000 + ((uint32_t{high} - 0xD800) << 10) + (low - 0xDC00u);
-        const char bytes[4] = {
-            static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(bytes, 4);
-        i += 6;
-        continue;
-      }
+    if (i + 6 <= n && IsHighHalfAt(b + i) && IsLowHalfAt(b + i + 3)) {
+      unsigned char joined[4];
+      PutJoinedHalves(b + i, b + i + 3, joined);
+      out.append(reinterpret_cast<const char*>(joined), 4);
+      i += 6;
+      continue;
     }
     out.push_back(static_cast<char>(b[i++]));
   }
