@@ -16,13 +16,16 @@ Reading ReadUnits(const unsigned char* b, size_t n, bool big) {
   r.units = n / 2;
   const int lo = big ? 1 : 0, hi = big ? 0 : 1;
   bool wants_low_surrogate = false;
+  bool waiting_low_zero = false;  // the high surrogate waiting for its partner has a zero low byte
   for (size_t i = 0; i + 2 <= n; i += 2) {
     const unsigned low = b[i + lo], high = b[i + hi];
     const unsigned unit = high << 8 | low;
     if (wants_low_surrogate) {
       wants_low_surrogate = false;
+      // A pair is a character like any other: its halves' zero low bytes say nothing.
       if (unit >= 0xDC00 && unit <= 0xDFFF) continue;
       ++r.foreign;  // the high surrogate before it stands alone
+      if (waiting_low_zero) ++r.zero_low;
     }
     if (high == 0) {
       if (low == '\n' || low == '\r')
@@ -33,12 +36,17 @@ Reading ReadUnits(const unsigned char* b, size_t n, bool big) {
       if (low != 0) ++r.zero_high;
       continue;
     }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      wants_low_surrogate = true;
+      waiting_low_zero = low == 0;
+      continue;
+    }
     if (low == 0) ++r.zero_low;
-    if (unit >= 0xD800 && unit <= 0xDBFF)
-      wants_low_surrogate = true;  // one cut off by the end of the bytes is not held against them
-    else if ((unit >= 0xDC00 && unit <= 0xF8FF) || unit >= 0xFFFE)
+    if ((unit >= 0xDC00 && unit <= 0xF8FF) || unit >= 0xFFFE)
       ++r.foreign;  // a lone low surrogate, private use, a non-character
   }
+  // One cut off by the end of the bytes is not held against them.
+  if (wants_low_surrogate && waiting_low_zero) ++r.zero_low;
   return r;
 }
 
