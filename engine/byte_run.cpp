@@ -252,41 +252,39 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   std::exception_ptr error;
   // Result buffers written out are filled again: fresh memory costs more than the copying.
   std::vector<std::string> spare;
-  auto make = [&](GroupMaker& worker, uint32_t g) {
+  auto can_take = [&] { return next < kGroups && next < emitted + ahead; };
+  // Makes the next group, the lock released meanwhile.
+  auto make_next = [&](GroupMaker& worker, std::unique_lock<std::mutex>& lock) {
+    const uint32_t g = next++;
     GroupResult result;
-    {
-      std::lock_guard lock(mutex);
-      if (!spare.empty()) {
-        result.out = std::move(spare.back());
-        spare.pop_back();
-      }
+    if (!spare.empty()) {
+      result.out = std::move(spare.back());
+      spare.pop_back();
     }
+    lock.unlock();
     const bool made = worker.Run(g, result);
-    std::lock_guard lock(mutex);
+    lock.lock();
     if (!made) failed = true;
     results[g] = std::move(result);
     ready[g] = 1;
+    changed.notify_all();
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
-  const uint64_t large_group = sources.plan.large_group;
+  auto new_worker = [&] {
+    return GroupMaker(sources.operation, sources.case_sensitive, buckets, separator,
+                      sources.plan.large_group);
+  };
   std::vector<std::jthread> others;
   for (int k = 1; k < sources.plan.threads; ++k) {
     try {
       others.emplace_back([&] {
         try {
-          GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator,
-                            large_group);
+          GroupMaker worker = new_worker();
+          std::unique_lock lock(mutex);
           for (;;) {
-            uint32_t g;
-            {
-              std::unique_lock lock(mutex);
-              changed.wait(lock,
-                           [&] { return failed || next >= kGroups || next < emitted + ahead; });
-              if (failed || next >= kGroups) break;
-              g = next++;
-            }
-            make(worker, g);
-            changed.notify_all();
+            changed.wait(lock, [&] { return failed || next >= kGroups || can_take(); });
+            if (failed || next >= kGroups) break;
+            make_next(worker, lock);
           }
         } catch (...) {
           std::lock_guard lock(mutex);
@@ -299,42 +297,32 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
       break;  // without room for more threads, those there are make every group
     }
   }
+  // This thread writes each group as soon as it is its turn, and makes groups while none is.
   try {
-    GroupMaker worker(sources.operation, sources.case_sensitive, buckets, separator, large_group);
-    for (;;) {
-      uint32_t g = kGroups;
-      {
-        std::unique_lock lock(mutex);
-        if (failed) break;
-        if (emitted < kGroups && ready[emitted]) {
-          lock.unlock();
-          const bool go_on = emit(results[emitted]);
-          std::string out = std::move(results[emitted].out);
-          out.clear();
-          results[emitted].Free();
-          lock.lock();
-          spare.push_back(std::move(out));
-          ++emitted;
-          if (!go_on) failed = true;  // the other thread stops before its next group
-          lock.unlock();
-          changed.notify_all();
-          continue;
-        }
-        if (emitted >= kGroups) break;
-        if (next < kGroups && next < emitted + ahead) {
-          g = next++;
-        } else {
-          changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
-          continue;
-        }
+    GroupMaker worker = new_worker();
+    std::unique_lock lock(mutex);
+    while (!failed && emitted < kGroups) {
+      if (ready[emitted]) {
+        lock.unlock();
+        const bool go_on = emit(results[emitted]);
+        std::string out = std::move(results[emitted].out);
+        out.clear();
+        results[emitted].Free();
+        lock.lock();
+        spare.push_back(std::move(out));
+        ++emitted;
+        if (!go_on) failed = true;  // the other threads stop before their next group
+        changed.notify_all();
+      } else if (can_take()) {
+        make_next(worker, lock);
+      } else {
+        changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
       }
-      make(worker, g);
-      changed.notify_all();
     }
   } catch (...) {
     {
       std::lock_guard lock(mutex);
-      failed = true;  // the other thread stops before its next group
+      failed = true;  // the other threads stop before their next group
     }
     changed.notify_all();
     throw;
