@@ -29,7 +29,8 @@ inline ReadSource ReadThroughRun(TextView path, EncodingChoice choice = {}) {
   if (read.error != InputError::None) return read;
   ByteSink sink;
   MakeResult(run, sink);
-  if (SourceThatFailedDuringRun(run) != RunSource::None) read.error = InputError::FileChangedWhileRead;
+  if (SourceThatFailedDuringRun(run) != RunSource::None)
+    read.error = InputError::FileChangedWhileRead;
   read.text = TextFromUtf8(sink.bytes());
   read.notices = run.first_notices;
   return read;
