@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/decoders.h"
 #include "core/memory_advice.h"
+#include "core/text_format.h"
 #include "core/utf16_judge.h"
 #include "core/utf8.h"
 

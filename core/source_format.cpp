@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/decoders.h"
 #include "core/simd.h"
 #include "core/source_bytes.h"
+#include "core/text_format.h"
 #include "core/utf16_judge.h"
 #include "core/utf8.h"
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "core/decoders.h"
 #include "core/text.h"
+#include "core/text_format.h"
 
 struct TextFile;
 

@@ -1,4 +1,4 @@
-#include "core/decoders.h"
+#include "core/text_format.h"
 
 #include <algorithm>
 #include <cstdint>
