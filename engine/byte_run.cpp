@@ -37,7 +37,6 @@ struct ByteSources {
   ByteSeparator separator;
   bool case_sensitive;
   RunPlan plan;
-  SpillDirectory spill;
   std::unique_ptr<SlotBuckets> buckets[2];
   // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
   // of it than the first reading found.
@@ -158,10 +157,7 @@ bool OverBudget(const ByteSources& sources) {
 
 ByteLoad Spill(ByteSources& sources) {
   for (auto& buckets : sources.buckets)
-    if (!buckets->Spill(sources.spill)) return ByteLoad::NoRoom;
-  // The open files are all the run needs: without the directory nothing is left behind, however
-  // the program ends.
-  sources.spill.Remove();
+    if (!buckets->Spill()) return ByteLoad::NoRoom;
   return ByteLoad::Loaded;
 }
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/memory_advice.h"
+#include "engine/temporary_space.h"
 
 namespace {
 
@@ -45,31 +46,6 @@ bool ReadAll(int fd, unsigned char* bytes, size_t size, uint64_t offset) {
 }
 
 }  // namespace
-
-SpillDirectory::~SpillDirectory() {
-  Remove();
-}
-
-void SpillDirectory::Remove() {
-  if (path_.empty()) return;
-  rmdir(path_.c_str());  // empty: each file is unlinked the moment it is made
-  path_.clear();
-}
-
-int SpillDirectory::CreateFile() {
-  if (path_.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = base != nullptr && base[0] != '\0' ? base : "/tmp";
-    pattern.append("/listwise-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) return -1;  // made with mode 0700
-    path_ = pattern;
-  }
-  std::string name = path_;
-  name.append("/spill-XXXXXX");
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) unlink(name.c_str());
-  return fd;
-}
 
 SlotBuckets::Block::Block(size_t bytes) {
   this->bytes = static_cast<unsigned char*>(std::malloc(bytes));
@@ -211,9 +187,9 @@ bool SlotBuckets::WriteOut(Group& group, Block& block) {
   return true;
 }
 
-bool SlotBuckets::Spill(SpillDirectory& directory) {
+bool SlotBuckets::Spill() {
   if (spill_fd_ >= 0) return true;
-  spill_fd_ = directory.CreateFile();
+  spill_fd_ = UnnamedTemporaryFile();
   if (spill_fd_ < 0) return false;
   for (auto& lane : lanes_) {
     for (Group& group : lane) {

@@ -19,24 +19,6 @@
 
 #include "core/huge_memory.h"
 
-// A private directory for temporary files (mode 0700, under $TMPDIR or /tmp), removed with
-// everything in it when the object goes.
-class SpillDirectory {
- public:
-  SpillDirectory() = default;
-  ~SpillDirectory();
-  SpillDirectory(const SpillDirectory&) = delete;
-  SpillDirectory& operator=(const SpillDirectory&) = delete;
-  // Creates the directory on first use; -1 when it or the file cannot be made. The file is
-  // unlinked at once: it lives as long as its descriptor, whatever way the program ends.
-  int CreateFile();
-  // Removes the directory, which holds no names: files still open stay usable.
-  void Remove();
-
- private:
-  std::string path_;
-};
-
 struct ByteRecord {
   const unsigned char* data;
   size_t size;
@@ -117,7 +99,7 @@ class SlotBuckets {
   size_t block_region() const { return block_region_; }
   // From now on the records go to a file in `directory`; what is held moves there first. False
   // when the file cannot be made or written (the records stay as they were).
-  bool Spill(SpillDirectory& directory);
+  bool Spill();
   // A write to the spill file failed: the records are incomplete.
   bool failed() const { return failed_.load(); }
 

@@ -143,7 +143,7 @@ def check_interrupt(cli, shim, d, tally):
         ("while working", ["only-in-second", "first.txt", "second.txt"], b"working",
          held(shim, target, "writes"), None),
         # Its result, the 100,000 items of utf32.txt, is written 4 KB at a time: 10 s at least.
-        ("the 16-bit engine", ["only-in-second", "first.txt", "utf32.txt"], b"working",
+        ("a converted list", ["only-in-second", "first.txt", "utf32.txt"], b"working",
          held(shim, target, "writes", step=4096), None),
     ]
     # Too little address space for the list: it goes through temporary files, whose reading back
@@ -183,7 +183,7 @@ def main():
         write_list(os.path.join(d, "second.txt"), 104729)
         with open(os.path.join(d, "second.txt"), "rb") as f:
             head = f.read(2 << 20)
-        # UTF-32 is left to the 16-bit engine.
+        # UTF-32, converted as it is read.
         with open(os.path.join(d, "utf32.txt"), "wb") as f:
             f.write(b"\xff\xfe\x00\x00" + head.decode("ascii").encode("utf-32-le"))
         check_bar(cli, shim, d, tally)
