@@ -110,14 +110,9 @@ bool GroupWorker::TakeShare(int source, int fd) {
   ShareBytes& kept = share_bytes_[source];
   kept.Clear();
   const off_t size = lseek(fd, 0, SEEK_END);
-  if (size < 0 || lseek(fd, 0, SEEK_SET) != 0) return false;
+  if (size < 0) return false;
   unsigned char* bytes = kept.Take(static_cast<size_t>(size));
-  for (size_t got = 0; got < static_cast<size_t>(size);) {
-    const ssize_t n = read(fd, bytes + got, static_cast<size_t>(size) - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-  }
+  if (!ReadWholeAt(fd, bytes, static_cast<size_t>(size), 0)) return false;
   for (size_t at = 0; at + 24 <= static_cast<size_t>(size);) {
     uint64_t place, sequence;
     uint32_t slot, length;

@@ -21,30 +21,6 @@ namespace {
 constexpr size_t kFirstBlock = size_t{4} << 10;
 constexpr size_t kLastBlock = size_t{32} << 10;
 
-bool WriteAll(int fd, const unsigned char* bytes, size_t size, uint64_t offset) {
-  while (size > 0) {
-    const ssize_t put = pwrite(fd, bytes, size, static_cast<off_t>(offset));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes += put;
-    size -= static_cast<size_t>(put);
-    offset += static_cast<uint64_t>(put);
-  }
-  return true;
-}
-
-bool ReadAll(int fd, unsigned char* bytes, size_t size, uint64_t offset) {
-  while (size > 0) {
-    const ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    bytes += got;
-    size -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
 }  // namespace
 
 SlotBuckets::Block::Block(size_t bytes) {
@@ -178,7 +154,7 @@ void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::stri
 bool SlotBuckets::WriteOut(Group& group, Block& block) {
   if (block.size == 0) return true;
   const uint64_t offset = spill_end_.fetch_add(block.size);
-  if (!WriteAll(spill_fd_, block.bytes, block.size, offset)) {
+  if (!WriteWholeAt(spill_fd_, block.bytes, block.size, offset)) {
     failed_ = true;
     return false;
   }
@@ -247,7 +223,8 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
       out.loaded[k].reset(new unsigned char[spilled]);
       size_t at = 0;
       for (const Extent& extent : group.extents) {
-        if (!ReadAll(spill_fd_, out.loaded[k].get() + at, extent.size, extent.offset)) return false;
+        if (!ReadWholeAt(spill_fd_, out.loaded[k].get() + at, extent.size, extent.offset))
+          return false;
         at += extent.size;
       }
       ParseInto(g, out.loaded[k].get(), spilled, records, out.bytes);
@@ -315,7 +292,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer.reset(new unsigned char[extent.size]);
           r.buffer_size = extent.size;
         }
-        if (!ReadAll(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
+        if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
         ParseInto(g, r.buffer.get(), extent.size, r.records, unused);
       } else if (r.block < r.group->blocks.size()) {
         const Block& block = r.group->blocks[r.block++];

@@ -31,6 +31,30 @@ bool WriteWhole(int fd, const char* bytes, size_t size) {
   return true;
 }
 
+bool WriteWholeAt(int fd, const void* bytes, size_t size, uint64_t offset) {
+  for (const auto* at = static_cast<const char*>(bytes); size > 0;) {
+    const ssize_t put = pwrite(fd, at, size, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    at += put;
+    size -= static_cast<size_t>(put);
+    offset += static_cast<uint64_t>(put);
+  }
+  return true;
+}
+
+bool ReadWholeAt(int fd, void* bytes, size_t size, uint64_t offset) {
+  for (auto* at = static_cast<char*>(bytes); size > 0;) {
+    const ssize_t got = pread(fd, at, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    size -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
 bool TemporaryWriter::Flush() {
   written_ = written_ && WriteWhole(fd_, held_.data(), held_.size());
   flushed_ += held_.size();

@@ -16,6 +16,9 @@ int UnnamedTemporaryFile();
 
 // Writes all the bytes at the file's offset; false when they cannot all be written.
 bool WriteWhole(int fd, const char* bytes, size_t size);
+// Writes or reads all the bytes at `offset`; false when not all of them could be.
+bool WriteWholeAt(int fd, const void* bytes, size_t size, uint64_t offset);
+bool ReadWholeAt(int fd, void* bytes, size_t size, uint64_t offset);
 
 // Records appended to a file at its offset, through a block of about `block` bytes.
 class TemporaryWriter {
