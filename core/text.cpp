@@ -67,10 +67,3 @@ Text TextFromInteger(int64_t value) {
 bool TextEquals(TextView a, TextView b) {
   return a == b;
 }
-
-Text TextFromAscii(std::string_view ascii) {
-  Text result;
-  result.reserve(ascii.size());
-  for (unsigned char c : ascii) result.push_back(c);
-  return result;
-}

@@ -19,6 +19,3 @@ char16_t LowerUnit(char16_t unit);
 const char16_t* LowerUnitTable();
 Text TextFromInteger(int64_t value);
 bool TextEquals(TextView a, TextView b);
-
-// Convenience for literals in code and tests: ASCII/UTF-8 source text to Text.
-Text TextFromAscii(std::string_view ascii);

@@ -10,6 +10,14 @@
 
 namespace {
 
+Text Ascii(const std::string& ascii) {
+  return Text(ascii.begin(), ascii.end());
+}
+
+}  // namespace
+
+namespace {
+
 // The result text of one operation, written with visible separators.
 struct Case {
   const char* name;
@@ -142,7 +150,7 @@ TEST(Operations, ListsSplitByTheWholeStringOrByEachCharacter) {
   }
   // Many items, keyed with and without case, as the model splits and files them.
   Text many;
-  for (int n = 0; n < 3000; ++n) many += TextFromAscii("Item" + std::to_string(n % 37)) + u"\r\n";
+  for (int n = 0; n < 3000; ++n) many += Ascii("Item" + std::to_string(n % 37)) + u"\r\n";
   for (const Operation operation : {Operation::ModeDeduplicate, Operation::ModeCountUnique}) {
     for (const bool case_sensitive : {true, false}) {
       const GivenRun got =
@@ -174,11 +182,11 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
   Text first, second;
   std::vector<Text> first_items, second_items;
   for (int n = 0; n < 30000; ++n) {
-    Text item = TextFromAscii("user" + std::to_string(n * 7 % 20000) + "@mail.example");
-    if (n % 11 == 0) item = TextFromAscii("USER" + std::to_string(n * 7 % 20000) + "@mail.example");
+    Text item = Ascii("user" + std::to_string(n * 7 % 20000) + "@mail.example");
+    if (n % 11 == 0) item = Ascii("USER" + std::to_string(n * 7 % 20000) + "@mail.example");
     first += item + u"\n";
     first_items.push_back(item);
-    Text other = TextFromAscii("user" + std::to_string(n * 3 % 25000) + "@mail.example");
+    Text other = Ascii("user" + std::to_string(n * 3 % 25000) + "@mail.example");
     second += other + u"\n";
     second_items.push_back(other);
   }
