@@ -13,13 +13,39 @@ enum class Operation : int {
   ModeDeduplicate = 2,
   ModeCountUnique = 3,
   ModeMerge = 4,
+  ModeOnlyInFirst = 5,  // items of the first list missing from the second
+  ModeUnion = 6,        // items of either list, without repeats
+  ModeSymmetric = 7,    // items in exactly one of the two lists
+  ModeDuplicates = 8,   // items that occur more than once in the first list, each once
 };
 
 // Operations that read a second source; the others never look at the second field.
 inline bool UsesSecondSource(Operation operation) {
-  return operation == Operation::ModeOnlyInSecond || operation == Operation::ModeInBoth ||
-         operation == Operation::ModeMerge;
+  switch (operation) {
+    case Operation::ModeOnlyInSecond:
+    case Operation::ModeInBoth:
+    case Operation::ModeMerge:
+    case Operation::ModeOnlyInFirst:
+    case Operation::ModeUnion:
+    case Operation::ModeSymmetric:
+      return true;
+    default:
+      return false;
+  }
 }
+
+// Operations whose result lines carry a count.
+inline bool HasCounts(Operation operation) {
+  return operation == Operation::ModeCountUnique || operation == Operation::ModeDuplicates;
+}
+
+// The order of a result's lines.
+enum class ItemOrder : int {
+  OrderTable = 0,   // the walk of the 512-slot table: slots ascending, the newest entry first
+  OrderFirst = 1,   // first occurrence: the first list's before the second's
+  OrderSorted = 2,  // code point order
+  OrderCount = 3,   // the most frequent first, ties in order of first occurrence (counts only)
+};
 
 // What the user is told about a source besides its items. The text itself is read as always;
 // these only say that it may not be what the user expects. Files and standard input carry them,
@@ -54,6 +80,9 @@ struct RunRequest {
   Text result_separator;         // as typed; may be empty
   bool whole_separator = false;  // the read separator is one string, not a set of characters
   bool case_sensitive = true;
+  bool trim = false;     // white space at both ends of every item is dropped
+  bool fold_yo = false;  // ё compares as е, Ё as Е
+  ItemOrder order = ItemOrder::OrderTable;
   TextView clipboard_first;  // the texts kept by the paste buttons (ClipboardFirst/Second)
   TextView clipboard_second;
   // When set, the source is this text and its field is neither a path nor a marker.

@@ -154,6 +154,8 @@ NaiveResult NaiveRun(const NaiveInput& in) {
         }
       }
       break;
+    default:  // the operations the engine does not make yet
+      break;
   }
   out.resize(out.size() - last_separator);
   return {Utf8FromText(out, LoneHighSurrogate::ThreeBytes), count};
