@@ -48,22 +48,6 @@ InputError ReadError(const SourceBytes& source) {
   return source.cut() ? InputError::FileChangedWhileRead : InputError::FileUnreadable;
 }
 
-// The checks of a path before it is opened.
-InputError PathError(TextView path) {
-  switch (QueryFileSize(path)) {
-    case -2:
-      return InputError::FileIsDirectory;
-    case -1:
-      return InputError::FileMissing;
-    default:
-      return InputError::None;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // What opening a source came to, as the run tells it.
 InputError OpeningError(SourceBytes::Opened opened) {
   switch (opened) {
@@ -71,6 +55,8 @@ InputError OpeningError(SourceBytes::Opened opened) {
       return InputError::None;
     case SourceBytes::Opened::Missing:
       return InputError::FileMissing;
+    case SourceBytes::Opened::Directory:
+      return InputError::FileIsDirectory;
     case SourceBytes::Opened::Unreadable:
       break;
     case SourceBytes::Opened::Stopped:
@@ -78,10 +64,6 @@ InputError OpeningError(SourceBytes::Opened opened) {
   }
   return InputError::FileUnreadable;
 }
-
-}  // namespace
-
-namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
 // How far the byte engine looks for bytes that are not UTF-8 before it starts reading: past it a
@@ -122,7 +104,6 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
       return InputError::None;
     }
     if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
-    if (const InputError error = PathError(field); error != InputError::None) return error;
     opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes, keep_reading);
   }
   out.bytes = std::move(bytes);
