@@ -201,6 +201,10 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         SourceFormat format, ByteTaking taking, SourceReading& reading) {
+  // A source read before, in another format, starts again.
+  if (const SlotBuckets& old = *sources.buckets[source]; sources.merge[source].bytes != nullptr)
+    sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.lanes(),
+                                                            old.spill_block(), old.block_region());
   const bool utf8 =
       format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
   const bool converted = !utf8 || taking == ByteTaking::Converted;
@@ -218,13 +222,6 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
   reading.ended_at_zero = chunks.ended_at_zero();
   reading.not_utf8 = chunks.not_utf8();
   return load;
-}
-
-void ForgetByteSource(ByteSources& sources, int source) {
-  const SlotBuckets& old = *sources.buckets[source];
-  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.lanes(),
-                                                          old.spill_block(), old.block_region());
-  sources.merge[source] = {};
 }
 
 namespace {

@@ -40,11 +40,10 @@ struct SourceReading {
   bool ended_at_zero = false;  // the text ends at a zero unit
   bool not_utf8 = false;       // converted UTF-8 that was not well-formed
 };
-// Reads source 0 or 1 from its bytes in `format`. Merge reads the bytes again as it writes.
+// Reads source 0 or 1 from its bytes in `format`, dropping what an earlier reading of it took.
+// Merge reads the bytes again as it writes.
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         SourceFormat format, ByteTaking taking, SourceReading& reading);
-// Drops what LoadByteSource took of a source, before it is read again in another format.
-void ForgetByteSource(ByteSources& sources, int source);
 
 // The source (0 or 1) that Merge found changed when it read it again, whose result is then
 // incomplete; -1 when none.

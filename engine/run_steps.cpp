@@ -153,12 +153,10 @@ InputError LoadSource(ByteSources& sources, int k, const OpenedSource& source, T
     const JudgedFormat whole = JudgeSourceFormat(*bytes, choice, UINT64_MAX);
     if (!SameFormat(whole.format, judged.format)) {
       judged = whole;
-      ForgetByteSource(sources, k);
       load = LoadByteSource(sources, k, bytes, judged.format, taking, reading);
     }
   }
   if (load == ByteLoad::NotBytes) {
-    ForgetByteSource(sources, k);
     load = LoadByteSource(sources, k, bytes, judged.format, ByteTaking::Converted, reading);
   }
   switch (load) {
