@@ -7,13 +7,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "core/utf8.h"
@@ -61,6 +58,8 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
   sources->case_sensitive = case_sensitive;
   sources->plan = plan;
+  // Merge reads its sources again as it writes: it keeps no items.
+  if (operation == Operation::ModeMerge) return sources;
   // Only this operation orders its result by where the items stand in the second source.
   const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
   for (int k = 0; k < 2; ++k)
@@ -95,47 +94,50 @@ class BucketFeeder {
     }
     pieces.push_back(run.substr(from));
     std::vector<char> well_formed(pieces.size(), 1);
-    OnCores(static_cast<int>(pieces.size()), [&](int part) {
-      const std::string_view bytes = pieces[static_cast<size_t>(part)];
-      // With case, the hash checks each item's bytes as it goes; the rest of a run is the
-      // separator's own well-formed bytes. The folding wants them checked first, and so does a
-      // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
-      // halves in the items.
-      char& checked_piece = well_formed[static_cast<size_t>(part)];
-      const bool check_piece =
-          check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
-      if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
-        checked_piece = 0;
-        return;
-      }
-      bool checked = true;
-      // The source's last item is the final piece of the run's last piece.
-      const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
-      std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
-      // An item's place in the source is its first byte's offset: what orders the kept items of
-      // only-in-second without case.
-      const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
-      ForEachByteItem(
-          bytes, sources_.separator, final_piece,
-          [&](std::string_view item, const ByteItemCursor& cursor) {
-            // The item may be the cursor's copy rather than part of the run.
-            const std::string_view around = cursor.Around();
-            uint32_t slot;
-            if (sources_.case_sensitive && check_ && !check_piece) {
-              slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                     static_cast<size_t>(item.data() - around.data()), checked);
-            } else if (sources_.case_sensitive) {
-              slot = Utf8Slot(Bytes(item), item.size());
-            } else {
-              if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-              const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-              slot = Utf8Slot(folded.data(), n);
-            }
-            buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
-                         static_cast<size_t>(around.data() + around.size() - item.data()));
-          });
-      checked_piece = checked;
-    });
+    OnCores(
+        static_cast<int>(pieces.size()),
+        [&](int part) {
+          const std::string_view bytes = pieces[static_cast<size_t>(part)];
+          // With case, the hash checks each item's bytes as it goes; the rest of a run is the
+          // separator's own well-formed bytes. The folding wants them checked first, and so does a
+          // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
+          // halves in the items.
+          char& checked_piece = well_formed[static_cast<size_t>(part)];
+          const bool check_piece =
+              check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
+          if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+            checked_piece = 0;
+            return;
+          }
+          bool checked = true;
+          // The source's last item is the final piece of the run's last piece.
+          const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
+          std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
+          // An item's place in the source is its first byte's offset: what orders the kept items of
+          // only-in-second without case.
+          const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
+          ForEachByteItem(
+              bytes, sources_.separator, final_piece,
+              [&](std::string_view item, const ByteItemCursor& cursor) {
+                // The item may be the cursor's copy rather than part of the run.
+                const std::string_view around = cursor.Around();
+                uint32_t slot;
+                if (sources_.case_sensitive && check_ && !check_piece) {
+                  slot = CheckedUtf8Slot(Bytes(item), item.size(),
+                                         static_cast<size_t>(item.data() - around.data()), checked);
+                } else if (sources_.case_sensitive) {
+                  slot = Utf8Slot(Bytes(item), item.size());
+                } else {
+                  if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
+                  const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
+                  slot = Utf8Slot(folded.data(), n);
+                }
+                buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
+                             static_cast<size_t>(around.data() + around.size() - item.data()));
+              });
+          checked_piece = checked;
+        },
+        run.size() >= kWorthSpreading);
     buckets_.EndSegment();
     offset_ += run.size();
     return std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; });
@@ -202,9 +204,9 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         SourceFormat format, ByteTaking taking, SourceReading& reading) {
   // A source read before, in another format, starts again.
-  if (const SlotBuckets& old = *sources.buckets[source]; sources.merge[source].bytes != nullptr)
-    sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.lanes(),
-                                                            old.spill_block(), old.block_region());
+  if (const auto& old = sources.buckets[source]; old != nullptr && sources.merge[source].bytes)
+    sources.buckets[source] = std::make_unique<SlotBuckets>(
+        old->keeps_sequence(), old->lanes(), old->spill_block(), old->block_region());
   const bool utf8 =
       format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
   const bool converted = !utf8 || taking == ByteTaking::Converted;
@@ -242,7 +244,6 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   uint32_t next = 0;     // the next group to take
   uint32_t emitted = 0;  // groups handed to emit
   bool failed = false;
-  std::exception_ptr error;
   // Result buffers written out are filled again: fresh memory costs more than the copying.
   std::vector<std::string> spare;
   auto can_take = [&] { return next < kGroups && next < emitted + ahead; };
@@ -267,61 +268,51 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
     return GroupMaker(sources.operation, sources.case_sensitive, buckets, separator,
                       sources.plan.large_group);
   };
-  std::vector<std::jthread> others;
-  for (int k = 1; k < sources.plan.threads; ++k) {
-    try {
-      others.emplace_back([&] {
+  // Part 0 writes each group as soon as it is its turn, and makes groups while none is; the
+  // other parts make groups. A part that fails stops the others before their next group.
+  uint64_t bytes = 0;
+  for (uint32_t g = 0; g < kGroups; ++g)
+    for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
+  const bool spread = bytes >= kWorthSpreading;
+  OnCores(
+      sources.plan.threads,
+      [&](int part) {
         try {
           GroupMaker worker = new_worker();
           std::unique_lock lock(mutex);
-          for (;;) {
+          while (part != 0) {
             changed.wait(lock, [&] { return failed || next >= kGroups || can_take(); });
             if (failed || next >= kGroups) break;
             make_next(worker, lock);
           }
+          while (part == 0 && !failed && emitted < kGroups) {
+            if (ready[emitted]) {
+              lock.unlock();
+              const bool go_on = emit(results[emitted]);
+              std::string out = std::move(results[emitted].out);
+              out.clear();
+              results[emitted].Free();
+              lock.lock();
+              spare.push_back(std::move(out));
+              ++emitted;
+              if (!go_on) failed = true;
+              changed.notify_all();
+            } else if (can_take()) {
+              make_next(worker, lock);
+            } else {
+              changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
+            }
+          }
         } catch (...) {
-          std::lock_guard lock(mutex);
-          error = std::current_exception();
-          failed = true;
+          {
+            std::lock_guard lock(mutex);
+            failed = true;
+          }
+          changed.notify_all();
+          throw;
         }
-        changed.notify_all();
-      });
-    } catch (const std::system_error&) {
-      break;  // without room for more threads, those there are make every group
-    }
-  }
-  // This thread writes each group as soon as it is its turn, and makes groups while none is.
-  try {
-    GroupMaker worker = new_worker();
-    std::unique_lock lock(mutex);
-    while (!failed && emitted < kGroups) {
-      if (ready[emitted]) {
-        lock.unlock();
-        const bool go_on = emit(results[emitted]);
-        std::string out = std::move(results[emitted].out);
-        out.clear();
-        results[emitted].Free();
-        lock.lock();
-        spare.push_back(std::move(out));
-        ++emitted;
-        if (!go_on) failed = true;  // the other threads stop before their next group
-        changed.notify_all();
-      } else if (can_take()) {
-        make_next(worker, lock);
-      } else {
-        changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
-      }
-    }
-  } catch (...) {
-    {
-      std::lock_guard lock(mutex);
-      failed = true;  // the other threads stop before their next group
-    }
-    changed.notify_all();
-    throw;
-  }
-  for (std::jthread& other : others) other.join();
-  if (error) std::rethrow_exception(error);
+      },
+      spread);
   return !failed;
 }
 
@@ -375,8 +366,9 @@ int MergeBytes(ByteSources& sources, std::string_view separator, std::string_vie
   MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes);
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
-  block.reserve(kBlock * 2);
   const uint64_t total = sources.merge[0].length + sources.merge[1].length;
+  // Short lists make short results: fresh memory costs more than the copying of a string grown.
+  block.reserve(static_cast<size_t>(std::min<uint64_t>(kBlock * 2, total + 64)));
   bool go_on = true;
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);
