@@ -35,6 +35,11 @@ const uint32_t* PageTable(CodePage page) {
 Utf8Transcoder::Utf8Transcoder(const SourceFormat& format)
     : encoding_(format.encoding), page_utf8_(PageTable(format.page)) {}
 
+bool Utf8Transcoder::ConvertsUnitByUnit() const {
+  return encoding_ == SourceEncoding::Utf16LE || encoding_ == SourceEncoding::Utf16BE ||
+         encoding_ == SourceEncoding::Utf32LE || encoding_ == SourceEncoding::Utf32BE;
+}
+
 size_t Utf8Transcoder::Convert(const unsigned char* in, size_t n, bool final, unsigned char* out,
                                size_t* written) {
   *written = 0;

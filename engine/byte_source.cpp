@@ -190,7 +190,8 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
       start_(format.mark_length),
       offset_(format.mark_length),
       length_(length),
-      chunk_bytes_(std::max<size_t>(chunk_bytes, 1)) {
+      chunk_bytes_(std::max<size_t>(chunk_bytes, 1)),
+      format_(format) {
   const bool as_is =
       format.encoding == SourceEncoding::Utf8 ||
       (format.encoding == SourceEncoding::Utf8Lenient && lenient == LenientUtf8::AsItStands);
@@ -322,9 +323,7 @@ bool ByteChunks::FillConverted() {
       raw_held_ += got;
     }
     size_t written = 0;
-    const size_t used =
-        transcoder_->Convert(raw_.get(), raw_held_, source_done_,
-                             reinterpret_cast<unsigned char*>(buffer_.get()) + end_, &written);
+    const size_t used = ConvertHeld(written);
     end_ += written;
     std::memmove(raw_.get(), raw_.get() + used, raw_held_ - used);
     raw_held_ -= used;
@@ -347,6 +346,51 @@ bool ByteChunks::FillConverted() {
     }
   }
   return true;
+}
+
+size_t ByteChunks::ConvertHeld(size_t& written) {
+  unsigned char* out = reinterpret_cast<unsigned char*>(buffer_.get()) + end_;
+  const unsigned char* in = raw_.get();
+  const int parts =
+      transcoder_->ConvertsUnitByUnit()
+          ? static_cast<int>(std::clamp<size_t>(raw_held_ >> 20, 1, static_cast<size_t>(threads_)))
+          : 1;
+  if (parts == 1) return transcoder_->Convert(in, raw_held_, source_done_, out, &written);
+  // Parts of whole units, none ending in a high surrogate, so that each converts as the whole
+  // would. Each writes at 3 bytes for every 2 before it, more than the UTF-8 of those can take.
+  const size_t unit =
+      format_.encoding == SourceEncoding::Utf16LE || format_.encoding == SourceEncoding::Utf16BE
+          ? 2
+          : 4;
+  const int high_byte = format_.encoding == SourceEncoding::Utf16LE ? 1 : 0;
+  std::vector<size_t> cuts(static_cast<size_t>(parts) + 1, raw_held_);
+  cuts[0] = 0;
+  for (size_t k = 1; k < static_cast<size_t>(parts); ++k) {
+    size_t cut = std::max(cuts[k - 1], raw_held_ / static_cast<size_t>(parts) * k / 4 * 4);
+    while (unit == 2 && cut >= 2 && cut < raw_held_ && (in[cut - 2 + high_byte] & 0xFC) == 0xD8)
+      cut += 2;
+    cuts[k] = cut;
+  }
+  std::vector<std::unique_ptr<Utf8Transcoder>> others;
+  for (int k = 1; k < parts; ++k) others.push_back(std::make_unique<Utf8Transcoder>(format_));
+  std::vector<size_t> used(static_cast<size_t>(parts)), wrote(static_cast<size_t>(parts));
+  OnCores(parts, [&](int part) {
+    const auto k = static_cast<size_t>(part);
+    Utf8Transcoder& transcoder = k == 0 ? *transcoder_ : *others[k - 1];
+    const bool final = k + 1 < cuts.size() - 1 || source_done_;
+    used[k] = transcoder.Convert(in + cuts[k], cuts[k + 1] - cuts[k], final, out + cuts[k] / 2 * 3,
+                                 &wrote[k]);
+  });
+  // The parts joined, up to the one that reached the zero that ends the text.
+  written = wrote[0];
+  size_t taken = used[0];
+  for (size_t k = 1; k < others.size() + 1 && !transcoder_->ended_at_zero(); ++k) {
+    std::memmove(out + written, out + cuts[k] / 2 * 3, wrote[k]);
+    written += wrote[k];
+    taken = cuts[k] + used[k];
+    transcoder_->TakeNotices(*others[k - 1]);
+  }
+  return taken;
 }
 
 bool ByteChunks::Next(std::string_view& run, bool& last) {

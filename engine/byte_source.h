@@ -70,6 +70,8 @@ class ByteChunks {
  private:
   bool Fill();
   bool FillConverted();
+  // Converts the source bytes held to the end of the buffer; returns the bytes taken.
+  size_t ConvertHeld(size_t& written);
   // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
   // than length_. Sets source_done_ at the end.
   bool ReadSource(char* into, size_t n, size_t& got);
@@ -91,6 +93,7 @@ class ByteChunks {
   size_t end_ = 0;
   size_t chunk_bytes_;
   size_t size_hint_ = SIZE_MAX;  // what the source is expected to fill, converted
+  SourceFormat format_;
   std::unique_ptr<Utf8Transcoder> transcoder_;
   std::unique_ptr<unsigned char[]> raw_;  // source bytes read but not yet converted
   size_t raw_capacity_ = 0;
