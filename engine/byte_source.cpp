@@ -131,10 +131,24 @@ bool FoldingKeepsSurrogates() {
   return keeps;
 }
 
+// LowerUnit, then ё as е and Ё as Е: the fold of -i with ё folding. It keeps the surrogates and
+// zero as LowerUnit does.
+const char16_t* LowerYoTable() {
+  static const std::vector<char16_t> table = [] {
+    const char16_t* lower = LowerUnitTable();
+    std::vector<char16_t> folded(lower, lower + 0x10000);
+    for (char16_t& unit : folded) {
+      if (unit == u'ё') unit = u'е';
+      if (unit == u'Ё') unit = u'Е';
+    }
+    return folded;
+  }();
+  return table.data();
+}
+
 // The folding of any other locale: a character above U+FFFF folds as its two units, and halves
 // that meet after folding are one character again, as in the text the bytes stand for.
-size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out, const char16_t* lower) {
   Text units;
   for (size_t i = 0; i < n;) {
     uint32_t cp = b[i];
@@ -155,9 +169,9 @@ size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
 
 }  // namespace
 
-size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
-  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out);
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out, bool fold_yo) {
+  const char16_t* lower = fold_yo ? LowerYoTable() : LowerUnitTable();
+  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out, lower);
   unsigned char* at = out;
   size_t i = 0;
   while (i < n) {
