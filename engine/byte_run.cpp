@@ -135,15 +135,13 @@ class BucketFeeder {
             // Equal keys must meet in one group: the slot is the key's.
             uint32_t slot;
             if (rules.case_sensitive && check_ && !check_piece) {
-              slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                     static_cast<size_t>(item.data() - around.data()), checked);
-              if (rules.fold_yo && checked && HoldsYo(Bytes(item), item.size())) {
-                if (folded.size() < item.size()) folded.resize(item.size() + 64);
-                FoldYo(Bytes(item), item.size(), folded.data());
-                slot = Utf8Slot(folded.data(), item.size());
-              }
-            } else if (!rules.folds()) {
-              slot = Utf8Slot(Bytes(item), item.size());
+              const size_t before = static_cast<size_t>(item.data() - around.data());
+              slot = rules.fold_yo
+                         ? CheckedYoFoldedUtf8Slot(Bytes(item), item.size(), before, checked)
+                         : CheckedUtf8Slot(Bytes(item), item.size(), before, checked);
+            } else if (rules.case_sensitive) {
+              slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
+                                   : Utf8Slot(Bytes(item), item.size());
             } else {
               if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
               const std::string_view key = ItemKey(rules, item, folded.data());

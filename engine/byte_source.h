@@ -23,6 +23,10 @@ uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
 // `before`: how many readable bytes stand just before `bytes` (0 when unknown).
 uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
+// The same two of the text with ё as е and Ё as Е (FoldYo), without folding the bytes first.
+uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n);
+uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
+                                 bool& well_formed);
 
 // Case folding on bytes: each UTF-16 unit of the text the bytes stand for lowered as LowerUnit
 // does, and with fold_yo then ё written as е (Ё lowers to ё). Writes the folded item to out (room

@@ -64,7 +64,8 @@ void GroupWorker::MakeKeys(int source) {
     return;
   }
   ScratchVector<unsigned char>& folded = folded_[source];
-  folded.resize(records.bytes * 3 + 1);
+  // ё folding alone keeps the length; case folding may take three bytes for one.
+  folded.resize(rules_.case_sensitive ? records.bytes + 1 : records.bytes * 3 + 1);
   unsigned char* at = folded.data();
   for (const ByteRecord& r : records.records) {
     const std::string_view key =

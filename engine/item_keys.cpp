@@ -1,5 +1,6 @@
 #include "engine/item_keys.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -85,20 +86,29 @@ std::string_view TrimmedItem(std::string_view item) {
 }
 
 bool HoldsYo(const unsigned char* b, size_t n) {
-  // ё is D1 91, Ё is D0 81: eight bytes of ASCII at a time hold neither.
-  for (size_t i = 0; i < n;) {
-    if (i + 8 <= n) {
-      uint64_t word;
-      std::memcpy(&word, b + i, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    if (i + 1 < n && ((b[i] == 0xD1 && b[i + 1] == 0x91) || (b[i] == 0xD0 && b[i + 1] == 0x81)))
-      return true;
-    ++i;
+  // ё is D1 91, Ё is D0 81: eight bytes of ASCII at a time hold neither, and nor does a last
+  // piece of ASCII, read as the eight bytes that end the item.
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  size_t i = 0;
+  uint64_t word;
+  for (; i + 8 <= n; i += 8) {
+    std::memcpy(&word, b + i, 8);
+    if ((word & kHigh) != 0) break;
   }
+  if (i + 8 > n) {
+    if (n >= 8) {
+      std::memcpy(&word, b + n - 8, 8);
+      if ((word & kHigh) == 0) return false;
+    } else {
+      bool ascii = true;
+      for (size_t k = 0; k < n; ++k) ascii = ascii && b[k] < 0x80;
+      if (ascii) return false;
+    }
+    i = n >= 8 ? std::min(i, n - 8) : 0;
+  }
+  // A byte before i is ASCII, so no pair starts there.
+  for (; i + 1 < n; ++i)
+    if ((b[i] == 0xD1 && b[i + 1] == 0x91) || (b[i] == 0xD0 && b[i + 1] == 0x81)) return true;
   return false;
 }
 
