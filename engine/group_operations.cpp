@@ -49,7 +49,7 @@ void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, si
 
 // What an entry shows: its key, or with folded keys its kept spelling.
 void GroupWorker::WriteShown(GroupResult& result, const GroupEntry& e) {
-  if (!folds_) {
+  if (!folds_ || e.shown_as_key) {
     Write(result, e, e.source, result.out.size(), e.key, e.size);
   } else {
     const ByteRecord& r = records_[e.source].records[e.shown];
@@ -82,10 +82,12 @@ void GroupWorker::AddAll(int source) {
   for (size_t i = 0; i < keys.size(); ++i) {
     GroupEntry& e = table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
     if (added) e.source = static_cast<uint8_t>(source);
-    if (e.source == source)
+    if (e.source == source) {
       e.shown = static_cast<uint32_t>(i);
-    else
+      e.shown_as_key = keys[i].data == records[i].data;
+    } else {
       e.mark = true;
+    }
   }
 }
 

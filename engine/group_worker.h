@@ -31,6 +31,8 @@ struct GroupEntry {
   int32_t count;
   bool mark;
   uint8_t source = 0;  // whose records `shown` and `added` are: the first list's or the second's
+  // The spelling shown is the key's own bytes: with ё folding alone, that of most entries.
+  bool shown_as_key = false;
 };
 
 // The table of one group: entries in the order they were added, found by an open-addressing
