@@ -27,12 +27,23 @@ const unsigned char* Bytes(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
+// The source whose items an operation keeps with their places, to write them in the walk of a
+// table of their own spellings, or -1. Only the two that show the items one list lacks do, and
+// only when keys are folded: each folded key is written in the spelling of its first occurrence,
+// filed under the slot of that spelling, which lies in any group.
+int KeptSource(Operation operation, const ItemRules& rules) {
+  if (!rules.folds()) return -1;
+  if (operation == Operation::ModeOnlyInSecond) return 1;
+  if (operation == Operation::ModeOnlyInFirst) return 0;
+  return -1;
+}
+
 }  // namespace
 
 struct ByteSources {
   Operation operation;
   ByteSeparator separator;
-  bool case_sensitive;
+  ItemRules rules;
   RunPlan plan;
   std::unique_ptr<SlotBuckets> buckets[2];
   // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
@@ -50,21 +61,19 @@ struct ByteSources {
 };
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
-                                            bool whole_separator, bool case_sensitive,
+                                            bool whole_separator, const ItemRules& rules,
                                             const RunPlan& plan, RunProgress* progress) {
   auto sources = std::make_shared<ByteSources>();
   sources->progress = progress;
   sources->operation = operation;
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
-  sources->case_sensitive = case_sensitive;
+  sources->rules = rules;
   sources->plan = plan;
   // Merge reads its sources again as it writes: it keeps no items.
   if (operation == Operation::ModeMerge) return sources;
-  // Only this operation orders its result by where the items stand in the second source.
-  const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
   for (int k = 0; k < 2; ++k)
-    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence && k == 1, plan.threads,
-                                                        plan.spill_block, plan.block_region);
+    sources->buckets[k] = std::make_unique<SlotBuckets>(
+        KeptSource(operation, rules) == k, plan.threads, plan.spill_block, plan.block_region);
   return sources;
 }
 
@@ -99,12 +108,14 @@ class BucketFeeder {
         [&](int part) {
           const std::string_view bytes = pieces[static_cast<size_t>(part)];
           // With case, the hash checks each item's bytes as it goes; the rest of a run is the
-          // separator's own well-formed bytes. The folding wants them checked first, and so does a
-          // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
-          // halves in the items.
+          // separator's own well-formed bytes, and so is the white space that trimming cuts off.
+          // Case folding wants them checked first, and so does a separator with a surrogate half:
+          // its bytes are no UTF-8, and a pair it cuts leaves halves in the items. (ё folding keeps
+          // the length and the well-formedness of the bytes: the hash of the item checks them.)
           char& checked_piece = well_formed[static_cast<size_t>(part)];
+          const ItemRules& rules = sources_.rules;
           const bool check_piece =
-              check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
+              check_ && (!rules.case_sensitive || sources_.separator.has_halves);
           if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
             checked_piece = 0;
             return;
@@ -114,25 +125,31 @@ class BucketFeeder {
           const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
           std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
           // An item's place in the source is its first byte's offset: what orders the kept items of
-          // only-in-second without case.
+          // only-in-second and only-in-first when keys are folded.
           const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
           ForEachByteItem(
               bytes, sources_.separator, final_piece,
               [&](std::string_view item, const ByteItemCursor& cursor) {
+                const uint64_t place = base + cursor.OffsetOf(item);
+                if (rules.trim) item = TrimmedItem(item);
                 // The item may be the cursor's copy rather than part of the run.
                 const std::string_view around = cursor.Around();
+                // Equal keys must meet in one group: the slot is the key's.
                 uint32_t slot;
-                if (sources_.case_sensitive && check_ && !check_piece) {
-                  slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                         static_cast<size_t>(item.data() - around.data()), checked);
-                } else if (sources_.case_sensitive) {
-                  slot = Utf8Slot(Bytes(item), item.size());
+                if (rules.case_sensitive && check_ && !check_piece) {
+                  const size_t before = static_cast<size_t>(item.data() - around.data());
+                  slot = rules.fold_yo
+                             ? CheckedYoFoldedUtf8Slot(Bytes(item), item.size(), before, checked)
+                             : CheckedUtf8Slot(Bytes(item), item.size(), before, checked);
+                } else if (rules.case_sensitive) {
+                  slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
+                                       : Utf8Slot(Bytes(item), item.size());
                 } else {
                   if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-                  const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-                  slot = Utf8Slot(folded.data(), n);
+                  const std::string_view key = ItemKey(rules, item, folded.data());
+                  slot = Utf8Slot(Bytes(key), key.size());
                 }
-                buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
+                buckets_.Add(part, slot, item, place,
                              static_cast<size_t>(around.data() + around.size() - item.data()));
               });
           checked_piece = checked;
@@ -265,7 +282,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
   auto new_worker = [&] {
-    return GroupMaker(sources.operation, sources.case_sensitive, buckets, separator,
+    return GroupMaker(sources.operation, sources.rules, buckets, separator,
                       sources.plan.large_group);
   };
   // Part 0 writes each group as soon as it is its turn, and makes groups while none is; the
@@ -321,18 +338,22 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
 class MergeItems {
  public:
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
-             size_t chunk_bytes)
+             size_t chunk_bytes, bool trim)
       : cursor_(separator),
         chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length,
                 source.lenient),
         utf8_(source.lenient == LenientUtf8::AsItStands &&
               (source.format.encoding == SourceEncoding::Utf8 ||
                source.format.encoding == SourceEncoding::Utf8Lenient)),
-        check_(source.check) {}
+        check_(source.check),
+        trim_(trim) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
-      if (cursor_.Next(item)) return true;
+      if (cursor_.Next(item)) {
+        if (trim_) item = TrimmedItem(item);
+        return true;
+      }
       if (cursor_.last() || failed_) return false;
       std::string_view run;
       bool last = false;
@@ -354,6 +375,7 @@ class MergeItems {
   ByteChunks chunks_;
   bool utf8_;
   bool check_;
+  bool trim_;
   bool failed_ = false;
   uint64_t taken_ = 0;
 };
@@ -362,8 +384,9 @@ class MergeItems {
 // the source that could not be read again as it was read first, or -1.
 int MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
                ResultSink& sink, int32_t& pairs) {
-  MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes);
-  MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes);
+  // Merge compares nothing, but it shows items: trimmed, when the run trims.
+  MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes, sources.rules.trim);
+  MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes, sources.rules.trim);
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
   const uint64_t total = sources.merge[0].length + sources.merge[1].length;
@@ -408,7 +431,7 @@ int ByteRunSourceReadAgainFailed(const ByteSources& sources) {
 int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView result_separator,
                        TextView line_end, ResultSink& sink) {
   // The mode box with nothing chosen: nothing to do.
-  if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeMerge) return 0;
+  if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeDuplicates) return 0;
   const std::string separator = Utf8FromText(result_separator, LoneHighSurrogate::ThreeBytes);
   const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
@@ -430,11 +453,12 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
       throw TemporarySpaceExhausted();
   }
   int32_t count = 0;
-  const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
+  const int kept_source = KeptSource(operation, sources.rules);
+  const bool kept_order = kept_source >= 0;
   // Kept items wait for the last group: in memory, or for lists larger than memory in sorted runs
   // on disk (a group made in shares brings its own).
   std::vector<GroupResult> kept_groups;
-  const bool kept_on_disk = kept_order && sources.buckets[1]->spilled();
+  const bool kept_on_disk = kept_order && sources.buckets[kept_source]->spilled();
   KeptRuns kept_runs;
   std::vector<std::unique_ptr<KeptRuns>> share_runs;
   uint32_t groups = 0;

@@ -11,6 +11,7 @@
 #include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/text.h"
+#include "engine/item_keys.h"
 #include "engine/result_sink.h"
 #include "engine/run_plan.h"
 #include "engine/run_progress.h"
@@ -29,7 +30,7 @@ enum class ByteLoad {
 
 // `progress` (when set) hears of every run of bytes read and every step of the operation.
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
-                                            bool whole_separator, bool case_sensitive,
+                                            bool whole_separator, const ItemRules& rules,
                                             const RunPlan& plan, RunProgress* progress = nullptr);
 // How a source's bytes are taken: a file's UTF-8 as it stands, checked as it is cut; UTF-8 the
 // program made itself (from a text handed in), as it stands and unchecked, lone surrogates and

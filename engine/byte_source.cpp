@@ -48,7 +48,9 @@ inline __m128i Weighed(__m128i bytes, size_t unit) {
 // With kCheck each character outside ASCII is checked first, and well_formed is cleared at the
 // first that is not well-formed (the slot is then of no use). `before`: how many readable bytes
 // stand just before b, which lets the last few bytes be read as one block.
-template <bool kCheck>
+// With kYo the slot is that of the text with ё as е and Ё as Е: characters outside ASCII are
+// decoded one by one anyway, and the ASCII blocks pay nothing for it.
+template <bool kCheck, bool kYo>
 uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
   uint32_t sum = 0;  // mod 2^32, a multiple of 512
   size_t i = 0;
@@ -91,6 +93,7 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
     }
     uint32_t cp;
     i += DecodeUtf8At(b + i, cp);
+    if (kYo) cp = cp == u'ё' ? u'е' : cp == u'Ё' ? u'Е' : cp;
     if (cp < 0x10000) {
       sum += cp * kWeight[unit++ & 7];
     } else {
@@ -106,11 +109,21 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
 
 uint32_t Utf8Slot(const unsigned char* b, size_t n) {
   bool unused = true;
-  return SlotOfUtf8<false>(b, n, 0, unused);
+  return SlotOfUtf8<false, false>(b, n, 0, unused);
 }
 
 uint32_t CheckedUtf8Slot(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
-  return SlotOfUtf8<true>(b, n, before, well_formed);
+  return SlotOfUtf8<true, false>(b, n, before, well_formed);
+}
+
+uint32_t YoFoldedUtf8Slot(const unsigned char* b, size_t n) {
+  bool unused = true;
+  return SlotOfUtf8<false, true>(b, n, 0, unused);
+}
+
+uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* b, size_t n, size_t before,
+                                 bool& well_formed) {
+  return SlotOfUtf8<true, true>(b, n, before, well_formed);
 }
 
 namespace {
@@ -131,10 +144,24 @@ bool FoldingKeepsSurrogates() {
   return keeps;
 }
 
+// LowerUnit, then ё as е and Ё as Е: the fold of -i with ё folding. It keeps the surrogates and
+// zero as LowerUnit does.
+const char16_t* LowerYoTable() {
+  static const std::vector<char16_t> table = [] {
+    const char16_t* lower = LowerUnitTable();
+    std::vector<char16_t> folded(lower, lower + 0x10000);
+    for (char16_t& unit : folded) {
+      if (unit == u'ё') unit = u'е';
+      if (unit == u'Ё') unit = u'Е';
+    }
+    return folded;
+  }();
+  return table.data();
+}
+
 // The folding of any other locale: a character above U+FFFF folds as its two units, and halves
 // that meet after folding are one character again, as in the text the bytes stand for.
-size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out, const char16_t* lower) {
   Text units;
   for (size_t i = 0; i < n;) {
     uint32_t cp = b[i];
@@ -155,9 +182,9 @@ size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
 
 }  // namespace
 
-size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
-  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out);
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out, bool fold_yo) {
+  const char16_t* lower = fold_yo ? LowerYoTable() : LowerUnitTable();
+  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out, lower);
   unsigned char* at = out;
   size_t i = 0;
   while (i < n) {

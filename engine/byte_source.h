@@ -23,11 +23,15 @@ uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
 // `before`: how many readable bytes stand just before `bytes` (0 when unknown).
 uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
+// The same two of the text with ё as е and Ё as Е (FoldYo), without folding the bytes first.
+uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n);
+uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
+                                 bool& well_formed);
 
 // Case folding on bytes: each UTF-16 unit of the text the bytes stand for lowered as LowerUnit
-// does. Writes the folded item to out (room for 3 bytes a byte of the item) and returns its
-// length.
-size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
+// does, and with fold_yo then ё written as е (Ё lowers to ё). Writes the folded item to out (room
+// for 3 bytes a byte of the item) and returns its length.
+size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out, bool fold_yo = false);
 
 // How a Utf8Lenient source (asked for, or UTF-8 with a mark) is read: as it stands, which is
 // right for the well-formed UTF-8 it almost always is and leaves the checking to the reader, or
