@@ -15,7 +15,7 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
       Deduplicate(g, result);
       break;
     case Operation::ModeCountUnique:
-      CountUnique(g, result, false);
+      CountUnique(g, result);
       break;
     case Operation::ModeOnlyInFirst:
       OnlyInOne(g, 0, result);
@@ -27,7 +27,7 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
       InEither(g, true, result);
       break;
     case Operation::ModeDuplicates:
-      CountUnique(g, result, true);
+      Duplicates(g, result);
       break;
     default:
       break;
@@ -73,14 +73,16 @@ void GroupWorker::WriteCounted(GroupResult& result, const GroupEntry& e) {
   Write(result, e, 0, start, e.key, e.size);
 }
 
-// Every key of a source into table_, the last spelling of each kept. A key that the other source
-// brought first keeps its entry and its spelling from there, and is marked as in both.
+// Every key of a source into table_, the last spelling of each kept, and counted. A key that the
+// other source brought first keeps its entry and its spelling from there, and is marked as in
+// both.
 void GroupWorker::AddAll(int source) {
   const ScratchVector<GroupKey>& keys = keys_[source];
   const ScratchVector<ByteRecord>& records = records_[source].records;
   bool added;
   for (size_t i = 0; i < keys.size(); ++i) {
     GroupEntry& e = table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
+    ++e.count;
     if (added) e.source = static_cast<uint8_t>(source);
     if (e.source == source) {
       e.shown = static_cast<uint32_t>(i);
@@ -99,17 +101,23 @@ void GroupWorker::Deduplicate(uint32_t g, GroupResult& result) {
   });
 }
 
-// With repeated_only (duplicates): only the keys that occur more than once, without the empty
-// item, which a list's blank lines and its final line end repeat, and which dedupe never shows.
-void GroupWorker::CountUnique(uint32_t g, GroupResult& result, bool repeated_only) {
+void GroupWorker::CountUnique(uint32_t g, GroupResult& result) {
   const ScratchVector<GroupKey>& keys = keys_[0];
   const ScratchVector<ByteRecord>& records = records_[0].records;
   table_.Reset(keys.size());
   bool added;
   for (size_t i = 0; i < keys.size(); ++i)
     ++table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).count;
+  table_.Walk(g, [&](const GroupEntry& e) { WriteCounted(result, e); });
+}
+
+// The items that occur more than once, each shown as dedupe shows it; never the empty item,
+// which a list's blank lines and its final line end repeat.
+void GroupWorker::Duplicates(uint32_t g, GroupResult& result) {
+  table_.Reset(keys_[0].size());
+  AddAll(0);
   table_.Walk(g, [&](const GroupEntry& e) {
-    if (!repeated_only || (e.count > 1 && e.size != 0)) WriteCounted(result, e);
+    if (e.count > 1 && e.size != 0) WriteShown(result, e);
   });
 }
 

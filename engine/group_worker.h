@@ -123,7 +123,7 @@ class GroupWorker {
   bool TakeShare(int source, int fd);
   // The keys of a source's records: the items, or their folded forms.
   void MakeKeys(int source);
-  // The entries of a source's keys in table_, the last spelling of each kept.
+  // The entries of a source's keys in table_, counted, the last spelling of each kept.
   void AddAll(int source);
 
   void Make(uint32_t g, GroupResult& result);
@@ -132,7 +132,8 @@ class GroupWorker {
   void WriteShown(GroupResult& result, const GroupEntry& e);
   void WriteCounted(GroupResult& result, const GroupEntry& e);
   void Deduplicate(uint32_t g, GroupResult& result);
-  void CountUnique(uint32_t g, GroupResult& result, bool repeated_only);
+  void CountUnique(uint32_t g, GroupResult& result);
+  void Duplicates(uint32_t g, GroupResult& result);
   void InBoth(uint32_t g, GroupResult& result);
   void OnlyInOne(uint32_t g, int source, GroupResult& result);
   void InEither(uint32_t g, bool in_one_only, GroupResult& result);

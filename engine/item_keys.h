@@ -1,7 +1,7 @@
 // What an item is and what it is compared by: the piece between separators, without its white
 // space when the run trims, and its key, the item folded as the run asks (case, ё as е) or the
 // item itself. Equal keys are equal items to every operation; the result shows items, never keys,
-// except where an operation shows its keys (count and duplicates).
+// except where an operation shows its keys (count).
 #pragma once
 
 #include <cstddef>

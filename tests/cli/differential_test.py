@@ -388,7 +388,7 @@ FIXED_RULES = [
     ("symmetric ignoring case", 7, b"A\nb\n", b"a\nC\n", "\\n", ",", 0, 0, False, False,
      b"b,C", 2),
     ("duplicates, trimmed, without the empty item", 8, b"x \nx\n y\n\n\n", b"", "\\n", ",", 1,
-     1, True, False, b"2 x", 1),
+     1, True, False, b"x", 1),
 ]
 
 

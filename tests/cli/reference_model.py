@@ -607,14 +607,25 @@ def deduplicate(first, result_sep, rules):
     return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
 
 
-def count_unique(first, result_sep, rules, repeated_only=False):
+def count_unique(first, result_sep, rules):
     table = Table()
     for item in first:
         key = rules.key(item)
         table.add(key, (table.values[key] if key in table else 0) + 1)
-    pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()
-              if not repeated_only or (count > 1 and key != "")]
+    pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()]
     return "".join(pieces), len(pieces)
+
+
+def duplicates(first, result_sep, rules):
+    """The items whose key occurs more than once, each shown as dedupe shows it."""
+    table = split_to_table(first, rules)
+    times = {}
+    for item in first:
+        times[rules.key(item)] = times.get(rules.key(item), 0) + 1
+    for key in list(table.values):
+        if key == "" or times[key] < 2:
+            table.remove(key)
+    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
 
 
 def in_either(first, second, result_sep, rules, in_one_only):
@@ -665,7 +676,7 @@ def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, t
     elif mode in (6, 7):
         result, count = in_either(a, b, result_sep, rules, mode == 7)
     else:
-        result, count = count_unique(a, result_sep, rules, repeated_only=True)
+        result, count = duplicates(a, result_sep, rules)
     cut = 2 if mode == 4 else len(result_sep)
     return result[:max(len(result) - cut, 0)], count
 

@@ -210,10 +210,10 @@ NaiveResult NaiveRun(const NaiveInput& in) {
       });
       break;
     case Operation::ModeDuplicates:
-      for (TextView key : a.keys) ++table.Add(key, key).count;
+      for (size_t i = 0; i < a.items.size(); ++i) ++table.Add(a.keys[i], a.items[i]).count;
       table.Walk([&](Entry& e) {
         if (e.count < 2 || e.key.empty()) return;
-        emit(TextFromInteger(e.count) + u" " + Text(e.key), in.result_separator);
+        emit(e.shown, in.result_separator);
         ++count;
       });
       break;
