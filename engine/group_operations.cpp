@@ -3,6 +3,8 @@
 #include "engine/byte_source.h"
 #include "engine/group_worker.h"
 
+// An operation writes every line of its result through Write or WriteShown: the order asked for
+// comes from there, so a new operation needs nothing but its case here.
 void GroupWorker::Make(uint32_t g, GroupResult& result) {
   switch (operation_) {
     case Operation::ModeOnlyInSecond:
@@ -20,14 +22,34 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
     default:
       break;
   }
+  // The group's part of the order, to be merged with the others'.
+  if (result.kept.size() > 1) {
+    auto before = [&](const KeptItem& x, const KeptItem& y) {
+      return KeptBefore(order_, result.out, x, y);
+    };
+    if (!std::is_sorted(result.kept.begin(), result.kept.end(), before))
+      std::sort(result.kept.begin(), result.kept.end(), before);
+  }
 }
 
 // The line of entry e of source `source`'s table, begun at `start` in the result, ended here.
 void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
                         const unsigned char* data, size_t size) {
+  const size_t skip = result.out.size() - start;
   result.out.append(reinterpret_cast<const char*>(data), size);
-  if (lines_ != nullptr)
-    lines_->push_back({start, result.out.size() - start, e.slot, places_[source][e.added]});
+  if (order_ != ItemOrder::OrderTable) {
+    // Ranked by the counter for the order of counts (nothing else has one: all rank alike),
+    // then by where the entry's item first stands, the first source's before the second's.
+    const uint32_t rank = order_ == ItemOrder::OrderCount
+                              ? UINT32_MAX - static_cast<uint32_t>(std::max<int32_t>(e.count, 0))
+                              : 0;
+    const uint64_t first_seen =
+        records_[source].records[e.added].sequence | static_cast<uint64_t>(source) << 63;
+    result.kept.push_back(
+        {start, result.out.size() - start, rank, static_cast<uint32_t>(skip), first_seen});
+  } else if (lines_ != nullptr) {
+    lines_->push_back({start, result.out.size() - start, e.slot, 0, places_[source][e.added]});
+  }
   result.out.append(separator_);
   ++result.count;
 }
@@ -99,23 +121,25 @@ void GroupWorker::OnlyInSecond(uint32_t g, GroupResult& result) {
   if (keys.empty()) return;
   AddFirst();
   found_.Reset(keys.size());
-  // Room for every item, so that the kept bytes are never copied as they grow.
-  if (!case_sensitive_) result.kept_bytes.reserve(records_[1].bytes);
+  // Without case the table's walk goes by the spelling kept, whose slot may lie in any group:
+  // those items are put in order across groups. Any other order takes the lines as they come.
+  const bool keep_spelling = !case_sensitive_ && order_ == ItemOrder::OrderTable;
   bool added;
   for (size_t i = 0; i < keys.size(); ++i) {
     // An empty item of the second source always counts as present in the first.
     if (keys[i].size == 0 || table_.Find(keys[i]) != nullptr) continue;
     found_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
-    if (added && !case_sensitive_) {
+    if (added && keep_spelling) {
       const ByteRecord& r = records[i];
-      result.kept.push_back(
-          {result.kept_bytes.size(), r.size, Utf8Slot(r.data, r.size), r.sequence});
-      result.kept_bytes.append(reinterpret_cast<const char*>(r.data), r.size);
+      result.kept.push_back({result.out.size(), r.size, Utf8Slot(r.data, r.size), 0, r.sequence});
+      result.out.append(reinterpret_cast<const char*>(r.data), r.size);
+      ++result.count;
     }
   }
-  if (case_sensitive_)
-    found_.Walk(
-        g, [&](const GroupEntry& e) { Write(result, e, 1, result.out.size(), e.key, e.size); });
-  else
-    std::sort(result.kept.begin(), result.kept.end(), KeptBefore);
+  if (keep_spelling) return;
+  // The spelling of an item's first occurrence in the second source.
+  found_.Walk(g, [&](const GroupEntry& e) {
+    const ByteRecord& r = records[e.added];
+    Write(result, e, 1, result.out.size(), r.data, r.size);
+  });
 }

@@ -35,10 +35,8 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   if (two) MakeKeys(1);
   // Room for the longest result the group can have, so that writing never copies it.
   const GroupRecords& shown = operation_ == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
-  if (operation_ != Operation::ModeOnlyInSecond || case_sensitive_) {
-    const size_t room = shown.bytes + shown.records.size() * (separator_.size() + 12);
-    if (room > result.out.capacity()) result.out.reserve(room + room / 4);
-  }
+  const size_t room = shown.bytes + shown.records.size() * (separator_.size() + 12);
+  if (room > result.out.capacity()) result.out.reserve(room + room / 4);
   Make(g, result);
   return true;
 }
@@ -64,9 +62,10 @@ void GroupWorker::MakeKeys(int source) {
   }
 }
 
-GroupMaker::GroupMaker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
-                       std::string_view separator, uint64_t large_group)
-    : worker_(std::make_unique<GroupWorker>(operation, case_sensitive, buckets, separator,
+GroupMaker::GroupMaker(Operation operation, bool case_sensitive, ItemOrder order,
+                       SlotBuckets* const buckets[2], std::string_view separator,
+                       uint64_t large_group)
+    : worker_(std::make_unique<GroupWorker>(operation, case_sensitive, order, buckets, separator,
                                             large_group)) {}
 
 GroupMaker::~GroupMaker() = default;

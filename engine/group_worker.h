@@ -74,9 +74,15 @@ class GroupTable {
     added = true;
     return entries.back();
   }
-  // One pass over the entries: those of the group's second slot wait for the first's.
+  // One pass over the entries: those of the group's second slot wait for the first's. Lines
+  // that are put in another order afterwards take the entries as they were added instead, which
+  // for the order of first occurrence is that order already.
   template <typename Fn>
   void Walk(uint32_t group, Fn&& fn) {
+    if (walk_as_added) {
+      for (const GroupEntry& e : entries) fn(e);
+      return;
+    }
     static_assert(SlotBuckets::kSlotsPerGroup == 2);
     const uint32_t first = group * SlotBuckets::kSlotsPerGroup;
     second_slot_.clear();
@@ -90,6 +96,7 @@ class GroupTable {
   }
 
   ScratchVector<GroupEntry> entries;
+  bool walk_as_added = false;
 
  private:
   size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
@@ -100,13 +107,16 @@ class GroupTable {
 
 class GroupWorker {
  public:
-  GroupWorker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
-              std::string_view separator, uint64_t large_group)
+  GroupWorker(Operation operation, bool case_sensitive, ItemOrder order,
+              SlotBuckets* const buckets[2], std::string_view separator, uint64_t large_group)
       : operation_(operation),
         case_sensitive_(case_sensitive),
+        order_(order),
         buckets_{buckets[0], buckets[1]},
         separator_(separator),
-        large_group_(large_group) {}
+        large_group_(large_group) {
+    table_.walk_as_added = found_.walk_as_added = order != ItemOrder::OrderTable;
+  }
 
   bool Run(uint32_t g, GroupResult& result);
 
@@ -120,6 +130,8 @@ class GroupWorker {
   void MakeKeys(int source);
 
   void Make(uint32_t g, GroupResult& result);
+  // Every line of every operation is written here, the entry and the source whose occurrence
+  // it shows named: in any order but the table's, the line is kept to be put in order.
   void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
              const unsigned char* data, size_t size);
   void WriteShown(GroupResult& result, const GroupEntry& e);
@@ -144,6 +156,7 @@ class GroupWorker {
 
   Operation operation_;
   bool case_sensitive_;
+  ItemOrder order_;
   SlotBuckets* buckets_[2];
   std::string_view separator_;
   uint64_t large_group_;

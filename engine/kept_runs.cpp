@@ -12,8 +12,8 @@
 
 namespace {
 
-// A kept item in a run: its slot (4 bytes), size (4) and sequence (8), then its bytes.
-constexpr size_t kHead = 16;
+// A kept item in a run: its slot (4 bytes), size (4), skip (4) and sequence (8), then its bytes.
+constexpr size_t kHead = 20;
 
 // The items of one sorted list or run, one at a time.
 class KeptCursor {
@@ -22,6 +22,7 @@ class KeptCursor {
   // The next item; false at the end, with `failed` set when a file cannot be read.
   virtual bool Next() = 0;
   uint32_t slot = 0;
+  uint32_t skip = 0;
   uint64_t sequence = 0;
   std::string_view bytes;
   bool failed = false;
@@ -34,6 +35,7 @@ class ListCursor : public KeptCursor {
     if (at_ >= list_.items->size()) return false;
     const KeptItem& item = (*list_.items)[at_++];
     slot = item.slot;
+    skip = item.skip;
     sequence = item.sequence;
     bytes = list_.bytes.substr(item.offset, item.size);
     return true;
@@ -58,7 +60,8 @@ class RunReader : public KeptCursor {
     uint32_t size;
     std::memcpy(&slot, head, 4);
     std::memcpy(&size, head + 4, 4);
-    std::memcpy(&sequence, head + 8, 8);
+    std::memcpy(&skip, head + 8, 4);
+    std::memcpy(&sequence, head + 12, 8);
     const char* data = reader_.Take(size);
     if (data == nullptr) {
       failed = true;
@@ -87,7 +90,8 @@ bool KeptRuns::Add(const std::vector<KeptItem>& items, std::string_view bytes) {
     const uint32_t size = static_cast<uint32_t>(item.size);
     std::memcpy(head, &item.slot, 4);
     std::memcpy(head + 4, &size, 4);
-    std::memcpy(head + 8, &item.sequence, 8);
+    std::memcpy(head + 8, &item.skip, 4);
+    std::memcpy(head + 12, &item.sequence, 8);
     if (!out.Append(std::string_view(head, kHead), bytes.substr(item.offset, item.size)))
       return false;
   }
@@ -118,8 +122,8 @@ bool KeptMerge::Write(size_t memory, ResultSink& sink, std::string_view separato
   auto later = [&](size_t a, size_t b) {
     const KeptCursor& x = *cursors[a];
     const KeptCursor& y = *cursors[b];
-    if (x.slot != y.slot) return x.slot > y.slot;
-    return x.sequence < y.sequence;
+    return LineBefore(order_, y.slot, y.sequence, y.bytes.substr(y.skip), x.slot, x.sequence,
+                      x.bytes.substr(x.skip));
   };
   std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
   for (size_t k = 0; k < cursors.size(); ++k) {

@@ -1,7 +1,8 @@
 // Runs on raw source bytes against the model: whatever the bytes (mark or none, well-formed
 // UTF-8 or not, zeros, separators in odd places), a run must give exactly the model's result on
-// the text a run reads each file as. The first byte picks the operation and the
-// flags, the second the plan; then come the read separator and the two sources' bytes.
+// the text a run reads each file as. The first byte picks the operation, the
+// flags and the order, the second the plan; then come the read separator and the two sources'
+// bytes.
 #include <string>
 
 #include "core/utf8.h"
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.result_separator.assign(1, u'|');
   request.whole_separator = (flags & 0x08) != 0;
   request.case_sensitive = (flags & 0x10) == 0;
+  request.order = static_cast<ItemOrder>(flags >> 5 & 3);
 
   RunPlan plan;
   plan.threads = (plan_bits & 1) != 0 ? 3 : 1;
@@ -79,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   OverrideRunPlan(nullptr);
   FUZZ_CHECK(first.error == InputError::None && second.error == InputError::None);
   const Text read = ExpandSeparatorEscapes(separator);
-  const NaiveResult expected = NaiveRun({operation, first.text, second.text, read, u"|",
-                                         request.whole_separator, request.case_sensitive});
+  const NaiveResult expected =
+      NaiveRun({operation, first.text, second.text, read, u"|", request.whole_separator,
+                request.case_sensitive, request.order});
   FUZZ_CHECK(got.bytes() == expected.bytes && found == expected.count);
   return 0;
 }

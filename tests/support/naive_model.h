@@ -1,6 +1,6 @@
-// The five operations over 16-bit texts, written as plainly as their rules read: the engine's
-// results are checked against it. Of the program it uses only LowerUnit, whose answers the locale
-// decides, and the UTF-8 encoding of a whole text.
+// The five operations and the orders of their lines over 16-bit texts, written as plainly as their
+// rules read: the engine's results are checked against it. Of the program it uses only LowerUnit,
+// whose answers the locale decides, and the UTF-8 encoding of a whole text.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@ struct NaiveInput {
   TextView result_separator;  // escapes expanded
   bool whole_separator = false;
   bool case_sensitive = true;
+  ItemOrder order = ItemOrder::OrderTable;
 };
 
 struct NaiveResult {
