@@ -23,6 +23,7 @@ struct CliOptions {
   bool result_separator_given = false;
   bool whole_separator = false;
   bool ignore_case = false;
+  ItemOrder order = ItemOrder::OrderTable;
   bool plain = false;  // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;

@@ -153,6 +153,7 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
+  request.order = options.order;
   request.first_encoding = options.first_encoding;
   request.second_encoding = options.second_encoding;
   request.threads = options.threads;
