@@ -529,15 +529,26 @@ def split_to_table(text, separator, whole, case_flag):
 
 
 # ---------------------------------------------------------------------------------------------
-# The five operations: each returns (result text before trimming, found count).
+# The five operations. The four table operations return their lines in the table's walk, each
+# as (text, item, first, count): the item is what code point order compares, first is where
+# the line's key first stands, (list number, item number), and count is its counter (0 for
+# the operations that count nothing).
 
 
-def only_in_second(first, second, read_sep, result_sep, whole, case_flag):
+def first_places(items, source, keys):
+    places = {}
+    for i, item in enumerate(items):
+        places.setdefault(keys(item), (source, i))
+    return places
+
+
+def only_in_second(first, second, read_sep, whole, case_flag):
     present = split_to_table(first, read_sep, whole, case_flag)
     present.add("")
     found = Table()
     found_folded = set()
-    for item in split(second, read_sep, whole):
+    items = split(second, read_sep, whole)
+    for item in items:
         if case_flag:
             if item not in present:
                 found.add(item)
@@ -546,10 +557,15 @@ def only_in_second(first, second, read_sep, result_sep, whole, case_flag):
             if folded not in present and folded not in found_folded:
                 found_folded.add(folded)
                 found.add(item)
-    return "".join(k + result_sep for k, _ in found.walk()), len(found)
+    places = first_places(items, 1, lambda item: item)
+    return [(k, k, places[k], 0) for k, _ in found.walk()]
 
 
-def in_both(first, second, read_sep, result_sep, whole, case_flag):
+def key_of(case_flag):
+    return (lambda item: item) if case_flag else fold
+
+
+def in_both(first, second, read_sep, whole, case_flag):
     table = split_to_table(first, read_sep, whole, case_flag)
     wanted = set(split(second, read_sep, whole))
     if not case_flag:
@@ -557,24 +573,64 @@ def in_both(first, second, read_sep, result_sep, whole, case_flag):
     for key in list(table.values):
         if key not in wanted:
             table.remove(key)
-    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
-    return "".join(pieces), len(table)
+    places = first_places(split(first, read_sep, whole), 0, key_of(case_flag))
+    lines = []
+    for k, v in table.walk():
+        shown = k if case_flag else v
+        lines.append((shown, shown, places[k], 0))
+    return lines
 
 
-def deduplicate(first, read_sep, result_sep, whole, case_flag):
+def deduplicate(first, read_sep, whole, case_flag):
     table = split_to_table(first, read_sep, whole, case_flag)
     table.remove("")
-    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
-    return "".join(pieces), len(table)
+    places = first_places(split(first, read_sep, whole), 0, key_of(case_flag))
+    lines = []
+    for k, v in table.walk():
+        shown = k if case_flag else v
+        lines.append((shown, shown, places[k], 0))
+    return lines
 
 
-def count_unique(first, read_sep, result_sep, whole, case_flag):
+def count_unique(first, read_sep, whole, case_flag):
     table = Table()
-    for item in split(first, read_sep, whole):
+    items = split(first, read_sep, whole)
+    for item in items:
         key = item if case_flag else fold(item)
         table.add(key, (table.values[key] if key in table else 0) + 1)
-    pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()]
-    return "".join(pieces), len(table)
+    places = first_places(items, 0, key_of(case_flag))
+    return [("%d %s" % (count, key), key, places[key], count) for key, count in table.walk()]
+
+
+def code_points(text):
+    """The code points of a text of units: a surrogate pair is one, a lone surrogate its own."""
+    points = []
+    i = 0
+    while i < len(text):
+        unit = ord(text[i])
+        if 0xD800 <= unit <= 0xDBFF and i + 1 < len(text) and 0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
+            points.append(0x10000 + ((unit - 0xD800) << 10) + (ord(text[i + 1]) - 0xDC00))
+            i += 2
+        else:
+            points.append(unit)
+            i += 1
+    return points
+
+
+ORDERS = ["table", "first", "sorted", "count"]
+
+
+def put_in_order(lines, order):
+    """table: the walk as it is; first: where the keys first stand, the first list's first;
+    sorted: code point order of the items; count: the highest counter first. Ties go by first
+    place."""
+    if order == "first":
+        return sorted(lines, key=lambda line: line[2])
+    if order == "sorted":
+        return sorted(lines, key=lambda line: (code_points(line[1]), line[2]))
+    if order == "count":
+        return sorted(lines, key=lambda line: (-line[3], line[2]))
+    return lines
 
 
 def merge(first, second, read_sep, result_sep, whole):
@@ -587,24 +643,26 @@ def merge(first, second, read_sep, result_sep, whole):
     return "".join(lines), pairs
 
 
-def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag):
-    """mode 0..4, separators already expanded; returns (trimmed result text, found count)."""
-    if mode == 0:
-        result, count = only_in_second(first, second, read_sep, result_sep, whole, case_flag)
-    elif mode == 1:
-        result, count = in_both(first, second, read_sep, result_sep, whole, case_flag)
-    elif mode == 2:
-        result, count = deduplicate(first, read_sep, result_sep, whole, case_flag)
-    elif mode == 3:
-        result, count = count_unique(first, read_sep, result_sep, whole, case_flag)
-    else:
+def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, order="table"):
+    """mode 0..4, separators already expanded; returns (trimmed result text, found count).
+    Merge keeps its lines as they stand whatever the order."""
+    if mode == 4:
         result, count = merge(first, second, read_sep, result_sep, whole)
-    cut = 2 if mode == 4 else len(result_sep)
-    return result[:max(len(result) - cut, 0)], count
+        return result[:max(len(result) - 2, 0)], count
+    if mode == 0:
+        lines = only_in_second(first, second, read_sep, whole, case_flag)
+    elif mode == 1:
+        lines = in_both(first, second, read_sep, whole, case_flag)
+    elif mode == 2:
+        lines = deduplicate(first, read_sep, whole, case_flag)
+    else:
+        lines = count_unique(first, read_sep, whole, case_flag)
+    result = "".join(line[0] + result_sep for line in put_in_order(lines, order))
+    return result[:max(len(result) - len(result_sep), 0)], len(lines)
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
-        whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None)):
+        whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None), order="table"):
     """Whole run from file bytes and typed separators (str) to the result file's bytes.
 
     The separators are given as typed on the command line (str, sent as UTF-8). Returns
@@ -613,5 +671,6 @@ def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
     result_sep = expand_escapes(text_from_arg(typed_result_sep.encode("utf-8", "surrogatepass")))
     first = decode_file(first_bytes, encoding, pages[0])
     second = decode_file(second_bytes, encoding, pages[1]) if mode in (0, 1, 4) else ""
-    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag)
+    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag,
+                                order)
     return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count
