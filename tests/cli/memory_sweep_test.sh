@@ -4,7 +4,8 @@
 # times its size, gives the bytes of the unlimited run wherever it succeeds, and succeeds at
 # every limit above the first that works. So does a list of the same shape whose items all share
 # one table hash, and so fall into one group that never fits in memory whole; with case ignored,
-# only-in-second also holds back every item it keeps until the last group is made.
+# only-in-second also holds back every item it keeps until the last group is made, and so does
+# every run in an order other than the table's.
 # Usage: memory_sweep_test.sh PATH/TO/listwise-cli SOURCE_DIR
 set -euo pipefail
 cli=$1 source=$2
@@ -26,11 +27,12 @@ for name in ("r1", "r2", "c1", "c2"):
 PY
 failed=0
 for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both" \
-  "colliding only-in-second -i"; do
+  "colliding only-in-second -i" "random count --order=count" "colliding dedupe --order=first" \
+  "colliding only-in-second -i --order=sorted"; do
   set -- $run
   kind=${1:0:1} op=$2
-  args=(${3:-} "$op" "$work/${kind}1.txt")
-  [ "$op" = dedupe ] || args+=("$work/${kind}2.txt")
+  args=("${@:3}" "$op" "$work/${kind}1.txt")
+  [ "$op" = dedupe ] || [ "$op" = count ] || args+=("$work/${kind}2.txt")
   "$cli" -q "${args[@]}" -o "$work/free.txt"
   first_ok="" line=""
   for mb in 8 10 12 14 16 20 24 28 32 36 40 44 48 52 56 64 80 96; do

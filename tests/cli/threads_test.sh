@@ -9,7 +9,8 @@ trap 'rm -rf "$work"' EXIT
 python3 "$source/bench/gen_lists.py" 300000 "$work/1.txt" "$work/2.txt" >/dev/null
 failed=0
 for args in "dedupe" "count" "only-in-second" "in-both" "merge" "dedupe -i" "only-in-second -i" \
-  "in-both -w --read-sep=\\n"; do
+  "in-both -w --read-sep=\\n" "dedupe -i --order=first" "count --order=count" \
+  "only-in-second --order=first" "in-both --order=sorted"; do
   set -- $args
   lists=("$work/1.txt")
   case $1 in only-in-second | in-both | merge) lists+=("$work/2.txt") ;; esac
