@@ -37,6 +37,8 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   const GroupRecords& shown = operation_ == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
   const size_t room = shown.bytes + shown.records.size() * (separator_.size() + 12);
   if (room > result.out.capacity()) result.out.reserve(room + room / 4);
+  // A line a record at most: the kept lines never move as they grow.
+  if (order_ != ItemOrder::OrderTable) result.kept.reserve(shown.records.size());
   Make(g, result);
   return true;
 }
