@@ -492,7 +492,7 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
         [&](uint64_t done, uint64_t total) {
           return GoOn(sources.progress, RunPhase::Writing, done, total);
         },
-        written);
+        written, sources.plan.threads);
     if (stopped()) return -1;
     if (!read) throw std::bad_alloc();
     count = static_cast<int32_t>(written);

@@ -98,10 +98,17 @@ class KeptMerge {
   // Reads the runs through `memory` bytes of buffers in all; `go_on(items written, items)` after
   // each block, and the work stops when it returns false. `written`: the items written. False
   // when a file cannot be read back.
+  // Lists in memory alone are merged on up to `threads` threads.
   bool Write(size_t memory, ResultSink& sink, std::string_view separator,
-             const std::function<bool(uint64_t, uint64_t)>& go_on, uint64_t& written) const;
+             const std::function<bool(uint64_t, uint64_t)>& go_on, uint64_t& written,
+             int threads = 1) const;
 
  private:
+  // Fewer lines than this are merged on one thread: a thread for them costs more than it saves.
+  static constexpr uint64_t kPartLines = 1 << 16;
+  bool WriteInParts(ResultSink& sink, std::string_view separator,
+                    const std::function<bool(uint64_t, uint64_t)>& go_on, uint64_t total,
+                    uint64_t& written, int threads) const;
   ItemOrder order_;
   std::vector<KeptList> lists_;
   std::vector<const KeptRuns*> runs_;
