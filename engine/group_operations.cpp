@@ -38,11 +38,14 @@ void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, si
   const size_t skip = result.out.size() - start;
   result.out.append(reinterpret_cast<const char*>(data), size);
   if (order_ != ItemOrder::OrderTable) {
-    // Ranked by the counter for the order of counts (nothing else has one: all rank alike),
-    // then by where the entry's item first stands, the first source's before the second's.
-    const uint32_t rank = order_ == ItemOrder::OrderCount
-                              ? UINT32_MAX - static_cast<uint32_t>(std::max<int32_t>(e.count, 0))
-                              : 0;
+    // Ranked by the counter for the order of counts (nothing else has one: all rank alike) and
+    // by the item's first bytes for code point order, then by where the entry's item first
+    // stands, the first source's before the second's.
+    uint32_t rank = 0;
+    if (order_ == ItemOrder::OrderCount)
+      rank = UINT32_MAX - static_cast<uint32_t>(std::max<int32_t>(e.count, 0));
+    else if (order_ == ItemOrder::OrderSorted)
+      rank = ItemPrefix(data, size);
     const uint64_t first_seen =
         records_[source].records[e.added].sequence | static_cast<uint64_t>(source) << 63;
     result.kept.push_back(

@@ -142,7 +142,8 @@ bool MergeCursors(ItemOrder order, std::vector<std::unique_ptr<KeptCursor>>& cur
     if (sorted) items[k] = cursor.bytes.substr(cursor.skip);
   };
   auto before = [&](size_t a, size_t b) {
-    if (sorted && keys[a] != kDry && keys[b] != kDry && items[a] != items[b])
+    // Items of one rank in code point order: their bytes tell, then their sequence.
+    if (sorted && keys[a] >> 64 == keys[b] >> 64 && keys[a] != kDry && items[a] != items[b])
       return LineBefore(order, 0, 0, items[a], 0, 0, items[b]);
     return keys[a] < keys[b];
   };

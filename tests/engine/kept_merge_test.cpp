@@ -32,8 +32,10 @@ Lists RandomLists(std::mt19937& rng, ItemOrder order, size_t count) {
     const uint32_t skip = rng() % 3 == 0 ? 2 : 0;
     if (skip != 0) bytes += "7 ";
     for (int n = static_cast<int>(rng() % 4); n >= 0; --n) bytes += pieces[rng() % 6];
-    lists.items[k].push_back({start, bytes.size() - start, static_cast<uint32_t>(rng() % 4), skip,
-                              sequence += 1 + rng() % 5});
+    const auto* item = reinterpret_cast<const unsigned char*>(bytes.data() + start + skip);
+    const size_t size = bytes.size() - start - skip;
+    const uint32_t rank = order == ItemOrder::OrderSorted ? ItemPrefix(item, size) : rng() % 4;
+    lists.items[k].push_back({start, bytes.size() - start, rank, skip, sequence += 1 + rng() % 5});
     bytes += ",";
   }
   for (size_t k = 0; k < count; ++k)
