@@ -27,8 +27,18 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
     auto before = [&](const KeptItem& x, const KeptItem& y) {
       return KeptBefore(order_, result.out, x, y);
     };
-    if (!std::is_sorted(result.kept.begin(), result.kept.end(), before))
+    if (!std::is_sorted(result.kept.begin(), result.kept.end(), before)) {
       std::sort(result.kept.begin(), result.kept.end(), before);
+      // Laid out again in their order, the lines are read one after the other as they are
+      // merged, not from all over the group's memory. The result holds nothing else.
+      reordered_.clear();
+      for (KeptItem& line : result.kept) {
+        const size_t at = reordered_.size();
+        reordered_.append(result.out, line.offset, line.size).append(separator_);
+        line.offset = at;
+      }
+      result.out.assign(reordered_);
+    }
   }
 }
 

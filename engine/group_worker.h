@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -169,4 +170,5 @@ class GroupWorker {
   ScratchVector<unsigned char> folded_[2];
   GroupTable table_;
   GroupTable found_;
+  std::string reordered_;  // a group's kept lines, laid out in their order
 };
