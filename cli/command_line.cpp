@@ -39,6 +39,12 @@ const char* CliUsage() {
       "      --trim              drop white space at both ends of every item,\n"
       "                          no-break spaces included\n"
       "      --fold-yo           compare the Cyrillic yo as ye, in either case\n"
+      "      --order=ORDER       the order of the result items: table (the\n"
+      "                          default, the walk of the 512-slot table), first\n"
+      "                          (as each item first occurs, FIRST's before\n"
+      "                          SECOND's), sorted (code point order) or count\n"
+      "                          (the most frequent first; count and duplicates\n"
+      "                          only); merge takes table or first, its own order\n"
       "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
       "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
       "                          utf-16be, windows-1251, koi8-r, cp866,\n"
@@ -83,6 +89,7 @@ enum LongOnly : int {
   kEncodingSecond,
   kTrim,
   kFoldYo,
+  kOrder,
 };
 
 constexpr option kLongOptions[] = {
@@ -104,6 +111,7 @@ constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"threads", required_argument, nullptr, kThreads},
+    {"order", required_argument, nullptr, kOrder},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -124,6 +132,16 @@ constexpr Mode kModes[] = {{"only-in-second", Operation::ModeOnlyInSecond},
                            {"union", Operation::ModeUnion},
                            {"symmetric", Operation::ModeSymmetric},
                            {"duplicates", Operation::ModeDuplicates}};
+
+struct Order {
+  const char* name;
+  ItemOrder order;
+};
+constexpr Order kOrders[] = {{"table", ItemOrder::OrderTable},
+                             {"first", ItemOrder::OrderFirst},
+                             {"sorted", ItemOrder::OrderSorted},
+                             {"count", ItemOrder::OrderCount}};
+constexpr char kOrderNames[] = "table, first, sorted, count";
 
 // The option as the user wrote it, for a message. Long options always advance optind, so the
 // argument before it is the one getopt just read.
@@ -174,6 +192,7 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   // -e names the encoding of both lists; the option of one list wins over it wherever it stands.
   EncodingChoice both;
   bool first_named = false, second_named = false;
+  const char* order_name = "table";
   auto parse_encoding = [&](EncodingChoice& into) {
     if (ParseEncodingName(optarg, into)) return true;
     problem = Formatted(Translated("unknown encoding '%s' (known: %s)"), optarg, kEncodingNames);
@@ -237,6 +256,18 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         options.threads = static_cast<int>(n);
         break;
       }
+      case kOrder: {
+        const Order* order = nullptr;
+        for (const Order& known : kOrders)
+          if (std::string_view(optarg) == known.name) order = &known;
+        if (order == nullptr) {
+          problem = Formatted(Translated("unknown order '%s' (known: %s)"), optarg, kOrderNames);
+          return CommandLine::UsageError;
+        }
+        options.order = order->order;
+        order_name = order->name;
+        break;
+      }
       case kNoBom:
         options.bom = false;
         break;
@@ -288,6 +319,20 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   }
   options.operation = mode->operation;
   options.two_lists = UsesSecondSource(mode->operation);
+  // Merge pairs the lines as they stand, which is also the order of first occurrence.
+  if (mode->operation == Operation::ModeMerge && options.order != ItemOrder::OrderTable &&
+      options.order != ItemOrder::OrderFirst) {
+    problem = Formatted(Translated("'%s' keeps its lines in their order: '--order=%s' cannot be "
+                                   "used with it"),
+                        positional[0].c_str(), order_name);
+    return CommandLine::UsageError;
+  }
+  if (options.order == ItemOrder::OrderCount && !HasCounts(mode->operation) &&
+      mode->operation != Operation::ModeMerge) {
+    problem = Formatted(Translated("'--order=count' needs a mode that counts, not '%s'"),
+                        positional[0].c_str());
+    return CommandLine::UsageError;
+  }
   if (positional.size() < 2) {
     problem = Translated("no list given");
     return CommandLine::UsageError;

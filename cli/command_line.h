@@ -25,7 +25,8 @@ struct CliOptions {
   bool ignore_case = false;
   bool trim = false;     // --trim
   bool fold_yo = false;  // --fold-yo
-  bool plain = false;    // no byte-order mark, "\n" after items and merged lines
+  ItemOrder order = ItemOrder::OrderTable;
+  bool plain = false;  // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;
   BarChoice bar = BarChoice::Auto;

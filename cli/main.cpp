@@ -155,6 +155,7 @@ int RunCli(int argc, char** argv) {
   request.case_sensitive = !options.ignore_case;
   request.trim = options.trim;
   request.fold_yo = options.fold_yo;
+  request.order = options.order;
   request.first_encoding = options.first_encoding;
   request.second_encoding = options.second_encoding;
   request.threads = options.threads;

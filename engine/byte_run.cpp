@@ -44,6 +44,7 @@ struct ByteSources {
   Operation operation;
   ByteSeparator separator;
   ItemRules rules;
+  ItemOrder order;
   RunPlan plan;
   std::unique_ptr<SlotBuckets> buckets[2];
   // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
@@ -62,18 +63,26 @@ struct ByteSources {
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, const ItemRules& rules,
-                                            const RunPlan& plan, RunProgress* progress) {
+                                            ItemOrder order, const RunPlan& plan,
+                                            RunProgress* progress) {
   auto sources = std::make_shared<ByteSources>();
   sources->progress = progress;
   sources->operation = operation;
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
   sources->rules = rules;
+  // Merge writes its lines as they stand, whatever the order.
+  sources->order = operation == Operation::ModeMerge ? ItemOrder::OrderTable : order;
   sources->plan = plan;
   // Merge reads its sources again as it writes: it keeps no items.
   if (operation == Operation::ModeMerge) return sources;
+  // The orders that go by where the items first stand need each item's place in its source; in
+  // table order only the source whose items are kept in their own spelling does.
+  const bool by_place =
+      sources->order == ItemOrder::OrderFirst || sources->order == ItemOrder::OrderCount;
   for (int k = 0; k < 2; ++k)
-    sources->buckets[k] = std::make_unique<SlotBuckets>(
-        KeptSource(operation, rules) == k, plan.threads, plan.spill_block, plan.block_region);
+    sources->buckets[k] =
+        std::make_unique<SlotBuckets>(by_place || KeptSource(operation, rules) == k, plan.threads,
+                                      plan.spill_block, plan.block_region);
   return sources;
 }
 
@@ -282,7 +291,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
   auto new_worker = [&] {
-    return GroupMaker(sources.operation, sources.rules, buckets, separator,
+    return GroupMaker(sources.operation, sources.rules, sources.order, buckets, separator,
                       sources.plan.large_group);
   };
   // Part 0 writes each group as soon as it is its turn, and makes groups while none is; the
@@ -453,25 +462,33 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
       throw TemporarySpaceExhausted();
   }
   int32_t count = 0;
-  const int kept_source = KeptSource(operation, sources.rules);
-  const bool kept_order = kept_source >= 0;
-  // Kept items wait for the last group: in memory, or for lists larger than memory in sorted runs
-  // on disk (a group made in shares brings its own).
+  // Lines put in order across groups wait for the last group: in memory, or for lists larger
+  // than memory in sorted runs on disk (a group made in shares brings its own). The other
+  // groups are written as they come.
+  const bool kept_order =
+      sources.order != ItemOrder::OrderTable || KeptSource(operation, sources.rules) >= 0;
   std::vector<GroupResult> kept_groups;
-  const bool kept_on_disk = kept_order && sources.buckets[kept_source]->spilled();
+  bool kept_on_disk =
+      kept_order && (sources.buckets[0]->spilled() || sources.buckets[1]->spilled());
+  // What the kept groups may hold in memory: the buckets give back theirs as the groups are
+  // made, but not all of it at once.
+  const size_t kept_memory = sources.plan.memory_budget / 2;
+  size_t kept_held = 0;
   KeptRuns kept_runs;
   std::vector<std::unique_ptr<KeptRuns>> share_runs;
   uint32_t groups = 0;
   const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
     count += result.count;
-    if (!result.out.empty()) sink.AppendUtf8Block(result.out, separator);
+    if (!kept_order && !result.out.empty()) sink.AppendUtf8Block(result.out, separator);
     // A temporary file that cannot be read back ends the run as a group that cannot.
     if (result.large != nullptr && !result.large->WriteTo(sink, separator)) throw std::bad_alloc();
     if (result.kept_runs != nullptr) share_runs.push_back(std::move(result.kept_runs));
     if (kept_order && !result.kept.empty()) {
+      kept_held += result.out.capacity() + result.kept.capacity() * sizeof(KeptItem);
+      kept_on_disk = kept_on_disk || kept_held > kept_memory;
       if (!kept_on_disk)
         kept_groups.push_back(std::move(result));
-      else if (!kept_runs.Add(result.kept, result.kept_bytes))
+      else if (!kept_runs.Add(result.kept, result.out))
         throw TemporarySpaceExhausted();
     }
     return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
@@ -479,8 +496,8 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
   if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
   if (kept_order) {
-    KeptMerge merge;
-    for (const GroupResult& group : kept_groups) merge.Add(KeptList{&group.kept, group.kept_bytes});
+    KeptMerge merge(sources.order);
+    for (const GroupResult& group : kept_groups) merge.Add(KeptList{&group.kept, group.out});
     merge.Add(kept_runs);
     for (const auto& runs : share_runs) merge.Add(*runs);
     uint64_t written = 0;
@@ -489,7 +506,7 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
         [&](uint64_t done, uint64_t total) {
           return GoOn(sources.progress, RunPhase::Writing, done, total);
         },
-        written);
+        written, sources.plan.threads);
     if (stopped()) return -1;
     if (!read) throw std::bad_alloc();
     count = static_cast<int32_t>(written);

@@ -28,10 +28,12 @@ enum class ByteLoad {
   Stopped,     // the run's RunProgress asked it to stop
 };
 
-// `progress` (when set) hears of every run of bytes read and every step of the operation.
+// `progress` (when set) hears of every run of bytes read and every step of the operation. The
+// order is that of the result's lines; Merge keeps its own, line by line, whatever it says.
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, const ItemRules& rules,
-                                            const RunPlan& plan, RunProgress* progress = nullptr);
+                                            ItemOrder order, const RunPlan& plan,
+                                            RunProgress* progress = nullptr);
 // How a source's bytes are taken: a file's UTF-8 as it stands, checked as it is cut; UTF-8 the
 // program made itself (from a text handed in), as it stands and unchecked, lone surrogates and
 // all; or converted as it is read. A source in any format but UTF-8 is always converted.

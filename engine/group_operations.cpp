@@ -3,6 +3,8 @@
 #include "engine/byte_source.h"
 #include "engine/group_worker.h"
 
+// An operation writes every line of its result through Write or WriteShown: the order asked for
+// comes from there, so a new operation needs nothing but its case here.
 void GroupWorker::Make(uint32_t g, GroupResult& result) {
   switch (operation_) {
     case Operation::ModeOnlyInSecond:
@@ -32,16 +34,48 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
     default:
       break;
   }
+  // The group's part of the order, to be merged with the others'.
+  if (result.kept.size() > 1) {
+    auto before = [&](const KeptItem& x, const KeptItem& y) {
+      return KeptBefore(order_, result.out, x, y);
+    };
+    if (!std::is_sorted(result.kept.begin(), result.kept.end(), before)) {
+      std::sort(result.kept.begin(), result.kept.end(), before);
+      // Laid out again in their order, the lines are read one after the other as they are
+      // merged, not from all over the group's memory. The result holds nothing else.
+      reordered_.clear();
+      for (KeptItem& line : result.kept) {
+        const size_t at = reordered_.size();
+        reordered_.append(result.out, line.offset, line.size).append(separator_);
+        line.offset = at;
+      }
+      result.out.assign(reordered_);
+    }
+  }
 }
 
 // The line of entry e of source `source`'s table, begun at `start` in the result, ended here.
 void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
                         const unsigned char* data, size_t size) {
+  const size_t skip = result.out.size() - start;
   result.out.append(reinterpret_cast<const char*>(data), size);
-  if (lines_ != nullptr) {
+  if (order_ != ItemOrder::OrderTable) {
+    // Ranked by the counter for the order of counts (nothing else has one: all rank alike) and
+    // by the item's first bytes for code point order, then by where the entry's item first
+    // stands, the first source's before the second's.
+    uint32_t rank = 0;
+    if (order_ == ItemOrder::OrderCount && HasCounts(operation_))
+      rank = UINT32_MAX - static_cast<uint32_t>(std::max<int32_t>(e.count, 0));
+    else if (order_ == ItemOrder::OrderSorted)
+      rank = ItemPrefix(data, size);
+    const uint64_t first_seen =
+        records_[source].records[e.added].sequence | static_cast<uint64_t>(source) << 63;
+    result.kept.push_back(
+        {start, result.out.size() - start, rank, static_cast<uint32_t>(skip), first_seen});
+  } else if (lines_ != nullptr) {
     // A table that takes both lists takes all of the first's records before the second's.
     const uint64_t place = places_[source][e.added] + (source == 1 ? first_records_ : 0);
-    lines_->push_back({start, result.out.size() - start, e.slot, place});
+    lines_->push_back({start, result.out.size() - start, e.slot, 0, place});
   }
   result.out.append(separator_);
   ++result.count;
@@ -141,8 +175,10 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
   table_.Reset(keys_[1 - source].size());
   AddAll(1 - source);
   found_.Reset(keys.size());
-  // Room for every item, so that the kept bytes are never copied as they grow.
-  if (folds_) result.kept_bytes.reserve(records_[source].bytes);
+  // With folded keys the table's walk goes by the spelling kept, whose slot may lie in any
+  // group: those items are put in order across groups. Any other order takes the lines as they
+  // come.
+  const bool keep_spelling = folds_ && order_ == ItemOrder::OrderTable;
   bool added;
   for (size_t i = 0; i < keys.size(); ++i) {
     // An empty item always counts as present in the other list.
@@ -150,21 +186,19 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
     GroupEntry& e = found_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
     if (!added) continue;
     e.source = static_cast<uint8_t>(source);
-    if (folds_) {
-      // The table of these items is one of their spellings: its walk goes by the slot of the
-      // spelling, which lies in any group. They are written once all groups are made.
+    if (keep_spelling) {
       const ByteRecord& r = records[i];
-      result.kept.push_back(
-          {result.kept_bytes.size(), r.size, Utf8Slot(r.data, r.size), r.sequence});
-      result.kept_bytes.append(reinterpret_cast<const char*>(r.data), r.size);
+      result.kept.push_back({result.out.size(), r.size, Utf8Slot(r.data, r.size), 0, r.sequence});
+      result.out.append(reinterpret_cast<const char*>(r.data), r.size);
+      ++result.count;
     }
   }
-  if (!folds_)
-    found_.Walk(g, [&](const GroupEntry& e) {
-      Write(result, e, source, result.out.size(), e.key, e.size);
-    });
-  else
-    std::sort(result.kept.begin(), result.kept.end(), KeptBefore);
+  if (keep_spelling) return;
+  // The spelling of an item's first occurrence in its source.
+  found_.Walk(g, [&](const GroupEntry& e) {
+    const ByteRecord& r = records[e.added];
+    Write(result, e, source, result.out.size(), r.data, r.size);
+  });
 }
 
 // Union, and with in_one_only the symmetric difference: one table of the keys of both lists, the

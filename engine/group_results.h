@@ -45,14 +45,14 @@ struct GroupResult {
   std::string out;                          // whole records, each ended by the result separator
   std::shared_ptr<LargeGroupResult> large;  // instead of `out`, for a group made in shares
   int32_t count = 0;
-  std::string kept_bytes;
+  // Lines to be put in order across groups, in that order already, their bytes in `out`; `out`
+  // is then written only through them.
   std::vector<KeptItem> kept;
   std::unique_ptr<KeptRuns> kept_runs;  // instead of `kept`, for a group made in shares
   // Frees the memory (assigning an empty string would keep its capacity).
   void Free() {
     std::string().swap(out);
     large.reset();
-    std::string().swap(kept_bytes);
     std::vector<KeptItem>().swap(kept);
     kept_runs.reset();
   }
@@ -66,8 +66,8 @@ class GroupMaker {
   // The buckets of the first and second source (the second unused by the one-list operations).
   // A spilled group of more than `large_group` bytes (0: none) is made a share of its keys at a
   // time, so that no group needs to fit in memory whole.
-  GroupMaker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
-             std::string_view separator, uint64_t large_group = 0);
+  GroupMaker(Operation operation, const ItemRules& rules, ItemOrder order,
+             SlotBuckets* const buckets[2], std::string_view separator, uint64_t large_group = 0);
   ~GroupMaker();
   GroupMaker(const GroupMaker&) = delete;
   GroupMaker& operator=(const GroupMaker&) = delete;

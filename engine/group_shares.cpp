@@ -42,11 +42,12 @@ bool GroupWorker::MakeInShares(uint32_t g, uint64_t bytes, GroupResult& result) 
     lines.clear();
     Make(g, piece);
     result.count += piece.count;
-    // Kept items are many where a group is this large: each share's go to a run on disk.
+    // Kept items (and lines in an order of their own) are many where a group is this large:
+    // each share's go to a run on disk.
     if (!piece.kept.empty() && result.kept_runs == nullptr)
       result.kept_runs = std::make_unique<KeptRuns>();
     if (!large->AddShare(piece.out, lines) ||
-        (!piece.kept.empty() && !result.kept_runs->Add(piece.kept, piece.kept_bytes))) {
+        (!piece.kept.empty() && !result.kept_runs->Add(piece.kept, piece.out))) {
       lines_ = nullptr;
       close_all();
       throw TemporarySpaceExhausted();

@@ -17,7 +17,9 @@ bool GroupWorker::Run(uint32_t g, GroupResult& result) {
     bytes += buckets_[k]->GroupBytes(g);
     spilled = spilled || buckets_[k]->spilled();
   }
-  const bool made = large_group_ > 0 && spilled && bytes > large_group_
+  // Folded keys take room of their own, up to three bytes a byte of the items.
+  const uint64_t room = folds_ ? bytes * 4 : bytes;
+  const bool made = large_group_ > 0 && spilled && room > large_group_
                         ? MakeInShares(g, bytes, result)
                         : MakeWhole(g, result);
   for (int k = 0; k < (two ? 2 : 1); ++k) {
@@ -34,19 +36,23 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   MakeKeys(0);
   if (two) MakeKeys(1);
   // Room for the longest result the group can have, so that writing never copies it. The items
-  // that only-in-second and only-in-first keep with folded keys are written later.
-  const bool kept = folds_ && (operation_ == Operation::ModeOnlyInSecond ||
-                               operation_ == Operation::ModeOnlyInFirst);
-  if (!kept) {
-    const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
-    size_t room = 0;
-    for (int k = 0; k < 2; ++k) {
-      const bool shown = both || (k == 1) == (operation_ == Operation::ModeOnlyInSecond);
-      if (shown && (k == 0 || two))
-        room += records_[k].bytes + records_[k].records.size() * (separator_.size() + 12);
+  // that only-in-second and only-in-first keep in their spelling take no separators.
+  const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
+  const bool only_in_one =
+      operation_ == Operation::ModeOnlyInSecond || operation_ == Operation::ModeOnlyInFirst;
+  const bool kept = only_in_one && folds_ && order_ == ItemOrder::OrderTable;
+  size_t room = 0, lines = 0;
+  for (int k = 0; k < 2; ++k) {
+    const bool shown = both || (k == 1) == (operation_ == Operation::ModeOnlyInSecond);
+    if (shown && (k == 0 || two)) {
+      room += records_[k].bytes;
+      if (!kept) room += records_[k].records.size() * (separator_.size() + 12);
+      lines += records_[k].records.size();
     }
-    if (room > result.out.capacity()) result.out.reserve(room + room / 4);
   }
+  if (room > result.out.capacity()) result.out.reserve(kept ? room : room + room / 4);
+  // A line a record at most: the kept lines never move as they grow.
+  if (order_ != ItemOrder::OrderTable || kept) result.kept.reserve(lines);
   first_records_ = records_[0].records.size();
   Make(g, result);
   return true;
@@ -76,9 +82,11 @@ void GroupWorker::MakeKeys(int source) {
   }
 }
 
-GroupMaker::GroupMaker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
-                       std::string_view separator, uint64_t large_group)
-    : worker_(std::make_unique<GroupWorker>(operation, rules, buckets, separator, large_group)) {}
+GroupMaker::GroupMaker(Operation operation, const ItemRules& rules, ItemOrder order,
+                       SlotBuckets* const buckets[2], std::string_view separator,
+                       uint64_t large_group)
+    : worker_(std::make_unique<GroupWorker>(operation, rules, order, buckets, separator,
+                                            large_group)) {}
 
 GroupMaker::~GroupMaker() = default;
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -78,9 +79,15 @@ class GroupTable {
     added = true;
     return entries.back();
   }
-  // One pass over the entries: those of the group's second slot wait for the first's.
+  // One pass over the entries: those of the group's second slot wait for the first's. Lines
+  // that are put in another order afterwards take the entries as they were added instead, which
+  // for the order of first occurrence is that order already.
   template <typename Fn>
   void Walk(uint32_t group, Fn&& fn) {
+    if (walk_as_added) {
+      for (const GroupEntry& e : entries) fn(e);
+      return;
+    }
     static_assert(SlotBuckets::kSlotsPerGroup == 2);
     const uint32_t first = group * SlotBuckets::kSlotsPerGroup;
     second_slot_.clear();
@@ -94,6 +101,7 @@ class GroupTable {
   }
 
   ScratchVector<GroupEntry> entries;
+  bool walk_as_added = false;
 
  private:
   size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
@@ -104,14 +112,17 @@ class GroupTable {
 
 class GroupWorker {
  public:
-  GroupWorker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
-              std::string_view separator, uint64_t large_group)
+  GroupWorker(Operation operation, const ItemRules& rules, ItemOrder order,
+              SlotBuckets* const buckets[2], std::string_view separator, uint64_t large_group)
       : operation_(operation),
         rules_(rules),
         folds_(rules.folds()),
+        order_(order),
         buckets_{buckets[0], buckets[1]},
         separator_(separator),
-        large_group_(large_group) {}
+        large_group_(large_group) {
+    table_.walk_as_added = found_.walk_as_added = order != ItemOrder::OrderTable;
+  }
 
   bool Run(uint32_t g, GroupResult& result);
 
@@ -127,6 +138,8 @@ class GroupWorker {
   void AddAll(int source);
 
   void Make(uint32_t g, GroupResult& result);
+  // Every line of every operation is written here, the entry and the source whose occurrence
+  // it shows named: in any order but the table's, the line is kept to be put in order.
   void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
              const unsigned char* data, size_t size);
   void WriteShown(GroupResult& result, const GroupEntry& e);
@@ -154,6 +167,7 @@ class GroupWorker {
   Operation operation_;
   ItemRules rules_;
   bool folds_;
+  ItemOrder order_;
   SlotBuckets* buckets_[2];
   std::string_view separator_;
   uint64_t large_group_;
@@ -168,4 +182,5 @@ class GroupWorker {
   ScratchVector<unsigned char> folded_[2];
   GroupTable table_;
   GroupTable found_;
+  std::string reordered_;  // a group's kept lines, laid out in their order
 };

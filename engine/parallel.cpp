@@ -17,6 +17,7 @@ struct Worker {
   std::mutex mutex;
   std::condition_variable wake;
   std::function<void()> task;
+  std::function<void()> finish;  // tells the caller, once the worker is idle again
 };
 
 class Workers {
@@ -45,16 +46,22 @@ class Workers {
  private:
   void Serve(Worker& worker) {
     for (;;) {
-      std::function<void()> task;
+      std::function<void()> task, finish;
       {
         std::unique_lock lock(worker.mutex);
         worker.wake.wait(lock, [&] { return worker.task != nullptr; });
         task = std::move(worker.task);
+        finish = std::move(worker.finish);
         worker.task = nullptr;
       }
       task();
-      std::lock_guard lock(mutex_);
-      idle_.push_back(&worker);
+      // Idle before the caller hears of it: a caller that splits its work again at once finds
+      // this worker, rather than starting a thread more.
+      {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(&worker);
+      }
+      finish();
     }
   }
 
@@ -107,8 +114,8 @@ void OnCores(int parts, const std::function<void(int)>& fn, bool spread) {
     const int part = static_cast<int>(k) + 1;
     {
       std::lock_guard lock(taken[k]->mutex);
-      taken[k]->task = [&, part] {
-        run(part);
+      taken[k]->task = [&run, part] { run(part); };
+      taken[k]->finish = [&] {
         std::lock_guard done(mutex);
         --running;
         finished.notify_all();

@@ -39,7 +39,8 @@ inline bool HasCounts(Operation operation) {
   return operation == Operation::ModeCountUnique || operation == Operation::ModeDuplicates;
 }
 
-// The order of a result's lines.
+// The order of a result's lines. Merge keeps its own, line by line, whatever is asked; the order
+// of counts, asked of an operation that counts nothing, is that of first occurrence.
 enum class ItemOrder : int {
   OrderTable = 0,   // the walk of the 512-slot table: slots ascending, the newest entry first
   OrderFirst = 1,   // first occurrence: the first list's before the second's

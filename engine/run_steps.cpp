@@ -205,8 +205,9 @@ InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed,
   for (const Text* field : {&request.first_field, &request.second_field})
     if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
   const ItemRules rules{request.case_sensitive, request.fold_yo, request.trim};
-  run.sources = NewByteSources(request.operation, run.read_separator, request.whole_separator,
-                               rules, PlanRun(input_bytes, request.threads), progress);
+  run.sources =
+      NewByteSources(request.operation, run.read_separator, request.whole_separator, rules,
+                     request.order, PlanRun(input_bytes, request.threads), progress);
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.
   const bool second_is_file = !request.second_text.has_value() && request.second_descriptor < 0;

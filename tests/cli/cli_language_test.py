@@ -37,6 +37,12 @@ CASES = [
      ["sort", "w.txt"], 2,
      {"ru": "listwise-cli: неизвестный режим «sort»\nСправка: «listwise-cli --help».\n",
       "en": "listwise-cli: unknown mode 'sort'\nTry 'listwise-cli --help'.\n"}),
+    ("an order the mode has no counts for",
+     ["dedupe", "--order=count", "w.txt"], 2,
+     {"ru": "listwise-cli: для «--order=count» нужен режим с подсчётом, а не «dedupe»\n"
+            "Справка: «listwise-cli --help».\n",
+      "en": "listwise-cli: '--order=count' needs a mode that counts, not 'dedupe'\n"
+            "Try 'listwise-cli --help'.\n"}),
     ("a full standard output",
      ["dedupe", "w.txt", ">/dev/full"], 1,
      {"ru": "listwise-cli: w.txt: прочитан как Windows-1251\nlistwise-cli: стандартный вывод: "

@@ -145,6 +145,9 @@ def check_interrupt(cli, shim, d, tally):
         # Its result, the 100,000 items of utf32.txt, is written 4 KB at a time: 10 s at least.
         ("a converted list", ["only-in-second", "first.txt", "utf32.txt"], b"working",
          held(shim, target, "writes", step=4096), None),
+        # In an order of its own the result is written once every group is made.
+        ("in order, while writing", ["dedupe", "--order=first", "first.txt"], b"writing",
+         held(shim, target, "writes"), None),
     ]
     # Too little address space for the list: it goes through temporary files, whose reading back
     # is held, so that the working phase lasts only when the run did spill. AddressSanitizer

@@ -32,7 +32,7 @@ MAX_REPORTED = 5
 class Case:
     def __init__(self, mode, first, second=b"", read_sep=None, result_sep=None, whole=False,
                  case_flag=1, bom=True, stdin=None, to_file=False, pass_second=None,
-                 encoding=None, trim=False, fold_yo=False):
+                 encoding=None, trim=False, fold_yo=False, order=None):
         self.mode = mode
         self.first = first
         self.second = second
@@ -48,6 +48,7 @@ class Case:
         self.encoding = encoding  # an --encoding name, or None to have the program judge
         self.trim = trim
         self.fold_yo = fold_yo
+        self.order = order  # an --order name, or None: option left out, table order applies
 
     def copy(self, **changes):
         fields = dict(self.__dict__)
@@ -59,7 +60,7 @@ class Case:
                          "\\r\\n" if self.read_sep is None else self.read_sep,
                          "\\r\\n" if self.result_sep is None else self.result_sep,
                          self.whole, self.case_flag, self.bom, self.encoding, pages,
-                         self.trim, self.fold_yo)
+                         self.trim, self.fold_yo, self.order or "table")
 
     def list_names(self, workdir):
         fields = ["first"] + (["second"] if self.mode in model.TWO_LISTS else [])
@@ -109,6 +110,8 @@ class Case:
             args.append("--fold-yo")
         if self.encoding is not None:
             args.append("--encoding=" + self.encoding)
+        if self.order is not None:
+            args.append("--order=" + self.order)
         if self.to_file:
             args += ["--output", os.path.join(workdir, "out.bin")]
         if not self.bom:
@@ -202,7 +205,25 @@ def utf16le(text):
 
 
 FIXED = [
-    # name, mode, first, second, read sep, result sep, whole, case flag, expected, count
+    # name, mode, first, second, read sep, result sep, whole, case flag, expected, count,
+    # then perhaps the encoding and the order
+    ("first order: as the items first stand", 2, b"b;a;c;a;b", b"", ";", ",", 0, 1, b"b,a,c",
+     3, "utf-8", "first"),
+    ("first order ignoring case: the first place, the last spelling", 2, b"b;A;c;a;B", b"", ";",
+     ",", 0, 0, b"B,a,c", 3, "utf-8", "first"),
+    ("only-in-second in first order goes by the second list", 0, b"x", b"q;x;p;q;a", ";", ",",
+     0, 1, b"q,p,a", 3, "utf-8", "first"),
+    ("sorted: code points, not UTF-16 units", 2,
+     b"b;\xc3\xa9;B;\xef\xbf\xbd;a;\xf0\x9f\x98\x80", b"", ";", ",", 0, 1,
+     b"B,a,b,\xc3\xa9,\xef\xbf\xbd,\xf0\x9f\x98\x80", 6, "utf-8", "sorted"),
+    ("sorted count lines go by the item", 3, b"b;a;b;c", b"", ";", ",", 0, 1, b"1 a,2 b,1 c", 3,
+     "utf-8", "sorted"),
+    ("count order: the most frequent first, ties as they first stand", 3, b"d;b;b;c;c;c;a;b",
+     b"", ";", ",", 0, 1, b"3 b,3 c,1 d,1 a", 4, "utf-8", "count"),
+    ("duplicates in count order: the most repeated first", 8, b"a;b;b;c;a;b", b"", ";", ",", 0,
+     1, b"b,a", 2, "utf-8", "count"),
+    ("merge in first order is merge", 4, b"a;b", b"1", ";", "=", 0, 1, b"a=1\r\nb", 1, "utf-8",
+     "first"),
     ("only-in-second keeps table order", 0, b"a;b", b"b;c;c;;d;", ";", ",", 0, 1, b"c,d", 2),
     ("only-in-second ignoring case keeps the first spelling", 0, b"Apple",
      b"APPLE;Pear;PEAR;pear", ";", ",", 0, 0, b"Pear", 1),
@@ -551,10 +572,18 @@ def random_case(rng):
         stdin = "second" if two and rng.random() < 0.5 else "first"
     # duplicates refuses a second list; dedupe and count let it pass unread.
     pass_second = two or (mode != 8 and rng.random() < 0.3)
+    # Any order a mode takes, or none named: count and duplicates have counts, merge takes its
+    # own alone.
+    orders = [None] + model.ORDERS
+    if mode not in (3, 8):
+        orders.remove("count")
+    if mode == 4:
+        orders.remove("sorted")
+    order = rng.choice(orders)
     return Case(mode, files[0], files[1] if two else b"", typed_read, typed_result, whole,
                 case_flag, bom=rng.random() > 0.2, stdin=stdin, to_file=rng.random() < 0.5,
                 pass_second=pass_second, encoding=encoding, trim=rng.random() < 0.4,
-                fold_yo=rng.random() < 0.4)
+                fold_yo=rng.random() < 0.4, order=order)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -595,8 +624,9 @@ def main():
             # The cases worked out by hand before lists were judged pin the reading of old,
             # which --encoding=utf-8 keeps.
             encoding = row[10] if len(row) > 10 else "utf-8"
+            order = row[11] if len(row) > 11 else None
             case = Case(mode, first, second, read_sep, result_sep, bool(whole), case_flag,
-                        encoding=encoding)
+                        encoding=encoding, order=order)
             pages = (None, None)
             hand = (BOM + want, want_count)
             if encoding is None and mode == 4:

@@ -37,8 +37,10 @@ limit_kb=$((input_kb / 3))
 echo "first list $((input_kb / 1024)) MB, limit $((limit_kb / 1024)) MB"
 
 failed=0
+# Each order but the table's holds back the result's lines until the last group is made.
 runs=("dedupe" "count" "only-in-second" "in-both" "only-in-first -i" "union --trim"
-  "symmetric --fold-yo" "duplicates")
+  "symmetric --fold-yo" "duplicates" "dedupe --order=first" "count --order=count"
+  "only-in-second -i --order=sorted")
 for run in "${runs[@]}"; do
   set -- $run
   op=$1

@@ -5,7 +5,8 @@
 # every limit above the first that works. So does a list of the same shape whose items all share
 # one table hash, and so fall into one group that never fits in memory whole; with case ignored,
 # only-in-second and only-in-first also hold back every item they keep until the last group is
-# made, and union makes one table of both lists' items.
+# made, and so does every run in an order other than the table's; union makes one table of both
+# lists' items.
 # Usage: memory_sweep_test.sh PATH/TO/listwise-cli SOURCE_DIR
 set -euo pipefail
 cli=$1 source=$2
@@ -27,11 +28,13 @@ for name in ("r1", "r2", "c1", "c2"):
 PY
 failed=0
 for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both" \
-  "colliding only-in-second -i" "colliding only-in-first -i" "colliding union --fold-yo"; do
+  "colliding only-in-second -i" "colliding only-in-first -i" "colliding union --fold-yo" \
+  "random count --order=count" "colliding dedupe --order=first" \
+  "colliding only-in-second -i --order=sorted"; do
   set -- $run
   kind=${1:0:1} op=$2
-  args=(${3:-} "$op" "$work/${kind}1.txt")
-  [ "$op" = dedupe ] || args+=("$work/${kind}2.txt")
+  args=("${@:3}" "$op" "$work/${kind}1.txt")
+  [ "$op" = dedupe ] || [ "$op" = count ] || args+=("$work/${kind}2.txt")
   "$cli" -q "${args[@]}" -o "$work/free.txt"
   first_ok="" line=""
   for mb in 8 10 12 14 16 20 24 28 32 36 40 44 48 52 56 64 80 96; do

@@ -574,10 +574,25 @@ def shown(table, rules):
 
 
 # ---------------------------------------------------------------------------------------------
-# The operations: each returns (result text before trimming, found count).
+# The operations. The table operations return their lines in the table's walk, each as
+# (text, item, first, count): the item is what code point order compares, first is where the
+# line's key first stands, (list number, item number), and count is its counter (0 for the
+# operations that count nothing).
 
 
-def only_in_one(items, other_items, result_sep, rules):
+def first_places(items, source, rules):
+    places = {}
+    for i, item in enumerate(items):
+        places.setdefault(rules.key(item), (source, i))
+    return places
+
+
+def table_lines(table, rules, places, keep=lambda key: True):
+    return [(piece, piece, places[key], 0)
+            for (key, _), piece in zip(table.walk(), shown(table, rules)) if keep(key)]
+
+
+def only_in_one(items, other_items, rules, source):
     """The items of `items` that `other_items` lack; the first spelling of each key, filed under
     that spelling."""
     present = split_to_table(other_items, rules)
@@ -589,46 +604,78 @@ def only_in_one(items, other_items, result_sep, rules):
         if key not in present and key not in found_keys:
             found_keys.add(key)
             found.add(item)
-    return "".join(k + result_sep for k, _ in found.walk()), len(found)
+    places = first_places(items, source, rules)
+    return [(k, k, places[rules.key(k)], 0) for k, _ in found.walk()]
 
 
-def in_both(first, second, result_sep, rules):
+def in_both(first, second, rules):
     table = split_to_table(first, rules)
     wanted = {rules.key(item) for item in second}
     for key in list(table.values):
         if key not in wanted:
             table.remove(key)
-    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
+    return table_lines(table, rules, first_places(first, 0, rules))
 
 
-def deduplicate(first, result_sep, rules):
+def deduplicate(first, rules):
     table = split_to_table(first, rules)
     table.remove("")
-    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
+    return table_lines(table, rules, first_places(first, 0, rules))
 
 
-def count_unique(first, result_sep, rules):
+def count_unique(first, rules):
     table = Table()
     for item in first:
         key = rules.key(item)
         table.add(key, (table.values[key] if key in table else 0) + 1)
-    pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()]
-    return "".join(pieces), len(pieces)
+    places = first_places(first, 0, rules)
+    return [("%d %s" % (count, key), key, places[key], count) for key, count in table.walk()]
 
 
-def duplicates(first, result_sep, rules):
+def code_points(text):
+    """The code points of a text of units: a surrogate pair is one, a lone surrogate its own."""
+    points = []
+    i = 0
+    while i < len(text):
+        unit = ord(text[i])
+        if 0xD800 <= unit <= 0xDBFF and i + 1 < len(text) and 0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
+            points.append(0x10000 + ((unit - 0xD800) << 10) + (ord(text[i + 1]) - 0xDC00))
+            i += 2
+        else:
+            points.append(unit)
+            i += 1
+    return points
+
+
+ORDERS = ["table", "first", "sorted", "count"]
+
+
+def put_in_order(lines, order):
+    """table: the walk as it is; first: where the keys first stand, the first list's first;
+    sorted: code point order of the items; count: the highest counter first. Ties go by first
+    place."""
+    if order == "first":
+        return sorted(lines, key=lambda line: line[2])
+    if order == "sorted":
+        return sorted(lines, key=lambda line: (code_points(line[1]), line[2]))
+    if order == "count":
+        return sorted(lines, key=lambda line: (-line[3], line[2]))
+    return lines
+
+
+def duplicates(first, rules):
     """The items whose key occurs more than once, each shown as dedupe shows it."""
     table = split_to_table(first, rules)
     times = {}
     for item in first:
         times[rules.key(item)] = times.get(rules.key(item), 0) + 1
-    for key in list(table.values):
-        if key == "" or times[key] < 2:
-            table.remove(key)
-    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
+    places = first_places(first, 0, rules)
+    return [(piece, piece, places[key], times[key])
+            for (key, _), piece in zip(table.walk(), shown(table, rules))
+            if key != "" and times[key] > 1]
 
 
-def in_either(first, second, result_sep, rules, in_one_only):
+def in_either(first, second, rules, in_one_only):
     """union, and with in_one_only symmetric: the keys of both lists, the first's brought first;
     each shown as its last occurrence in the list that brought it."""
     table = split_to_table(first, rules)
@@ -642,9 +689,10 @@ def in_either(first, second, result_sep, rules, in_one_only):
             table.add(key, item)
         else:
             table.add(key)
-    pieces = [piece for (key, _), piece in zip(table.walk(), shown(table, rules))
-              if key != "" and not (in_one_only and key in in_both_lists)]
-    return "".join(piece + result_sep for piece in pieces), len(pieces)
+    places = first_places(second, 1, rules)
+    places.update(first_places(first, 0, rules))
+    return table_lines(table, rules, places,
+                       lambda key: key != "" and not (in_one_only and key in in_both_lists))
 
 
 def merge(left, right, result_sep):
@@ -656,34 +704,36 @@ def merge(left, right, result_sep):
 
 
 def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, trim=False,
-                  fold_yo=False):
-    """mode 0..8, separators already expanded; returns (trimmed result text, found count)."""
+                  fold_yo=False, order="table"):
+    """mode 0..8, separators already expanded; returns (trimmed result text, found count).
+    Merge keeps its lines as they stand whatever the order."""
     rules = Rules(case_flag, trim, fold_yo)
     a = rules.items(first, read_sep, whole)
     b = rules.items(second, read_sep, whole)
-    if mode == 0:
-        result, count = only_in_one(b, a, result_sep, rules)
-    elif mode == 1:
-        result, count = in_both(a, b, result_sep, rules)
-    elif mode == 2:
-        result, count = deduplicate(a, result_sep, rules)
-    elif mode == 3:
-        result, count = count_unique(a, result_sep, rules)
-    elif mode == 4:
+    if mode == 4:
         result, count = merge(a, b, result_sep)
+        return result[:max(len(result) - 2, 0)], count
+    if mode == 0:
+        lines = only_in_one(b, a, rules, 1)
+    elif mode == 1:
+        lines = in_both(a, b, rules)
+    elif mode == 2:
+        lines = deduplicate(a, rules)
+    elif mode == 3:
+        lines = count_unique(a, rules)
     elif mode == 5:
-        result, count = only_in_one(a, b, result_sep, rules)
+        lines = only_in_one(a, b, rules, 0)
     elif mode in (6, 7):
-        result, count = in_either(a, b, result_sep, rules, mode == 7)
+        lines = in_either(a, b, rules, mode == 7)
     else:
-        result, count = duplicates(a, result_sep, rules)
-    cut = 2 if mode == 4 else len(result_sep)
-    return result[:max(len(result) - cut, 0)], count
+        lines = duplicates(a, rules)
+    result = "".join(line[0] + result_sep for line in put_in_order(lines, order))
+    return result[:max(len(result) - len(result_sep), 0)], len(lines)
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
         whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None), trim=False,
-        fold_yo=False):
+        fold_yo=False, order="table"):
     """Whole run from file bytes and typed separators (str) to the result file's bytes.
 
     The separators are given as typed on the command line (str, sent as UTF-8). Returns
@@ -693,5 +743,5 @@ def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
     first = decode_file(first_bytes, encoding, pages[0])
     second = decode_file(second_bytes, encoding, pages[1]) if mode in TWO_LISTS else ""
     text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag,
-                                trim, fold_yo)
+                                trim, fold_yo, order)
     return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count

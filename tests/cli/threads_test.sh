@@ -10,7 +10,9 @@ python3 "$source/bench/gen_lists.py" 300000 "$work/1.txt" "$work/2.txt" >/dev/nu
 failed=0
 for args in "dedupe" "count" "only-in-second" "in-both" "merge" "dedupe -i" "only-in-second -i" \
   "in-both -w --read-sep=\\n" "only-in-first" "only-in-first -i --fold-yo" "union --trim" \
-  "union -i" "symmetric --fold-yo" "duplicates -i --trim" "dedupe --trim --fold-yo"; do
+  "union -i" "symmetric --fold-yo" "duplicates -i --trim" "dedupe --trim --fold-yo" \
+  "dedupe -i --order=first" "count --order=count" "only-in-second --order=first" \
+  "in-both --order=sorted" "union --order=first" "duplicates --order=count"; do
   set -- $args
   lists=("$work/1.txt")
   case $1 in only-in-second | in-both | merge | only-in-first | union | symmetric)

@@ -40,8 +40,9 @@ Text RandomList(std::mt19937& rng, TextView separators) {
   return text;
 }
 
-// A run gives the model's bytes and count, whatever the plan: runs cut every few bytes, one core
-// or two, buckets in memory or spilled; lists read from files or handed in.
+// A run gives the model's bytes and count, whatever the plan and the order of the lines: runs cut
+// every few bytes, one core or two, buckets in memory or spilled; lists read from files or
+// handed in.
 TEST(ByteRunTest, GivesTheResultsOfTheModel) {
   struct Settings {
     const char16_t* read;
@@ -76,14 +77,15 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
           const Text first = RandomList(rng, read_units);
           const Text second = RandomList(rng, read_units);
           const RunPlan& plan = plans[cases % 3];
+          const auto order = static_cast<ItemOrder>(cases / 2 % 4);
           // A surrogate half as a separator leaves lone halves in the lists, which a UTF-8 file
           // cannot hold: those are handed in.
           const bool halves = std::any_of(read_units.begin(), read_units.end(),
                                           [](char16_t u) { return u >= 0xD800 && u <= 0xDFFF; });
           const bool from_files = !halves && (cases / 2) % 2 == 0;
           ++cases;
-          const NaiveResult expected = NaiveRun(
-              {operation, first, second, read_units, u"|", s.whole, case_sensitive, trim, fold_yo});
+          const NaiveResult expected = NaiveRun({operation, first, second, read_units, u"|",
+                                                 s.whole, case_sensitive, trim, fold_yo, order});
           RunRequest request;
           request.operation = operation;
           request.read_separator = s.read;
@@ -93,6 +95,7 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
           request.case_sensitive = case_sensitive;
           request.trim = trim;
           request.fold_yo = fold_yo;
+          request.order = order;
           if (from_files) {
             request.first_field = TextFromUtf8(scratch.Put("1.txt", Utf8FromText(first)));
             request.second_field = TextFromUtf8(scratch.Put("2.txt", Utf8FromText(second)));
@@ -110,8 +113,8 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
           ASSERT_EQ(got.bytes(), expected.bytes)
               << "operation " << static_cast<int>(operation) << ", separator "
               << Utf8FromText(s.read) << (s.whole ? " whole" : "") << ", case " << case_sensitive
-              << (trim ? ", trim" : "") << (fold_yo ? ", fold-yo" : "") << ", case number "
-              << cases;
+              << (trim ? ", trim" : "") << (fold_yo ? ", fold-yo" : "") << ", order "
+              << static_cast<int>(order) << ", case number " << cases;
         }
       }
     }

@@ -1,7 +1,8 @@
 // Runs on raw source bytes against the model: whatever the bytes (mark or none, well-formed
 // UTF-8 or not, zeros, separators in odd places), a run must give exactly the model's result on
-// the text a run reads each file as. The first byte picks the operation and the
-// flags, the second the plan; then come the read separator and the two sources' bytes.
+// the text a run reads each file as. The first byte picks the operation, the
+// flags and the order, the second the plan; then come the read separator and the two sources'
+// bytes.
 #include <string>
 
 #include "core/utf8.h"
@@ -53,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.case_sensitive = (flags & 0x10) == 0;
   request.trim = (flags & 0x20) != 0;
   request.fold_yo = (flags & 0x40) != 0;
+  request.order = static_cast<ItemOrder>(plan_bits >> 5 & 3);
 
   RunPlan plan;
   plan.threads = (plan_bits & 1) != 0 ? 3 : 1;
@@ -83,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Text read = ExpandSeparatorEscapes(separator);
   const NaiveResult expected =
       NaiveRun({operation, first.text, second.text, read, u"|", request.whole_separator,
-                request.case_sensitive, request.trim, request.fold_yo});
+                request.case_sensitive, request.trim, request.fold_yo, request.order});
   FUZZ_CHECK(got.bytes() == expected.bytes && found == expected.count);
   return 0;
 }

@@ -31,7 +31,8 @@ struct Entry {
   TextView shown;  // the spelling the result gives
   int32_t count = 0;
   bool marked = false;
-  int list = 0;  // the list that brought the key
+  int source = 0;  // where the key was first seen: the source and its item's number there
+  size_t first = 0;
 };
 
 // 512 slots, each kept oldest first: the walk reads a slot from its end.
@@ -46,12 +47,12 @@ class Table {
     return nullptr;
   }
   // A key already there keeps its place and takes the newer spelling.
-  Entry& Add(TextView key, TextView shown) {
+  Entry& Add(TextView key, TextView shown, int source = 0, size_t first = 0) {
     if (Entry* e = Find(key)) {
       e->shown = shown;
       return *e;
     }
-    return slots_[NaiveSlot(key)].emplace_back(Entry{key, shown});
+    return slots_[NaiveSlot(key)].emplace_back(Entry{key, shown, 0, false, source, first});
   }
   template <typename Fn>
   void Walk(Fn&& fn) {
@@ -105,6 +106,57 @@ struct Items {
   Text folded;
 };
 
+// The code points of a text, a surrogate without its partner standing for itself.
+std::vector<char32_t> CodePoints(TextView text) {
+  std::vector<char32_t> points;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      points.push_back(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      points.push_back(u);
+    }
+  }
+  return points;
+}
+
+// A line of the result with what its order goes by.
+struct Line {
+  Text text;
+  TextView item;  // what code point order compares
+  const Entry* entry;
+};
+
+// The lines in the order asked for; those of the table's walk come in as they are.
+void PutInOrder(std::vector<Line>& lines, ItemOrder order) {
+  auto first_seen = [](const Line& x, const Line& y) {
+    if (x.entry->source != y.entry->source) return x.entry->source < y.entry->source;
+    return x.entry->first < y.entry->first;
+  };
+  switch (order) {
+    case ItemOrder::OrderTable:
+      break;
+    case ItemOrder::OrderFirst:
+      std::sort(lines.begin(), lines.end(), first_seen);
+      break;
+    case ItemOrder::OrderSorted:
+      std::sort(lines.begin(), lines.end(), [&](const Line& x, const Line& y) {
+        const std::vector<char32_t> a = CodePoints(x.item), b = CodePoints(y.item);
+        if (a != b) return a < b;
+        return first_seen(x, y);
+      });
+      break;
+    case ItemOrder::OrderCount:
+      std::sort(lines.begin(), lines.end(), [&](const Line& x, const Line& y) {
+        if (x.entry->count != y.entry->count) return x.entry->count > y.entry->count;
+        return first_seen(x, y);
+      });
+      break;
+  }
+}
+
 }  // namespace
 
 uint32_t NaiveSlot(TextView key) {
@@ -125,6 +177,8 @@ NaiveResult NaiveRun(const NaiveInput& in) {
     out.append(text).append(separator);
     last_separator = separator.size();
   };
+  // The lines of the table operations, put in order before they are emitted.
+  std::vector<Line> lines;
   const Items a(in.first, in);
   const Items b(in.second, in);
   switch (in.operation) {
@@ -135,36 +189,29 @@ NaiveResult NaiveRun(const NaiveInput& in) {
       for (size_t i = 0; i < b.items.size(); ++i) {
         if (table.Find(b.keys[i]) != nullptr) continue;
         table.Add(b.keys[i], b.keys[i]);
-        found.Add(b.items[i], b.items[i]);
+        found.Add(b.items[i], b.items[i], 1, i);
       }
-      found.Walk([&](Entry& e) {
-        emit(e.shown, in.result_separator);
-        ++count;
-      });
+      found.Walk([&](Entry& e) { lines.push_back({Text(e.shown), e.shown, &e}); });
       break;
     case Operation::ModeInBoth:
-      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i], 0, i);
       for (TextView key : b.keys)
         if (Entry* e = table.Find(key)) e->marked = true;
       table.Walk([&](Entry& e) {
-        if (!e.marked) return;
-        emit(e.shown, in.result_separator);
-        ++count;
+        if (e.marked) lines.push_back({Text(e.shown), e.shown, &e});
       });
       break;
     case Operation::ModeDeduplicate:
-      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i], 0, i);
       table.Walk([&](Entry& e) {
-        if (e.key.empty()) return;  // an empty item never reaches the result
-        emit(e.shown, in.result_separator);
-        ++count;
+        // An empty item never reaches the result.
+        if (!e.key.empty()) lines.push_back({Text(e.shown), e.shown, &e});
       });
       break;
     case Operation::ModeCountUnique:
-      for (TextView key : a.keys) ++table.Add(key, key).count;
+      for (size_t i = 0; i < a.keys.size(); ++i) ++table.Add(a.keys[i], a.keys[i], 0, i).count;
       table.Walk([&](Entry& e) {
-        emit(TextFromInteger(e.count) + u" " + Text(e.key), in.result_separator);
-        ++count;
+        lines.push_back({TextFromInteger(e.count) + u" " + Text(e.key), e.key, &e});
       });
       break;
     case Operation::ModeMerge:
@@ -183,42 +230,41 @@ NaiveResult NaiveRun(const NaiveInput& in) {
       for (size_t i = 0; i < a.items.size(); ++i) {
         if (table.Find(a.keys[i]) != nullptr) continue;
         table.Add(a.keys[i], a.keys[i]);
-        found.Add(a.items[i], a.items[i]);
+        found.Add(a.items[i], a.items[i], 0, i);
       }
-      found.Walk([&](Entry& e) {
-        emit(e.shown, in.result_separator);
-        ++count;
-      });
+      found.Walk([&](Entry& e) { lines.push_back({Text(e.shown), e.shown, &e}); });
       break;
     case Operation::ModeUnion:
     case Operation::ModeSymmetric:
       // The first list's keys, then the second's; a key keeps the last spelling of the list
       // that brought it, and is marked when the other list has it too.
-      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i], 0, i);
       for (size_t i = 0; i < b.items.size(); ++i) {
-        if (Entry* e = table.Find(b.keys[i]); e != nullptr && e->list == 0) {
+        if (Entry* e = table.Find(b.keys[i]); e != nullptr && e->source == 0) {
           e->marked = true;
           continue;
         }
-        table.Add(b.keys[i], b.items[i]).list = 1;
+        table.Add(b.keys[i], b.items[i], 1, i);
       }
       table.Walk([&](Entry& e) {
         if (e.key.empty()) return;  // an empty item never reaches the result
         if (in.operation == Operation::ModeSymmetric && e.marked) return;
-        emit(e.shown, in.result_separator);
-        ++count;
+        lines.push_back({Text(e.shown), e.shown, &e});
       });
       break;
     case Operation::ModeDuplicates:
-      for (size_t i = 0; i < a.items.size(); ++i) ++table.Add(a.keys[i], a.items[i]).count;
+      for (size_t i = 0; i < a.items.size(); ++i) ++table.Add(a.keys[i], a.items[i], 0, i).count;
       table.Walk([&](Entry& e) {
-        if (e.count < 2 || e.key.empty()) return;
-        emit(e.shown, in.result_separator);
-        ++count;
+        if (e.count > 1 && !e.key.empty()) lines.push_back({Text(e.shown), e.shown, &e});
       });
       break;
     default:
       break;
+  }
+  PutInOrder(lines, in.order);
+  for (const Line& line : lines) {
+    emit(line.text, in.result_separator);
+    ++count;
   }
   out.resize(out.size() - last_separator);
   return {Utf8FromText(out, LoneHighSurrogate::ThreeBytes), count};

@@ -1,6 +1,6 @@
-// The operations over 16-bit texts, written as plainly as their rules read: the engine's
-// results are checked against it. Of the program it uses only LowerUnit, whose answers the locale
-// decides, and the UTF-8 encoding of a whole text.
+// The operations and the orders of their lines over 16-bit texts, written as plainly as their
+// rules read: the engine's results are checked against it. Of the program it uses only LowerUnit,
+// whose answers the locale decides, and the UTF-8 encoding of a whole text.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@ struct NaiveInput {
   bool case_sensitive = true;
   bool trim = false;     // white space at both ends of every item is not part of it
   bool fold_yo = false;  // ё compares as е, Ё as Е
+  ItemOrder order = ItemOrder::OrderTable;
 };
 
 struct NaiveResult {
