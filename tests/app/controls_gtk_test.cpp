@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_actions.h"
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/event_queue.h"
@@ -201,6 +202,23 @@ TEST_F(Window, EveryStatusMessageIsAnnounced) {
   SetControlText(program, StatusLine, T(kInitialStatusText));
 }
 
+// The operations that read one list grey the second field out; the others, and a box with no
+// operation chosen, leave it usable.
+TEST_F(Window, ChoosingAnOperationGreysTheSecondFieldForOneList) {
+  const struct {
+    int mode;
+    bool second_usable;
+  } cases[] = {{2, false}, {0, true},  {3, false}, {8, false}, {5, true},  {8, false},
+               {6, true},  {8, false}, {7, true},  {4, true},  {-1, true}, {1, true}};
+  for (const auto& c : cases) {
+    SetControlState(program, ModeBox, c.mode);
+    RunControlAction(program, ModeBox, ValueChanged);
+    EXPECT_EQ(ControlEnabled(program, FieldSecond), c.second_usable) << c.mode;
+  }
+  SetControlState(program, ModeBox, 0);
+  SetControlEnabled(program, FieldSecond, true);
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(program, ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(program, ReadSeparatorBox), 1);
@@ -233,7 +251,8 @@ TEST_F(Window, PlainChoiceBoxSelectsByTextOrNothing) {
   SetControlText(program, ModeBox, T("Подсчёт"));
   EXPECT_EQ(ControlState(program, ModeBox), -1);
   EXPECT_EQ(U(ControlText(program, ModeBox)), "");
-  SetControlState(program, ModeBox, 7);
+  // One past the last operation.
+  SetControlState(program, ModeBox, static_cast<int>(FindControlRow(ModeBox)->items.size()));
   EXPECT_EQ(ControlState(program, ModeBox), -1);
   SetControlState(program, ModeBox, 0);
   EXPECT_EQ(ControlState(program, ModeBox), 0);
