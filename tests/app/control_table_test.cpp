@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
+TEST(ControlTable, NumbersAreTheRowsFromOneToTheCount) {
   int expected = 1;
   for (const ControlRow& row : ControlRows()) {
     EXPECT_EQ(row.number, expected) << row.name;
@@ -18,7 +18,7 @@ TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
   }
   EXPECT_EQ(expected, kControlCount + 1);
   EXPECT_EQ(FindControlRow(0), nullptr);
-  EXPECT_EQ(FindControlRow(19), nullptr);
+  EXPECT_EQ(FindControlRow(kControlCount + 1), nullptr);
 }
 
 TEST(ControlTable, CreationOrderBuildsEachControlOnceWithTheFieldsFirst) {
@@ -78,4 +78,17 @@ TEST(ControlTable, ModeItemsSayWhetherTheyReadOneList) {
     const bool one_list = std::string(items[mode]).find("одного файла") != std::string::npos;
     EXPECT_EQ(one_list, !UsesSecondSource(static_cast<Operation>(mode))) << items[mode];
   }
+}
+
+// Speech input finds a control by the words on screen: a name given to a control that shows a
+// text holds that text.
+TEST(ControlTable, SpokenNamesHoldTheTextsOnScreen) {
+  int named = 0;
+  for (const ControlRow& row : ControlRows()) {
+    const ControlVoice* voice = FindControlVoice(row.number);
+    if (!voice || !voice->name || !row.text || !*row.text) continue;
+    EXPECT_NE(std::string(voice->name).find(row.text), std::string::npos) << row.name;
+    ++named;
+  }
+  EXPECT_GE(named, 2);  // TrimCheck and FoldYoCheck at least
 }

@@ -13,6 +13,7 @@
 #include "app/event_queue.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/run_from_window.h"
 #include "app/window_layout.h"
 #include "core/utf8.h"
 #include "desktop/gtk_events.h"
@@ -78,6 +79,8 @@ TEST_F(Window, StartsWithTheValuesOfTheTable) {
       {ResultSeparatorBox, "\\r\\n", 0},
       {CaseCheck, "Учитывать регистр", 1},
       {WholeSeparatorCheck, "Вся строка как один разделитель", 0},
+      {TrimCheck, "Обрезать пробелы", 0},
+      {FoldYoCheck, "ё как е", 0},
       {StartButton, "Старт", kNoState},
       {OpenFirst, "", kNoState},
       {StatusLine, kInitialStatusText, kNoState},
@@ -219,6 +222,36 @@ TEST_F(Window, ChoosingAnOperationGreysTheSecondFieldForOneList) {
   SetControlEnabled(program, FieldSecond, true);
 }
 
+// A run takes what the window shows when Старт is pressed: the operation and every check box.
+TEST_F(Window, RequestCarriesTheOperationAndEachCheckBox) {
+  const struct {
+    int mode;
+    bool case_sensitive, whole, trim, fold_yo;
+  } cases[] = {
+      {5, true, false, true, false}, {6, true, false, false, true},  {7, false, true, true, true},
+      {8, true, true, false, false}, {0, false, false, true, false},
+  };
+  for (const auto& c : cases) {
+    SetControlState(program, ModeBox, c.mode);
+    SetControlState(program, CaseCheck, c.case_sensitive);
+    SetControlState(program, WholeSeparatorCheck, c.whole);
+    SetControlState(program, TrimCheck, c.trim);
+    SetControlState(program, FoldYoCheck, c.fold_yo);
+    const RunRequest request = RequestFromWindow(program);
+    EXPECT_EQ(request.operation, static_cast<Operation>(c.mode));
+    EXPECT_EQ(request.case_sensitive, c.case_sensitive) << c.mode;
+    EXPECT_EQ(request.whole_separator, c.whole) << c.mode;
+    EXPECT_EQ(request.trim, c.trim) << c.mode;
+    EXPECT_EQ(request.fold_yo, c.fold_yo) << c.mode;
+  }
+  SetControlState(program, ModeBox, 0);
+  SetControlState(program, CaseCheck, 1);
+  SetControlState(program, WholeSeparatorCheck, 0);
+  SetControlState(program, TrimCheck, 0);
+  SetControlState(program, FoldYoCheck, 0);
+  EXPECT_EQ(TakeReports(), Reports{});
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(program, ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(program, ReadSeparatorBox), 1);
@@ -303,7 +336,7 @@ TEST_F(Window, FocusGoesIntoTheEntryOfAnEditableChoiceBox) {
 }
 
 TEST_F(Window, AccessToUnknownNumbersDoesNothing) {
-  for (int number : {0, -1, 19, 1000}) {
+  for (int number : {0, -1, kControlCount + 1, 1000}) {
     EXPECT_EQ(ControlText(program, number), Text());
     EXPECT_EQ(ControlState(program, number), kNoState);
     SetControlText(program, number, T("x"));
