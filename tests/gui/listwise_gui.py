@@ -245,15 +245,6 @@ def click_control(program, control):
     click_at(wx + cx + cw // 2, wy + cy + ch // 2)
 
 
-def menu_items(control):
-    """The item texts of a choice box's list, or None when it has none."""
-    for i in range(control.inner.get_child_count()):
-        child = control.inner.get_child_at_index(i)
-        if child.get_role_name() == "menu":
-            return [child.get_child_at_index(k).get_name() for k in range(child.get_child_count())]
-    return None
-
-
 def choose_item(program, control, index):
     """Opens a choice box's list with a click and clicks its item number `index`."""
     menu = None
