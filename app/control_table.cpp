@@ -33,7 +33,7 @@ constexpr const char* kOpenTip = "Открыть файл";
 constexpr const char* kPasteTip = "Вставить из буфера обмена";
 // TrimCheck and FoldYoCheck share their rows with CaseCheck and WholeSeparatorCheck and have
 // room for a few words only: their tooltips say the rest.
-constexpr const char* kTrimTip = "Пробелы в начале и в конце каждой строки не учитываются";
+constexpr const char* kTrimTip = "Убирать пробелы в начале и в конце каждой строки";
 constexpr const char* kFoldYoTip = "Буквы ё и е считаются одной буквой: «ёлка» = «елка»";
 
 using K = ControlKind;

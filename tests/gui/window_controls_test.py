@@ -32,7 +32,7 @@ TABLE = {
     # The bus gives these two their whole names (checked with what is spoken), not the short
     # labels drawn beside them.
     "TrimCheck": ("check box", 240, 190, 175, 23, None,
-                  "Пробелы в начале и в конце каждой строки не учитываются"),
+                  "Убирать пробелы в начале и в конце каждой строки"),
     "FoldYoCheck": ("check box", 330, 213, 85, 23, None,
                     "Буквы ё и е считаются одной буквой: «ёлка» = «елка»"),
     "SwapButton": ("push button", 3, 33, 36, 36, None, ""),
