@@ -3,9 +3,12 @@ once, the items of one list only), the repeated items of one list, and the check
 trim the items and fold ё into е, all driven from the window as a person drives them: the
 operation chosen from its list, the boxes clicked, "Старт" pressed, the result read from the
 file the viewer was started on.
-Usage (inside xvfb_session.sh --wm): modes_test.py path/to/listwise path/to/viewer_log [shot dir]"""
+The result must also be, byte for byte, what listwise-cli writes for the same lists and options.
+Usage (inside xvfb_session.sh --wm):
+  modes_test.py path/to/listwise path/to/viewer_log path/to/listwise-cli [shot dir]"""
 
 import os
+import subprocess
 import sys
 
 import listwise_gui as gui
@@ -22,6 +25,7 @@ MODE_NAMES = {
     7: "Строки, которые есть только в одном из 2-х файлов",
     8: "Повторяющиеся строки одного файла",
 }
+CLI_MODES = {5: "only-in-first", 6: "union", 7: "symmetric", 8: "duplicates"}
 NBSP = "\u00a0"
 # "Иванов" and its copy with a no-break space after it are one item once trimmed; "Орёл" and
 # "Орел" once ё is folded. "а" stands twice in the first list.
@@ -64,7 +68,14 @@ def set_check(s, name, wanted):
               f"{name} {'checked' if wanted else 'cleared'}")
 
 
-def check_runs(s, shots):
+def cli_result(cli, mode, trim, fold, first, second):
+    args = [cli, CLI_MODES[mode], first] + ([second] if mode != 8 else [])
+    args += ["--trim"] * trim + ["--fold-yo"] * fold
+    done = subprocess.run(args, capture_output=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+    return done.stdout if done.returncode == 0 else done.stderr
+
+
+def check_runs(s, cli, shots):
     first = s.write("first.txt", FIRST.encode())
     second = s.write("second.txt", SECOND.encode())
     gui.type_into(s.program, s.c["FieldFirst"], first)
@@ -91,6 +102,8 @@ def check_runs(s, shots):
             gui.check_equal(shown, expected_file(items), f"{what}: result file")
             if status:
                 gui.check_equal(int(status.group(1)), len(items), f"{what}: count")
+            gui.check_equal(cli_result(cli, mode, trim, fold, first, second), shown,
+                            f"{what}: listwise-cli's result")
         else:
             print(f"{what}: result {shown!r} not checked", flush=True)
         if shots and mode == 7 and trim and fold:
@@ -98,13 +111,13 @@ def check_runs(s, shots):
 
 
 def main():
-    binary, viewer = sys.argv[1], sys.argv[2]
-    shots = sys.argv[3] if len(sys.argv) > 3 else ""
+    binary, viewer, cli = sys.argv[1], sys.argv[2], sys.argv[3]
+    shots = sys.argv[4] if len(sys.argv) > 4 else ""
     if shots:
         os.makedirs(shots, exist_ok=True)
     s = Session(binary, viewer)
     try:
-        check_runs(s, shots)
+        check_runs(s, cli, shots)
     finally:
         s.close()
     gui.finish()
