@@ -4,24 +4,15 @@
 # time and peak memory of each, and their ratio to UTF-8.
 #   bench/encodings_bench.sh [--lines N] [--reps N] [--mode MODE] [--cli PATH] [--workdir DIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-lines=1000000 reps=5 mode=dedupe cli=./build/cli/listwise-cli workdir=/tmp/listwise-bench
-while [ $# -gt 0 ]; do
-  case $1 in
-    --lines) lines=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    --mode) mode=$2; shift 2 ;;
-    --cli) cli=$2; shift 2 ;;
-    --workdir) workdir=$2; shift 2 ;;
-    *) echo "usage: $0 [--lines N] [--reps N] [--mode MODE] [--cli PATH] [--workdir DIR]" >&2; exit 2 ;;
-  esac
-done
+# shellcheck source=bench/common.sh
+. "$(dirname "$0")/common.sh"
+mode=dedupe
+bench_option() { [ "$1" = --mode ] && mode=$2; }
+bench_options "[--lines N] [--reps N] [--mode MODE] [--cli PATH] [--workdir DIR]" "$@"
 data=$workdir/encodings
 mkdir -p "$data"
 base=$data/$lines.utf8
-if [ ! -s "$base" ]; then
-  python3 bench/gen_lists.py "$lines" "$base" "$data/$lines.second" >/dev/null
-fi
+bench_lists "$base" "$data/$lines.second"
 python3 - "$base" <<'PY'
 import sys
 base = sys.argv[1]
@@ -47,7 +38,6 @@ for ((r = 0; r < reps; r++)); do
     mems[$kind]+="${out#* } "
   done
 done
-median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 t0=$(echo "${times[utf8]}" | median)
 m0=$(echo "${mems[utf8]}" | median)
 printf '%-14s %10s %8s %12s %8s\n' encoding "time (s)" ratio "peak (MB)" ratio

@@ -91,8 +91,17 @@ void BM_ByteRun(benchmark::State& state) {
   for (const std::string& path : paths) std::remove(path.c_str());
 }
 
+// The check of a UTF-8 source as it stands, which merge and the feeder make on every byte.
+void BM_WellFormedUtf8(benchmark::State& state) {
+  const std::string& list = List(1000000);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(list.data());
+  for (auto _ : state) benchmark::DoNotOptimize(IsWellFormedUtf8(bytes, list.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * list.size()));
+}
+
 }  // namespace
 
+BENCHMARK(BM_WellFormedUtf8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ByteRun)
     ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {100000, 1000000}, {0}})
     ->ArgNames({"operation", "cores", "lines", "watched"})

@@ -5,23 +5,13 @@
 # median wall time, user+system time and peak memory of each, and their ratios to plain UTF-8.
 #   bench/one_engine_bench.sh [--lines N] [--reps N] [--cli PATH] [--workdir DIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-lines=1000000 reps=5 cli=./build/cli/listwise-cli workdir=/tmp/listwise-bench
-while [ $# -gt 0 ]; do
-  case $1 in
-    --lines) lines=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    --cli) cli=$2; shift 2 ;;
-    --workdir) workdir=$2; shift 2 ;;
-    *) echo "usage: $0 [--lines N] [--reps N] [--cli PATH] [--workdir DIR]" >&2; exit 2 ;;
-  esac
-done
+# shellcheck source=bench/common.sh
+. "$(dirname "$0")/common.sh"
+bench_options "[--lines N] [--reps N] [--cli PATH] [--workdir DIR]" "$@"
 data=$workdir/one-engine
 mkdir -p "$data"
 base=$data/$lines
-if [ ! -s "$base.first.utf8" ]; then
-  python3 bench/gen_lists.py "$lines" "$base.first.utf8" "$base.second.utf8" >/dev/null
-fi
+bench_lists "$base.first.utf8" "$base.second.utf8"
 python3 - "$base" <<'PY'
 import sys
 base = sys.argv[1]
@@ -60,7 +50,6 @@ for ((r = 0; r < reps; r++)); do
     mems[$kind]+="$mem "
   done
 done
-median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 t0=$(echo "${times[utf8]}" | median)
 c0=$(echo "${cpus[utf8]}" | median)
 m0=$(echo "${mems[utf8]}" | median)

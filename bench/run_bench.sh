@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Times listwise-cli against the usual command-line ways of doing the same
-# jobs, against DuckDB where it is set up, and against `cat` of the same input,
-# on the same generated lists, and prints the tables.
+# jobs, against DuckDB and Polars where they are set up, and against `cat` of
+# the same input, on the same generated lists, and prints the tables.
 #
 #   bench/run_bench.sh [--sizes "1e6 1e7"] [--reps N] [--cli PATH]
 #                      [--workdir DIR] [--markdown FILE] [--timeout SECONDS]
 #                      [--no-check] [--peers-only] [--collisions "14 16 17"]
 #                      [--duckdb DIR] [--duckdb-threads N]
+#                      [--polars DIR] [--polars-threads N]
 #
 # Every tool of one size runs once per round, each round beginning with the
 # next tool, so that the noise of a shared machine spreads over all of them
@@ -31,9 +32,14 @@ duckdb_dir=${LISTWISE_BENCH_DUCKDB-/tmp/duck}
 duckdb_named=0
 [[ -z ${LISTWISE_BENCH_DUCKDB+set} ]] || duckdb_named=1
 duckdb_threads=""
+# Polars' peer, the same way.
+polars_dir=${LISTWISE_BENCH_POLARS-/tmp/polars}
+polars_named=0
+[[ -z ${LISTWISE_BENCH_POLARS+set} ]] || polars_named=1
+polars_threads=""
 
 usage() {
-  sed -n '6,9p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '6,10p' "$0" | sed 's/^# \{0,1\}//'
   exit "${1:-2}"
 }
 
@@ -50,6 +56,8 @@ while (($#)); do
     --collisions) collisions=$2; shift 2 ;;
     --duckdb) duckdb_dir=$2; duckdb_named=1; shift 2 ;;
     --duckdb-threads) duckdb_threads=$2; shift 2 ;;
+    --polars) polars_dir=$2; polars_named=1; shift 2 ;;
+    --polars-threads) polars_threads=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "unknown option: $1" >&2; usage ;;
   esac
@@ -86,26 +94,60 @@ usable_cores() {
   echo "$n"
 }
 
-# DuckDB runs when its folder is there, on as many threads as this machine
-# lets a program use; a folder named on purpose must be there.
+# A peer runs when its folder holds q.mjs and the packages it loads and node is on the path,
+# on as many threads as this machine lets a program use; a folder named on purpose must be
+# complete. peer_ready DIR PACKAGE... (a package may be a pattern).
+peer_ready() {
+  local dir=$1 package
+  shift
+  [[ -n $dir && -f $dir/q.mjs ]] && command -v node >/dev/null || return 1
+  for package; do
+    compgen -G "$dir/node_modules/$package" >/dev/null || return 1
+  done
+}
+# Why a peer does not run, in REPLY; stops the script for a folder named on purpose.
+# peer_missing NAME DIR NAMED OPTION PACKAGES
+peer_missing() {
+  if [[ -z $2 ]]; then
+    REPLY="$1 left out ($4 '')"
+  elif (($3)); then
+    echo "no $1 peer in $2: it needs q.mjs, $5 and node (see bench/README.md)" >&2
+    exit 1
+  else
+    REPLY="$1 not run: no q.mjs with $5 in $2, or no node (see bench/README.md)"
+    echo "$REPLY" >&2
+  fi
+}
+# The first "version" of a package.json.
+package_version() { sed -n 's/^ *"version": *"\([0-9.]*[0-9]\).*/\1/p' "$1" | head -n 1; }
+
 duckdb_tool=""
 duckdb_note=""
-if [[ -n $duckdb_dir && -f $duckdb_dir/q.mjs && -d $duckdb_dir/node_modules/@duckdb/node-api ]] &&
-  command -v node >/dev/null; then
+if peer_ready "$duckdb_dir" @duckdb/node-api; then
   duckdb_dir=$(cd "$duckdb_dir" && pwd)
   duckdb_threads=${duckdb_threads:-$(usable_cores)}
-  duckdb_version=$(sed -n 's/^ *"version": *"\([0-9.]*[0-9]\).*/\1/p' \
-    "$duckdb_dir/node_modules/@duckdb/node-api/package.json" | head -n 1)
+  duckdb_version=$(package_version "$duckdb_dir/node_modules/@duckdb/node-api/package.json")
   duckdb_tool="duckdb, $duckdb_threads threads"
   export DUCKDB=$duckdb_dir DUCKDB_THREADS=$duckdb_threads
-elif [[ -z $duckdb_dir ]]; then
-  duckdb_note="DuckDB left out (--duckdb '')"
-elif ((duckdb_named)); then
-  echo "no DuckDB peer in $duckdb_dir: it needs q.mjs, node_modules/@duckdb/node-api and node (see bench/README.md)" >&2
-  exit 1
 else
-  duckdb_note="DuckDB not run: no q.mjs with node_modules/@duckdb/node-api in $duckdb_dir, or no node (see bench/README.md)"
-  echo "$duckdb_note" >&2
+  peer_missing DuckDB "$duckdb_dir" "$duckdb_named" --duckdb node_modules/@duckdb/node-api
+  duckdb_note=$REPLY
+fi
+
+# nodejs-polars loads its engine from a package of its own for each platform, which npm may
+# skip without a word; without it every run would fail.
+polars_tool=""
+polars_note=""
+if peer_ready "$polars_dir" nodejs-polars 'nodejs-polars-*'; then
+  polars_dir=$(cd "$polars_dir" && pwd)
+  polars_threads=${polars_threads:-$(usable_cores)}
+  polars_version=$(package_version "$polars_dir/node_modules/nodejs-polars/package.json")
+  polars_tool="polars, $polars_threads threads"
+  # Not POLARS_*: the library reads its settings from variables of that prefix.
+  export PEER_POLARS=$polars_dir PEER_POLARS_THREADS=$polars_threads
+else
+  peer_missing Polars "$polars_dir" "$polars_named" --polars "node_modules/nodejs-polars, its nodejs-polars-PLATFORM"
+  polars_note=$REPLY
 fi
 
 mkdir -p "$workdir/data" "$workdir/out" "$workdir/tmp"
@@ -136,41 +178,48 @@ fi
 # Lines of "tool@@command" for one operation; F1, F2, O and T are set when it runs.
 # The peers read and write the bytes as they stand, CR included, which
 # keeps their items the same as listwise-cli's under its default separators.
-# DuckDB takes CR LF as the line end and writes LF; the check drops the CR
-# anyway. DuckDB runs in $TMPDIR, where it would spill. `cat` of the same
-# input into /dev/null, last, is the floor that reading alone costs.
+# DuckDB and Polars take CR LF as the line end and write LF; the check drops
+# the CR anyway. They run in $TMPDIR, where they would spill. Polars alone of
+# the two merges. `cat` of the same input into /dev/null, last, is the floor
+# that reading alone costs.
 operations="only-in-second in-both dedupe count merge"
 two_inputs() { [[ $1 == only-in-second || $1 == in-both || $1 == merge ]]; }
 jobs_for() {
-  local duck=""
+  local duck="" polars=""
   [[ -z $duckdb_tool ]] || duck="$duckdb_tool@@cd \"\$TMPDIR\" && THREADS=\$DUCKDB_THREADS exec node \"\$DUCKDB/q.mjs\""
+  [[ -z $polars_tool ]] || polars="$polars_tool@@cd \"\$TMPDIR\" && THREADS=\$PEER_POLARS_THREADS exec node \"\$PEER_POLARS/q.mjs\""
   case $1 in
     only-in-second)
       echo "listwise-cli@@\"\$CLI\" only-in-second \"\$F1\" \"\$F2\" --output \"\$O\""
       [[ -z $duck ]] || echo "$duck only2 \"\$F1\" \"\$F2\" >\"\$O\""
+      [[ -z $polars ]] || echo "$polars only2 \"\$F1\" \"\$F2\" >\"\$O\""
       echo "sort -u + comm -13@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -13 \"\$T.1\" \"\$T.2\" >\"\$O\""
       echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} !(\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
     in-both)
       echo "listwise-cli@@\"\$CLI\" in-both \"\$F1\" \"\$F2\" --output \"\$O\""
       [[ -z $duck ]] || echo "$duck both \"\$F1\" \"\$F2\" >\"\$O\""
+      [[ -z $polars ]] || echo "$polars both \"\$F1\" \"\$F2\" >\"\$O\""
       echo "sort -u + comm -12@@LC_ALL=C sort -u \"\$F1\" >\"\$T.1\" && LC_ALL=C sort -u \"\$F2\" >\"\$T.2\" && LC_ALL=C comm -12 \"\$T.1\" \"\$T.2\" >\"\$O\""
       echo "awk NR==FNR@@awk 'NR==FNR{a[\$0];next} (\$0 in a) && !s[\$0]++' \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
     dedupe)
       echo "listwise-cli@@\"\$CLI\" dedupe \"\$F1\" --output \"\$O\""
       [[ -z $duck ]] || echo "$duck dedupe \"\$F1\" >\"\$O\""
+      [[ -z $polars ]] || echo "$polars dedupe \"\$F1\" >\"\$O\""
       echo "awk !s[\$0]++@@awk '!s[\$0]++' \"\$F1\" >\"\$O\""
       echo "sort -u@@LC_ALL=C sort -u \"\$F1\" >\"\$O\""
       ;;
     count)
       echo "listwise-cli@@\"\$CLI\" count \"\$F1\" --output \"\$O\""
       [[ -z $duck ]] || echo "$duck count \"\$F1\" >\"\$O\""
+      [[ -z $polars ]] || echo "$polars count \"\$F1\" >\"\$O\""
       echo "sort | uniq -c@@LC_ALL=C sort \"\$F1\" | LC_ALL=C uniq -c >\"\$O\""
       echo "awk c[\$0]++@@awk '{c[\$0]++} END{for (k in c) print c[k], k}' \"\$F1\" >\"\$O\""
       ;;
     merge)
       echo "listwise-cli@@\"\$CLI\" merge \"\$F1\" \"\$F2\" --output \"\$O\""
+      [[ -z $polars ]] || echo "$polars merge \"\$F1\" \"\$F2\" >\"\$O\""
       echo "paste@@paste \"\$F1\" \"\$F2\" >\"\$O\""
       ;;
   esac
@@ -384,39 +433,44 @@ summary() {
 }
 
 # The headline: per size and job, listwise-cli's median against DuckDB's and
-# their ratio, listwise-cli's peak memory over its input, and `cat` of the
-# same input with listwise-cli's time over it.
-duckdb_table() {
-  local head="DuckDB"
-  [[ -z $duckdb_tool ]] || head="DuckDB $duckdb_version, $duckdb_threads threads"
-  awk -F'\t' -v format="$1" -v duck="$duckdb_tool" -v head="$head" '
+# Polars' and its ratio to the faster of them (to the one that does the job,
+# for merge), listwise-cli's peak memory over its input, and `cat` of the same
+# input with listwise-cli's time over it.
+peers_table() {
+  local duck_head="DuckDB" polars_head="Polars"
+  [[ -z $duckdb_tool ]] || duck_head="DuckDB $duckdb_version, $duckdb_threads threads"
+  [[ -z $polars_tool ]] || polars_head="Polars $polars_version, $polars_threads threads"
+  awk -F'\t' -v format="$1" -v duck="$duckdb_tool" -v polars="$polars_tool" \
+    -v duck_head="$duck_head" -v polars_head="$polars_head" '
     function secs(key) { return (key in t) ? sprintf("%.3f", t[key]) (format == "md" ? " s" : "") : (key in bad) ? bad[key] : "-" }
     function ratio(a, b, digits) { return (a in t && b in t && t[b] > 0) ? sprintf("%." digits "f", t[a] / t[b]) : "-" }
     function lines(n,   p, k) { p = n; k = 0; while (p >= 10 && p % 10 == 0) { p /= 10; k++ }
       return (p == 1 && k > 0) ? "10^" k : n }
-    { who = $3 == "listwise-cli" ? "lw" : $3 == "cat" ? "cat" : (duck != "" && $3 == duck) ? "duck" : ""
+    { who = $3 == "listwise-cli" ? "lw" : $3 == "cat" ? "cat" : (duck != "" && $3 == duck) ? "duck" : (polars != "" && $3 == polars) ? "polars" : ""
       if (who == "") next
       if ($7 == "ok") t[$1, $2, who] = $4; else bad[$1, $2, who] = $7
+      if ((who == "duck" || who == "polars") && $7 == "ok" && (!(($1, $2, "peer") in t) || $4 < t[$1, $2, "peer"])) t[$1, $2, "peer"] = $4
       if (who == "lw" && $7 == "ok") peak[$1, $2] = sprintf("%.2f", $5 * 1024 / $6)
       if (!($1 in seen)) { seen[$1] = 1; sizes[++nsizes] = $1 } }
     END {
       if (format == "md") {
-        print "| lines | job | Listwise | " head " | ratio | peak / input | cat | Listwise / cat |"
-        print "|---:|---|---:|---:|---:|---:|---:|---:|"
+        print "| lines | job | Listwise | " duck_head " | " polars_head " | ratio | peak / input | cat | Listwise / cat |"
+        print "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
       } else {
-        printf "%-6s %-15s %9s %9s %6s %13s %9s %9s\n", "lines", "job", "Listwise", "DuckDB", "ratio", "peak / input", "cat", "x cat"
+        printf "%-6s %-15s %9s %9s %9s %6s %13s %9s %9s\n", "lines", "job", "Listwise", "DuckDB", "Polars", "ratio", "peak / input", "cat", "x cat"
       }
-      njobs = split("dedupe count only-in-second in-both", jobs, " ")
+      njobs = split("dedupe count only-in-second in-both merge", jobs, " ")
       for (z = 1; z <= nsizes; z++)
         for (j = 1; j <= njobs; j++) {
           n = sizes[z]; op = jobs[j]
-          if (!((n, op, "lw") in t || (n, op, "lw") in bad || (n, op, "duck") in t)) continue
-          lw = secs(n SUBSEP op SUBSEP "lw"); dk = secs(n SUBSEP op SUBSEP "duck"); ct = secs(n SUBSEP op SUBSEP "cat")
-          r = ratio(n SUBSEP op SUBSEP "lw", n SUBSEP op SUBSEP "duck", 2)
+          if (!((n, op, "lw") in t || (n, op, "lw") in bad || (n, op, "peer") in t)) continue
+          lw = secs(n SUBSEP op SUBSEP "lw"); dk = secs(n SUBSEP op SUBSEP "duck"); pl = secs(n SUBSEP op SUBSEP "polars")
+          ct = secs(n SUBSEP op SUBSEP "cat")
+          r = ratio(n SUBSEP op SUBSEP "lw", n SUBSEP op SUBSEP "peer", 2)
           rc = ratio(n SUBSEP op SUBSEP "lw", n SUBSEP op SUBSEP "cat", 1)
           mult = (n, op) in peak ? peak[n, op] : "-"
-          if (format == "md") printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", lines(n), op, lw, dk, r, mult, ct, rc
-          else printf "%-6s %-15s %9s %9s %6s %13s %9s %9s\n", lines(n), op, lw, dk, r, mult, ct, rc
+          if (format == "md") printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", lines(n), op, lw, dk, pl, r, mult, ct, rc
+          else printf "%-6s %-15s %9s %9s %9s %6s %13s %9s %9s\n", lines(n), op, lw, dk, pl, r, mult, ct, rc
         }
     }' "$results"
 }
@@ -483,13 +537,14 @@ colliding_table() {
       else printf "%-9s %-15s %12.3f %9.3f %9s %13s %10s\n", $1, $2, $3, $4, ratio, $5, $6 }' "$colliding_report"
 }
 
-duckdb_intro="median wall s of the rounds side by side; ratio: Listwise over DuckDB; peak / input: listwise-cli's max RSS over its input; cat: \`cat\` of the same input (both lists for only-in-second and in-both) into /dev/null"
+peers_intro="median wall s of the rounds side by side; ratio: Listwise over the faster of DuckDB and Polars (DuckDB does not merge); peak / input: listwise-cli's max RSS over its input; cat: \`cat\` of the same input (both lists for only-in-second, in-both and merge) into /dev/null"
 echo
 if [[ -n $sizes ]]; then
   if ((!peers_only)); then
-    echo "listwise-cli against DuckDB and the read floor ($duckdb_intro):"
-    duckdb_table text
+    echo "listwise-cli against DuckDB, Polars and the read floor ($peers_intro):"
+    peers_table text
     [[ -z $duckdb_note ]] || echo "$duckdb_note"
+    [[ -z $polars_note ]] || echo "$polars_note"
     echo "$harness_note"
     echo
     summary text
@@ -508,11 +563,12 @@ if [[ -n $markdown ]]; then
   {
     if [[ -n $sizes ]]; then
       if ((!peers_only)); then
-        echo "listwise-cli against DuckDB and the read floor ($duckdb_intro):"
+        echo "listwise-cli against DuckDB, Polars and the read floor ($peers_intro):"
         echo
-        duckdb_table md
+        peers_table md
         echo
         [[ -z $duckdb_note ]] || echo "$duckdb_note."
+        [[ -z $polars_note ]] || echo "$polars_note."
         echo "${harness_note^}."
         echo
         summary md

@@ -23,6 +23,11 @@ const char* CliUsage() {
       "  dedupe          items of FIRST without repeats (SECOND ignored)\n"
       "  count           how often each item of FIRST occurs (SECOND ignored)\n"
       "  merge           FIRST and SECOND joined line by line\n"
+      "  only-in-first   items of FIRST missing from SECOND\n"
+      "  union           items of FIRST or SECOND, without repeats\n"
+      "  symmetric       items in exactly one of FIRST and SECOND\n"
+      "  duplicates      items that occur more than once in FIRST, each\n"
+      "                  once\n"
       "\n"
       "Options:\n"
       "      --read-sep=TEXT     cuts the lists into items (default \\r\\n, each\n"
@@ -31,6 +36,9 @@ const char* CliUsage() {
       "      --result-sep=TEXT   joins the result items (default \\r\\n)\n"
       "  -w, --whole-separator   the read separator is one string\n"
       "  -i, --ignore-case       upper and lower case are not told apart\n"
+      "      --trim              drop white space at both ends of every item,\n"
+      "                          no-break spaces included\n"
+      "      --fold-yo           compare the Cyrillic yo as ye, in either case\n"
       "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
       "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
       "                          utf-16be, windows-1251, koi8-r, cp866,\n"
@@ -73,6 +81,8 @@ enum LongOnly : int {
   kThreads,
   kEncodingFirst,
   kEncodingSecond,
+  kTrim,
+  kFoldYo,
 };
 
 constexpr option kLongOptions[] = {
@@ -80,6 +90,8 @@ constexpr option kLongOptions[] = {
     {"result-sep", required_argument, nullptr, kResultSep},
     {"whole-separator", no_argument, nullptr, 'w'},
     {"ignore-case", no_argument, nullptr, 'i'},
+    {"trim", no_argument, nullptr, kTrim},
+    {"fold-yo", no_argument, nullptr, kFoldYo},
     {"encoding", required_argument, nullptr, 'e'},
     {"encoding-first", required_argument, nullptr, kEncodingFirst},
     {"encoding-second", required_argument, nullptr, kEncodingSecond},
@@ -107,7 +119,11 @@ constexpr Mode kModes[] = {{"only-in-second", Operation::ModeOnlyInSecond},
                            {"in-both", Operation::ModeInBoth},
                            {"dedupe", Operation::ModeDeduplicate},
                            {"count", Operation::ModeCountUnique},
-                           {"merge", Operation::ModeMerge}};
+                           {"merge", Operation::ModeMerge},
+                           {"only-in-first", Operation::ModeOnlyInFirst},
+                           {"union", Operation::ModeUnion},
+                           {"symmetric", Operation::ModeSymmetric},
+                           {"duplicates", Operation::ModeDuplicates}};
 
 // The option as the user wrote it, for a message. Long options always advance optind, so the
 // argument before it is the one getopt just read.
@@ -184,6 +200,12 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case 'i':
         options.ignore_case = true;
+        break;
+      case kTrim:
+        options.trim = true;
+        break;
+      case kFoldYo:
+        options.fold_yo = true;
         break;
       case 'e':
         if (!parse_encoding(both)) return CommandLine::UsageError;
@@ -276,6 +298,12 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   }
   if (positional.size() > 3) {
     problem = Translated("too many arguments");
+    return CommandLine::UsageError;
+  }
+  // dedupe and count have always let a second list pass unread; a new mode of one list says so,
+  // rather than leave a user to think the second was looked at.
+  if (mode->operation == Operation::ModeDuplicates && positional.size() > 2) {
+    problem = Formatted(Translated("'%s' takes one list only"), positional[0].c_str());
     return CommandLine::UsageError;
   }
   options.first = positional[1];

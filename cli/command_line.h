@@ -23,7 +23,9 @@ struct CliOptions {
   bool result_separator_given = false;
   bool whole_separator = false;
   bool ignore_case = false;
-  bool plain = false;  // no byte-order mark, "\n" after items and merged lines
+  bool trim = false;     // --trim
+  bool fold_yo = false;  // --fold-yo
+  bool plain = false;    // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;
   BarChoice bar = BarChoice::Auto;

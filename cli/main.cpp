@@ -153,6 +153,8 @@ int RunCli(int argc, char** argv) {
   request.result_separator = options.result_separator;
   request.whole_separator = options.whole_separator;
   request.case_sensitive = !options.ignore_case;
+  request.trim = options.trim;
+  request.fold_yo = options.fold_yo;
   request.first_encoding = options.first_encoding;
   request.second_encoding = options.second_encoding;
   request.threads = options.threads;

@@ -24,6 +24,35 @@ inline size_t AsciiRunLength(const unsigned char* b, size_t n) {
   return i;
 }
 
+// Length of the start of b[0, n) that is well-formed UTF-8 of ASCII and 2-byte characters only,
+// as whole blocks of 16 bytes: the text of most lists, Cyrillic ones included. It ends between
+// characters; what follows it is for a caller to look at byte by byte.
+inline size_t AsciiOrTwoByteRunLength(const unsigned char* b, size_t n) {
+  size_t i = 0;
+  unsigned carry = 0;  // the block before ended in a lead byte
+#if defined(__SSE2__)
+  const __m128i top_two = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i continuation = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i below_c2 = _mm_set1_epi8(static_cast<char>(0xC1));  // signed: -63
+  const __m128i from_e0 = _mm_set1_epi8(static_cast<char>(0xE0));   // signed: -32
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (high == 0 && carry == 0) continue;
+    const unsigned follows = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, top_two), continuation)));
+    // C2 to DF, compared as signed bytes; ASCII is not below E0 as signed.
+    const unsigned leads = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpgt_epi8(v, below_c2), _mm_cmpgt_epi8(from_e0, v))));
+    if ((follows | leads) != high || follows != (((leads << 1) | carry) & 0xFFFF)) break;
+    carry = leads >> 15;
+  }
+#else
+  (void)b, (void)n;
+#endif
+  return i - carry;
+}
+
 // Widens n bytes (all below 0x80) to 16-bit units.
 inline void WidenAscii(const unsigned char* b, size_t n, char16_t* out) {
   size_t i = 0;

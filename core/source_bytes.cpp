@@ -55,15 +55,12 @@ SourceBytes::Opened SourceBytes::Open(TextView path, bool wide, std::unique_ptr<
   if (name.empty()) return Opened::Missing;
   // Without O_NONBLOCK a named pipe would hold the open until a writer came, with no way to stop.
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Opened::Missing : Opened::Unreadable;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
+  // A path whose directories may not be searched names no file the user can reach.
+  if (fd < 0) return stat(name.c_str(), &st) != 0 ? Opened::Missing : Opened::Unreadable;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     close(fd);
-    return Opened::Unreadable;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    close(fd);
-    return Opened::Missing;
+    return S_ISDIR(st.st_mode) ? Opened::Directory : Opened::Unreadable;
   }
   if (!ReadByOffset(st)) {
     const Opened read = ReadWhole(fd, wide, out, keep_reading);

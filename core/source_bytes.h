@@ -21,7 +21,7 @@ constexpr int kReadWaitMs = 50;
 
 class SourceBytes {
  public:
-  enum class Opened { Yes, Missing, Unreadable, Stopped };
+  enum class Opened { Yes, Missing, Directory, Unreadable, Stopped };
 
   // A regular file stays open and is read from where the run asks. Anything else (a named pipe,
   // standard input, a terminal, a device, a kernel file of size 0) is read only once: it is read

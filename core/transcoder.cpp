@@ -35,6 +35,11 @@ const uint32_t* PageTable(CodePage page) {
 Utf8Transcoder::Utf8Transcoder(const SourceFormat& format)
     : encoding_(format.encoding), page_utf8_(PageTable(format.page)) {}
 
+bool Utf8Transcoder::ConvertsUnitByUnit() const {
+  return encoding_ == SourceEncoding::Utf16LE || encoding_ == SourceEncoding::Utf16BE ||
+         encoding_ == SourceEncoding::Utf32LE || encoding_ == SourceEncoding::Utf32BE;
+}
+
 size_t Utf8Transcoder::Convert(const unsigned char* in, size_t n, bool final, unsigned char* out,
                                size_t* written) {
   *written = 0;
@@ -89,21 +94,6 @@ size_t Utf8Transcoder::ConvertUtf16(const unsigned char* in, size_t n, bool fina
     const size_t narrowed = NarrowAsciiUtf16(in + i, n - i, big, at);
     i += narrowed;
     at += narrowed / 2;
-    // Four ASCII units at a time: their high bytes are zero, their low bytes below 80 and not 0.
-    while (i + 8 <= n) {
-      uint64_t word;
-      std::memcpy(&word, in + i, 8);
-      const uint64_t high_bytes = big ? 0x00FF00FF00FF00FFull : 0xFF00FF00FF00FF00ull;
-      if (word & (high_bytes | (~high_bytes & 0x8080808080808080ull))) break;
-      const uint64_t low = big ? word >> 8 : word;
-      const unsigned char c[4] = {
-          static_cast<unsigned char>(low), static_cast<unsigned char>(low >> 16),
-          static_cast<unsigned char>(low >> 32), static_cast<unsigned char>(low >> 48)};
-      if (c[0] == 0 || c[1] == 0 || c[2] == 0 || c[3] == 0) break;
-      std::memcpy(at, c, 4);
-      at += 4;
-      i += 8;
-    }
     if (i + 2 > n) break;
     const uint32_t u = unit_at(i);
     if (u == 0) {

@@ -37,6 +37,14 @@ class Utf8Transcoder {
   // before the zero; the rest is still read, for this and ended_at_zero to tell the truth.
   bool not_utf8() const { return not_utf8_; }
 
+  // UTF-16 and UTF-32 carry nothing from one call to the next: a later part of the input may be
+  // converted by another transcoder at the same time, which then tells this one what it found.
+  bool ConvertsUnitByUnit() const;
+  void TakeNotices(const Utf8Transcoder& later) {
+    ended_at_zero_ = ended_at_zero_ || later.ended_at_zero_;
+    lone_surrogate_ = lone_surrogate_ || later.lone_surrogate_;
+  }
+
   // A line longer than this is read a piece of about this size at a time (ending between UTF-8
   // characters), each piece judged on its own as UTF-8 or not, so that no line needs to be held
   // whole.

@@ -188,6 +188,7 @@ size_t FirstMalformedByte(const unsigned char* b, size_t n, bool complete, bool&
   cut = false;
   size_t i = 0;
   while (i < n) {
+    i += AsciiOrTwoByteRunLength(b + i, n - i);
     i += AsciiRunLength(b + i, n - i);
     if (i >= n) break;
     if (b[i] < 0x80) {  // a zero byte: the run above stops at it

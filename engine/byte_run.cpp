@@ -7,13 +7,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "core/utf8.h"
@@ -30,12 +27,23 @@ const unsigned char* Bytes(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
+// The source whose items an operation keeps with their places, to write them in the walk of a
+// table of their own spellings, or -1. Only the two that show the items one list lacks do, and
+// only when keys are folded: each folded key is written in the spelling of its first occurrence,
+// filed under the slot of that spelling, which lies in any group.
+int KeptSource(Operation operation, const ItemRules& rules) {
+  if (!rules.folds()) return -1;
+  if (operation == Operation::ModeOnlyInSecond) return 1;
+  if (operation == Operation::ModeOnlyInFirst) return 0;
+  return -1;
+}
+
 }  // namespace
 
 struct ByteSources {
   Operation operation;
   ByteSeparator separator;
-  bool case_sensitive;
+  ItemRules rules;
   RunPlan plan;
   std::unique_ptr<SlotBuckets> buckets[2];
   // Merge reads a source twice: once to check it, once as it writes the lines, taking no more
@@ -53,19 +61,19 @@ struct ByteSources {
 };
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
-                                            bool whole_separator, bool case_sensitive,
+                                            bool whole_separator, const ItemRules& rules,
                                             const RunPlan& plan, RunProgress* progress) {
   auto sources = std::make_shared<ByteSources>();
   sources->progress = progress;
   sources->operation = operation;
   MakeByteSeparator(read_separator, whole_separator, sources->separator);
-  sources->case_sensitive = case_sensitive;
+  sources->rules = rules;
   sources->plan = plan;
-  // Only this operation orders its result by where the items stand in the second source.
-  const bool keep_sequence = operation == Operation::ModeOnlyInSecond && !case_sensitive;
+  // Merge reads its sources again as it writes: it keeps no items.
+  if (operation == Operation::ModeMerge) return sources;
   for (int k = 0; k < 2; ++k)
-    sources->buckets[k] = std::make_unique<SlotBuckets>(keep_sequence && k == 1, plan.threads,
-                                                        plan.spill_block, plan.block_region);
+    sources->buckets[k] = std::make_unique<SlotBuckets>(
+        KeptSource(operation, rules) == k, plan.threads, plan.spill_block, plan.block_region);
   return sources;
 }
 
@@ -95,47 +103,58 @@ class BucketFeeder {
     }
     pieces.push_back(run.substr(from));
     std::vector<char> well_formed(pieces.size(), 1);
-    OnCores(static_cast<int>(pieces.size()), [&](int part) {
-      const std::string_view bytes = pieces[static_cast<size_t>(part)];
-      // With case, the hash checks each item's bytes as it goes; the rest of a run is the
-      // separator's own well-formed bytes. The folding wants them checked first, and so does a
-      // separator with a surrogate half: its bytes are no UTF-8, and a pair it cuts leaves
-      // halves in the items.
-      char& checked_piece = well_formed[static_cast<size_t>(part)];
-      const bool check_piece =
-          check_ && (!sources_.case_sensitive || sources_.separator.has_halves);
-      if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
-        checked_piece = 0;
-        return;
-      }
-      bool checked = true;
-      // The source's last item is the final piece of the run's last piece.
-      const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
-      std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
-      // An item's place in the source is its first byte's offset: what orders the kept items of
-      // only-in-second without case.
-      const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
-      ForEachByteItem(
-          bytes, sources_.separator, final_piece,
-          [&](std::string_view item, const ByteItemCursor& cursor) {
-            // The item may be the cursor's copy rather than part of the run.
-            const std::string_view around = cursor.Around();
-            uint32_t slot;
-            if (sources_.case_sensitive && check_ && !check_piece) {
-              slot = CheckedUtf8Slot(Bytes(item), item.size(),
-                                     static_cast<size_t>(item.data() - around.data()), checked);
-            } else if (sources_.case_sensitive) {
-              slot = Utf8Slot(Bytes(item), item.size());
-            } else {
-              if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-              const size_t n = FoldUtf8(Bytes(item), item.size(), folded.data());
-              slot = Utf8Slot(folded.data(), n);
-            }
-            buckets_.Add(part, slot, item, base + cursor.OffsetOf(item),
-                         static_cast<size_t>(around.data() + around.size() - item.data()));
-          });
-      checked_piece = checked;
-    });
+    OnCores(
+        static_cast<int>(pieces.size()),
+        [&](int part) {
+          const std::string_view bytes = pieces[static_cast<size_t>(part)];
+          // With case, the hash checks each item's bytes as it goes; the rest of a run is the
+          // separator's own well-formed bytes, and so is the white space that trimming cuts off.
+          // Case folding wants them checked first, and so does a separator with a surrogate half:
+          // its bytes are no UTF-8, and a pair it cuts leaves halves in the items. (ё folding keeps
+          // the length and the well-formedness of the bytes: the hash of the item checks them.)
+          char& checked_piece = well_formed[static_cast<size_t>(part)];
+          const ItemRules& rules = sources_.rules;
+          const bool check_piece =
+              check_ && (!rules.case_sensitive || sources_.separator.has_halves);
+          if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+            checked_piece = 0;
+            return;
+          }
+          bool checked = true;
+          // The source's last item is the final piece of the run's last piece.
+          const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
+          std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
+          // An item's place in the source is its first byte's offset: what orders the kept items of
+          // only-in-second and only-in-first when keys are folded.
+          const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
+          ForEachByteItem(
+              bytes, sources_.separator, final_piece,
+              [&](std::string_view item, const ByteItemCursor& cursor) {
+                const uint64_t place = base + cursor.OffsetOf(item);
+                if (rules.trim) item = TrimmedItem(item);
+                // The item may be the cursor's copy rather than part of the run.
+                const std::string_view around = cursor.Around();
+                // Equal keys must meet in one group: the slot is the key's.
+                uint32_t slot;
+                if (rules.case_sensitive && check_ && !check_piece) {
+                  const size_t before = static_cast<size_t>(item.data() - around.data());
+                  slot = rules.fold_yo
+                             ? CheckedYoFoldedUtf8Slot(Bytes(item), item.size(), before, checked)
+                             : CheckedUtf8Slot(Bytes(item), item.size(), before, checked);
+                } else if (rules.case_sensitive) {
+                  slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
+                                       : Utf8Slot(Bytes(item), item.size());
+                } else {
+                  if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
+                  const std::string_view key = ItemKey(rules, item, folded.data());
+                  slot = Utf8Slot(Bytes(key), key.size());
+                }
+                buckets_.Add(part, slot, item, place,
+                             static_cast<size_t>(around.data() + around.size() - item.data()));
+              });
+          checked_piece = checked;
+        },
+        run.size() >= kWorthSpreading);
     buckets_.EndSegment();
     offset_ += run.size();
     return std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; });
@@ -201,6 +220,10 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
 
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         SourceFormat format, ByteTaking taking, SourceReading& reading) {
+  // A source read before, in another format, starts again.
+  if (const auto& old = sources.buckets[source]; old != nullptr && sources.merge[source].bytes)
+    sources.buckets[source] = std::make_unique<SlotBuckets>(
+        old->keeps_sequence(), old->lanes(), old->spill_block(), old->block_region());
   const bool utf8 =
       format.encoding == SourceEncoding::Utf8 || format.encoding == SourceEncoding::Utf8Lenient;
   const bool converted = !utf8 || taking == ByteTaking::Converted;
@@ -218,13 +241,6 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
   reading.ended_at_zero = chunks.ended_at_zero();
   reading.not_utf8 = chunks.not_utf8();
   return load;
-}
-
-void ForgetByteSource(ByteSources& sources, int source) {
-  const SlotBuckets& old = *sources.buckets[source];
-  sources.buckets[source] = std::make_unique<SlotBuckets>(old.keeps_sequence(), old.lanes(),
-                                                          old.spill_block(), old.block_region());
-  sources.merge[source] = {};
 }
 
 namespace {
@@ -245,7 +261,6 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   uint32_t next = 0;     // the next group to take
   uint32_t emitted = 0;  // groups handed to emit
   bool failed = false;
-  std::exception_ptr error;
   // Result buffers written out are filled again: fresh memory costs more than the copying.
   std::vector<std::string> spare;
   auto can_take = [&] { return next < kGroups && next < emitted + ahead; };
@@ -267,64 +282,54 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   };
   SlotBuckets* const buckets[2] = {sources.buckets[0].get(), sources.buckets[1].get()};
   auto new_worker = [&] {
-    return GroupMaker(sources.operation, sources.case_sensitive, buckets, separator,
+    return GroupMaker(sources.operation, sources.rules, buckets, separator,
                       sources.plan.large_group);
   };
-  std::vector<std::jthread> others;
-  for (int k = 1; k < sources.plan.threads; ++k) {
-    try {
-      others.emplace_back([&] {
+  // Part 0 writes each group as soon as it is its turn, and makes groups while none is; the
+  // other parts make groups. A part that fails stops the others before their next group.
+  uint64_t bytes = 0;
+  for (uint32_t g = 0; g < kGroups; ++g)
+    for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
+  const bool spread = bytes >= kWorthSpreading;
+  OnCores(
+      sources.plan.threads,
+      [&](int part) {
         try {
           GroupMaker worker = new_worker();
           std::unique_lock lock(mutex);
-          for (;;) {
+          while (part != 0) {
             changed.wait(lock, [&] { return failed || next >= kGroups || can_take(); });
             if (failed || next >= kGroups) break;
             make_next(worker, lock);
           }
+          while (part == 0 && !failed && emitted < kGroups) {
+            if (ready[emitted]) {
+              lock.unlock();
+              const bool go_on = emit(results[emitted]);
+              std::string out = std::move(results[emitted].out);
+              out.clear();
+              results[emitted].Free();
+              lock.lock();
+              spare.push_back(std::move(out));
+              ++emitted;
+              if (!go_on) failed = true;
+              changed.notify_all();
+            } else if (can_take()) {
+              make_next(worker, lock);
+            } else {
+              changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
+            }
+          }
         } catch (...) {
-          std::lock_guard lock(mutex);
-          error = std::current_exception();
-          failed = true;
+          {
+            std::lock_guard lock(mutex);
+            failed = true;
+          }
+          changed.notify_all();
+          throw;
         }
-        changed.notify_all();
-      });
-    } catch (const std::system_error&) {
-      break;  // without room for more threads, those there are make every group
-    }
-  }
-  // This thread writes each group as soon as it is its turn, and makes groups while none is.
-  try {
-    GroupMaker worker = new_worker();
-    std::unique_lock lock(mutex);
-    while (!failed && emitted < kGroups) {
-      if (ready[emitted]) {
-        lock.unlock();
-        const bool go_on = emit(results[emitted]);
-        std::string out = std::move(results[emitted].out);
-        out.clear();
-        results[emitted].Free();
-        lock.lock();
-        spare.push_back(std::move(out));
-        ++emitted;
-        if (!go_on) failed = true;  // the other threads stop before their next group
-        changed.notify_all();
-      } else if (can_take()) {
-        make_next(worker, lock);
-      } else {
-        changed.wait(lock, [&] { return failed || ready[emitted] != 0; });
-      }
-    }
-  } catch (...) {
-    {
-      std::lock_guard lock(mutex);
-      failed = true;  // the other threads stop before their next group
-    }
-    changed.notify_all();
-    throw;
-  }
-  for (std::jthread& other : others) other.join();
-  if (error) std::rethrow_exception(error);
+      },
+      spread);
   return !failed;
 }
 
@@ -333,18 +338,22 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
 class MergeItems {
  public:
   MergeItems(const ByteSources::MergeSource& source, const ByteSeparator& separator,
-             size_t chunk_bytes)
+             size_t chunk_bytes, bool trim)
       : cursor_(separator),
         chunks_(*source.bytes, source.format, separator, chunk_bytes, source.length,
                 source.lenient),
         utf8_(source.lenient == LenientUtf8::AsItStands &&
               (source.format.encoding == SourceEncoding::Utf8 ||
                source.format.encoding == SourceEncoding::Utf8Lenient)),
-        check_(source.check) {}
+        check_(source.check),
+        trim_(trim) {}
   // The next item, valid until the next call; false at the end or when the file changed.
   bool Next(std::string_view& item) {
     for (;;) {
-      if (cursor_.Next(item)) return true;
+      if (cursor_.Next(item)) {
+        if (trim_) item = TrimmedItem(item);
+        return true;
+      }
       if (cursor_.last() || failed_) return false;
       std::string_view run;
       bool last = false;
@@ -366,6 +375,7 @@ class MergeItems {
   ByteChunks chunks_;
   bool utf8_;
   bool check_;
+  bool trim_;
   bool failed_ = false;
   uint64_t taken_ = 0;
 };
@@ -374,12 +384,14 @@ class MergeItems {
 // the source that could not be read again as it was read first, or -1.
 int MergeBytes(ByteSources& sources, std::string_view separator, std::string_view line_end,
                ResultSink& sink, int32_t& pairs) {
-  MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes);
-  MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes);
+  // Merge compares nothing, but it shows items: trimmed, when the run trims.
+  MergeItems a(sources.merge[0], sources.separator, sources.plan.chunk_bytes, sources.rules.trim);
+  MergeItems b(sources.merge[1], sources.separator, sources.plan.chunk_bytes, sources.rules.trim);
   std::string block;
   constexpr size_t kBlock = size_t{1} << 20;
-  block.reserve(kBlock * 2);
   const uint64_t total = sources.merge[0].length + sources.merge[1].length;
+  // Short lists make short results: fresh memory costs more than the copying of a string grown.
+  block.reserve(static_cast<size_t>(std::min<uint64_t>(kBlock * 2, total + 64)));
   bool go_on = true;
   auto flush = [&] {
     if (!block.empty()) sink.AppendUtf8Block(block, line_end);
@@ -419,7 +431,7 @@ int ByteRunSourceReadAgainFailed(const ByteSources& sources) {
 int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView result_separator,
                        TextView line_end, ResultSink& sink) {
   // The mode box with nothing chosen: nothing to do.
-  if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeMerge) return 0;
+  if (operation < Operation::ModeOnlyInSecond || operation > Operation::ModeDuplicates) return 0;
   const std::string separator = Utf8FromText(result_separator, LoneHighSurrogate::ThreeBytes);
   const auto stopped = [&] { return sources.progress != nullptr && sources.progress->stopped(); };
   if (operation == Operation::ModeMerge) {
@@ -441,11 +453,12 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
       throw TemporarySpaceExhausted();
   }
   int32_t count = 0;
-  const bool kept_order = operation == Operation::ModeOnlyInSecond && !sources.case_sensitive;
+  const int kept_source = KeptSource(operation, sources.rules);
+  const bool kept_order = kept_source >= 0;
   // Kept items wait for the last group: in memory, or for lists larger than memory in sorted runs
   // on disk (a group made in shares brings its own).
   std::vector<GroupResult> kept_groups;
-  const bool kept_on_disk = kept_order && sources.buckets[1]->spilled();
+  const bool kept_on_disk = kept_order && sources.buckets[kept_source]->spilled();
   KeptRuns kept_runs;
   std::vector<std::unique_ptr<KeptRuns>> share_runs;
   uint32_t groups = 0;

@@ -11,6 +11,7 @@
 #include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/text.h"
+#include "engine/item_keys.h"
 #include "engine/result_sink.h"
 #include "engine/run_plan.h"
 #include "engine/run_progress.h"
@@ -29,7 +30,7 @@ enum class ByteLoad {
 
 // `progress` (when set) hears of every run of bytes read and every step of the operation.
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
-                                            bool whole_separator, bool case_sensitive,
+                                            bool whole_separator, const ItemRules& rules,
                                             const RunPlan& plan, RunProgress* progress = nullptr);
 // How a source's bytes are taken: a file's UTF-8 as it stands, checked as it is cut; UTF-8 the
 // program made itself (from a text handed in), as it stands and unchecked, lone surrogates and
@@ -40,11 +41,10 @@ struct SourceReading {
   bool ended_at_zero = false;  // the text ends at a zero unit
   bool not_utf8 = false;       // converted UTF-8 that was not well-formed
 };
-// Reads source 0 or 1 from its bytes in `format`. Merge reads the bytes again as it writes.
+// Reads source 0 or 1 from its bytes in `format`, dropping what an earlier reading of it took.
+// Merge reads the bytes again as it writes.
 ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const SourceBytes> bytes,
                         SourceFormat format, ByteTaking taking, SourceReading& reading);
-// Drops what LoadByteSource took of a source, before it is read again in another format.
-void ForgetByteSource(ByteSources& sources, int source);
 
 // The source (0 or 1) that Merge found changed when it read it again, whose result is then
 // incomplete; -1 when none.

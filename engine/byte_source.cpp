@@ -48,7 +48,9 @@ inline __m128i Weighed(__m128i bytes, size_t unit) {
 // With kCheck each character outside ASCII is checked first, and well_formed is cleared at the
 // first that is not well-formed (the slot is then of no use). `before`: how many readable bytes
 // stand just before b, which lets the last few bytes be read as one block.
-template <bool kCheck>
+// With kYo the slot is that of the text with ё as е and Ё as Е: characters outside ASCII are
+// decoded one by one anyway, and the ASCII blocks pay nothing for it.
+template <bool kCheck, bool kYo>
 uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
   uint32_t sum = 0;  // mod 2^32, a multiple of 512
   size_t i = 0;
@@ -91,6 +93,7 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
     }
     uint32_t cp;
     i += DecodeUtf8At(b + i, cp);
+    if (kYo) cp = cp == u'ё' ? u'е' : cp == u'Ё' ? u'Е' : cp;
     if (cp < 0x10000) {
       sum += cp * kWeight[unit++ & 7];
     } else {
@@ -106,11 +109,21 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
 
 uint32_t Utf8Slot(const unsigned char* b, size_t n) {
   bool unused = true;
-  return SlotOfUtf8<false>(b, n, 0, unused);
+  return SlotOfUtf8<false, false>(b, n, 0, unused);
 }
 
 uint32_t CheckedUtf8Slot(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
-  return SlotOfUtf8<true>(b, n, before, well_formed);
+  return SlotOfUtf8<true, false>(b, n, before, well_formed);
+}
+
+uint32_t YoFoldedUtf8Slot(const unsigned char* b, size_t n) {
+  bool unused = true;
+  return SlotOfUtf8<false, true>(b, n, 0, unused);
+}
+
+uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* b, size_t n, size_t before,
+                                 bool& well_formed) {
+  return SlotOfUtf8<true, true>(b, n, before, well_formed);
 }
 
 namespace {
@@ -131,10 +144,24 @@ bool FoldingKeepsSurrogates() {
   return keeps;
 }
 
+// LowerUnit, then ё as е and Ё as Е: the fold of -i with ё folding. It keeps the surrogates and
+// zero as LowerUnit does.
+const char16_t* LowerYoTable() {
+  static const std::vector<char16_t> table = [] {
+    const char16_t* lower = LowerUnitTable();
+    std::vector<char16_t> folded(lower, lower + 0x10000);
+    for (char16_t& unit : folded) {
+      if (unit == u'ё') unit = u'е';
+      if (unit == u'Ё') unit = u'Е';
+    }
+    return folded;
+  }();
+  return table.data();
+}
+
 // The folding of any other locale: a character above U+FFFF folds as its two units, and halves
 // that meet after folding are one character again, as in the text the bytes stand for.
-size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out, const char16_t* lower) {
   Text units;
   for (size_t i = 0; i < n;) {
     uint32_t cp = b[i];
@@ -155,9 +182,9 @@ size_t FoldUnitByUnit(const unsigned char* b, size_t n, unsigned char* out) {
 
 }  // namespace
 
-size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out) {
-  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out);
-  const char16_t* lower = LowerUnitTable();
+size_t FoldUtf8(const unsigned char* b, size_t n, unsigned char* out, bool fold_yo) {
+  const char16_t* lower = fold_yo ? LowerYoTable() : LowerUnitTable();
+  if (!FoldingKeepsSurrogates()) return FoldUnitByUnit(b, n, out, lower);
   unsigned char* at = out;
   size_t i = 0;
   while (i < n) {
@@ -190,7 +217,8 @@ ByteChunks::ByteChunks(const SourceBytes& source, const SourceFormat& format,
       start_(format.mark_length),
       offset_(format.mark_length),
       length_(length),
-      chunk_bytes_(std::max<size_t>(chunk_bytes, 1)) {
+      chunk_bytes_(std::max<size_t>(chunk_bytes, 1)),
+      format_(format) {
   const bool as_is =
       format.encoding == SourceEncoding::Utf8 ||
       (format.encoding == SourceEncoding::Utf8Lenient && lenient == LenientUtf8::AsItStands);
@@ -322,9 +350,7 @@ bool ByteChunks::FillConverted() {
       raw_held_ += got;
     }
     size_t written = 0;
-    const size_t used =
-        transcoder_->Convert(raw_.get(), raw_held_, source_done_,
-                             reinterpret_cast<unsigned char*>(buffer_.get()) + end_, &written);
+    const size_t used = ConvertHeld(written);
     end_ += written;
     std::memmove(raw_.get(), raw_.get() + used, raw_held_ - used);
     raw_held_ -= used;
@@ -347,6 +373,51 @@ bool ByteChunks::FillConverted() {
     }
   }
   return true;
+}
+
+size_t ByteChunks::ConvertHeld(size_t& written) {
+  unsigned char* out = reinterpret_cast<unsigned char*>(buffer_.get()) + end_;
+  const unsigned char* in = raw_.get();
+  const int parts =
+      transcoder_->ConvertsUnitByUnit()
+          ? static_cast<int>(std::clamp<size_t>(raw_held_ >> 20, 1, static_cast<size_t>(threads_)))
+          : 1;
+  if (parts == 1) return transcoder_->Convert(in, raw_held_, source_done_, out, &written);
+  // Parts of whole units, none ending in a high surrogate, so that each converts as the whole
+  // would. Each writes at 3 bytes for every 2 before it, more than the UTF-8 of those can take.
+  const size_t unit =
+      format_.encoding == SourceEncoding::Utf16LE || format_.encoding == SourceEncoding::Utf16BE
+          ? 2
+          : 4;
+  const int high_byte = format_.encoding == SourceEncoding::Utf16LE ? 1 : 0;
+  std::vector<size_t> cuts(static_cast<size_t>(parts) + 1, raw_held_);
+  cuts[0] = 0;
+  for (size_t k = 1; k < static_cast<size_t>(parts); ++k) {
+    size_t cut = std::max(cuts[k - 1], raw_held_ / static_cast<size_t>(parts) * k / 4 * 4);
+    while (unit == 2 && cut >= 2 && cut < raw_held_ && (in[cut - 2 + high_byte] & 0xFC) == 0xD8)
+      cut += 2;
+    cuts[k] = cut;
+  }
+  std::vector<std::unique_ptr<Utf8Transcoder>> others;
+  for (int k = 1; k < parts; ++k) others.push_back(std::make_unique<Utf8Transcoder>(format_));
+  std::vector<size_t> used(static_cast<size_t>(parts)), wrote(static_cast<size_t>(parts));
+  OnCores(parts, [&](int part) {
+    const auto k = static_cast<size_t>(part);
+    Utf8Transcoder& transcoder = k == 0 ? *transcoder_ : *others[k - 1];
+    const bool final = k + 1 < cuts.size() - 1 || source_done_;
+    used[k] = transcoder.Convert(in + cuts[k], cuts[k + 1] - cuts[k], final, out + cuts[k] / 2 * 3,
+                                 &wrote[k]);
+  });
+  // The parts joined, up to the one that reached the zero that ends the text.
+  written = wrote[0];
+  size_t taken = used[0];
+  for (size_t k = 1; k < others.size() + 1 && !transcoder_->ended_at_zero(); ++k) {
+    std::memmove(out + written, out + cuts[k] / 2 * 3, wrote[k]);
+    written += wrote[k];
+    taken = cuts[k] + used[k];
+    transcoder_->TakeNotices(*others[k - 1]);
+  }
+  return taken;
 }
 
 bool ByteChunks::Next(std::string_view& run, bool& last) {

@@ -23,11 +23,15 @@ uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
 // `before`: how many readable bytes stand just before `bytes` (0 when unknown).
 uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
+// The same two of the text with ё as е and Ё as Е (FoldYo), without folding the bytes first.
+uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n);
+uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
+                                 bool& well_formed);
 
 // Case folding on bytes: each UTF-16 unit of the text the bytes stand for lowered as LowerUnit
-// does. Writes the folded item to out (room for 3 bytes a byte of the item) and returns its
-// length.
-size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out);
+// does, and with fold_yo then ё written as е (Ё lowers to ё). Writes the folded item to out (room
+// for 3 bytes a byte of the item) and returns its length.
+size_t FoldUtf8(const unsigned char* bytes, size_t n, unsigned char* out, bool fold_yo = false);
 
 // How a Utf8Lenient source (asked for, or UTF-8 with a mark) is read: as it stands, which is
 // right for the well-formed UTF-8 it almost always is and leaves the checking to the reader, or
@@ -70,6 +74,8 @@ class ByteChunks {
  private:
   bool Fill();
   bool FillConverted();
+  // Converts the source bytes held to the end of the buffer; returns the bytes taken.
+  size_t ConvertHeld(size_t& written);
   // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
   // than length_. Sets source_done_ at the end.
   bool ReadSource(char* into, size_t n, size_t& got);
@@ -91,6 +97,7 @@ class ByteChunks {
   size_t end_ = 0;
   size_t chunk_bytes_;
   size_t size_hint_ = SIZE_MAX;  // what the source is expected to fill, converted
+  SourceFormat format_;
   std::unique_ptr<Utf8Transcoder> transcoder_;
   std::unique_ptr<unsigned char[]> raw_;  // source bytes read but not yet converted
   size_t raw_capacity_ = 0;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/item_keys.h"
 #include "engine/kept_runs.h"
 #include "engine/result_sink.h"
 #include "engine/run_request.h"
@@ -65,7 +66,7 @@ class GroupMaker {
   // The buckets of the first and second source (the second unused by the one-list operations).
   // A spilled group of more than `large_group` bytes (0: none) is made a share of its keys at a
   // time, so that no group needs to fit in memory whole.
-  GroupMaker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
+  GroupMaker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
              std::string_view separator, uint64_t large_group = 0);
   ~GroupMaker();
   GroupMaker(const GroupMaker&) = delete;

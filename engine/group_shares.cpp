@@ -21,6 +21,7 @@ bool GroupWorker::MakeInShares(uint32_t g, uint64_t bytes, GroupResult& result) 
     for (auto& files : dealt)
       for (int fd : files) close(fd);
   };
+  first_records_ = 0;  // counted as the first list's records are dealt
   for (int k = 0; k < (two ? 2 : 1); ++k) {
     const DealResult dealing = Deal(k, g, shares, dealt[k]);
     if (dealing != DealResult::Dealt) {
@@ -76,13 +77,12 @@ GroupWorker::DealResult GroupWorker::Deal(int source, uint32_t g, uint64_t share
   ScratchVector<unsigned char>& folded = folded_[source];
   bool written = true;
   const bool read = buckets_[source]->ForEachRecord(g, [&](const ByteRecord& r, size_t place) {
-    uint64_t hash;
-    if (case_sensitive_) {
-      hash = key_hash_detail::MixHash(r.data, r.size, seed);
-    } else {
-      if (folded.size() < r.size * 3 + 1) folded.resize(r.size * 3 + 1);
-      hash = key_hash_detail::MixHash(folded.data(), FoldUtf8(r.data, r.size, folded.data()), seed);
-    }
+    if (folded.size() < r.size * 3 + 1) folded.resize(r.size * 3 + 1);
+    const std::string_view key = ItemKey(
+        rules_, std::string_view(reinterpret_cast<const char*>(r.data), r.size), folded.data());
+    const uint64_t hash = key_hash_detail::MixHash(
+        reinterpret_cast<const unsigned char*>(key.data()), key.size(), seed);
+    if (source == 0) first_records_ = place + 1;
     char head[kHead];
     const uint64_t at = place;
     const uint32_t size = static_cast<uint32_t>(r.size);

@@ -33,12 +33,21 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   if (two && !buckets_[1]->Load(g, records_[1])) return false;
   MakeKeys(0);
   if (two) MakeKeys(1);
-  // Room for the longest result the group can have, so that writing never copies it.
-  const GroupRecords& shown = operation_ == Operation::ModeOnlyInSecond ? records_[1] : records_[0];
-  if (operation_ != Operation::ModeOnlyInSecond || case_sensitive_) {
-    const size_t room = shown.bytes + shown.records.size() * (separator_.size() + 12);
+  // Room for the longest result the group can have, so that writing never copies it. The items
+  // that only-in-second and only-in-first keep with folded keys are written later.
+  const bool kept = folds_ && (operation_ == Operation::ModeOnlyInSecond ||
+                               operation_ == Operation::ModeOnlyInFirst);
+  if (!kept) {
+    const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
+    size_t room = 0;
+    for (int k = 0; k < 2; ++k) {
+      const bool shown = both || (k == 1) == (operation_ == Operation::ModeOnlyInSecond);
+      if (shown && (k == 0 || two))
+        room += records_[k].bytes + records_[k].records.size() * (separator_.size() + 12);
+    }
     if (room > result.out.capacity()) result.out.reserve(room + room / 4);
   }
+  first_records_ = records_[0].records.size();
   Make(g, result);
   return true;
 }
@@ -49,25 +58,27 @@ void GroupWorker::MakeKeys(int source) {
   keys.clear();
   ReserveScratch(keys, records.records.size());
   const KeyHashSeed& seed = ProcessKeyHashSeed();
-  if (case_sensitive_) {
+  if (!folds_) {
     for (const ByteRecord& r : records.records)
       keys.push_back({r.data, r.size, key_hash_detail::MixHash(r.data, r.size, seed)});
     return;
   }
   ScratchVector<unsigned char>& folded = folded_[source];
-  folded.resize(records.bytes * 3 + 1);
+  // ё folding alone keeps the length; case folding may take three bytes for one.
+  folded.resize(rules_.case_sensitive ? records.bytes + 1 : records.bytes * 3 + 1);
   unsigned char* at = folded.data();
   for (const ByteRecord& r : records.records) {
-    const size_t n = FoldUtf8(r.data, r.size, at);
-    keys.push_back({at, n, key_hash_detail::MixHash(at, n, seed)});
-    at += n;
+    const std::string_view key =
+        ItemKey(rules_, std::string_view(reinterpret_cast<const char*>(r.data), r.size), at);
+    const auto* data = reinterpret_cast<const unsigned char*>(key.data());
+    keys.push_back({data, key.size(), key_hash_detail::MixHash(data, key.size(), seed)});
+    if (data == at) at += key.size();
   }
 }
 
-GroupMaker::GroupMaker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
+GroupMaker::GroupMaker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
                        std::string_view separator, uint64_t large_group)
-    : worker_(std::make_unique<GroupWorker>(operation, case_sensitive, buckets, separator,
-                                            large_group)) {}
+    : worker_(std::make_unique<GroupWorker>(operation, rules, buckets, separator, large_group)) {}
 
 GroupMaker::~GroupMaker() = default;
 

@@ -12,6 +12,7 @@
 
 #include "core/huge_memory.h"
 #include "engine/group_results.h"
+#include "engine/item_keys.h"
 #include "engine/slot_buckets.h"
 
 struct GroupKey {
@@ -25,10 +26,13 @@ struct GroupEntry {
   size_t size;
   uint64_t hash;
   uint32_t slot;
-  uint32_t shown;  // the record whose spelling is written, when case does not count
+  uint32_t shown;  // the record whose spelling is written, when keys are folded
   uint32_t added;  // the record that added the entry
   int32_t count;
   bool mark;
+  uint8_t source = 0;  // whose records `shown` and `added` are: the first list's or the second's
+  // The spelling shown is the key's own bytes: with ё folding alone, that of most entries.
+  bool shown_as_key = false;
 };
 
 // The table of one group: entries in the order they were added, found by an open-addressing
@@ -100,10 +104,11 @@ class GroupTable {
 
 class GroupWorker {
  public:
-  GroupWorker(Operation operation, bool case_sensitive, SlotBuckets* const buckets[2],
+  GroupWorker(Operation operation, const ItemRules& rules, SlotBuckets* const buckets[2],
               std::string_view separator, uint64_t large_group)
       : operation_(operation),
-        case_sensitive_(case_sensitive),
+        rules_(rules),
+        folds_(rules.folds()),
         buckets_{buckets[0], buckets[1]},
         separator_(separator),
         large_group_(large_group) {}
@@ -118,16 +123,20 @@ class GroupWorker {
   bool TakeShare(int source, int fd);
   // The keys of a source's records: the items, or their folded forms.
   void MakeKeys(int source);
+  // The entries of a source's keys in table_, counted, the last spelling of each kept.
+  void AddAll(int source);
 
   void Make(uint32_t g, GroupResult& result);
   void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
              const unsigned char* data, size_t size);
   void WriteShown(GroupResult& result, const GroupEntry& e);
-  void AddFirst();
+  void WriteCounted(GroupResult& result, const GroupEntry& e);
   void Deduplicate(uint32_t g, GroupResult& result);
   void CountUnique(uint32_t g, GroupResult& result);
+  void Duplicates(uint32_t g, GroupResult& result);
   void InBoth(uint32_t g, GroupResult& result);
-  void OnlyInSecond(uint32_t g, GroupResult& result);
+  void OnlyInOne(uint32_t g, int source, GroupResult& result);
+  void InEither(uint32_t g, bool in_one_only, GroupResult& result);
 
   // The bytes of a share read back, which its records point into.
   class ShareBytes {
@@ -143,13 +152,16 @@ class GroupWorker {
   };
 
   Operation operation_;
-  bool case_sensitive_;
+  ItemRules rules_;
+  bool folds_;
   SlotBuckets* buckets_[2];
   std::string_view separator_;
   uint64_t large_group_;
   // While a group is made in shares: the lines written, and each record's place in the group.
   std::vector<KeptItem>* lines_ = nullptr;
   std::vector<uint64_t> places_[2];
+  // The records of the first list in the group: the second's come after them in its walk.
+  uint64_t first_records_ = 0;
   ShareBytes share_bytes_[2];
   GroupRecords records_[2];
   ScratchVector<GroupKey> keys_[2];

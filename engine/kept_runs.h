@@ -1,7 +1,7 @@
 // Lines written in slot order, the later of one slot first, from sorted runs in a temporary
-// file merged as they are written. The items that OnlyInSecond keeps when case does not count
-// are written so across all groups: for lists larger than memory each group's go to a run. A
-// group made in shares writes its lines so too, each share's a run.
+// file merged as they are written. The items that only-in-second and only-in-first keep when
+// keys are folded are written so across all groups: for lists larger than memory each group's
+// go to a run. A group made in shares writes its lines so too, each share's a run.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,7 @@
 
 #include "engine/result_sink.h"
 
-// An item of the second source kept by OnlyInSecond without case, or a line of a share: written
+// An item kept by only-in-second or only-in-first with folded keys, or a line of a share: written
 // in the order of its slot, the later in the source (or in the group) first.
 struct KeptItem {
   size_t offset;  // in the bytes of its group or share

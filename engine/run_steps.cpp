@@ -48,22 +48,6 @@ InputError ReadError(const SourceBytes& source) {
   return source.cut() ? InputError::FileChangedWhileRead : InputError::FileUnreadable;
 }
 
-// The checks of a path before it is opened.
-InputError PathError(TextView path) {
-  switch (QueryFileSize(path)) {
-    case -2:
-      return InputError::FileIsDirectory;
-    case -1:
-      return InputError::FileMissing;
-    default:
-      return InputError::None;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // What opening a source came to, as the run tells it.
 InputError OpeningError(SourceBytes::Opened opened) {
   switch (opened) {
@@ -71,6 +55,8 @@ InputError OpeningError(SourceBytes::Opened opened) {
       return InputError::None;
     case SourceBytes::Opened::Missing:
       return InputError::FileMissing;
+    case SourceBytes::Opened::Directory:
+      return InputError::FileIsDirectory;
     case SourceBytes::Opened::Unreadable:
       break;
     case SourceBytes::Opened::Stopped:
@@ -78,10 +64,6 @@ InputError OpeningError(SourceBytes::Opened opened) {
   }
   return InputError::FileUnreadable;
 }
-
-}  // namespace
-
-namespace {
 
 constexpr char16_t kClipboardMarker = u'<';
 // How far the byte engine looks for bytes that are not UTF-8 before it starts reading: past it a
@@ -122,7 +104,6 @@ InputError OpenSource(const Text& field, const std::optional<SourceText>& given,
       return InputError::None;
     }
     if (rival != nullptr && TextEquals(field, *rival)) return InputError::SameFile;
-    if (const InputError error = PathError(field); error != InputError::None) return error;
     opened = SourceBytes::Open(field, OpensAsUtf16(choice), bytes, keep_reading);
   }
   out.bytes = std::move(bytes);
@@ -172,12 +153,10 @@ InputError LoadSource(ByteSources& sources, int k, const OpenedSource& source, T
     const JudgedFormat whole = JudgeSourceFormat(*bytes, choice, UINT64_MAX);
     if (!SameFormat(whole.format, judged.format)) {
       judged = whole;
-      ForgetByteSource(sources, k);
       load = LoadByteSource(sources, k, bytes, judged.format, taking, reading);
     }
   }
   if (load == ByteLoad::NotBytes) {
-    ForgetByteSource(sources, k);
     load = LoadByteSource(sources, k, bytes, judged.format, ByteTaking::Converted, reading);
   }
   switch (load) {
@@ -225,9 +204,9 @@ InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed,
   uint64_t input_bytes = 0;
   for (const Text* field : {&request.first_field, &request.second_field})
     if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
-  run.sources =
-      NewByteSources(request.operation, run.read_separator, request.whole_separator,
-                     request.case_sensitive, PlanRun(input_bytes, request.threads), progress);
+  const ItemRules rules{request.case_sensitive, request.fold_yo, request.trim};
+  run.sources = NewByteSources(request.operation, run.read_separator, request.whole_separator,
+                               rules, PlanRun(input_bytes, request.threads), progress);
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.
   const bool second_is_file = !request.second_text.has_value() && request.second_descriptor < 0;

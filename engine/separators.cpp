@@ -44,7 +44,7 @@ size_t MemberLength(const ByteSeparator& separator, const unsigned char* b, size
 }
 
 void PutUnit(uint32_t u, std::string& out) {
-  unsigned char bytes[3];
+  unsigned char bytes[4];
   out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(PutUtf8(u, bytes) - bytes));
 }
 
@@ -56,17 +56,14 @@ void WriteAsHalves(std::string_view in, std::string& out, std::vector<size_t>& p
   const auto* b = reinterpret_cast<const unsigned char*>(in.data());
   const size_t n = in.size();
   for (size_t i = 0; i < n;) {
-    if (b[i] >= 0xF0 && b[i] <= 0xF4 && i + 4 <= n && IsContinuation(b[i + 1]) &&
-        IsContinuation(b[i + 2]) && IsContinuation(b[i + 3])) {
-      const uint32_t cp = (uint32_t{b[i]} & 0x07) << 18 | (uint32_t{b[i + 1]} & 0x3F) << 12 |
-                          (uint32_t{b[i + 2]} & 0x3F) << 6 | (b[i + 3] & 0x3F);
-      if (cp >= 0x10000 && cp <= 0x10FFFF) {
-        pair_starts.push_back(out.size());
-        PutUnit(0xD800 + ((cp - 0x10000) >> 10), out);
-        PutUnit(0xDC00 + ((cp - 0x10000) & 0x3FF), out);
-        i += 4;
-        continue;
-      }
+    uint32_t cp;
+    if (b[i] >= 0xF0 && WellFormedLength(b + i, n - i) == 4) {
+      DecodeUtf8At(b + i, cp);
+      pair_starts.push_back(out.size());
+      PutUnit(0xD800 + ((cp - 0x10000) >> 10), out);
+      PutUnit(0xDC00 + ((cp - 0x10000) & 0x3FF), out);
+      i += 4;
+      continue;
     }
     out.push_back(static_cast<char>(b[i++]));
   }

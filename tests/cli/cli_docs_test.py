@@ -55,12 +55,14 @@ def check_completion(cli, source, fail):
     with tempfile.TemporaryDirectory(prefix="listwise-completion-") as d:
         for name in ("old.txt", "other list.txt", "-dash.txt"):
             open(os.path.join(d, name), "w").close()
-        modes = ["only-in-second", "in-both", "dedupe", "count", "merge"]
+        modes = ["only-in-second", "in-both", "dedupe", "count", "merge", "only-in-first",
+                 "union", "symmetric", "duplicates"]
         # words before the cursor, the word being completed, the expected candidates
         cases = [
             ([], "", modes),
             ([], "me", ["merge"]),
-            (["--plain", "-i"], "d", ["dedupe"]),
+            (["--plain", "-i"], "d", ["dedupe", "duplicates"]),
+            (["--trim", "--fold-yo"], "u", ["union"]),
             (["--read-sep", "x"], "c", ["count"]),
             (["--read-sep", "=", ";"], "c", ["count"]),
             ([], "--pl", ["--plain"]),

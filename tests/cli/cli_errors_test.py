@@ -86,6 +86,10 @@ def main():
             ("unknown option", ["dedupe", ok, "--frobnicate"], 2, None),
             ("option without its value", ["dedupe", ok, "--read-sep"], 2, None),
             ("second source missing for a two-source mode", ["only-in-second", ok], 2, None),
+            ("second source missing for a new two-source mode", ["symmetric", ok], 2, None),
+            ("a second list for duplicates", ["duplicates", ok, other], 2,
+             "listwise-cli: режиму «duplicates» нужен только один список\n"
+             "Справка: «listwise-cli --help»."),
         ]
         # Root reads a mode-000 file anyway; it then checks the missing permission as the
         # unprivileged user "nobody" (the folder is opened for traversal only).

@@ -32,7 +32,7 @@ MAX_REPORTED = 5
 class Case:
     def __init__(self, mode, first, second=b"", read_sep=None, result_sep=None, whole=False,
                  case_flag=1, bom=True, stdin=None, to_file=False, pass_second=None,
-                 encoding=None):
+                 encoding=None, trim=False, fold_yo=False):
         self.mode = mode
         self.first = first
         self.second = second
@@ -44,8 +44,10 @@ class Case:
         self.stdin = stdin  # None, "first" or "second"
         self.to_file = to_file
         # Operations 2 and 3 ignore SECOND; sometimes it is passed anyway.
-        self.pass_second = mode in (0, 1, 4) if pass_second is None else pass_second
+        self.pass_second = mode in model.TWO_LISTS if pass_second is None else pass_second
         self.encoding = encoding  # an --encoding name, or None to have the program judge
+        self.trim = trim
+        self.fold_yo = fold_yo
 
     def copy(self, **changes):
         fields = dict(self.__dict__)
@@ -56,10 +58,11 @@ class Case:
         return model.run(self.mode, self.first, self.second,
                          "\\r\\n" if self.read_sep is None else self.read_sep,
                          "\\r\\n" if self.result_sep is None else self.result_sep,
-                         self.whole, self.case_flag, self.bom, self.encoding, pages)
+                         self.whole, self.case_flag, self.bom, self.encoding, pages,
+                         self.trim, self.fold_yo)
 
     def list_names(self, workdir):
-        fields = ["first"] + (["second"] if self.mode in (0, 1, 4) else [])
+        fields = ["first"] + (["second"] if self.mode in model.TWO_LISTS else [])
         return [("-" if self.stdin == field else os.path.join(workdir, field + ".txt"))
                 for field in fields]
 
@@ -100,6 +103,10 @@ class Case:
             args.append("--whole-separator")
         if not self.case_flag:
             args.append("--ignore-case")
+        if self.trim:
+            args.append("--trim")
+        if self.fold_yo:
+            args.append("--fold-yo")
         if self.encoding is not None:
             args.append("--encoding=" + self.encoding)
         if self.to_file:
@@ -356,6 +363,35 @@ FIXED = [
 ]
 
 
+# Trimming and ё folding, and the modes of later, on lists with CR LF and LF line ends, no-break
+# spaces, ё and Ё, -i and empty items.
+FIXED_RULES = [
+    # name, mode, first, second, read sep, result sep, whole, case flag, trim, fold-yo,
+    # expected, count
+    ("trim: a spreadsheet column with no-break spaces", 5,
+     "Иванов\u00a0\r\nПетров\r\n \u00a0Сидоров\r\n".encode(), "Иванов\nСидоров\n".encode(),
+     None, ",", 0, 1, True, False, "Петров".encode(), 1),
+    ("trim: white space alone is the empty item", 3, "\t\n\u00a0\u3000\na".encode(), b"",
+     "\\n", ",", 0, 1, True, False, b"2 ,1 a", 2),
+    ("trim in merge", 4, " a\r\nb\u00a0".encode(), b"1 \r\n2", None, "=", 0, 1, True, False,
+     b"a=1\r\nb=2", 2),
+    ("fold-yo: Орёл is Орел, spelt as the first list has it", 1, "Орёл\r\nМосква".encode(),
+     "Орел\n".encode(), None, ",", 0, 1, False, True, "Орёл".encode(), 1),
+    ("fold-yo with -i: all four alike, the last spelling kept", 2,
+     "ёж\nЁж\nеж\nЕж\n".encode(), b"", "\\n", ",", 0, 0, False, True, "Еж".encode(), 1),
+    ("fold-yo keeps case apart", 3, "ёж\nЕж\nеж".encode(), b"", "\\n", ",", 0, 1, False, True,
+     "2 еж,1 Еж".encode(), 2),
+    ("only-in-first ignoring case keeps the first spelling", 5, b"Pear\r\npear\r\nApple",
+     b"APPLE", None, ",", 0, 0, False, False, b"Pear", 1),
+    ("union without repeats or the empty item", 6, b"b\r\na\r\n", b"c\r\n\r\na", None, ",",
+     0, 1, False, False, b"a,b,c", 3),
+    ("symmetric ignoring case", 7, b"A\nb\n", b"a\nC\n", "\\n", ",", 0, 0, False, False,
+     b"b,C", 2),
+    ("duplicates, trimmed, without the empty item", 8, b"x \nx\n y\n\n\n", b"", "\\n", ",", 1,
+     1, True, False, b"x", 1),
+]
+
+
 # ---------------------------------------------------------------------------------------------
 # Random cases.
 
@@ -364,8 +400,11 @@ WORDS = ["a", "b", "ab", "abc", "x", "X", "Apple", "APPLE", "apple", "Foo", "foo
          "ǅ", "\u212a", "k", "\U0001F600", "a\U0001F600b", "\U00010400", "\U00010428",
          "\U0001F601", "1;2", "a,b", "tab\there", "\\n", "<", "?",
          # lone surrogates: written as three bytes each, and nothing after them is lost
-         "a\ud800", "\udbff", "\ud83d", "\ud83dz", "\udc00", "x\ude00"]
-LETTERS = "abcABC01ёЁжЖ"
+         "a\ud800", "\udbff", "\ud83d", "\ud83dz", "\udc00", "x\ude00",
+         # white space at the ends, and ё against е
+         " a", "a\u00a0", "\u00a0", "\u3000x\u2003", "\u200bb", "b\ufeff", "\t", "Орёл", "Орел",
+         "ОРЁЛ", "ёлка", "Елка"]
+LETTERS = "abcABC01ёЁжЖеЕ \u00a0"
 # Typed separators (as the user types them): escapes, single and multi-unit, non-ASCII, astral,
 # a backslash before another letter, and one far longer than most texts.
 READ_SEPS = [None, "\\r\\n", "\\n", "\\r", "\\t", ";", ",", "ab", ";;", "→", "ж", "Ж", "<>",
@@ -490,7 +529,7 @@ def encode_text(rng, text, encoding):
 
 
 def random_case(rng):
-    mode = rng.randrange(5)
+    mode = rng.randrange(len(model.MODES))
     typed_read = rng.choice(READ_SEPS)
     typed_result = rng.choice(RESULT_SEPS)
     whole = rng.random() < 0.5
@@ -504,15 +543,18 @@ def random_case(rng):
             files[i] = rng.choice(list(MARKS.values())) + bytes(
                 rng.choice([0x00, 0x0A, 0x0D, 0x3B, 0xC3, 0xE2, 0xF0, 0xFF, rng.randrange(256)])
                 for _ in range(rng.randrange(300)))
-    two = mode in (0, 1, 4)
+    two = mode in model.TWO_LISTS
     # Now and then the encoding is named rather than judged; a mark still wins over it.
     encoding = rng.choice(list(model.NAMED_ENCODINGS)) if rng.random() < 0.15 else None
     stdin = None
     if rng.random() < 0.1:
         stdin = "second" if two and rng.random() < 0.5 else "first"
+    # duplicates refuses a second list; dedupe and count let it pass unread.
+    pass_second = two or (mode != 8 and rng.random() < 0.3)
     return Case(mode, files[0], files[1] if two else b"", typed_read, typed_result, whole,
                 case_flag, bom=rng.random() > 0.2, stdin=stdin, to_file=rng.random() < 0.5,
-                pass_second=two or rng.random() < 0.3, encoding=encoding)
+                pass_second=pass_second, encoding=encoding, trim=rng.random() < 0.4,
+                fold_yo=rng.random() < 0.4)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -565,6 +607,23 @@ def main():
             if case.expected(pages) != hand:
                 print("MODEL DISAGREES with the hand-worked case %r: model %r, hand %r"
                       % (name, case.expected(pages), hand))
+                failed += 1
+                continue
+            for variant in (case, case.copy(bom=False, to_file=True, stdin="first")):
+                problem = mismatch(cli, variant, workdir)
+                if problem:
+                    report("fixed case %r" % name, variant, problem, workdir)
+                else:
+                    passed += 1
+        for row in FIXED_RULES:
+            name, mode, first, second, read_sep, result_sep, whole, case_flag = row[:8]
+            trim, fold_yo, want, want_count = row[8:12]
+            case = Case(mode, first, second, read_sep, result_sep, bool(whole), case_flag,
+                        encoding="utf-8", trim=trim, fold_yo=fold_yo)
+            hand = (BOM + want, want_count)
+            if case.expected() != hand:
+                print("MODEL DISAGREES with the hand-worked case %r: model %r, hand %r"
+                      % (name, case.expected(), hand))
                 failed += 1
                 continue
             for variant in (case, case.copy(bom=False, to_file=True, stdin="first")):

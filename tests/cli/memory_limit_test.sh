@@ -37,9 +37,13 @@ limit_kb=$((input_kb / 3))
 echo "first list $((input_kb / 1024)) MB, limit $((limit_kb / 1024)) MB"
 
 failed=0
-for op in dedupe count only-in-second in-both; do
-  args=("$op" "$work/first.txt")
-  [ "$op" = dedupe ] || [ "$op" = count ] || args+=("$work/second.txt")
+runs=("dedupe" "count" "only-in-second" "in-both" "only-in-first -i" "union --trim"
+  "symmetric --fold-yo" "duplicates")
+for run in "${runs[@]}"; do
+  set -- $run
+  op=$1
+  args=("$@" "$work/first.txt")
+  case $op in dedupe | count | duplicates) ;; *) args+=("$work/second.txt") ;; esac
   "$cli" -q "${args[@]}" -o "$work/free.txt"
   rc=0
   (ulimit -v "$limit_kb" && exec "$cli" -q "${args[@]}" -o "$work/limited.txt") 2>"$work/err" || rc=$?
@@ -52,12 +56,12 @@ for op in dedupe count only-in-second in-both; do
   left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1)
   [ -z "$left" ] || fault+="${fault:+; }left behind in TMPDIR: $left"
   if [ -n "$fault" ]; then
-    echo "FAIL $op under ulimit -v $limit_kb: $fault"
+    echo "FAIL $run under ulimit -v $limit_kb: $fault"
     failed=$((failed + 1))
   else
-    echo "ok $op"
+    echo "ok $run"
   fi
   rm -rf "$work/free.txt" "$work/limited.txt" "${TMPDIR:?}"/*
 done
-echo "$((4 - failed)) passed, $failed failed"
+echo "$((${#runs[@]} - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -4,7 +4,8 @@
 # times its size, gives the bytes of the unlimited run wherever it succeeds, and succeeds at
 # every limit above the first that works. So does a list of the same shape whose items all share
 # one table hash, and so fall into one group that never fits in memory whole; with case ignored,
-# only-in-second also holds back every item it keeps until the last group is made.
+# only-in-second and only-in-first also hold back every item they keep until the last group is
+# made, and union makes one table of both lists' items.
 # Usage: memory_sweep_test.sh PATH/TO/listwise-cli SOURCE_DIR
 set -euo pipefail
 cli=$1 source=$2
@@ -26,7 +27,7 @@ for name in ("r1", "r2", "c1", "c2"):
 PY
 failed=0
 for run in "random dedupe" "random only-in-second" "colliding dedupe" "colliding in-both" \
-  "colliding only-in-second -i"; do
+  "colliding only-in-second -i" "colliding only-in-first -i" "colliding union --fold-yo"; do
   set -- $run
   kind=${1:0:1} op=$2
   args=(${3:-} "$op" "$work/${kind}1.txt")

@@ -12,7 +12,10 @@ import locale
 import re
 
 SLOT_COUNT = 512
-MODES = ["only-in-second", "in-both", "dedupe", "count", "merge"]
+MODES = ["only-in-second", "in-both", "dedupe", "count", "merge", "only-in-first", "union",
+         "symmetric", "duplicates"]
+# The modes that read SECOND.
+TWO_LISTS = (0, 1, 4, 5, 6, 7)
 
 # ---------------------------------------------------------------------------------------------
 # Case folding: one unit at a time through the C library's towlower under a UTF-8 locale, the
@@ -518,68 +521,133 @@ class Table:
         return [(k, self.values[k]) for k in order]
 
 
-def split_to_table(text, separator, whole, case_flag):
+# ---------------------------------------------------------------------------------------------
+# Items and keys: --trim drops white space at both ends of every item; the key an item is
+# compared by is the item, lowered with -i, with ё as е and Ё as Е with --fold-yo.
+
+WHITE_SPACE = set("\t\n\v\f\r \u0085\u00a0\u1680\u2028\u2029\u202f\u205f\u3000"
+                  "\u200b\ufeff") | {chr(u) for u in range(0x2000, 0x200B)}
+YO = {ord("ё"): "е", ord("Ё"): "Е"}
+
+
+def trimmed(item):
+    start, end = 0, len(item)
+    while start < end and item[start] in WHITE_SPACE:
+        start += 1
+    while end > start and item[end - 1] in WHITE_SPACE:
+        end -= 1
+    return item[start:end]
+
+
+class Rules:
+    def __init__(self, case_flag, trim=False, fold_yo=False):
+        self.case_flag = case_flag
+        self.trim = trim
+        self.fold_yo = fold_yo
+
+    def items(self, text, separator, whole):
+        pieces = split(text, separator, whole)
+        return [trimmed(p) for p in pieces] if self.trim else pieces
+
+    def key(self, item):
+        if not self.case_flag:
+            item = fold(item)
+        return item.translate(YO) if self.fold_yo else item
+
+    def folds(self):
+        return not self.case_flag or self.fold_yo
+
+
+def split_to_table(items, rules):
     table = Table()
-    for item in split(text, separator, whole):
-        if case_flag:
+    for item in items:
+        if not rules.folds():
             table.add(item)
         else:
-            table.add(fold(item), item)  # the last occurrence wins the value
+            table.add(rules.key(item), item)  # the last occurrence wins the value
     return table
 
 
+def shown(table, rules):
+    """The entries in walk order as they are written: keys, or with folded keys their values."""
+    return [(v if rules.folds() else k) for k, v in table.walk()]
+
+
 # ---------------------------------------------------------------------------------------------
-# The five operations: each returns (result text before trimming, found count).
+# The operations: each returns (result text before trimming, found count).
 
 
-def only_in_second(first, second, read_sep, result_sep, whole, case_flag):
-    present = split_to_table(first, read_sep, whole, case_flag)
+def only_in_one(items, other_items, result_sep, rules):
+    """The items of `items` that `other_items` lack; the first spelling of each key, filed under
+    that spelling."""
+    present = split_to_table(other_items, rules)
     present.add("")
     found = Table()
-    found_folded = set()
-    for item in split(second, read_sep, whole):
-        if case_flag:
-            if item not in present:
-                found.add(item)
-        else:
-            folded = fold(item)
-            if folded not in present and folded not in found_folded:
-                found_folded.add(folded)
-                found.add(item)
+    found_keys = set()
+    for item in items:
+        key = rules.key(item)
+        if key not in present and key not in found_keys:
+            found_keys.add(key)
+            found.add(item)
     return "".join(k + result_sep for k, _ in found.walk()), len(found)
 
 
-def in_both(first, second, read_sep, result_sep, whole, case_flag):
-    table = split_to_table(first, read_sep, whole, case_flag)
-    wanted = set(split(second, read_sep, whole))
-    if not case_flag:
-        wanted = {fold(item) for item in wanted}
+def in_both(first, second, result_sep, rules):
+    table = split_to_table(first, rules)
+    wanted = {rules.key(item) for item in second}
     for key in list(table.values):
         if key not in wanted:
             table.remove(key)
-    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
-    return "".join(pieces), len(table)
+    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
 
 
-def deduplicate(first, read_sep, result_sep, whole, case_flag):
-    table = split_to_table(first, read_sep, whole, case_flag)
+def deduplicate(first, result_sep, rules):
+    table = split_to_table(first, rules)
     table.remove("")
-    pieces = [(k if case_flag else v) + result_sep for k, v in table.walk()]
-    return "".join(pieces), len(table)
+    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
 
 
-def count_unique(first, read_sep, result_sep, whole, case_flag):
+def count_unique(first, result_sep, rules):
     table = Table()
-    for item in split(first, read_sep, whole):
-        key = item if case_flag else fold(item)
+    for item in first:
+        key = rules.key(item)
         table.add(key, (table.values[key] if key in table else 0) + 1)
     pieces = ["%d %s%s" % (count, key, result_sep) for key, count in table.walk()]
-    return "".join(pieces), len(table)
+    return "".join(pieces), len(pieces)
 
 
-def merge(first, second, read_sep, result_sep, whole):
-    left = split(first, read_sep, whole)
-    right = split(second, read_sep, whole)
+def duplicates(first, result_sep, rules):
+    """The items whose key occurs more than once, each shown as dedupe shows it."""
+    table = split_to_table(first, rules)
+    times = {}
+    for item in first:
+        times[rules.key(item)] = times.get(rules.key(item), 0) + 1
+    for key in list(table.values):
+        if key == "" or times[key] < 2:
+            table.remove(key)
+    return "".join(piece + result_sep for piece in shown(table, rules)), len(table)
+
+
+def in_either(first, second, result_sep, rules, in_one_only):
+    """union, and with in_one_only symmetric: the keys of both lists, the first's brought first;
+    each shown as its last occurrence in the list that brought it."""
+    table = split_to_table(first, rules)
+    from_first = set(table.values)
+    in_both_lists = set()
+    for item in second:
+        key = rules.key(item)
+        if key in from_first:
+            in_both_lists.add(key)
+        elif rules.folds():
+            table.add(key, item)
+        else:
+            table.add(key)
+    pieces = [piece for (key, _), piece in zip(table.walk(), shown(table, rules))
+              if key != "" and not (in_one_only and key in in_both_lists)]
+    return "".join(piece + result_sep for piece in pieces), len(pieces)
+
+
+def merge(left, right, result_sep):
     pairs = min(len(left), len(right))
     lines = [left[i] + result_sep + right[i] + "\r\n" for i in range(pairs)]
     longer = left if len(left) > len(right) else right
@@ -587,24 +655,35 @@ def merge(first, second, read_sep, result_sep, whole):
     return "".join(lines), pairs
 
 
-def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag):
-    """mode 0..4, separators already expanded; returns (trimmed result text, found count)."""
+def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, trim=False,
+                  fold_yo=False):
+    """mode 0..8, separators already expanded; returns (trimmed result text, found count)."""
+    rules = Rules(case_flag, trim, fold_yo)
+    a = rules.items(first, read_sep, whole)
+    b = rules.items(second, read_sep, whole)
     if mode == 0:
-        result, count = only_in_second(first, second, read_sep, result_sep, whole, case_flag)
+        result, count = only_in_one(b, a, result_sep, rules)
     elif mode == 1:
-        result, count = in_both(first, second, read_sep, result_sep, whole, case_flag)
+        result, count = in_both(a, b, result_sep, rules)
     elif mode == 2:
-        result, count = deduplicate(first, read_sep, result_sep, whole, case_flag)
+        result, count = deduplicate(a, result_sep, rules)
     elif mode == 3:
-        result, count = count_unique(first, read_sep, result_sep, whole, case_flag)
+        result, count = count_unique(a, result_sep, rules)
+    elif mode == 4:
+        result, count = merge(a, b, result_sep)
+    elif mode == 5:
+        result, count = only_in_one(a, b, result_sep, rules)
+    elif mode in (6, 7):
+        result, count = in_either(a, b, result_sep, rules, mode == 7)
     else:
-        result, count = merge(first, second, read_sep, result_sep, whole)
+        result, count = duplicates(a, result_sep, rules)
     cut = 2 if mode == 4 else len(result_sep)
     return result[:max(len(result) - cut, 0)], count
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
-        whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None)):
+        whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None), trim=False,
+        fold_yo=False):
     """Whole run from file bytes and typed separators (str) to the result file's bytes.
 
     The separators are given as typed on the command line (str, sent as UTF-8). Returns
@@ -612,6 +691,7 @@ def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
     read_sep = expand_escapes(text_from_arg(typed_read_sep.encode("utf-8", "surrogatepass")))
     result_sep = expand_escapes(text_from_arg(typed_result_sep.encode("utf-8", "surrogatepass")))
     first = decode_file(first_bytes, encoding, pages[0])
-    second = decode_file(second_bytes, encoding, pages[1]) if mode in (0, 1, 4) else ""
-    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag)
+    second = decode_file(second_bytes, encoding, pages[1]) if mode in TWO_LISTS else ""
+    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag,
+                                trim, fold_yo)
     return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count

@@ -9,10 +9,13 @@ trap 'rm -rf "$work"' EXIT
 python3 "$source/bench/gen_lists.py" 300000 "$work/1.txt" "$work/2.txt" >/dev/null
 failed=0
 for args in "dedupe" "count" "only-in-second" "in-both" "merge" "dedupe -i" "only-in-second -i" \
-  "in-both -w --read-sep=\\n"; do
+  "in-both -w --read-sep=\\n" "only-in-first" "only-in-first -i --fold-yo" "union --trim" \
+  "union -i" "symmetric --fold-yo" "duplicates -i --trim" "dedupe --trim --fold-yo"; do
   set -- $args
   lists=("$work/1.txt")
-  case $1 in only-in-second | in-both | merge) lists+=("$work/2.txt") ;; esac
+  case $1 in only-in-second | in-both | merge | only-in-first | union | symmetric)
+    lists+=("$work/2.txt") ;;
+  esac
   sums=""
   for threads in 1 2 3 8 64; do
     sums+="$("$cli" -q --threads=$threads "$@" "${lists[@]}" | md5sum | cut -c1-32) "

@@ -63,3 +63,34 @@ TEST(Utf8Decoding, RoundTripsEveryBmpUnitOutsideSurrogates) {
   all += u"\U0010FFFF\U00010000";
   EXPECT_EQ(TextFromUtf8(Utf8FromText(all)), all);
 }
+
+// The check skips blocks of ASCII and 2-byte characters 16 bytes at a time: it must find the
+// first malformed byte wherever it stands against those blocks, as a check byte by byte does.
+TEST(Utf8Checking, FindsTheFirstMalformedByteAtAnyPlaceInABlock) {
+  auto byte_by_byte = [](const std::string& s) {
+    const auto* b = reinterpret_cast<const unsigned char*>(s.data());
+    for (size_t i = 0; i < s.size();) {
+      const size_t len = b[i] < 0x80 ? 1 : WellFormedLength(b + i, s.size() - i);
+      if (len == 0) return i;
+      i += len;
+    }
+    return s.size();
+  };
+  const std::string pieces[] = {
+      "a", "\r\n",     "ж",    "Ё",    "\xC2\x80",     "\xDF\xBF",     "€",
+      "😀", "\xC1\xBF", "\x80", "\xDF", "\xE0\x80\x80", "\xED\xA0\x80", "\xF5"};
+  uint32_t random = 20261209;
+  for (int round = 0; round < 20000; ++round) {
+    std::string s;
+    const int count = 1 + static_cast<int>(random % 40);
+    for (int k = 0; k < count; ++k) {
+      random = random * 1103515245 + 12345;
+      // Mostly well-formed pieces, so that blocks pass before a malformed one.
+      const uint32_t pick = (random >> 16) % 100;
+      s += pieces[pick < 90 ? pick % 8 : 8 + pick % 6];
+    }
+    bool cut = false;
+    const auto* b = reinterpret_cast<const unsigned char*>(s.data());
+    ASSERT_EQ(FirstMalformedByte(b, s.size(), true, cut), byte_by_byte(s)) << s;
+  }
+}

@@ -80,3 +80,51 @@ TEST(ByteChunks, RunsJoinedAreTheWholeConversion) {
     }
   }
 }
+
+// Megabytes of UTF-16 and UTF-32 are converted in parts on several threads: the parts joined
+// must be the conversion of the whole, whatever surrogates or zero stand at the cuts.
+TEST(ByteChunks, ConversionOnThreadsIsTheWholeConversion) {
+  using enum SourceEncoding;
+  ByteSeparator separator;
+  ASSERT_TRUE(MakeByteSeparator(u"\n", false, separator));
+  std::mt19937 engine(7);
+  for (const SourceEncoding encoding : {Utf16LE, Utf16BE, Utf32LE, Utf32BE}) {
+    const bool wide = encoding == Utf32LE || encoding == Utf32BE;
+    const bool big = encoding == Utf16BE || encoding == Utf32BE;
+    const uint32_t units[] = {'a', '\n', 0x416, 0xD83D, 0xDE00, wide ? 0x1F600u : 0xDBFFu};
+    for (int round = 0; round < 4; ++round) {
+      std::string bytes;
+      const size_t count = (size_t{5} << 20) / (wide ? 4 : 2);
+      // One zero in some rounds, somewhere past the first megabytes, to end the text there.
+      const size_t zero_at = round % 2 == 0 ? count : (count / 3) * static_cast<size_t>(round);
+      for (size_t i = 0; i < count; ++i) {
+        const uint32_t u = i == zero_at ? 0 : units[engine() % 6];
+        for (int b = 0; b < (wide ? 4 : 2); ++b) {
+          const int shift = big ? 8 * ((wide ? 3 : 1) - b) : 8 * b;
+          bytes.push_back(static_cast<char>(u >> shift));
+        }
+      }
+      SourceFormat format;
+      format.encoding = encoding;
+      Utf8Transcoder whole(format);
+      std::vector<unsigned char> out(Utf8Transcoder::MaxOutput(bytes.size()));
+      size_t written = 0;
+      const size_t taken = whole.Convert(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                         bytes.size(), true, out.data(), &written);
+      const std::unique_ptr<SourceBytes> source = SourceBytes::FromMemory(bytes);
+      for (int threads : {2, 3}) {
+        ByteChunks chunks(*source, format, separator);
+        chunks.UseThreads(threads);
+        std::string joined;
+        std::string_view run;
+        bool last = false;
+        while (chunks.Next(run, last)) joined += run;
+        ASSERT_TRUE(joined == std::string_view(reinterpret_cast<const char*>(out.data()), written))
+            << int(encoding) << " round " << round << " threads " << threads;
+        EXPECT_EQ(chunks.bytes_read(), taken);
+        EXPECT_EQ(chunks.ended_at_zero(), whole.ended_at_zero());
+        EXPECT_EQ(chunks.lone_surrogate(), whole.lone_surrogate());
+      }
+    }
+  }
+}

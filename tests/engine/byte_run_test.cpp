@@ -19,12 +19,15 @@ namespace {
 using enum Operation;
 
 // Lists from pieces that tell the engine from the model if anything is off: case pairs (with a
-// letter whose lower case is ASCII), Cyrillic, a pair of surrogates, empty items, runs of
-// separators, items made to repeat, and items about as long as a record's short size can say.
+// letter whose lower case is ASCII), Cyrillic with ё and е, a pair of surrogates, empty items,
+// white space of several kinds, runs of separators, items made to repeat, and items about as long
+// as a record's short size can say.
 Text RandomList(std::mt19937& rng, TextView separators) {
   static const std::vector<Text> pieces = {
-      u"a",          u"A",   u"b", u"Ёж", u"ёж",           u"\u0130",     u"i",
-      u"\U0001F600", u"x;y", u"",  u"Zz", Text(125, u'w'), Text(60, u'Ж')};
+      u"a",           u"A",          u"b",      u"Ёж", u"ёж",     u"\u0130",
+      u"i",           u"\U0001F600", u"x;y",    u"",   u"Zz",     Text(125, u'w'),
+      Text(60, u'Ж'), u" ",          u"\u00A0", u"\t", u"\u3000", u"\u200B",
+      u"е",           u"Е",          u"\r"};
   std::uniform_int_distribution<int> count(0, 60), piece(0, static_cast<int>(pieces.size()) - 1),
       sep(0, static_cast<int>(separators.size()) - 1), parts(1, 3);
   Text text;
@@ -61,11 +64,14 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
   ScratchDir scratch("byte-run");
   std::mt19937 rng(20261207);
   int cases = 0;
-  for (int round = 0; round < 12; ++round) {
+  for (int round = 0; round < 8; ++round) {
     for (const Settings& s : settings) {
       for (Operation operation :
-           {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge}) {
+           {ModeOnlyInSecond, ModeInBoth, ModeDeduplicate, ModeCountUnique, ModeMerge,
+            ModeOnlyInFirst, ModeUnion, ModeSymmetric, ModeDuplicates}) {
         for (bool case_sensitive : {true, false}) {
+          // Trimming and ё folding, each in half the cases, independently of the rest.
+          const bool trim = rng() % 2 == 0, fold_yo = rng() % 2 == 0;
           const Text read_units = ExpandSeparatorEscapes(s.read);
           const Text first = RandomList(rng, read_units);
           const Text second = RandomList(rng, read_units);
@@ -76,8 +82,8 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
                                           [](char16_t u) { return u >= 0xD800 && u <= 0xDFFF; });
           const bool from_files = !halves && (cases / 2) % 2 == 0;
           ++cases;
-          const NaiveResult expected =
-              NaiveRun({operation, first, second, read_units, u"|", s.whole, case_sensitive});
+          const NaiveResult expected = NaiveRun(
+              {operation, first, second, read_units, u"|", s.whole, case_sensitive, trim, fold_yo});
           RunRequest request;
           request.operation = operation;
           request.read_separator = s.read;
@@ -85,6 +91,8 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
           request.result_separator.assign(1, u'|');
           request.whole_separator = s.whole;
           request.case_sensitive = case_sensitive;
+          request.trim = trim;
+          request.fold_yo = fold_yo;
           if (from_files) {
             request.first_field = TextFromUtf8(scratch.Put("1.txt", Utf8FromText(first)));
             request.second_field = TextFromUtf8(scratch.Put("2.txt", Utf8FromText(second)));
@@ -102,7 +110,8 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
           ASSERT_EQ(got.bytes(), expected.bytes)
               << "operation " << static_cast<int>(operation) << ", separator "
               << Utf8FromText(s.read) << (s.whole ? " whole" : "") << ", case " << case_sensitive
-              << ", case number " << cases;
+              << (trim ? ", trim" : "") << (fold_yo ? ", fold-yo" : "") << ", case number "
+              << cases;
         }
       }
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "tests/support/byte_sink.h"
 #include "tests/support/naive_model.h"
 #include "tests/support/operation_texts.h"
 
@@ -169,6 +170,91 @@ TEST(Operations, CyrillicFoldsUnderTheUtf8Locale) {
   EXPECT_EQ(TextFromUtf8(dedupe.bytes), u"ёж;");
   EXPECT_EQ(dedupe.found, 1);
   EXPECT_EQ(OnlyInSecond(u"МОСКВА", u"москва\nКиев", u"\n", u";", false, false), u"Киев;");
+}
+
+// The four modes of later, and trimming and ё folding under every mode. Slots as above; a
+// folded key files under the slot of its folded form: еж 321, Еж 353, apple 90, pear 454.
+TEST(Operations, NewModesAndItemRules) {
+  const struct {
+    const char* name;
+    Operation operation;
+    const char16_t *first, *second;
+    bool whole, case_sensitive, trim, fold_yo;
+    const char16_t* result;
+    int32_t found;
+  } cases[] = {
+      {"only-in-first mirrors only-in-second", Operation::ModeOnlyInFirst, u"a;b;c;c;;d", u"b",
+       false, true, false, false, u"a|c|d|", 3},
+      {"only-in-first keeps the first spelling", Operation::ModeOnlyInFirst, u"Q;q;z", u"Z", false,
+       false, false, false, u"Q|", 1},
+      {"only-in-first never shows the empty item", Operation::ModeOnlyInFirst, u";;a", u"b", true,
+       true, false, false, u"a|", 1},
+      {"union without repeats or the empty item", Operation::ModeUnion, u"b;a", u"c;a;;", true,
+       true, false, false, u"a|b|c|", 3},
+      {"union spells a key as the list that brought it", Operation::ModeUnion, u"Apple;APPLE",
+       u"apple;Pear;pear", false, false, false, false, u"APPLE|pear|", 2},
+      {"union: the first list's keys are older", Operation::ModeUnion, u"abc", u"b", false, true,
+       false, false, u"b|abc|", 2},  // abc and b share slot 98
+      {"symmetric", Operation::ModeSymmetric, u"a;b;c", u"b;d", false, true, false, false,
+       u"a|c|d|", 3},
+      {"symmetric folds", Operation::ModeSymmetric, u"A;b", u"a;C", false, false, false, false,
+       u"b|C|", 2},
+      {"duplicates: the repeated items, each once", Operation::ModeDuplicates, u"x;y;x;X;", nullptr,
+       false, true, false, false, u"x|", 1},
+      {"duplicates folded keep the last spelling", Operation::ModeDuplicates, u"x;y;x;X", nullptr,
+       false, false, false, false, u"X|", 1},
+      {"duplicates never shows the empty item", Operation::ModeDuplicates, u"a;;;a", nullptr, true,
+       true, false, false, u"a|", 1},
+      {"trim: ends only, every kind of white space", Operation::ModeDeduplicate,
+       u" a ;a;\u00A0b\u3000;\uFEFFb\u200B;a b", nullptr, false, true, true, false, u"a b|a|b|", 3},
+      {"trim: white space alone is the empty item", Operation::ModeCountUnique, u" ;\t\u2028;a",
+       nullptr, false, true, true, false, u"2 |1 a|", 2},
+      {"trim before comparing", Operation::ModeOnlyInSecond, u"a\u00A0", u" a;b\u205F", false, true,
+       true, false, u"b|", 1},
+      {"trim leaves the inside", Operation::ModeInBoth, u"a\u00A0b", u"a b", false, true, true,
+       false, u"", 0},
+      {"trim merges trimmed items", Operation::ModeMerge, u" a ;b", u"1\u00A0;2", false, true, true,
+       false, u"a|1\r\nb|2\r\n", 2},
+      {"ё as е keeps the last spelling", Operation::ModeDeduplicate, u"Орел;Орёл", nullptr, false,
+       true, false, true, u"Орёл|", 1},
+      {"ё folding tells case apart", Operation::ModeDeduplicate, u"еж;Ёж;ёж", nullptr, false, true,
+       false, true, u"ёж|Ёж|", 2},
+      {"ё folding with -i: all four alike", Operation::ModeDeduplicate, u"ёж;Ёж;еж;Еж", nullptr,
+       false, false, false, true, u"Еж|", 1},
+      {"count shows the folded key", Operation::ModeCountUnique, u"Орёл;Орел", nullptr, false, true,
+       false, true, u"2 Орел|", 1},
+      {"in-both with ё folding", Operation::ModeInBoth, u"Орёл", u"Орел", false, true, false, true,
+       u"Орёл|", 1},
+      {"only-in-second with ё folding", Operation::ModeOnlyInSecond, u"Орёл", u"Орел;Ёж", false,
+       true, false, true, u"Ёж|", 1},
+      {"only-in-first with ё folding", Operation::ModeOnlyInFirst, u"Орёл;Ёж;ёж;еж", u"Орел", false,
+       true, false, true, u"ёж|Ёж|", 2},
+  };
+  for (const auto& c : cases) {
+    RunRequest request;
+    request.operation = c.operation;
+    request.first_text = SourceText{c.first, {}, false};
+    request.second_text = SourceText{c.second ? c.second : u"", {}, false};
+    request.read_separator.assign(1, u';');
+    request.result_separator.assign(1, u'|');
+    request.whole_separator = c.whole;
+    request.case_sensitive = c.case_sensitive;
+    request.trim = c.trim;
+    request.fold_yo = c.fold_yo;
+    LoadedRun run;
+    ASSERT_EQ(LoadRun(request, run), InputError::None) << c.name;
+    ByteSink sink(false);
+    const int32_t found = MakeResult(run, sink).found;
+    EXPECT_EQ(TextFromUtf8(sink.bytes()), c.result) << c.name;
+    EXPECT_EQ(found, c.found) << c.name;
+    const NaiveResult model = NaiveRun({c.operation, c.first, c.second ? c.second : u"", u";", u"|",
+                                        c.whole, c.case_sensitive, c.trim, c.fold_yo});
+    EXPECT_EQ(model.bytes + (c.operation == Operation::ModeMerge ? "\r\n"
+                             : c.found                           ? "|"
+                                                                 : ""),
+              sink.bytes())
+        << c.name << " (model)";
+  }
 }
 
 TEST(Operations, UnknownOperationGivesNothing) {

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Source(0).Write(field());
   Source(1).Write(field());
 
-  const auto operation = static_cast<Operation>(flags % 5);
+  const auto operation = static_cast<Operation>(flags % 9);
   RunRequest request;
   request.operation = operation;
   request.first_field = TextFromUtf8(Source(0).path());
@@ -51,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.result_separator.assign(1, u'|');
   request.whole_separator = (flags & 0x08) != 0;
   request.case_sensitive = (flags & 0x10) == 0;
+  request.trim = (flags & 0x20) != 0;
+  request.fold_yo = (flags & 0x40) != 0;
 
   RunPlan plan;
   plan.threads = (plan_bits & 1) != 0 ? 3 : 1;
@@ -79,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   OverrideRunPlan(nullptr);
   FUZZ_CHECK(first.error == InputError::None && second.error == InputError::None);
   const Text read = ExpandSeparatorEscapes(separator);
-  const NaiveResult expected = NaiveRun({operation, first.text, second.text, read, u"|",
-                                         request.whole_separator, request.case_sensitive});
+  const NaiveResult expected =
+      NaiveRun({operation, first.text, second.text, read, u"|", request.whole_separator,
+                request.case_sensitive, request.trim, request.fold_yo});
   FUZZ_CHECK(got.bytes() == expected.bytes && found == expected.count);
   return 0;
 }

@@ -31,6 +31,7 @@ struct Entry {
   TextView shown;  // the spelling the result gives
   int32_t count = 0;
   bool marked = false;
+  int list = 0;  // the list that brought the key
 };
 
 // 512 slots, each kept oldest first: the walk reads a slot from its end.
@@ -62,17 +63,39 @@ class Table {
   std::array<std::vector<Entry>, 512> slots_;
 };
 
+// Unicode's White_Space, and the zero-width space and the byte-order mark of pasted text.
+bool IsWhiteSpace(char16_t u) {
+  return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x85 || u == 0xA0 || u == 0x1680 ||
+         (u >= 0x2000 && u <= 0x200B) || u == 0x2028 || u == 0x2029 || u == 0x202F || u == 0x205F ||
+         u == 0x3000 || u == 0xFEFF;
+}
+
+TextView Trimmed(TextView item) {
+  while (!item.empty() && IsWhiteSpace(item.front())) item.remove_prefix(1);
+  while (!item.empty() && IsWhiteSpace(item.back())) item.remove_suffix(1);
+  return item;
+}
+
+char16_t FoldUnit(char16_t u, const NaiveInput& in) {
+  if (!in.case_sensitive) u = LowerUnit(u);
+  if (in.fold_yo && u == u'ё') u = u'е';
+  if (in.fold_yo && u == u'Ё') u = u'Е';
+  return u;
+}
+
 // The items of one source with their keys: views into the source, or into its folded copy at
 // the same places (folding keeps the length).
 struct Items {
   Items(TextView text, const NaiveInput& in) {
     Split(text, in.read_separator, in.whole_separator, items);
-    if (in.case_sensitive) {
+    if (in.trim)
+      for (TextView& item : items) item = Trimmed(item);
+    if (in.case_sensitive && !in.fold_yo) {
       keys = items;
       return;
     }
     folded.resize(text.size());
-    for (size_t i = 0; i < text.size(); ++i) folded[i] = LowerUnit(text[i]);
+    for (size_t i = 0; i < text.size(); ++i) folded[i] = FoldUnit(text[i], in);
     for (TextView item : items)
       keys.push_back(
           TextView(folded).substr(static_cast<size_t>(item.data() - text.data()), item.size()));
@@ -154,7 +177,47 @@ NaiveResult NaiveRun(const NaiveInput& in) {
         }
       }
       break;
-    default:  // the operations the engine does not make yet
+    case Operation::ModeOnlyInFirst:
+      for (TextView key : b.keys) table.Add(key, key);
+      table.Add(u"", u"");  // an empty item is never missing from the second list
+      for (size_t i = 0; i < a.items.size(); ++i) {
+        if (table.Find(a.keys[i]) != nullptr) continue;
+        table.Add(a.keys[i], a.keys[i]);
+        found.Add(a.items[i], a.items[i]);
+      }
+      found.Walk([&](Entry& e) {
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeUnion:
+    case Operation::ModeSymmetric:
+      // The first list's keys, then the second's; a key keeps the last spelling of the list
+      // that brought it, and is marked when the other list has it too.
+      for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i]);
+      for (size_t i = 0; i < b.items.size(); ++i) {
+        if (Entry* e = table.Find(b.keys[i]); e != nullptr && e->list == 0) {
+          e->marked = true;
+          continue;
+        }
+        table.Add(b.keys[i], b.items[i]).list = 1;
+      }
+      table.Walk([&](Entry& e) {
+        if (e.key.empty()) return;  // an empty item never reaches the result
+        if (in.operation == Operation::ModeSymmetric && e.marked) return;
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    case Operation::ModeDuplicates:
+      for (size_t i = 0; i < a.items.size(); ++i) ++table.Add(a.keys[i], a.items[i]).count;
+      table.Walk([&](Entry& e) {
+        if (e.count < 2 || e.key.empty()) return;
+        emit(e.shown, in.result_separator);
+        ++count;
+      });
+      break;
+    default:
       break;
   }
   out.resize(out.size() - last_separator);

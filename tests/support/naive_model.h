@@ -1,4 +1,4 @@
-// The five operations over 16-bit texts, written as plainly as their rules read: the engine's
+// The operations over 16-bit texts, written as plainly as their rules read: the engine's
 // results are checked against it. Of the program it uses only LowerUnit, whose answers the locale
 // decides, and the UTF-8 encoding of a whole text.
 #pragma once
@@ -17,6 +17,8 @@ struct NaiveInput {
   TextView result_separator;  // escapes expanded
   bool whole_separator = false;
   bool case_sensitive = true;
+  bool trim = false;     // white space at both ends of every item is not part of it
+  bool fold_yo = false;  // ё compares as е, Ё as Е
 };
 
 struct NaiveResult {

@@ -1,4 +1,4 @@
-// The five operations by their own names, run on lists given as texts through the run's own
+// The operations by their own names, run on lists given as texts through the run's own
 // steps, each returning its whole result as a text (final separator included): the form the
 // tests compare against, where the program streams bytes instead.
 #pragma once
@@ -16,7 +16,8 @@ struct GivenRun {
 
 inline GivenRun RunGiven(Operation operation, TextView first, TextView second,
                          TextView read_separator, TextView result_separator, bool whole_separator,
-                         bool case_sensitive, bool cut_final_separator = false) {
+                         bool case_sensitive, bool cut_final_separator = false, bool trim = false,
+                         bool fold_yo = false) {
   RunRequest request;
   request.operation = operation;
   request.first_text = SourceText{first, {}, false};
@@ -25,6 +26,8 @@ inline GivenRun RunGiven(Operation operation, TextView first, TextView second,
   request.result_separator = Text(result_separator);
   request.whole_separator = whole_separator;
   request.case_sensitive = case_sensitive;
+  request.trim = trim;
+  request.fold_yo = fold_yo;
   LoadedRun run;
   if (LoadRun(request, run) != InputError::None) return {};
   ByteSink sink(cut_final_separator);
