@@ -81,12 +81,14 @@ void OfferOwnSeparator(Program& program, int box, int type, int own_item) {
   FocusControl(program, box);
 }
 
-// Deduplicate and CountUnique read the first source only; the second field is greyed, its text
-// kept for when another operation is chosen.
+// An operation that reads the first source only greys the second field, its text kept for
+// when another operation is chosen. With no operation chosen the field stays usable.
 void FollowOperation(Program& program, int type) {
-  const auto operation = static_cast<Operation>(ControlState(program, ModeBox));
-  const bool one_source = type == ValueChanged && (operation == Operation::ModeDeduplicate ||
-                                                   operation == Operation::ModeCountUnique);
+  const int mode = ControlState(program, ModeBox);
+  const bool chosen =
+      mode >= 0 && static_cast<size_t>(mode) < FindControlRow(ModeBox)->items.size();
+  const bool one_source =
+      type == ValueChanged && chosen && !UsesSecondSource(static_cast<Operation>(mode));
   SetControlEnabled(program, FieldSecond, !one_source);
 }
 

@@ -10,6 +10,10 @@ constexpr const char* kModeItems[] = {
     "Уникальные строки одного файла, удаляет повторы",
     "Подсчёт уникальных строк одного файла",
     "Объединить строки 2-х файлов",
+    "Уникальные строки 1-го файла, которых нет во втором",
+    "Все строки 2-х файлов без повторов",
+    "Строки, которые есть только в одном из 2-х файлов",
+    "Повторяющиеся строки одного файла",
 };
 // Escapes are shown as typed, backslash and letter; a run expands them.
 constexpr const char* kReadSeparatorItems[] = {
@@ -27,6 +31,10 @@ constexpr const char* kStatusText = "Выберите два файла и на�
 
 constexpr const char* kOpenTip = "Открыть файл";
 constexpr const char* kPasteTip = "Вставить из буфера обмена";
+// TrimCheck and FoldYoCheck share their rows with CaseCheck and WholeSeparatorCheck and have
+// room for a few words only: their tooltips say the rest.
+constexpr const char* kTrimTip = "Убирать пробелы в начале и в конце каждой строки";
+constexpr const char* kFoldYoTip = "Буквы ё и е считаются одной буквой: «ёлка» = «елка»";
 
 using K = ControlKind;
 // clang-format off
@@ -54,14 +62,21 @@ const ControlRow kControls[kControlCount] = {
   {SwapButton, "SwapButton", K::ImageButton, 3, 33, 36, 36, nullptr, {}, kNoState, nullptr, IconSwap},
   {StartButton, "StartButton", K::PushButton, 420, 205, 90, 43, "Старт", {}, kNoState, nullptr, kNoIcon},
   {StatusLine, "StatusLine", K::Label, 5, 242, 410, 23, kStatusText, {}, kNoState, nullptr, kNoIcon},
+  // Beside CaseCheck and WholeSeparatorCheck, where their rows are free up to StartButton's
+  // column: nothing built before them moves.
+  {TrimCheck, "TrimCheck", K::CheckBox, 240, 190, 175, 23, "Обрезать пробелы", {}, 0, kTrimTip,
+   kNoIcon},
+  {FoldYoCheck, "FoldYoCheck", K::CheckBox, 330, 213, 85, 23, "ё как е", {}, 0, kFoldYoTip,
+   kNoIcon},
 };
 // clang-format on
 
+// The check boxes follow each other, so a screen reader's list of the window keeps them together.
 constexpr int kCreationOrder[kControlCount] = {
     LabelFirst,       LabelSecond,          FieldFirst,         FieldSecond, OpenFirst,
     OpenSecond,       PasteFirst,           PasteSecond,        ModeBox,     LabelReadSeparator,
     ReadSeparatorBox, LabelResultSeparator, ResultSeparatorBox, CaseCheck,   WholeSeparatorCheck,
-    SwapButton,       StartButton,          StatusLine,
+    TrimCheck,        FoldYoCheck,          SwapButton,         StartButton, StatusLine,
 };
 
 // A name says which list a button works on: a screen reader speaks the name first and the
@@ -78,6 +93,8 @@ constexpr ControlVoice kVoices[] = {
     {ReadSeparatorBox, nullptr, LabelReadSeparator, false},
     {ResultSeparatorBox, nullptr, LabelResultSeparator, false},
     {StatusLine, nullptr, 0, true},
+    {TrimCheck, "Обрезать пробелы по краям строк", 0, false},
+    {FoldYoCheck, "Считать ё как е", 0, false},
 };
 
 }  // namespace

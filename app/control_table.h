@@ -1,4 +1,4 @@
-// The eighteen controls of MainWindow: their numbers, kinds and what each shows at start.
+// The twenty controls of MainWindow: their numbers, kinds and what each shows at start.
 // Plain data, free of GTK, so the table can be checked without a display.
 #pragma once
 
@@ -23,8 +23,10 @@ enum ControlNumber : int {
   SwapButton = 16,
   StartButton = 17,
   StatusLine = 18,
+  TrimCheck = 19,
+  FoldYoCheck = 20,
 };
-inline constexpr int kControlCount = 18;
+inline constexpr int kControlCount = 20;
 
 enum class ControlKind {
   Label,
@@ -55,7 +57,7 @@ struct ControlRow {
 inline constexpr int kInitialWindowWidth = 520;
 inline constexpr int kInitialWindowHeight = 265;
 
-// The row of a control number from 1 to 18; nullptr for any other number.
+// The row of a control number from 1 to kControlCount; nullptr for any other number.
 const ControlRow* FindControlRow(int number);
 
 // Every row, by number.
@@ -68,7 +70,8 @@ std::span<const int> ControlCreationOrder();
 
 // What a screen reader speaks for a control whose own texts would say too little: an image
 // button shows no text, both open buttons and both paste buttons share one tooltip, the fields'
-// labels are only "1" and "2", and a choice box's own name is its selected item.
+// labels are only "1" and "2", a choice box's own name is its selected item, and the labels of
+// the trimming and ё check boxes are cut short to fit their room.
 struct ControlVoice {
   int control;
   const char* name;  // UTF-8; nullptr: the text of the label
@@ -76,8 +79,8 @@ struct ControlVoice {
   bool live_status;  // read out as the window's status line whenever its text changes
 };
 
-// The voice of a control number; nullptr when the control's own text serves (the labels, the
-// check boxes, StartButton).
+// The voice of a control number; nullptr when the control's own text serves (the labels,
+// CaseCheck and WholeSeparatorCheck, StartButton).
 const ControlVoice* FindControlVoice(int number);
 
 // The first words the status line shows, before any run has reported.

@@ -105,6 +105,8 @@ RunRequest RequestFromWindow(const Program& program) {
   // Only the lowest bit of a check box's state says whether it is checked.
   request.whole_separator = (ControlState(program, WholeSeparatorCheck) & 1) != 0;
   request.case_sensitive = (ControlState(program, CaseCheck) & 1) != 0;
+  request.trim = (ControlState(program, TrimCheck) & 1) != 0;
+  request.fold_yo = (ControlState(program, FoldYoCheck) & 1) != 0;
   request.clipboard_first = program.ClipboardFirst;
   request.clipboard_second = program.ClipboardSecond;
   return request;

@@ -1,5 +1,7 @@
 #include "app/control_table.h"
 
+#include "engine/run_request.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,7 @@
 #include <string>
 #include <vector>
 
-TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
+TEST(ControlTable, NumbersAreTheRowsFromOneToTheCount) {
   int expected = 1;
   for (const ControlRow& row : ControlRows()) {
     EXPECT_EQ(row.number, expected) << row.name;
@@ -16,7 +18,7 @@ TEST(ControlTable, NumbersAreTheRowsFromOneToEighteen) {
   }
   EXPECT_EQ(expected, kControlCount + 1);
   EXPECT_EQ(FindControlRow(0), nullptr);
-  EXPECT_EQ(FindControlRow(19), nullptr);
+  EXPECT_EQ(FindControlRow(kControlCount + 1), nullptr);
 }
 
 TEST(ControlTable, CreationOrderBuildsEachControlOnceWithTheFieldsFirst) {
@@ -41,7 +43,9 @@ TEST(ControlTable, ChoiceItemsAreTheTextsTheUserSees) {
       {ModeBox,
        {"Уникальные строки 2-го файла, которых нет в первом", "Одинаковые строки в 2-х файлах",
         "Уникальные строки одного файла, удаляет повторы", "Подсчёт уникальных строк одного файла",
-        "Объединить строки 2-х файлов"},
+        "Объединить строки 2-х файлов", "Уникальные строки 1-го файла, которых нет во втором",
+        "Все строки 2-х файлов без повторов", "Строки, которые есть только в одном из 2-х файлов",
+        "Повторяющиеся строки одного файла"},
        0},
       // Four characters, backslash r backslash n: the escapes are shown, not expanded.
       {ReadSeparatorBox, {"\\r\\n", "\\n", "\\r\\n\\t\\f", "Введите ваш разделитель"}, 0},
@@ -63,4 +67,28 @@ TEST(ControlTable, InitialStatusTextIsOneShortLine) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
   EXPECT_LT(text.size(), 90u);  // bytes of UTF-8: about 45 Cyrillic letters
   EXPECT_EQ(std::string(FindControlRow(StatusLine)->text), text);
+}
+
+// The item at each index is the operation of that number, so an operation's name must say
+// whether it reads one list or two: the second field greys out for the one-list operations.
+TEST(ControlTable, ModeItemsSayWhetherTheyReadOneList) {
+  const auto items = FindControlRow(ModeBox)->items;
+  ASSERT_EQ(items.size(), 9u);
+  for (size_t mode = 0; mode < items.size(); ++mode) {
+    const bool one_list = std::string(items[mode]).find("одного файла") != std::string::npos;
+    EXPECT_EQ(one_list, !UsesSecondSource(static_cast<Operation>(mode))) << items[mode];
+  }
+}
+
+// Speech input finds a control by the words on screen: a name given to a control that shows a
+// text holds that text.
+TEST(ControlTable, SpokenNamesHoldTheTextsOnScreen) {
+  int named = 0;
+  for (const ControlRow& row : ControlRows()) {
+    const ControlVoice* voice = FindControlVoice(row.number);
+    if (!voice || !voice->name || !row.text || !*row.text) continue;
+    EXPECT_NE(std::string(voice->name).find(row.text), std::string::npos) << row.name;
+    ++named;
+  }
+  EXPECT_GE(named, 2);  // TrimCheck and FoldYoCheck at least
 }

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "app/control_actions.h"
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/event_queue.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/run_from_window.h"
 #include "app/window_layout.h"
 #include "core/utf8.h"
 #include "desktop/gtk_events.h"
@@ -77,6 +79,8 @@ TEST_F(Window, StartsWithTheValuesOfTheTable) {
       {ResultSeparatorBox, "\\r\\n", 0},
       {CaseCheck, "Учитывать регистр", 1},
       {WholeSeparatorCheck, "Вся строка как один разделитель", 0},
+      {TrimCheck, "Обрезать пробелы", 0},
+      {FoldYoCheck, "ё как е", 0},
       {StartButton, "Старт", kNoState},
       {OpenFirst, "", kNoState},
       {StatusLine, kInitialStatusText, kNoState},
@@ -201,6 +205,53 @@ TEST_F(Window, EveryStatusMessageIsAnnounced) {
   SetControlText(program, StatusLine, T(kInitialStatusText));
 }
 
+// The operations that read one list grey the second field out; the others, and a box with no
+// operation chosen, leave it usable.
+TEST_F(Window, ChoosingAnOperationGreysTheSecondFieldForOneList) {
+  const struct {
+    int mode;
+    bool second_usable;
+  } cases[] = {{2, false}, {0, true},  {3, false}, {8, false}, {5, true},  {8, false},
+               {6, true},  {8, false}, {7, true},  {4, true},  {-1, true}, {1, true}};
+  for (const auto& c : cases) {
+    SetControlState(program, ModeBox, c.mode);
+    RunControlAction(program, ModeBox, ValueChanged);
+    EXPECT_EQ(ControlEnabled(program, FieldSecond), c.second_usable) << c.mode;
+  }
+  SetControlState(program, ModeBox, 0);
+  SetControlEnabled(program, FieldSecond, true);
+}
+
+// A run takes what the window shows when Старт is pressed: the operation and every check box.
+TEST_F(Window, RequestCarriesTheOperationAndEachCheckBox) {
+  const struct {
+    int mode;
+    bool case_sensitive, whole, trim, fold_yo;
+  } cases[] = {
+      {5, true, false, true, false}, {6, true, false, false, true},  {7, false, true, true, true},
+      {8, true, true, false, false}, {0, false, false, true, false},
+  };
+  for (const auto& c : cases) {
+    SetControlState(program, ModeBox, c.mode);
+    SetControlState(program, CaseCheck, c.case_sensitive);
+    SetControlState(program, WholeSeparatorCheck, c.whole);
+    SetControlState(program, TrimCheck, c.trim);
+    SetControlState(program, FoldYoCheck, c.fold_yo);
+    const RunRequest request = RequestFromWindow(program);
+    EXPECT_EQ(request.operation, static_cast<Operation>(c.mode));
+    EXPECT_EQ(request.case_sensitive, c.case_sensitive) << c.mode;
+    EXPECT_EQ(request.whole_separator, c.whole) << c.mode;
+    EXPECT_EQ(request.trim, c.trim) << c.mode;
+    EXPECT_EQ(request.fold_yo, c.fold_yo) << c.mode;
+  }
+  SetControlState(program, ModeBox, 0);
+  SetControlState(program, CaseCheck, 1);
+  SetControlState(program, WholeSeparatorCheck, 0);
+  SetControlState(program, TrimCheck, 0);
+  SetControlState(program, FoldYoCheck, 0);
+  EXPECT_EQ(TakeReports(), Reports{});
+}
+
 TEST_F(Window, EditableChoiceBoxSelectsByTextAndForgetsOnEdit) {
   SetControlText(program, ReadSeparatorBox, T("\\n"));
   EXPECT_EQ(ControlState(program, ReadSeparatorBox), 1);
@@ -233,7 +284,8 @@ TEST_F(Window, PlainChoiceBoxSelectsByTextOrNothing) {
   SetControlText(program, ModeBox, T("Подсчёт"));
   EXPECT_EQ(ControlState(program, ModeBox), -1);
   EXPECT_EQ(U(ControlText(program, ModeBox)), "");
-  SetControlState(program, ModeBox, 7);
+  // One past the last operation.
+  SetControlState(program, ModeBox, static_cast<int>(FindControlRow(ModeBox)->items.size()));
   EXPECT_EQ(ControlState(program, ModeBox), -1);
   SetControlState(program, ModeBox, 0);
   EXPECT_EQ(ControlState(program, ModeBox), 0);
@@ -284,7 +336,7 @@ TEST_F(Window, FocusGoesIntoTheEntryOfAnEditableChoiceBox) {
 }
 
 TEST_F(Window, AccessToUnknownNumbersDoesNothing) {
-  for (int number : {0, -1, 19, 1000}) {
+  for (int number : {0, -1, kControlCount + 1, 1000}) {
     EXPECT_EQ(ControlText(program, number), Text());
     EXPECT_EQ(ControlState(program, number), kNoState);
     SetControlText(program, number, T("x"));

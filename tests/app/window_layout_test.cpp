@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
+#include <utility>
 
 #include "app/control_table.h"
 
@@ -74,6 +76,40 @@ TEST(WindowLayout, AtTheStartingWidthAgreesWithTheControlTable) {
     }
     if (p.width != kUnchanged) {
       EXPECT_EQ(p.width, row->width) << row->name;
+    }
+  }
+}
+
+// Whatever the width, every control lies inside the window and apart from the others, save the
+// swap button over the labels "1" and "2" and the last pixel row of LabelResultSeparator, which
+// draws no text there, over the row of check boxes below it.
+TEST(WindowLayout, ControlsLieApartAtEveryWidth) {
+  struct Box {
+    int x, y, width, height;
+  };
+  const std::set<std::pair<int, int>> allowed = {{LabelFirst, SwapButton},
+                                                 {LabelSecond, SwapButton},
+                                                 {LabelResultSeparator, CaseCheck},
+                                                 {LabelResultSeparator, TrimCheck}};
+  for (int width : {kInitialWindowWidth, 521, 700, 1920}) {
+    std::map<int, Box> boxes;
+    for (const ControlRow& row : ControlRows())
+      boxes[row.number] = {row.x, row.y, row.width, row.height};
+    for (const Placement& p : LayoutForWidth(width)) {
+      Box& b = boxes[p.control];
+      if (p.x != kUnchanged) b.x = p.x;
+      if (p.width != kUnchanged) b.width = p.width;
+    }
+    for (const auto& [a, box] : boxes) {
+      const char* name = FindControlRow(a)->name;
+      EXPECT_TRUE(box.x >= 0 && box.x + box.width <= width) << name << " at " << width;
+      EXPECT_TRUE(box.y >= 0 && box.y + box.height <= kInitialWindowHeight) << name;
+      for (const auto& [b, other] : boxes) {
+        if (b <= a || allowed.contains({a, b})) continue;
+        const bool overlap = box.x < other.x + other.width && other.x < box.x + box.width &&
+                             box.y < other.y + other.height && other.y < box.y + box.height;
+        EXPECT_FALSE(overlap) << name << " and " << FindControlRow(b)->name << " at " << width;
+      }
     }
   }
 }

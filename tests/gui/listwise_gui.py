@@ -21,7 +21,7 @@ CREATION_ORDER = [
     "LabelFirst", "LabelSecond", "FieldFirst", "FieldSecond", "OpenFirst", "OpenSecond",
     "PasteFirst", "PasteSecond", "ModeBox", "LabelReadSeparator", "ReadSeparatorBox",
     "LabelResultSeparator", "ResultSeparatorBox", "CaseCheck", "WholeSeparatorCheck",
-    "SwapButton", "StartButton", "StatusLine",
+    "TrimCheck", "FoldYoCheck", "SwapButton", "StartButton", "StatusLine",
 ]
 
 failures = []
@@ -129,10 +129,10 @@ class Program:
         return self.frame().get_child_at_index(0).get_child_at_index(0)
 
     def controls(self):
-        """Name -> Control for the eighteen controls."""
+        """Name -> Control for every control of the window."""
         layout = self.layout()
         count = layout.get_child_count()
-        check_equal(count, 18, "children of the layout")
+        check_equal(count, len(CREATION_ORDER), "children of the layout")
         return {name: Control(name, layout.get_child_at_index(i))
                 for i, name in enumerate(CREATION_ORDER[:count])}
 

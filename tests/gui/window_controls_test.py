@@ -29,6 +29,12 @@ TABLE = {
     "ResultSeparatorBox": ("combo box", 260, 160, 250, 28, "\\r\\n", ""),
     "CaseCheck": ("check box", 45, 190, 190, 23, "Учитывать регистр", ""),
     "WholeSeparatorCheck": ("check box", 45, 213, 270, 23, "Вся строка как один разделитель", ""),
+    # The bus gives these two their whole names (checked with what is spoken), not the short
+    # labels drawn beside them.
+    "TrimCheck": ("check box", 240, 190, 175, 23, None,
+                  "Убирать пробелы в начале и в конце каждой строки"),
+    "FoldYoCheck": ("check box", 330, 213, 85, 23, None,
+                    "Буквы ё и е считаются одной буквой: «ёлка» = «елка»"),
     "SwapButton": ("push button", 3, 33, 36, 36, None, ""),
     "StartButton": ("push button", 420, 205, 90, 43, "Старт", ""),
     "StatusLine": ("status bar", 5, 242, 410, 23, None, None),  # both checked below
@@ -39,7 +45,11 @@ CHOICE_ITEMS = {
                 "Одинаковые строки в 2-х файлах",
                 "Уникальные строки одного файла, удаляет повторы",
                 "Подсчёт уникальных строк одного файла",
-                "Объединить строки 2-х файлов"],
+                "Объединить строки 2-х файлов",
+                "Уникальные строки 1-го файла, которых нет во втором",
+                "Все строки 2-х файлов без повторов",
+                "Строки, которые есть только в одном из 2-х файлов",
+                "Повторяющиеся строки одного файла"],
     "ReadSeparatorBox": ["\\r\\n", "\\n", "\\r\\n\\t\\f", "Введите ваш разделитель"],
     "ResultSeparatorBox": ["\\r\\n", "Введите ваш разделитель"],
 }
@@ -63,6 +73,8 @@ FOCUS_STOPS = [
     ("ResultSeparatorBox", "toggle button", "Разделитель в результатах"),
     ("CaseCheck", "check box", "Учитывать регистр"),
     ("WholeSeparatorCheck", "check box", "Вся строка как один разделитель"),
+    ("TrimCheck", "check box", "Обрезать пробелы по краям строк"),
+    ("FoldYoCheck", "check box", "Считать ё как е"),
     ("SwapButton", "push button", "Поменять списки местами"),
     ("StartButton", "push button", "Старт"),
 ]
@@ -177,8 +189,8 @@ def main():
         for name, items in CHOICE_ITEMS.items():
             gui.check_equal(menu_items(controls[name]), items, f"{name} items")
         gui.check("checked" in controls["CaseCheck"].states(), "CaseCheck checked")
-        gui.check("checked" not in controls["WholeSeparatorCheck"].states(),
-                  "WholeSeparatorCheck unchecked")
+        for name in ("WholeSeparatorCheck", "TrimCheck", "FoldYoCheck"):
+            gui.check("checked" not in controls[name].states(), f"{name} unchecked")
         status = controls["StatusLine"].text()
         gui.check(re.search("[А-Яа-яЁё]", status) and "\n" not in status,
                   f"StatusLine shows one Russian line: {status!r}")
@@ -191,7 +203,8 @@ def main():
         allowed = {frozenset(("SwapButton", "LabelFirst")), frozenset(("SwapButton", "LabelSecond")),
                    # The table's own rows touch here: the label's 28 px reach one pixel into
                    # the check box's row, where the label draws no text.
-                   frozenset(("LabelResultSeparator", "CaseCheck"))}
+                   frozenset(("LabelResultSeparator", "CaseCheck")),
+                   frozenset(("LabelResultSeparator", "TrimCheck"))}
         names = list(rects)
         for i, a in enumerate(names):
             for b in names[i + 1:]:

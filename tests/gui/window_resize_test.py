@@ -5,7 +5,8 @@ import sys
 
 import listwise_gui as gui
 
-FIXED = ["LabelFirst", "LabelSecond", "CaseCheck", "WholeSeparatorCheck", "SwapButton"]
+FIXED = ["LabelFirst", "LabelSecond", "CaseCheck", "WholeSeparatorCheck", "TrimCheck",
+         "FoldYoCheck", "SwapButton"]
 
 
 def expected_layout(w):
@@ -27,6 +28,8 @@ def expected_layout(w):
         "ResultSeparatorBox": (half + 10, 160, half, 28),
         "CaseCheck": (45, 190, 190, 23),
         "WholeSeparatorCheck": (45, 213, 270, 23),
+        "TrimCheck": (240, 190, 175, 23),
+        "FoldYoCheck": (330, 213, 85, 23),
         "SwapButton": (3, 33, 36, 36),
         "StartButton": (w - 100, 205, 90, 43),
         "StatusLine": (5, 242, w - 110, 23),
