@@ -224,12 +224,12 @@ def main():
             cx, cy, cw, ch = rects[name]
             gui.run("xdotool", "mousemove", str(x + cx + cw // 2 - 1), str(y + cy + ch // 2 - 1))
             gui.run("xdotool", "mousemove", str(x + cx + cw // 2), str(y + cy + ch // 2))
-            shown = gui.wait_for(lambda: popup_windows(program), timeout=3 if has_tip else 1.5)
+            shown = gui.wait_for(lambda: popup_windows(program), timeout=20 if has_tip else 1.5)
             gui.check(bool(shown) == has_tip, f"hovering {name}: tooltip shown {bool(shown)}")
             if name == "PasteFirst":
                 program.screenshot(shot.replace(".png", "-tooltip.png"))
             gui.run("xdotool", "mousemove", "0", "0")
-            gui.wait_for(lambda: not popup_windows(program), timeout=3)
+            gui.wait_for(lambda: not popup_windows(program), timeout=20)
         program.screenshot(shot)
         print("screenshot:", shot)
         # Last, as it moves the focus through the window.
