@@ -39,6 +39,20 @@ struct SourceFormat {
   bool assumed = false;
 };
 
+// The bytes of one unit of the encoding: 2 for UTF-16, 4 for UTF-32, else 1.
+inline size_t UnitSize(SourceEncoding encoding) {
+  switch (encoding) {
+    case SourceEncoding::Utf16LE:
+    case SourceEncoding::Utf16BE:
+      return 2;
+    case SourceEncoding::Utf32LE:
+    case SourceEncoding::Utf32BE:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
 // What the caller asks for sources without a mark.
 struct EncodingChoice {
   bool automatic = true;

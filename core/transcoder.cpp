@@ -36,8 +36,7 @@ Utf8Transcoder::Utf8Transcoder(const SourceFormat& format)
     : encoding_(format.encoding), page_utf8_(PageTable(format.page)) {}
 
 bool Utf8Transcoder::ConvertsUnitByUnit() const {
-  return encoding_ == SourceEncoding::Utf16LE || encoding_ == SourceEncoding::Utf16BE ||
-         encoding_ == SourceEncoding::Utf32LE || encoding_ == SourceEncoding::Utf32BE;
+  return UnitSize(encoding_) > 1;
 }
 
 size_t Utf8Transcoder::Convert(const unsigned char* in, size_t n, bool final, unsigned char* out,

@@ -385,10 +385,7 @@ size_t ByteChunks::ConvertHeld(size_t& written) {
   if (parts == 1) return transcoder_->Convert(in, raw_held_, source_done_, out, &written);
   // Parts of whole units, none ending in a high surrogate, so that each converts as the whole
   // would. Each writes at 3 bytes for every 2 before it, more than the UTF-8 of those can take.
-  const size_t unit =
-      format_.encoding == SourceEncoding::Utf16LE || format_.encoding == SourceEncoding::Utf16BE
-          ? 2
-          : 4;
+  const size_t unit = UnitSize(format_.encoding);
   const int high_byte = format_.encoding == SourceEncoding::Utf16LE ? 1 : 0;
   std::vector<size_t> cuts(static_cast<size_t>(parts) + 1, raw_held_);
   cuts[0] = 0;

@@ -114,19 +114,6 @@ bool SameFormat(const SourceFormat& a, const SourceFormat& b) {
   return a.encoding == b.encoding && a.page == b.page;
 }
 
-size_t UnitSize(SourceEncoding encoding) {
-  switch (encoding) {
-    case SourceEncoding::Utf16LE:
-    case SourceEncoding::Utf16BE:
-      return 2;
-    case SourceEncoding::Utf32LE:
-    case SourceEncoding::Utf32BE:
-      return 4;
-    default:
-      return 1;
-  }
-}
-
 // Reads an opened source into the run. A file is judged from its first bytes and read as that;
 // should it turn out otherwise further on, it is judged again whole and read once more, and
 // UTF-8 that is not well-formed all the same (asked for, or marked as such) is read by the
