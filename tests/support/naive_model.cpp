@@ -181,17 +181,21 @@ NaiveResult NaiveRun(const NaiveInput& in) {
   std::vector<Line> lines;
   const Items a(in.first, in);
   const Items b(in.second, in);
+  // The items of source `source` whose keys the other lacks (an empty item is never missing).
+  // Lookups go by the key; the result keeps the first spelling and walks by that spelling.
+  auto only_in = [&](const Items& items, const Items& other, int source) {
+    for (TextView key : other.keys) table.Add(key, key);
+    table.Add(u"", u"");
+    for (size_t i = 0; i < items.items.size(); ++i) {
+      if (table.Find(items.keys[i]) != nullptr) continue;
+      table.Add(items.keys[i], items.keys[i]);
+      found.Add(items.items[i], items.items[i], source, i);
+    }
+    found.Walk([&](Entry& e) { lines.push_back({Text(e.shown), e.shown, &e}); });
+  };
   switch (in.operation) {
     case Operation::ModeOnlyInSecond:
-      for (TextView key : a.keys) table.Add(key, key);
-      table.Add(u"", u"");  // an empty item is never missing from the first list
-      // Lookups go by the key; the result keeps the first spelling and walks by that spelling.
-      for (size_t i = 0; i < b.items.size(); ++i) {
-        if (table.Find(b.keys[i]) != nullptr) continue;
-        table.Add(b.keys[i], b.keys[i]);
-        found.Add(b.items[i], b.items[i], 1, i);
-      }
-      found.Walk([&](Entry& e) { lines.push_back({Text(e.shown), e.shown, &e}); });
+      only_in(b, a, 1);
       break;
     case Operation::ModeInBoth:
       for (size_t i = 0; i < a.items.size(); ++i) table.Add(a.keys[i], a.items[i], 0, i);
@@ -225,14 +229,7 @@ NaiveResult NaiveRun(const NaiveInput& in) {
       }
       break;
     case Operation::ModeOnlyInFirst:
-      for (TextView key : b.keys) table.Add(key, key);
-      table.Add(u"", u"");  // an empty item is never missing from the second list
-      for (size_t i = 0; i < a.items.size(); ++i) {
-        if (table.Find(a.keys[i]) != nullptr) continue;
-        table.Add(a.keys[i], a.keys[i]);
-        found.Add(a.items[i], a.items[i], 0, i);
-      }
-      found.Walk([&](Entry& e) { lines.push_back({Text(e.shown), e.shown, &e}); });
+      only_in(a, b, 0);
       break;
     case Operation::ModeUnion:
     case Operation::ModeSymmetric:
