@@ -45,6 +45,14 @@ const char* CliUsage() {
       "                          SECOND's), sorted (code point order) or count\n"
       "                          (the most frequent first; count and duplicates\n"
       "                          only); merge takes table or first, its own order\n"
+      "      --column=COLUMN     read the lists as tables (CSV, TSV) and compare\n"
+      "                          the field COLUMN of each row: a number from 1,\n"
+      "                          or with --header a header's name\n"
+      "      --field-sep=CHAR    the fields' separator (default: judged from each\n"
+      "                          list's first rows: ';', ',' or tab); \\t is tab\n"
+      "      --header            the first row of each list is its header: no item\n"
+      "      --rows              the result holds whole rows, under the header\n"
+      "                          with --header, not only the column\n"
       "  -e, --encoding=NAME     read lists without a byte-order mark in NAME:\n"
       "                          utf-8 (malformed bytes kept as of old), utf-16le,\n"
       "                          utf-16be, windows-1251, koi8-r, cp866,\n"
@@ -69,7 +77,12 @@ const char* CliUsage() {
       "The count and the time go to standard error; when it is a terminal, a\n"
       "run of more than a second shows its progress there. Ctrl-C stops a run\n"
       "and leaves an earlier --output file as it was. Exit status: 0 done,\n"
-      "1 input or output error, 2 usage error. See listwise-cli(1).\n");
+      "1 input or output error, 2 usage error. See listwise-cli(1).\n"
+      "\n"
+      "Example: the customers of new.csv, an Excel export with ';' and a header,\n"
+      "whose e-mail is not in old.csv, as whole rows:\n"
+      "  listwise-cli --column=E-mail --header -i --trim --rows only-in-second \\\n"
+      "      old.csv new.csv\n");
 }
 
 namespace {
@@ -90,6 +103,10 @@ enum LongOnly : int {
   kTrim,
   kFoldYo,
   kOrder,
+  kColumn,
+  kFieldSep,
+  kHeader,
+  kRows,
 };
 
 constexpr option kLongOptions[] = {
@@ -112,6 +129,10 @@ constexpr option kLongOptions[] = {
     {"version", no_argument, nullptr, kVersion},
     {"threads", required_argument, nullptr, kThreads},
     {"order", required_argument, nullptr, kOrder},
+    {"column", required_argument, nullptr, kColumn},
+    {"field-sep", required_argument, nullptr, kFieldSep},
+    {"header", no_argument, nullptr, kHeader},
+    {"rows", no_argument, nullptr, kRows},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -185,6 +206,74 @@ std::string MissingValue(char** argv) {
   return Formatted(Translated("option '%s' requires a value"), name.c_str());
 }
 
+// --column=N (from 1) or --column=NAME: a name is anything but digits alone.
+bool ParseColumn(const char* arg, ColumnChoice& table, std::string& problem) {
+  const std::string_view text = arg;
+  table.name.clear();
+  table.number = 0;
+  if (text.empty()) {
+    problem = Translated("option '--column' needs a field number from 1 or a header's name");
+    return false;
+  }
+  if (text.find_first_not_of("0123456789") != std::string_view::npos) {
+    table.name = text;
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = std::strtoul(arg, &end, 10);
+  if (errno != 0 || n < 1 || n > UINT32_MAX) {
+    problem = Translated("option '--column' needs a field number from 1 or a header's name");
+    return false;
+  }
+  table.number = static_cast<uint32_t>(n);
+  return true;
+}
+
+// One ASCII character; a quote or a line end would cut nothing a quote rule could read back.
+bool ParseFieldSeparator(const char* arg, ColumnChoice& table, std::string& problem) {
+  const std::string_view text = arg;
+  char separator = 0;
+  if (text == "\\t")
+    separator = '\t';
+  else if (text.size() == 1)
+    separator = text[0];
+  if (separator == 0 || static_cast<unsigned char>(separator) >= 0x80 || separator == '"' ||
+      separator == '\r' || separator == '\n') {
+    problem = Translated(
+        "option '--field-sep' needs one ASCII character other than a quote or a line end");
+    return false;
+  }
+  table.field_separator = separator;
+  return true;
+}
+
+// The options of tables need --column, and --column needs what it reads: rows of lines, and a
+// mode that compares items.
+bool CheckTableOptions(const Mode& mode, bool column_given, const char* table_option,
+                       const ColumnChoice& table, const CliOptions& options, std::string& problem) {
+  if (!column_given) {
+    if (table_option == nullptr) return true;
+    problem = Formatted(Translated("'%s' needs '--column'"), table_option);
+    return false;
+  }
+  if (!table.name.empty() && !table.header) {
+    problem = Translated("a column named by its header needs '--header'");
+    return false;
+  }
+  if (mode.operation == Operation::ModeMerge ||
+      (table.whole_rows && mode.operation == Operation::ModeCountUnique)) {
+    problem = Formatted(Translated("'%s' cannot be used with '%s'"),
+                        table.whole_rows ? "--rows" : "--column", mode.name);
+    return false;
+  }
+  if (options.read_separator_given || options.whole_separator) {
+    problem = Translated("a table's rows end at line ends: '--column' takes no read separator");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::string& problem) {
@@ -193,6 +282,9 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
   EncodingChoice both;
   bool first_named = false, second_named = false;
   const char* order_name = "table";
+  ColumnChoice table;
+  bool column_given = false;
+  const char* table_option = nullptr;  // an option of tables, which needs --column
   auto parse_encoding = [&](EncodingChoice& into) {
     if (ParseEncodingName(optarg, into)) return true;
     problem = Formatted(Translated("unknown encoding '%s' (known: %s)"), optarg, kEncodingNames);
@@ -209,6 +301,7 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         break;
       case kReadSep:
         options.read_separator = TextFromUtf8(optarg);
+        options.read_separator_given = true;
         break;
       case kResultSep:
         options.result_separator = TextFromUtf8(optarg);
@@ -268,6 +361,22 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
         order_name = order->name;
         break;
       }
+      case kColumn:
+        if (!ParseColumn(optarg, table, problem)) return CommandLine::UsageError;
+        column_given = true;
+        break;
+      case kFieldSep:
+        if (!ParseFieldSeparator(optarg, table, problem)) return CommandLine::UsageError;
+        table_option = "--field-sep";
+        break;
+      case kHeader:
+        table.header = true;
+        table_option = "--header";
+        break;
+      case kRows:
+        table.whole_rows = true;
+        table_option = "--rows";
+        break;
       case kNoBom:
         options.bom = false;
         break;
@@ -333,6 +442,9 @@ CommandLine ParseCommandLine(int argc, char** argv, CliOptions& options, std::st
                         positional[0].c_str());
     return CommandLine::UsageError;
   }
+  if (!CheckTableOptions(*mode, column_given, table_option, table, options, problem))
+    return CommandLine::UsageError;
+  if (column_given) options.column = table;
   if (positional.size() < 2) {
     problem = Translated("no list given");
     return CommandLine::UsageError;

@@ -1,6 +1,7 @@
 // The command line of listwise-cli: GNU-style options around MODE FIRST [SECOND].
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/text.h"
@@ -19,6 +20,7 @@ struct CliOptions {
   std::string first;  // as given: a path, or "-" for standard input
   std::string second;
   Text read_separator = u"\\r\\n";  // as typed, escapes not yet expanded
+  bool read_separator_given = false;
   Text result_separator = u"\\r\\n";
   bool result_separator_given = false;
   bool whole_separator = false;
@@ -26,7 +28,8 @@ struct CliOptions {
   bool trim = false;     // --trim
   bool fold_yo = false;  // --fold-yo
   ItemOrder order = ItemOrder::OrderTable;
-  bool plain = false;  // no byte-order mark, "\n" after items and merged lines
+  std::optional<ColumnChoice> column;  // --column and the options of tables
+  bool plain = false;                  // no byte-order mark, "\n" after items and merged lines
   bool bom = true;
   bool quiet = false;
   BarChoice bar = BarChoice::Auto;

@@ -156,6 +156,7 @@ int RunCli(int argc, char** argv) {
   request.trim = options.trim;
   request.fold_yo = options.fold_yo;
   request.order = options.order;
+  request.column = options.column;
   request.first_encoding = options.first_encoding;
   request.second_encoding = options.second_encoding;
   request.threads = options.threads;
@@ -176,8 +177,14 @@ int RunCli(int argc, char** argv) {
     std::string about;
     if (error != InputError::MissingList && failed != RunSource::None)
       about = failed == RunSource::First ? options.first : options.second;
+    // What the lists hold does not fit what the command line asked of them: a usage error.
+    if (error == InputError::NoSuchColumn) {
+      Complain(about, Formatted(Translated("the header has no column '%s'"),
+                                options.column->name.c_str()));
+      return 2;
+    }
     Complain(about, InputErrorText(error));
-    return 1;
+    return error == InputError::TablesDiffer ? 2 : 1;
   }
   if (options.plain) run.line_end.assign(1, u'\n');
   PrintNotices(options.first, run.first_notices);

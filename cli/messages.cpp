@@ -76,6 +76,12 @@ std::string InputErrorText(InputError error) {
       return Translated("File cannot be opened");
     case InputError::FileChangedWhileRead:
       return Translated("File changed while it was read");
+    case InputError::NoSuchColumn:
+      return Translated("the header has no such column");
+    case InputError::TablesDiffer:
+      return Translated(
+          "the lists' headers or field separators differ: their rows cannot "
+          "make one result");
     case InputError::None:
     case InputError::Stopped:
       break;
@@ -122,6 +128,9 @@ std::vector<std::string> NoticeTexts(const SourceNotices& notices) {
     texts.push_back(Formatted(Translated("read as %s"), FormatName(*notices.assumed).c_str()));
   if (notices.not_utf8) texts.push_back(Translated("not valid UTF-8"));
   if (notices.ended_at_zero) texts.push_back(BinaryText(notices));
+  if (notices.rows_without_field > 0)
+    texts.push_back(Formatted(Translated("rows without field %u: %llu"), notices.column,
+                              static_cast<unsigned long long>(notices.rows_without_field)));
   return texts;
 }
 

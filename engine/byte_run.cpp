@@ -19,6 +19,7 @@
 #include "engine/parallel.h"
 #include "engine/separators.h"
 #include "engine/slot_buckets.h"
+#include "engine/table_rows.h"
 #include "engine/temporary_space.h"
 
 namespace {
@@ -59,7 +60,27 @@ struct ByteSources {
   MergeSource merge[2];
   int reread_failed = -1;  // the source that changed between its two readings, if one did
   RunProgress* progress = nullptr;
+  // Lists read as tables: what was asked, and what each source's first rows showed.
+  std::optional<ColumnChoice> table;
+  struct TableSource {
+    std::string header_row;           // as it stands, when the lists have headers
+    std::vector<std::string> header;  // the values of its fields
+    std::atomic<uint64_t> rows_without_field{0};
+  };
+  TableSource tables[2];
 };
+
+void ReadAsTables(ByteSources& sources, const ColumnChoice& choice) {
+  sources.table = choice;
+  sources.rules.whole_rows = choice.whole_rows;
+  // Rows end at line ends; a line end inside quotes is found again by the rows' own reading.
+  MakeByteSeparator(u"\r\n", false, sources.separator);
+}
+
+bool TablesAlike(const ByteSources& sources) {
+  return sources.rules.fields[0].separator == sources.rules.fields[1].separator &&
+         sources.tables[0].header == sources.tables[1].header;
+}
 
 std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_separator,
                                             bool whole_separator, const ItemRules& rules,
@@ -98,15 +119,32 @@ class BucketFeeder {
       : sources_(sources),
         buckets_(buckets),
         folded_(static_cast<size_t>(buckets.lanes())),
+        values_(static_cast<size_t>(buckets.lanes())),
         check_(check) {}
 
+  // The pieces a run is cut into for the threads.
+  int Parts(std::string_view run) const {
+    return static_cast<int>(std::clamp<size_t>(run.size() / sources_.plan.piece_bytes, 1,
+                                               static_cast<size_t>(buckets_.lanes())));
+  }
   // False when the bytes are not well-formed UTF-8.
   bool Feed(std::string_view run, bool last) {
-    const int parts = static_cast<int>(std::clamp<size_t>(run.size() / sources_.plan.piece_bytes, 1,
-                                                          static_cast<size_t>(buckets_.lanes())));
+    return FeedPieces(run, CutPoints(run, Parts(run), sources_.separator), last, nullptr);
+  }
+  // Rows of a table that start at `offset` in the source, cut at `cuts` (row starts).
+  bool FeedRows(std::string_view rows, const std::vector<size_t>& cuts, bool last, uint64_t offset,
+                int source) {
+    offset_ = offset;
+    source_ = source;
+    return FeedPieces(rows, cuts, last, &sources_.tables[source]);
+  }
+
+ private:
+  bool FeedPieces(std::string_view run, const std::vector<size_t>& cuts, bool last,
+                  ByteSources::TableSource* table) {
     std::vector<std::string_view> pieces;
     size_t from = 0;
-    for (size_t cut : CutPoints(run, parts, sources_.separator)) {
+    for (size_t cut : cuts) {
       pieces.push_back(run.substr(from, cut - from));
       from = cut;
     }
@@ -123,8 +161,8 @@ class BucketFeeder {
           // the length and the well-formedness of the bytes: the hash of the item checks them.)
           char& checked_piece = well_formed[static_cast<size_t>(part)];
           const ItemRules& rules = sources_.rules;
-          const bool check_piece =
-              check_ && (!rules.case_sensitive || sources_.separator.has_halves);
+          const bool check_piece = check_ && (!rules.case_sensitive ||
+                                              sources_.separator.has_halves || table != nullptr);
           if (check_piece && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
             checked_piece = 0;
             return;
@@ -136,6 +174,10 @@ class BucketFeeder {
           // An item's place in the source is its first byte's offset: what orders the kept items of
           // only-in-second and only-in-first when keys are folded.
           const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
+          if (table != nullptr) {
+            table->rows_without_field += FeedPieceOfRows(bytes, final_piece, base, part);
+            return;
+          }
           ForEachByteItem(
               bytes, sources_.separator, final_piece,
               [&](std::string_view item, const ByteItemCursor& cursor) {
@@ -169,12 +211,150 @@ class BucketFeeder {
     return std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; });
   }
 
- private:
+  // The rows of a piece into lane `part`, each filed under the key of its field and held as that
+  // field's value or as the whole row. The piece is well-formed UTF-8. Returns the rows too short
+  // to hold the field.
+  uint64_t FeedPieceOfRows(std::string_view bytes, bool last, uint64_t base, int part) {
+    const ItemRules& rules = sources_.rules;
+    std::vector<unsigned char>& scratch = folded_[static_cast<size_t>(part)];
+    std::vector<char>& values = values_[static_cast<size_t>(part)];
+    RowCursor cursor(rules.fields[source_]);
+    cursor.Start(bytes, last);
+    std::string_view row;
+    RowField field;
+    bool found;
+    uint64_t short_rows = 0;
+    while (cursor.Next(row, field, found)) {
+      std::string_view item = row.substr(0, 0);
+      if (found) {
+        // Room to read a short item past its end, as the buckets do.
+        if (values.size() < field.raw.size() + 64) values.resize(field.raw.size() * 2 + 64);
+        item = FieldValue(field, values.data());
+      } else {
+        ++short_rows;
+      }
+      if (rules.trim) item = TrimmedItem(item);
+      uint32_t slot;
+      if (rules.case_sensitive) {
+        slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
+                             : Utf8Slot(Bytes(item), item.size());
+      } else {
+        if (scratch.size() < item.size() * 3) scratch.resize(item.size() * 3 + 64);
+        const std::string_view key = ItemKey(rules, item, scratch.data());
+        slot = Utf8Slot(Bytes(key), key.size());
+      }
+      const std::string_view record = rules.whole_rows ? row : item;
+      // What may be read past the record: to the end of the piece, or of the values' copy.
+      const bool copied = !record.empty() && record.data() >= values.data() &&
+                          record.data() < values.data() + values.size();
+      const size_t readable =
+          record.empty() ? 0
+          : copied       ? static_cast<size_t>(values.data() + values.size() - record.data())
+                         : static_cast<size_t>(bytes.data() + bytes.size() - record.data());
+      buckets_.Add(part, slot, record, base + cursor.row_start(), readable);
+    }
+    return short_rows;
+  }
+
   ByteSources& sources_;
   SlotBuckets& buckets_;
   std::vector<std::vector<unsigned char>> folded_;  // one a lane
+  std::vector<std::vector<char>> values_;           // one a lane: fields with quotes taken out
+  int source_ = 0;
   bool check_;
   uint64_t offset_ = 0;  // of the run in the source
+};
+
+// A source read as a table: its runs of lines become runs of whole rows (a quoted field may hold
+// line ends, so a row the end of a run cuts short waits for the next), its first rows tell the
+// field separator and its header the column.
+class TableReading {
+ public:
+  TableReading(ByteSources& sources, int source, bool check)
+      : sources_(sources), source_(source), check_(check) {
+    const ColumnChoice& choice = *sources.table;
+    FieldPlace& place = sources.rules.fields[source];
+    place.separator = choice.field_separator != 0 ? choice.field_separator : kNoFieldSeparator;
+    place.column = choice.number > 0 ? choice.number - 1 : 0;
+    judged_ = choice.field_separator != 0;
+    header_taken_ = !choice.header;
+    ByteSources::TableSource& table = sources.tables[source];
+    table.header_row.clear();
+    table.header.clear();
+    table.rows_without_field = 0;
+  }
+
+  ByteLoad Feed(BucketFeeder& feeder, std::string_view run, bool last) {
+    std::string_view rows = run;
+    if (!held_.empty()) {
+      held_.append(run);
+      rows = held_;
+    }
+    FieldPlace& place = sources_.rules.fields[source_];
+    if (!judged_) {
+      place.separator = JudgeFieldSeparator(rows, last);
+      // Judged from the rows the first runs hold whole; a run that holds none waits.
+      std::vector<size_t> none;
+      if (!last && WholeRows(rows, false, place.separator, 1, none) == 0) return Hold(rows, 0);
+      judged_ = true;
+    }
+    std::vector<size_t> cuts;
+    const size_t whole = WholeRows(rows, last, place.separator, feeder.Parts(rows), cuts);
+    size_t from = 0;
+    if (!header_taken_) {
+      if (whole == 0 && !last) return Hold(rows, 0);
+      const ByteLoad taken = TakeHeader(rows, last, from);
+      if (taken != ByteLoad::Loaded) return taken;
+      cuts.erase(cuts.begin(),
+                 std::find_if(cuts.begin(), cuts.end(), [&](size_t cut) { return cut > from; }));
+    }
+    for (size_t& cut : cuts) cut -= from;
+    if (!feeder.FeedRows(rows.substr(from, whole - from), cuts, last, offset_ + from, source_))
+      return ByteLoad::NotBytes;
+    return Hold(rows, whole);
+  }
+
+ private:
+  // Keeps the rows from `from` on for the next run.
+  ByteLoad Hold(std::string_view rows, size_t from) {
+    offset_ += from;
+    std::string rest(rows.substr(from));
+    held_.swap(rest);
+    return ByteLoad::Loaded;
+  }
+  // The first row is the header: it names the columns. `from` is set to where the rows after it
+  // begin.
+  ByteLoad TakeHeader(std::string_view rows, bool last, size_t& from) {
+    header_taken_ = true;
+    ByteSources::TableSource& table = sources_.tables[source_];
+    FieldPlace& place = sources_.rules.fields[source_];
+    RowCursor cursor(place);
+    cursor.Start(rows, last);
+    std::string_view row;
+    RowField field;
+    bool found;
+    if (cursor.Next(row, field, found)) {
+      if (check_ && !IsWellFormedUtf8(Bytes(row), row.size())) return ByteLoad::NotBytes;
+      table.header_row.assign(row);
+      table.header = RowValues(row, place.separator);
+      from = static_cast<size_t>(row.data() + row.size() - rows.data());
+    }
+    const ColumnChoice& choice = *sources_.table;
+    if (choice.number == 0) {
+      const int column = ColumnNamed(table.header, choice.name);
+      if (column < 0) return ByteLoad::NoColumn;
+      place.column = static_cast<uint32_t>(column);
+    }
+    return ByteLoad::Loaded;
+  }
+
+  ByteSources& sources_;
+  int source_;
+  bool check_;
+  bool judged_ = false;
+  bool header_taken_ = false;
+  std::string held_;     // the rows a run cut short
+  uint64_t offset_ = 0;  // of the held rows (or of the next run) in the source
 };
 
 bool OverBudget(const ByteSources& sources) {
@@ -213,10 +393,14 @@ ByteLoad LoadRuns(ByteSources& sources, int source, ByteChunks& chunks, uint64_t
   SlotBuckets& buckets = *sources.buckets[source];
   if (sources.plan.spill_from_start && Spill(sources) != ByteLoad::Loaded) return ByteLoad::NoRoom;
   BucketFeeder feeder(sources, buckets, check);
+  TableReading table(sources, source, check);
   std::string_view run;
   bool last = false;
   while (chunks.Next(run, last)) {
-    if (!feeder.Feed(run, last)) return ByteLoad::NotBytes;
+    const ByteLoad fed = sources.table            ? table.Feed(feeder, run, last)
+                         : feeder.Feed(run, last) ? ByteLoad::Loaded
+                                                  : ByteLoad::NotBytes;
+    if (fed != ByteLoad::Loaded) return fed;
     if (!buckets.spilled() && OverBudget(sources) && Spill(sources) != ByteLoad::Loaded)
       return ByteLoad::NoRoom;
     if (buckets.failed()) return ByteLoad::NoRoom;
@@ -249,6 +433,10 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
   const ByteLoad load = LoadRuns(sources, source, chunks, total, !converted);
   reading.ended_at_zero = chunks.ended_at_zero();
   reading.not_utf8 = chunks.not_utf8();
+  if (sources.table) {
+    reading.rows_without_field = sources.tables[source].rows_without_field;
+    reading.column = sources.rules.fields[source].column + 1;
+  }
   return load;
 }
 
@@ -460,6 +648,12 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
     }
     if (largest > sources.plan.large_group && Spill(sources) != ByteLoad::Loaded)
       throw TemporarySpaceExhausted();
+  }
+  // Whole rows of tables with headers come under the header of the list they are taken from.
+  if (sources.table && sources.table->whole_rows && sources.table->header) {
+    const int shown = operation == Operation::ModeOnlyInSecond ? 1 : 0;
+    const std::string line = sources.tables[shown].header_row + separator;
+    sink.AppendUtf8Block(line, separator);
   }
   int32_t count = 0;
   // Lines put in order across groups wait for the last group: in memory, or for lists larger

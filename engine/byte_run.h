@@ -26,6 +26,7 @@ enum class ByteLoad {
   NotBytes,    // UTF-8 taken as it stands turned out not to be well-formed
   NoRoom,      // the lists fit neither in memory nor in temporary files
   Stopped,     // the run's RunProgress asked it to stop
+  NoColumn,    // a table's header names no column as asked
 };
 
 // `progress` (when set) hears of every run of bytes read and every step of the operation. The
@@ -34,6 +35,12 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
                                             bool whole_separator, const ItemRules& rules,
                                             ItemOrder order, const RunPlan& plan,
                                             RunProgress* progress = nullptr);
+// From now on the sources are read as tables, each row's item one of its fields.
+void ReadAsTables(ByteSources& sources, const ColumnChoice& choice);
+// Whether the two sources, read as tables, are one table: the same field separator, and with
+// headers the same header. Rows of both in one result need it.
+bool TablesAlike(const ByteSources& sources);
+
 // How a source's bytes are taken: a file's UTF-8 as it stands, checked as it is cut; UTF-8 the
 // program made itself (from a text handed in), as it stands and unchecked, lone surrogates and
 // all; or converted as it is read. A source in any format but UTF-8 is always converted.
@@ -42,6 +49,9 @@ enum class ByteTaking { FileAsItStands, OwnAsItStands, Converted };
 struct SourceReading {
   bool ended_at_zero = false;  // the text ends at a zero unit
   bool not_utf8 = false;       // converted UTF-8 that was not well-formed
+  // Read as a table: the rows too short to hold the column, and the column (from 1).
+  uint64_t rows_without_field = 0;
+  uint32_t column = 0;
 };
 // Reads source 0 or 1 from its bytes in `format`, dropping what an earlier reading of it took.
 // Merge reads the bytes again as it writes.

@@ -2,6 +2,7 @@
 
 #include "engine/byte_source.h"
 #include "engine/group_worker.h"
+#include "engine/table_rows.h"
 
 // An operation writes every line of its result through Write or WriteShown: the order asked for
 // comes from there, so a new operation needs nothing but its case here.
@@ -120,7 +121,7 @@ void GroupWorker::AddAll(int source) {
     if (added) e.source = static_cast<uint8_t>(source);
     if (e.source == source) {
       e.shown = static_cast<uint32_t>(i);
-      e.shown_as_key = keys[i].data == records[i].data;
+      e.shown_as_key = keys[i].data == records[i].data && keys[i].size == records[i].size;
     } else {
       e.mark = true;
     }
@@ -178,7 +179,7 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
   // With folded keys the table's walk goes by the spelling kept, whose slot may lie in any
   // group: those items are put in order across groups. Any other order takes the lines as they
   // come.
-  const bool keep_spelling = folds_ && order_ == ItemOrder::OrderTable;
+  const bool keep_spelling = rules_.folds() && order_ == ItemOrder::OrderTable;
   bool added;
   for (size_t i = 0; i < keys.size(); ++i) {
     // An empty item always counts as present in the other list.
@@ -188,7 +189,14 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
     e.source = static_cast<uint8_t>(source);
     if (keep_spelling) {
       const ByteRecord& r = records[i];
-      result.kept.push_back({result.out.size(), r.size, Utf8Slot(r.data, r.size), 0, r.sequence});
+      // A whole row is filed under its item's spelling, as the item would be.
+      if (spelling_.size() < r.size) spelling_.resize(r.size);
+      const std::string_view item = RecordItem(
+          rules_, source, std::string_view(reinterpret_cast<const char*>(r.data), r.size),
+          spelling_.data());
+      const uint32_t slot =
+          Utf8Slot(reinterpret_cast<const unsigned char*>(item.data()), item.size());
+      result.kept.push_back({result.out.size(), r.size, slot, 0, r.sequence});
       result.out.append(reinterpret_cast<const char*>(r.data), r.size);
       ++result.count;
     }

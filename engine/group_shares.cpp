@@ -6,6 +6,7 @@
 #include "core/key_hash.h"
 #include "engine/byte_source.h"
 #include "engine/group_worker.h"
+#include "engine/table_rows.h"
 #include "engine/temporary_space.h"
 
 // A group too large for memory, a share of its keys at a time: the group's records are dealt
@@ -78,9 +79,10 @@ GroupWorker::DealResult GroupWorker::Deal(int source, uint32_t g, uint64_t share
   ScratchVector<unsigned char>& folded = folded_[source];
   bool written = true;
   const bool read = buckets_[source]->ForEachRecord(g, [&](const ByteRecord& r, size_t place) {
-    if (folded.size() < r.size * 3 + 1) folded.resize(r.size * 3 + 1);
-    const std::string_view key = ItemKey(
-        rules_, std::string_view(reinterpret_cast<const char*>(r.data), r.size), folded.data());
+    if (folded.size() < r.size * 4 + 1) folded.resize(r.size * 4 + 1);
+    const std::string_view key =
+        RecordKey(rules_, source, std::string_view(reinterpret_cast<const char*>(r.data), r.size),
+                  folded.data());
     const uint64_t hash = key_hash_detail::MixHash(
         reinterpret_cast<const unsigned char*>(key.data()), key.size(), seed);
     if (source == 0) first_records_ = place + 1;

@@ -5,6 +5,7 @@
 #include "core/key_hash.h"
 #include "engine/byte_source.h"
 #include "engine/slot_buckets.h"
+#include "engine/table_rows.h"
 
 bool GroupWorker::Run(uint32_t g, GroupResult& result) {
   const bool two = UsesSecondSource(operation_);
@@ -40,7 +41,7 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
   const bool only_in_one =
       operation_ == Operation::ModeOnlyInSecond || operation_ == Operation::ModeOnlyInFirst;
-  const bool kept = only_in_one && folds_ && order_ == ItemOrder::OrderTable;
+  const bool kept = only_in_one && rules_.folds() && order_ == ItemOrder::OrderTable;
   size_t room = 0, lines = 0;
   for (int k = 0; k < 2; ++k) {
     const bool shown = both || (k == 1) == (operation_ == Operation::ModeOnlyInSecond);
@@ -70,15 +71,26 @@ void GroupWorker::MakeKeys(int source) {
     return;
   }
   ScratchVector<unsigned char>& folded = folded_[source];
-  // ё folding alone keeps the length; case folding may take three bytes for one.
-  folded.resize(rules_.case_sensitive ? records.bytes + 1 : records.bytes * 3 + 1);
+  // ё folding alone keeps the length; case folding may take three bytes for one; the field of a
+  // whole row may need its quotes taken out first.
+  if (rules_.whole_rows)
+    folded.resize(records.bytes * 4 + 1);
+  else
+    folded.resize(rules_.case_sensitive ? records.bytes + 1 : records.bytes * 3 + 1);
   unsigned char* at = folded.data();
   for (const ByteRecord& r : records.records) {
-    const std::string_view key =
-        ItemKey(rules_, std::string_view(reinterpret_cast<const char*>(r.data), r.size), at);
+    const std::string_view record(reinterpret_cast<const char*>(r.data), r.size);
+    std::string_view key;
+    if (rules_.whole_rows) {
+      // The row's value and the key folded from it have room of their own: four bytes a byte.
+      key = RecordKey(rules_, source, record, at);
+      at += r.size * 4;
+    } else {
+      key = ItemKey(rules_, record, at);
+      if (reinterpret_cast<const unsigned char*>(key.data()) == at) at += key.size();
+    }
     const auto* data = reinterpret_cast<const unsigned char*>(key.data());
     keys.push_back({data, key.size(), key_hash_detail::MixHash(data, key.size(), seed)});
-    if (data == at) at += key.size();
   }
 }
 

@@ -116,7 +116,7 @@ class GroupWorker {
               SlotBuckets* const buckets[2], std::string_view separator, uint64_t large_group)
       : operation_(operation),
         rules_(rules),
-        folds_(rules.folds()),
+        folds_(rules.keys_differ()),
         order_(order),
         buckets_{buckets[0], buckets[1]},
         separator_(separator),
@@ -166,7 +166,7 @@ class GroupWorker {
 
   Operation operation_;
   ItemRules rules_;
-  bool folds_;
+  bool folds_;  // keys may differ from their records
   ItemOrder order_;
   SlotBuckets* buckets_[2];
   std::string_view separator_;
@@ -182,5 +182,6 @@ class GroupWorker {
   ScratchVector<unsigned char> folded_[2];
   GroupTable table_;
   GroupTable found_;
-  std::string reordered_;  // a group's kept lines, laid out in their order
+  std::string reordered_;                // a group's kept lines, laid out in their order
+  std::vector<unsigned char> spelling_;  // the item of a whole row, unquoted
 };

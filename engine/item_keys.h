@@ -5,15 +5,31 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
+
+// The separator of a list of one column: its rows are not cut.
+constexpr char kNoFieldSeparator = '\n';
+
+// Which field of a table's rows is its item (see engine/table_rows.h).
+struct FieldPlace {
+  char separator = kNoFieldSeparator;
+  uint32_t column = 0;  // from 0
+};
 
 struct ItemRules {
   bool case_sensitive = true;
   bool fold_yo = false;  // ё compares as е, Ё as Е
   bool trim = false;     // white space at both ends of an item is not part of it
+  // Lists read as tables whose rows are kept whole: a record is a row, its key that of the field
+  // `fields[source]` names. (Tables whose rows are not kept have their fields as records.)
+  bool whole_rows = false;
+  FieldPlace fields[2];
   // Whether a key can differ from its item: then an operation that shows an item chooses which of
   // the spellings of its key it shows.
   bool folds() const { return !case_sensitive || fold_yo; }
+  // Whether a key can differ from the record it is made of: folded, or a field of a whole row.
+  bool keys_differ() const { return folds() || whole_rows; }
 };
 
 // The item without the white space at its ends: Unicode's White_Space characters, and U+200B

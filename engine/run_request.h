@@ -1,7 +1,9 @@
 // What a comparison run is asked to do: the operation, the sources and the separators.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/source_format.h"
 #include "core/text.h"
@@ -48,6 +50,16 @@ enum class ItemOrder : int {
   OrderCount = 3,   // the most frequent first, ties in order of first occurrence (counts only)
 };
 
+// Lists read as tables (CSV and the like): each row's item is one of its fields. Rows end at line
+// ends outside quotes, so a table takes no read separator of its own.
+struct ColumnChoice {
+  uint32_t number = 0;       // from 1; 0 when the column is named
+  std::string name;          // UTF-8: the header field that names the column
+  char field_separator = 0;  // 0: judged from the first rows of each list
+  bool header = false;       // the first row of each list names its columns and is no item
+  bool whole_rows = false;   // the result holds the rows the operation keeps, not their fields
+};
+
 // What the user is told about a source besides its items. The text itself is read as always;
 // these only say that it may not be what the user expects. Files and standard input carry them,
 // clipboard texts never do.
@@ -60,6 +72,10 @@ struct SourceNotices {
   // bytes, 0 when it is not known (a pipe is not read past its zero).
   uint64_t read_bytes = 0;
   uint64_t size = 0;
+  // A list read as a table: the rows too short to hold the column (their item is empty), and
+  // the column (from 1) in this list.
+  uint64_t rows_without_field = 0;
+  uint32_t column = 0;
 };
 
 // A source its caller has as a text already. The run takes it where it would load the file its
@@ -84,6 +100,7 @@ struct RunRequest {
   bool trim = false;     // white space at both ends of every item is dropped
   bool fold_yo = false;  // ё compares as е, Ё as Е
   ItemOrder order = ItemOrder::OrderTable;
+  std::optional<ColumnChoice> column;  // set: the lists are tables
   TextView clipboard_first;  // the texts kept by the paste buttons (ClipboardFirst/Second)
   TextView clipboard_second;
   // When set, the source is this text and its field is neither a path nor a marker.

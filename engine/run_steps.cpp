@@ -33,6 +33,10 @@ Text InputErrorMessage(InputError error) {
       return u"Файл не удаётся открыть";
     case InputError::FileChangedWhileRead:
       return u"Файл изменился во время чтения";
+    case InputError::NoSuchColumn:
+      return u"В заголовке нет такого столбца";
+    case InputError::TablesDiffer:
+      return u"У списков разные заголовки";
     case InputError::None:
     case InputError::Stopped:
       break;
@@ -156,9 +160,13 @@ InputError LoadSource(ByteSources& sources, int k, const OpenedSource& source, T
       throw TemporarySpaceExhausted();  // neither memory nor temporary files hold the lists
     case ByteLoad::Stopped:
       return InputError::Stopped;
+    case ByteLoad::NoColumn:
+      return InputError::NoSuchColumn;
   }
   if (source.bytes == nullptr) return InputError::None;
   notices.not_utf8 = reading.not_utf8;
+  notices.rows_without_field = reading.rows_without_field;
+  notices.column = reading.column;
   if (reading.ended_at_zero) {
     notices.ended_at_zero = true;
     const uint64_t from = judged.format.mark_length;
@@ -191,10 +199,14 @@ InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed,
   uint64_t input_bytes = 0;
   for (const Text* field : {&request.first_field, &request.second_field})
     if (const int64_t size = QueryFileSize(*field); size > 0) input_bytes += size;
-  const ItemRules rules{request.case_sensitive, request.fold_yo, request.trim};
+  ItemRules rules;
+  rules.case_sensitive = request.case_sensitive;
+  rules.fold_yo = request.fold_yo;
+  rules.trim = request.trim;
   run.sources =
       NewByteSources(request.operation, run.read_separator, request.whole_separator, rules,
                      request.order, PlanRun(input_bytes, request.threads), progress);
+  if (request.column) ReadAsTables(*run.sources, *request.column);
   // The same-file test is made whatever the operation, also for those that never read the
   // second field; a text handed in for the second source names no file.
   const bool second_is_file = !request.second_text.has_value() && request.second_descriptor < 0;
@@ -215,6 +227,12 @@ InputError LoadRun(const RunRequest& request, LoadedRun& run, RunSource* failed,
       error = LoadSource(*run.sources, k, opened, clipboard[k], encoding[k], *notices[k]);
     if (error != InputError::None) return fail(error);
   }
+  source = RunSource::None;
+  // Rows of both lists in one result must be rows of one table.
+  const bool rows_of_both =
+      request.operation == Operation::ModeUnion || request.operation == Operation::ModeSymmetric;
+  if (request.column && request.column->whole_rows && rows_of_both && !TablesAlike(*run.sources))
+    return fail(InputError::TablesDiffer);
   if (failed != nullptr) *failed = RunSource::None;
   return InputError::None;
 }

@@ -30,6 +30,10 @@ enum class InputError {
   FileIsDirectory,   // "Это папка, а не файл"
   FileUnreadable,    // "Файл не удаётся открыть"
   FileChangedWhileRead,  // "Файл изменился во время чтения": cut short while it was read
+  // Lists read as tables: a header that names no column as asked, and (for a result of rows of
+  // both lists) two lists that are not one table.
+  NoSuchColumn,  // "В заголовке нет такого столбца"
+  TablesDiffer,  // "У списков разные заголовки"
   // No input error: the run's RunProgress stopped it while the sources were read.
   Stopped,
 };

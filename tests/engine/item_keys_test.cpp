@@ -39,6 +39,12 @@ TEST(TrimmedItem, CutsWhiteSpaceOfEveryKindFromBothEndsOnly) {
   EXPECT_EQ(TrimmedItem(Bytes(u" \xD83D \u00A0")), Bytes(u"\xD83D"));
 }
 
+ItemRules YoFolded(bool fold_yo) {
+  ItemRules rules;
+  rules.fold_yo = fold_yo;
+  return rules;
+}
+
 // ё (D1 91) and Ё (D0 81) are found wherever they stand, across the eight-byte words too.
 TEST(ItemKey, FindsAndFoldsYoAnywhere) {
   for (size_t at = 0; at < 20; ++at) {
@@ -49,7 +55,7 @@ TEST(ItemKey, FindsAndFoldsYoAnywhere) {
         unsigned char scratch[64];
         const std::string folded =
             std::string(at, 'a') + Bytes(*yo == u'ё' ? u"е" : u"Е") + std::string(after, 'b');
-        EXPECT_EQ(ItemKey({true, true, false}, item, scratch), folded);
+        EXPECT_EQ(ItemKey(YoFolded(true), item, scratch), folded);
       }
       // Other Cyrillic, and bytes that only end the pair, are no ё.
       EXPECT_FALSE(HoldsYoText(std::string(at, 'a') + Bytes(u"жЖеЕ") + std::string(after, 'b')));
@@ -57,5 +63,5 @@ TEST(ItemKey, FindsAndFoldsYoAnywhere) {
     }
   }
   unsigned char scratch[16];
-  EXPECT_EQ(ItemKey({true, false, false}, Bytes(u"Ёж"), scratch), Bytes(u"Ёж"));
+  EXPECT_EQ(ItemKey(YoFolded(false), Bytes(u"Ёж"), scratch), Bytes(u"Ёж"));
 }
