@@ -703,6 +703,23 @@ def merge(left, right, result_sep):
     return "".join(lines), pairs
 
 
+def operation_lines(mode, a, b, rules):
+    """The lines of a table operation (every mode but merge) on the items of the two lists."""
+    if mode == 0:
+        return only_in_one(b, a, rules, 1)
+    if mode == 1:
+        return in_both(a, b, rules)
+    if mode == 2:
+        return deduplicate(a, rules)
+    if mode == 3:
+        return count_unique(a, rules)
+    if mode == 5:
+        return only_in_one(a, b, rules, 0)
+    if mode in (6, 7):
+        return in_either(a, b, rules, mode == 7)
+    return duplicates(a, rules)
+
+
 def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, trim=False,
                   fold_yo=False, order="table"):
     """mode 0..8, separators already expanded; returns (trimmed result text, found count).
@@ -713,22 +730,9 @@ def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, t
     if mode == 4:
         result, count = merge(a, b, result_sep)
         return result[:max(len(result) - 2, 0)], count
-    if mode == 0:
-        lines = only_in_one(b, a, rules, 1)
-    elif mode == 1:
-        lines = in_both(a, b, rules)
-    elif mode == 2:
-        lines = deduplicate(a, rules)
-    elif mode == 3:
-        lines = count_unique(a, rules)
-    elif mode == 5:
-        lines = only_in_one(a, b, rules, 0)
-    elif mode in (6, 7):
-        lines = in_either(a, b, rules, mode == 7)
-    else:
-        lines = duplicates(a, rules)
-    result = "".join(line[0] + result_sep for line in put_in_order(lines, order))
-    return result[:max(len(result) - len(result_sep), 0)], len(lines)
+    lines = operation_lines(mode, a, b, rules)
+    return result_sep.join(line[0] for line in put_in_order(lines, order)), len(lines)
+
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
