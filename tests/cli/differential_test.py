@@ -682,21 +682,8 @@ def encode_text(rng, text, encoding):
     return MARKS[encoding] + data
 
 
-def random_case(rng):
-    mode = rng.randrange(len(model.MODES))
-    typed_read = rng.choice(READ_SEPS)
-    typed_result = rng.choice(RESULT_SEPS)
-    whole = rng.random() < 0.5
-    case_flag = rng.choice([0, 1])
-    separator = model.expand_escapes("\\r\\n" if typed_read is None else typed_read)
-    pool = random_pool(rng)
-    texts = [random_text(rng, pool, separator, whole) for _ in range(2)]
-    files = [encode_text(rng, t, rng.choice(ENCODINGS)) for t in texts]
-    for i in range(2):
-        if rng.random() < 0.04:  # a binary file, perhaps behind a mark
-            files[i] = rng.choice(list(MARKS.values())) + bytes(
-                rng.choice([0x00, 0x0A, 0x0D, 0x3B, 0xC3, 0xE2, 0xF0, 0xFF, rng.randrange(256)])
-                for _ in range(rng.randrange(300)))
+def option_draws(rng, mode):
+    """The options every random case draws besides its lists and separators."""
     two = mode in model.TWO_LISTS
     # Now and then the encoding is named rather than judged; a mark still wins over it.
     encoding = rng.choice(list(model.NAMED_ENCODINGS)) if rng.random() < 0.15 else None
@@ -713,10 +700,120 @@ def random_case(rng):
     if mode == 4:
         orders.remove("sorted")
     order = rng.choice(orders)
-    return Case(mode, files[0], files[1] if two else b"", typed_read, typed_result, whole,
-                case_flag, bom=rng.random() > 0.2, stdin=stdin, to_file=rng.random() < 0.5,
+    return dict(bom=rng.random() > 0.2, stdin=stdin, to_file=rng.random() < 0.5,
                 pass_second=pass_second, encoding=encoding, trim=rng.random() < 0.4,
                 fold_yo=rng.random() < 0.4, order=order)
+
+
+def random_case(rng):
+    mode = rng.randrange(len(model.MODES))
+    if rng.random() < TABLE_SHARE:
+        return random_table_case(rng, mode)
+    typed_read = rng.choice(READ_SEPS)
+    typed_result = rng.choice(RESULT_SEPS)
+    whole = rng.random() < 0.5
+    case_flag = rng.choice([0, 1])
+    separator = model.expand_escapes("\\r\\n" if typed_read is None else typed_read)
+    pool = random_pool(rng)
+    texts = [random_text(rng, pool, separator, whole) for _ in range(2)]
+    files = [encode_text(rng, t, rng.choice(ENCODINGS)) for t in texts]
+    for i in range(2):
+        if rng.random() < 0.04:  # a binary file, perhaps behind a mark
+            files[i] = rng.choice(list(MARKS.values())) + bytes(
+                rng.choice([0x00, 0x0A, 0x0D, 0x3B, 0xC3, 0xE2, 0xF0, 0xFF, rng.randrange(256)])
+                for _ in range(rng.randrange(300)))
+    two = mode in model.TWO_LISTS
+    return Case(mode, files[0], files[1] if two else b"", typed_read, typed_result, whole,
+                case_flag, **option_draws(rng, mode))
+
+
+# Lists as tables: a share of the random cases, in the encodings whose reading needs no code
+# page judged (a list refused may be refused before its notice names the page).
+TABLE_SHARE = 0.3
+TABLE_ENCODINGS = ["none", "utf8", "utf16le", "utf16be", "utf32le", "utf32be", "utf16le-bare",
+                   "utf16be-bare"]
+FIELD_SEPS = [";", ",", "\t"]
+HEADER_NAMES = ["id", "ID", "Name", "name", " Name ", "E-mail", "Город", "ГОРОД", "Сумма", "x",
+                ""]
+
+
+def table_field(rng, value, separator):
+    """A field as a spreadsheet writes it, or now and then not quite: quoted when it must be
+    (mostly), quoted when it need not be, a quote inside, an opening quote left open."""
+    if rng.random() < 0.1:
+        value += rng.choice([separator, "\r\n", "\n", "\r", '"', '""', ";", ",", "\t"])
+    roll = rng.random()
+    if roll < 0.06:
+        return (value or "a")[:1] + '"' + (value or "a")[1:]
+    if roll < 0.1:
+        return '"' + value
+    awkward = value.startswith('"') or any(c in value for c in separator + "\r\n")
+    if roll < 0.3 or (awkward and roll < 0.9):
+        return '"' + value.replace('"', '""') + '"' + ("x" if rng.random() < 0.05 else "")
+    return value
+
+
+def random_table(rng, pool, separator, width, names):
+    """Rows of `width` fields (now and then fewer or more), the header first when `names`."""
+    rows = [names] if names is not None else []
+    count = rng.choice([0, 1, 2, 3, 5, 8, 12])
+    if len(pool) > 50:
+        count = rng.randint(len(pool) // 2, len(pool))
+    for _ in range(count):
+        roll = rng.random()
+        fields = width - rng.randint(1, width) if roll < 0.1 else width + (roll > 0.97)
+        rows.append([random_item(rng, pool) for _ in range(max(fields, 1))])
+    text = "\r\n" if rng.random() < 0.05 else ""
+    for i, row in enumerate(rows):
+        text += separator.join(table_field(rng, value, separator) for value in row)
+        if i + 1 < len(rows) or rng.random() < 0.6:
+            text += rng.choice(["\r\n", "\r\n", "\n", "\r", "\r\n\r\n", "\n\n"])
+    return text
+
+
+def respelled(rng, name):
+    roll = rng.random()
+    if roll < 0.2:
+        return name.upper()
+    if roll < 0.3:
+        return " %s\u00a0" % name.lower()
+    if roll < 0.35:
+        return "nowhere"
+    return name
+
+
+def random_table_case(rng, mode):
+    """Both lists as tables; merge, count with --rows, and union and symmetric with --rows over
+    lists that differ in header or separator are refused."""
+    pool = random_pool(rng)
+    width = rng.randint(1, 5)
+    header = rng.random() < 0.5
+    names = [rng.sample(HEADER_NAMES, width)]
+    names.append(names[0] if rng.random() < 0.5 else rng.sample(names[0], width))
+    separators = [rng.choice(FIELD_SEPS) for _ in range(2)]
+    if rng.random() < 0.6:
+        separators[1] = separators[0]
+    texts = [random_table(rng, pool, separators[k], width, names[k] if header else None)
+             for k in range(2)]
+    if header and rng.random() < 0.5:
+        column = respelled(rng, rng.choice(names[0]))
+    else:
+        column = str(rng.randint(1, width + 1 if rng.random() < 0.1 else width))
+    field_sep = None
+    if rng.random() < 0.2:
+        field_sep = "\\t" if separators[0] == "\t" else separators[0]
+    options = option_draws(rng, mode)
+    files = []
+    for text in texts:
+        data = encode_text(rng, text, rng.choice(TABLE_ENCODINGS))
+        if options["encoding"] is None and model.detect_bom(data)[1] == 0 and \
+                model.judge(data) in ("codepage", "mixed"):
+            data = BOM + data  # read as UTF-8 as of old, its faults and all
+        files.append(data)
+    two = mode in model.TWO_LISTS
+    return Case(mode, files[0], files[1] if two else b"", result_sep=rng.choice(RESULT_SEPS),
+                case_flag=rng.choice([0, 1]), column=column, field_sep=field_sep, header=header,
+                rows=rng.random() < 0.4, **options)
 
 
 # ---------------------------------------------------------------------------------------------
