@@ -703,6 +703,23 @@ def merge(left, right, result_sep):
     return "".join(lines), pairs
 
 
+def operation_lines(mode, a, b, rules):
+    """The lines of a table operation (every mode but merge) on the items of the two lists."""
+    if mode == 0:
+        return only_in_one(b, a, rules, 1)
+    if mode == 1:
+        return in_both(a, b, rules)
+    if mode == 2:
+        return deduplicate(a, rules)
+    if mode == 3:
+        return count_unique(a, rules)
+    if mode == 5:
+        return only_in_one(a, b, rules, 0)
+    if mode in (6, 7):
+        return in_either(a, b, rules, mode == 7)
+    return duplicates(a, rules)
+
+
 def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, trim=False,
                   fold_yo=False, order="table"):
     """mode 0..8, separators already expanded; returns (trimmed result text, found count).
@@ -713,35 +730,229 @@ def run_operation(mode, first, second, read_sep, result_sep, whole, case_flag, t
     if mode == 4:
         result, count = merge(a, b, result_sep)
         return result[:max(len(result) - 2, 0)], count
-    if mode == 0:
-        lines = only_in_one(b, a, rules, 1)
-    elif mode == 1:
-        lines = in_both(a, b, rules)
-    elif mode == 2:
-        lines = deduplicate(a, rules)
-    elif mode == 3:
-        lines = count_unique(a, rules)
-    elif mode == 5:
-        lines = only_in_one(a, b, rules, 0)
-    elif mode in (6, 7):
-        lines = in_either(a, b, rules, mode == 7)
-    else:
-        lines = duplicates(a, rules)
-    result = "".join(line[0] + result_sep for line in put_in_order(lines, order))
-    return result[:max(len(result) - len(result_sep), 0)], len(lines)
+    lines = operation_lines(mode, a, b, rules)
+    return result_sep.join(line[0] for line in put_in_order(lines, order)), len(lines)
+
+
+
+# ---------------------------------------------------------------------------------------------
+# Lists as tables (--column, --field-sep, --header, --rows). A list is cut into rows at line
+# ends outside quotes and each row into fields at the field separator outside quotes; the items
+# are one field of every row. All of it works on the decoded text.
+
+
+class Refused(Exception):
+    """The run stops with exit status 2 and writes nothing."""
+
+
+SEPARATOR_CANDIDATES = [";", ",", "\t"]
+SAMPLED_ROWS = 100
+
+
+def closing_quote(text, opening):
+    """Where the quoted field that opens at `opening` closes: the next quote that no quote
+    follows. -1 when the list ends first: then the opening quote is an ordinary character."""
+    at = opening + 1
+    while True:
+        at = text.find('"', at)
+        if at < 0:
+            return -1
+        if text[at + 1:at + 2] != '"':
+            return at
+        at += 2
+
+
+def cut_rows(text, separator):
+    """The rows of a text, each as (its text as it stands, its field values); `separator` None
+    leaves every row one field. Blank lines are no rows."""
+    rows = []
+    at = 0
+    while at < len(text):
+        if text[at] in "\r\n":
+            at += 1
+            continue
+        start = at
+        fields = []
+        while True:
+            value = ""
+            close = closing_quote(text, at) if text[at:at + 1] == '"' else -1
+            if close >= 0:
+                value = text[at + 1:close].replace('""', '"')
+                at = close + 1
+            end = at
+            while end < len(text) and text[end] != separator and text[end] not in "\r\n":
+                end += 1
+            fields.append(value + text[at:end])
+            at = end
+            if at < len(text) and text[at] == separator:
+                at += 1
+                continue
+            break
+        rows.append((text[start:at], fields))
+    return rows
+
+
+def judged_separator(text):
+    """The field separator of a list given none: the candidate that cuts the first rows into
+    the same number (at least two) of fields, the most fields winning; failing that, the one
+    under which most rows have as many fields as the first; None when none cuts the first."""
+    widths = {c: [len(fields) for _, fields in cut_rows(text, c)[:SAMPLED_ROWS]]
+              for c in SEPARATOR_CANDIDATES}
+    cutting = [c for c in SEPARATOR_CANDIDATES if widths[c] and widths[c][0] >= 2]
+    consistent = [c for c in cutting if len(set(widths[c])) == 1]
+    if consistent:
+        return max(consistent, key=lambda c: widths[c][0])  # max keeps the first of a tie
+    if cutting:
+        return max(cutting, key=lambda c: widths[c].count(widths[c][0]))
+    return None
+
+
+def column_named(names, name):
+    """The index of the header field that holds `name`: the first equal to it, else the first
+    equal to it trimmed and case-folded; None when no field holds it."""
+    for k, value in enumerate(names):
+        if value == name:
+            return k
+    wanted = fold(trimmed(name))
+    for k, value in enumerate(names):
+        if fold(trimmed(value)) == wanted:
+            return k
+    return None
+
+
+class ListTable:
+    """One list read as a table: its separator, header (the field values, or None), and for
+    every row after it the item and the row's text; `short` counts the rows that lack the
+    field."""
+
+    def __init__(self, text, column, separator, header, rules, list_name):
+        self.separator = judged_separator(text) if separator is None else separator
+        rows = cut_rows(text, self.separator)
+        self.header_row = None
+        self.header = None
+        if header:
+            self.header_row, self.header = rows[0] if rows else (None, [])
+            rows = rows[1:]
+        if isinstance(column, int):
+            index = column - 1
+        else:
+            index = column_named(self.header, column)
+            if index is None:
+                raise Refused("no column %r in %s" % (column, list_name))
+        self.items = [fields[index] if index < len(fields) else "" for _, fields in rows]
+        if rules.trim:
+            self.items = [trimmed(item) for item in self.items]
+        self.rows = [row for row, _ in rows]
+        self.short = sum(1 for _, fields in rows if index >= len(fields))
+
+
+def shown_rows(lines, mode, a, b, first_table, second_table, rules):
+    """The lines with each item's row in place of the item. The key of a line is that of the
+    item at its first place; the row is that of the occurrence the mode keeps: the first in
+    the list for only-in-second and only-in-first, else the last in the list that brought
+    the key."""
+    items = (a, b)
+    rows = (first_table.rows, second_table.rows if second_table else [])
+    last = ({}, {})
+    for source in (0, 1):
+        for index, item in enumerate(items[source]):
+            last[source][rules.key(item)] = index
+    out = []
+    for _, _, first, count in lines:
+        source, index = first
+        if mode not in (0, 5):
+            index = last[source][rules.key(items[source][index])]
+        out.append((rows[source][index], rows[source][index], first, count))
+    return out
+
+
+def parsed_column(typed):
+    """--column as typed: a number when it is all digits, else a name."""
+    if re.fullmatch("[0-9]+", typed):
+        if int(typed) == 0:
+            raise Refused("column 0")
+        return int(typed)
+    if typed == "":
+        raise Refused("empty column")
+    return text_from_arg(typed.encode("utf-8", "surrogatepass"))
+
+
+def parsed_field_sep(typed):
+    separator = "\t" if typed == "\\t" else typed
+    if len(separator) != 1 or ord(separator) > 0x7F or separator in '"\r\n':
+        raise Refused("bad field separator %r" % typed)
+    return separator
+
+
+def tables(mode, first_bytes, second_bytes, column, field_sep, header, rows, encoding, pages,
+           rules):
+    """The lists of a run as tables, (FIRST, SECOND or None), after the checks of the
+    options; raises Refused where the run stops."""
+    if column is None:
+        if field_sep is not None or header or rows:
+            raise Refused("a table option without --column")
+        return None
+    if mode == 4 or (rows and mode == 3):
+        raise Refused("%s with --column or --rows" % MODES[mode])
+    column = parsed_column(column)
+    if isinstance(column, str) and not header:
+        raise Refused("a column name without --header")
+    separator = None if field_sep is None else parsed_field_sep(field_sep)
+    first = ListTable(decode_file(first_bytes, encoding, pages[0]), column, separator, header,
+                      rules, "FIRST")
+    second = None
+    if mode in TWO_LISTS:
+        second = ListTable(decode_file(second_bytes, encoding, pages[1]), column, separator,
+                           header, rules, "SECOND")
+    if rows and mode in (6, 7) and (first.header != second.header or
+                                    first.separator != second.separator):
+        raise Refused("union or symmetric rows of lists with different headers or separators")
+    return first, second
+
+
+def short_rows(mode, first_bytes, second_bytes, column, field_sep=None, header=False,
+               encoding=None, pages=(None, None)):
+    """How many rows of each list read lack the field (FIRST's count, then SECOND's when it is
+    read)."""
+    read = tables(mode, first_bytes, second_bytes, column, field_sep, header, False, encoding,
+                  pages, Rules(1))
+    return [t.short for t in read if t is not None]
+
+
+def table_operation(mode, first, second, result_sep, rules, rows, order):
+    """The result text and found count of a run on lists read as tables."""
+    a = first.items
+    b = second.items if second else []
+    lines = operation_lines(mode, a, b, rules)
+    if rows:
+        lines = shown_rows(lines, mode, a, b, first, second, rules)
+    written = [line[0] for line in put_in_order(lines, order)]
+    header_row = (second if mode == 0 else first).header_row if rows else None
+    if header_row is not None:
+        written.insert(0, header_row)
+    return result_sep.join(written), len(lines)
 
 
 def run(mode, first_bytes, second_bytes, typed_read_sep, typed_result_sep,
         whole=False, case_flag=1, bom=True, encoding=None, pages=(None, None), trim=False,
-        fold_yo=False, order="table"):
+        fold_yo=False, order="table", column=None, field_sep=None, header=False, rows=False):
     """Whole run from file bytes and typed separators (str) to the result file's bytes.
 
     The separators are given as typed on the command line (str, sent as UTF-8). Returns
-    (bytes, found count). The caller has checked the inputs (non-empty separator)."""
+    (bytes, found count). The caller has checked the inputs (non-empty separator). `column`
+    and `field_sep` are given as typed, or None; with a column the read separator and `whole`
+    play no part (rows end at line ends). Raises Refused where the run stops with exit
+    status 2."""
     read_sep = expand_escapes(text_from_arg(typed_read_sep.encode("utf-8", "surrogatepass")))
     result_sep = expand_escapes(text_from_arg(typed_result_sep.encode("utf-8", "surrogatepass")))
-    first = decode_file(first_bytes, encoding, pages[0])
-    second = decode_file(second_bytes, encoding, pages[1]) if mode in TWO_LISTS else ""
-    text, count = run_operation(mode, first, second, read_sep, result_sep, whole, case_flag,
-                                trim, fold_yo, order)
+    rules = Rules(case_flag, trim, fold_yo)
+    read = tables(mode, first_bytes, second_bytes, column, field_sep, header, rows, encoding,
+                  pages, rules)
+    if read:
+        text, count = table_operation(mode, read[0], read[1], result_sep, rules, rows, order)
+    else:
+        first = decode_file(first_bytes, encoding, pages[0])
+        second = decode_file(second_bytes, encoding, pages[1]) if mode in TWO_LISTS else ""
+        text, count = run_operation(mode, first, second, read_sep, result_sep, whole,
+                                    case_flag, trim, fold_yo, order)
     return (b"\xef\xbb\xbf" if bom else b"") + encode_utf8(text), count
