@@ -175,7 +175,7 @@ class BucketFeeder {
           // only-in-second and only-in-first when keys are folded.
           const uint64_t base = offset_ + static_cast<uint64_t>(bytes.data() - run.data());
           if (table != nullptr) {
-            table->rows_without_field += FeedPieceOfRows(bytes, final_piece, base, part);
+            table->rows_without_field += FeedPieceOfRows(bytes, base, part);
             return;
           }
           ForEachByteItem(
@@ -214,12 +214,16 @@ class BucketFeeder {
   // The rows of a piece into lane `part`, each filed under the key of its field and held as that
   // field's value or as the whole row. The piece is well-formed UTF-8. Returns the rows too short
   // to hold the field.
-  uint64_t FeedPieceOfRows(std::string_view bytes, bool last, uint64_t base, int part) {
+  //
+  // The piece holds whole rows, as the reading of its run found them: a quote that nothing in
+  // the piece closes is one that nothing closes at all, a plain character. So the piece is read
+  // as though the list ended with it.
+  uint64_t FeedPieceOfRows(std::string_view bytes, uint64_t base, int part) {
     const ItemRules& rules = sources_.rules;
     std::vector<unsigned char>& scratch = folded_[static_cast<size_t>(part)];
     std::vector<char>& values = values_[static_cast<size_t>(part)];
     RowCursor cursor(rules.fields[source_]);
-    cursor.Start(bytes, last);
+    cursor.Start(bytes, true);
     std::string_view row;
     RowField field;
     bool found;
@@ -291,11 +295,9 @@ class TableReading {
       rows = held_;
     }
     FieldPlace& place = sources_.rules.fields[source_];
+    // The first runs wait until they hold the rows the separator is judged from.
     if (!judged_) {
-      place.separator = JudgeFieldSeparator(rows, last);
-      // Judged from the rows the first runs hold whole; a run that holds none waits.
-      std::vector<size_t> none;
-      if (!last && WholeRows(rows, false, place.separator, 1, none) == 0) return Hold(rows, 0);
+      if (!JudgeFieldSeparator(rows, last, place.separator)) return Hold(rows, 0);
       judged_ = true;
     }
     std::vector<size_t> cuts;

@@ -184,7 +184,7 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
   return cursor.rest();
 }
 
-char JudgeFieldSeparator(std::string_view rows, bool last) {
+bool JudgeFieldSeparator(std::string_view rows, bool last, char& separator) {
   constexpr size_t kSampled = 100;
   constexpr char kCandidates[] = {';', ',', '\t'};
   char best = kNoFieldSeparator;
@@ -203,6 +203,7 @@ char JudgeFieldSeparator(std::string_view rows, bool last) {
       if (sampled++ == 0) first = cursor.fields();
       if (cursor.fields() == first) ++alike;
     }
+    if (sampled < kSampled && !last) return false;
     if (first < 2) continue;
     const bool consistent = alike == sampled;
     // A candidate that cuts every row alike beats one that does not, then more fields, then
@@ -217,7 +218,8 @@ char JudgeFieldSeparator(std::string_view rows, bool last) {
       best_consistent = consistent;
     }
   }
-  return best;
+  separator = best;
+  return true;
 }
 
 int ColumnNamed(const std::vector<std::string>& header, std::string_view name) {

@@ -80,8 +80,9 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
 // The field separator of a list from its first rows: of ';', ',' and tab the one that cuts every
 // row into the same number of fields, more than one (the most fields among several), else the
 // one under which most rows have as many fields as the first; kNoFieldSeparator when none cuts
-// the first row.
-char JudgeFieldSeparator(std::string_view rows, bool last);
+// the first row. The first 100 rows are judged, so that the separator does not depend on how
+// the list is read: false when the rows (without `last`) are fewer, and more are needed.
+bool JudgeFieldSeparator(std::string_view rows, bool last, char& separator);
 
 // The column of a header's fields that `name` names: the first field equal to it, else the first
 // equal to it with white space trimmed and case folded; -1 when none.
