@@ -60,10 +60,30 @@ void RowCursor::Start(std::string_view run, bool last) {
   row_start_ = 0;
   rest_ = run.size();
   fields_ = 0;
+  block_known_ = false;
 }
 
-size_t RowCursor::UnquotedEnd(size_t at) const {
-  return at + FirstOfBytes(Bytes(run_) + at, run_.size() - at, stops_, stop_count_);
+size_t RowCursor::UnquotedEndBeyond(size_t at) {
+  const size_t n = run_.size();
+  for (;;) {
+    if (block_known_ && at >= block_ && at < block_ + 64) {
+      const uint64_t bits = bits_ & (~uint64_t{0} << (at - block_));
+      if (bits != 0) return block_ + static_cast<size_t>(__builtin_ctzll(bits));
+      at = block_ + 64;
+    }
+    if (at >= n) return n;
+    block_ = at / 64 * 64;
+    block_known_ = true;
+    const unsigned char* b = Bytes(run_) + block_;
+    if (n - block_ >= 64) {
+      bits_ = SeparatorMask64(b, stops_, stop_count_);
+    } else {
+      bits_ = 0;
+      for (size_t i = 0; i < n - block_; ++i)
+        for (int k = 0; k < stop_count_; ++k)
+          if (b[i] == stops_[k]) bits_ |= uint64_t{1} << i;
+    }
+  }
 }
 
 size_t RowCursor::ClosingQuote(size_t at) const {
@@ -155,33 +175,62 @@ std::vector<std::string> RowValues(std::string_view row, char separator) {
 size_t WholeRows(std::string_view run, bool last, char separator, int parts,
                  std::vector<size_t>& cuts) {
   cuts.clear();
-  const size_t step = parts > 1 ? run.size() / static_cast<size_t>(parts) : 0;
+  const size_t n = run.size();
+  const size_t wanted = parts > 1 ? static_cast<size_t>(parts) - 1 : 0;
+  const size_t step = wanted > 0 ? n / static_cast<size_t>(parts) : 0;
   size_t target = step;
-  // Without quotes every line end ends a row, and a run ends just after one.
-  if (run.find('"') == kNone) {
-    while (step > 0 && cuts.size() + 1 < static_cast<size_t>(parts)) {
-      size_t cut = target;
-      while (cut < run.size() && !IsLineEnd(run[cut])) ++cut;
-      while (cut < run.size() && IsLineEnd(run[cut])) ++cut;
-      if (cut >= run.size()) break;
+  size_t row_start = 0;  // just after the last line end found outside quotes
+  // A stretch [from, to) outside quotes: every line end in it ends a row. It is cut at the first
+  // line end after each target, and the last of its line ends is remembered.
+  auto outside = [&](size_t from, size_t to) {
+    while (cuts.size() < wanted && target < to) {
+      size_t cut = std::max(target, from);
+      while (cut < to && !IsLineEnd(run[cut])) ++cut;
+      if (cut >= to) break;
+      while (cut < n && IsLineEnd(run[cut])) ++cut;
+      if (cut >= n) break;
       if (cuts.empty() || cut > cuts.back()) cuts.push_back(cut);
-      target += step;
+      target = cut + step;
     }
-    return run.size();
-  }
-  RowCursor cursor({separator, 0});
-  cursor.Start(run, last);
-  std::string_view row;
-  RowField field;
-  bool found;
-  while (cursor.Next(row, field, found)) {
-    if (step > 0 && cursor.row_start() >= target && cursor.row_start() > 0 &&
-        cuts.size() + 1 < static_cast<size_t>(parts)) {
-      cuts.push_back(cursor.row_start());
-      while (target <= cursor.row_start()) target += step;
+    for (size_t k = to; k > from; --k) {
+      if (IsLineEnd(run[k - 1])) {
+        row_start = std::max(row_start, k);
+        break;
+      }
     }
+  };
+  // Only quotes change whether a line end ends a row, so only they are looked at: a quote that
+  // begins a field opens a quoted stretch up to the quote that closes it.
+  size_t from = 0;
+  for (size_t at = 0;;) {
+    const size_t quote = run.find('"', at);
+    if (quote == kNone) break;
+    at = quote + 1;
+    const bool opens = quote == 0 || IsLineEnd(run[quote - 1]) ||
+                       (separator != kNoFieldSeparator && run[quote - 1] == separator);
+    if (!opens) continue;
+    size_t close = kNone;
+    for (size_t k = quote + 1;;) {
+      const size_t q = run.find('"', k);
+      if (q == kNone || (q + 1 == n && !last)) break;  // may close in the next run
+      if (q + 1 < n && run[q + 1] == '"') {
+        k = q + 2;
+        continue;
+      }
+      close = q;
+      break;
+    }
+    if (close == kNone && last) continue;  // nothing closes it: a plain character
+    outside(from, quote);
+    if (close == kNone) {
+      // The row of the open quote waits for the run that goes on with it.
+      while (!cuts.empty() && cuts.back() >= row_start) cuts.pop_back();
+      return row_start;
+    }
+    from = at = close + 1;
   }
-  return cursor.rest();
+  outside(from, n);
+  return n;
 }
 
 bool JudgeFieldSeparator(std::string_view rows, bool last, char& separator) {
