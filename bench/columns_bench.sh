@@ -53,7 +53,8 @@ for which in first second; do
   fi
 done
 
-# Lines of "run@@command" for one operation; A and B are the two lists' names without suffix.
+# Lines of "run@@command" for one operation; A and B are the two lists' names without suffix, T
+# that of the peer's sorted copies.
 # The peer keeps the CR of the last field, as listwise-cli keeps nothing of it: the same items.
 runs_for() {
   local two=$1 peer
@@ -62,8 +63,9 @@ runs_for() {
   skipped peer && return
   peer="awk -F';' 'FNR > 1 { print \$4 }'"
   if [ -n "$two" ]; then
-    echo "awk | sort -u@@LC_ALL=C comm -13 <($peer \"\$A.csv\" | LC_ALL=C sort -u)" \
-      "<($peer \"\$B.csv\" | LC_ALL=C sort -u)"
+    # Sorted copies rather than <(...), whose processes time's peak would not see.
+    echo "awk | sort -u@@$peer \"\$A.csv\" | LC_ALL=C sort -u >\"\$T.1\" &&" \
+      "$peer \"\$B.csv\" | LC_ALL=C sort -u >\"\$T.2\" && LC_ALL=C comm -13 \"\$T.1\" \"\$T.2\""
   else
     echo "awk | sort -u@@$peer \"\$A.csv\" | LC_ALL=C sort -u"
   fi
@@ -74,7 +76,7 @@ items() { sed -e '1s/^\xef\xbb\xbf//' -e 's/\r$//' "$1" | LC_ALL=C sort; }
 
 log=$data/bench.log
 : >"$log"
-export CLI=$cli A=$base.first B=$base.second
+export CLI=$cli A=$base.first B=$base.second T=$data/sorted
 rows=()
 for op in only-in-second dedupe; do
   two=""
@@ -114,7 +116,7 @@ for op in only-in-second dedupe; do
   done
   unset times mems failed
 done
-rm -f "$data"/out.* "$data/time"
+rm -f "$data"/out.* "$data/time" "$data"/sorted.*
 
 printf '%-15s %-14s %10s %8s %10s\n' operation run "time (s)" "x alone" "peak (MB)"
 status=0
