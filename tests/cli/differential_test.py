@@ -477,6 +477,11 @@ FIXED_RULES = [
 # Lists as tables: rows cut at line ends outside quotes, fields at the separator outside quotes.
 # Each case names the options it sets (the result separator is "," unless it says otherwise)
 # and perhaps how many rows of each list lack the field; None expects the run refused.
+EXPORT_1251 = ("Фамилия;Имя;Телефон;E-mail\r\nИванов;Иван;+7 900 111;ivanov@mail.ru\r\n"
+               "Петров;Пётр;+7 900 222;Petrov@Mail.ru \r\n").encode("cp1251")
+EXPORT_UTF8 = BOM + ("Имя,E-mail,Фамилия,Телефон\r\nИван,IVANOV@mail.ru,Иванов,+7 999\r\n"
+                     "Артём,novikov@mail.ru,\"Новиков, мл.\",+7 000\r\n"
+                     "Пётр, petrov@mail.ru,Петров,+7 888\r\n").encode()
 FIXED_COLUMNS = [
     # name, mode, first, second, options, expected, count
     ("quoted fields hold the separator, doubled quotes and CR LF", 2,
@@ -542,6 +547,14 @@ FIXED_COLUMNS = [
     ("--field-sep=\\t over the judged ';'", 2, b"a\tb;c;d\n", b"",
      dict(column="2", field_sep="\\t"), b"b;c;d", 1),
     ("merge takes no column", 4, b"a;b\n", b"a;b\n", dict(column="1"), None, 0),
+    # Two exports of the same customers: Windows-1251 with ';', UTF-8 with a mark and ','.
+    ("customers new by e-mail across two exports", 0, EXPORT_1251, EXPORT_UTF8,
+     dict(column="E-mail", header=True, case_flag=0, trim=True, encoding=None), b"novikov@mail.ru",
+     1),
+    ("customers new by e-mail, as rows under the header", 0, EXPORT_1251, EXPORT_UTF8,
+     dict(column="E-mail", header=True, case_flag=0, trim=True, rows=True, result_sep="|",
+          encoding=None),
+     'Имя,E-mail,Фамилия,Телефон|Артём,novikov@mail.ru,"Новиков, мл.",+7 000'.encode(), 1),
     ("count takes no rows", 3, b"a;b\n", b"", dict(column="1", rows=True), None, 0),
 ]
 
@@ -888,7 +901,7 @@ def main():
             options = dict(options)
             shorts[name] = options.pop("short", None)
             case = Case(mode, first, second, result_sep=options.pop("result_sep", ","),
-                        encoding="utf-8", **options)
+                        encoding=options.pop("encoding", "utf-8"), **options)
             hand = REFUSED if want is None else (BOM + want, want_count)
             hand_worked.append((name, case, hand, (None, None)))
         for name, case, hand, pages in hand_worked:
