@@ -292,7 +292,7 @@ std::string_view RecordItem(const ItemRules& rules, int source, std::string_view
   if (!rules.whole_rows) return record;
   bool found = false;
   const RowField field = FieldOfRow(record, rules.fields[source], found);
-  if (!found) return {};
+  if (!found) return record.substr(0, 0);  // empty, but not null: keys are compared by memcmp
   const std::string_view value = FieldValue(field, reinterpret_cast<char*>(scratch));
   return rules.trim ? TrimmedItem(value) : value;
 }
