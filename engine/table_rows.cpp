@@ -172,6 +172,45 @@ std::vector<std::string> RowValues(std::string_view row, char separator) {
   return values;
 }
 
+namespace {
+
+// The quotes of a run in order, found 64 bytes at a time: in a table they stand close together.
+class QuoteFinder {
+ public:
+  explicit QuoteFinder(std::string_view run) : run_(run) {}
+  // The first quote at or after `at`, or npos.
+  size_t Next(size_t at) {
+    const size_t n = run_.size();
+    while (at < n) {
+      if (!known_ || at < block_ || at >= block_ + 64) {
+        block_ = at / 64 * 64;
+        known_ = true;
+        const auto* b = Bytes(run_) + block_;
+        if (n - block_ >= 64) {
+          const unsigned char quote = '"';
+          bits_ = SeparatorMask64(b, &quote, 1);
+        } else {
+          bits_ = 0;
+          for (size_t i = 0; i < n - block_; ++i)
+            if (b[i] == '"') bits_ |= uint64_t{1} << i;
+        }
+      }
+      const uint64_t bits = bits_ & (~uint64_t{0} << (at - block_));
+      if (bits != 0) return block_ + static_cast<size_t>(__builtin_ctzll(bits));
+      at = block_ + 64;
+    }
+    return kNone;
+  }
+
+ private:
+  std::string_view run_;
+  size_t block_ = 0;
+  uint64_t bits_ = 0;
+  bool known_ = false;
+};
+
+}  // namespace
+
 size_t WholeRows(std::string_view run, bool last, char separator, int parts,
                  std::vector<size_t>& cuts) {
   cuts.clear();
@@ -179,9 +218,8 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
   const size_t wanted = parts > 1 ? static_cast<size_t>(parts) - 1 : 0;
   const size_t step = wanted > 0 ? n / static_cast<size_t>(parts) : 0;
   size_t target = step;
-  size_t row_start = 0;  // just after the last line end found outside quotes
   // A stretch [from, to) outside quotes: every line end in it ends a row. It is cut at the first
-  // line end after each target, and the last of its line ends is remembered.
+  // line end after each target.
   auto outside = [&](size_t from, size_t to) {
     while (cuts.size() < wanted && target < to) {
       size_t cut = std::max(target, from);
@@ -192,18 +230,13 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
       if (cuts.empty() || cut > cuts.back()) cuts.push_back(cut);
       target = cut + step;
     }
-    for (size_t k = to; k > from; --k) {
-      if (IsLineEnd(run[k - 1])) {
-        row_start = std::max(row_start, k);
-        break;
-      }
-    }
   };
   // Only quotes change whether a line end ends a row, so only they are looked at: a quote that
   // begins a field opens a quoted stretch up to the quote that closes it.
   size_t from = 0;
+  QuoteFinder quotes(run);
   for (size_t at = 0;;) {
-    const size_t quote = run.find('"', at);
+    const size_t quote = quotes.Next(at);
     if (quote == kNone) break;
     at = quote + 1;
     const bool opens = quote == 0 || IsLineEnd(run[quote - 1]) ||
@@ -211,7 +244,7 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
     if (!opens) continue;
     size_t close = kNone;
     for (size_t k = quote + 1;;) {
-      const size_t q = run.find('"', k);
+      const size_t q = quotes.Next(k);
       if (q == kNone || (q + 1 == n && !last)) break;  // may close in the next run
       if (q + 1 < n && run[q + 1] == '"') {
         k = q + 2;
@@ -223,9 +256,17 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
     if (close == kNone && last) continue;  // nothing closes it: a plain character
     outside(from, quote);
     if (close == kNone) {
-      // The row of the open quote waits for the run that goes on with it.
-      while (!cuts.empty() && cuts.back() >= row_start) cuts.pop_back();
-      return row_start;
+      // The row of the open quote waits for the run that goes on with it. Where that row begins
+      // the rows before it tell: such a row comes once a run at most.
+      RowCursor cursor({separator, 0});
+      cursor.Start(run, false);
+      std::string_view row;
+      RowField field;
+      bool found;
+      while (cursor.Next(row, field, found)) {
+      }
+      while (!cuts.empty() && cuts.back() >= cursor.rest()) cuts.pop_back();
+      return cursor.rest();
     }
     from = at = close + 1;
   }
