@@ -109,6 +109,18 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
 
 namespace {
 
+// The slot of an item's key, its bytes well-formed: equal keys must meet in one group. Case
+// folding takes `scratch`.
+uint32_t KeySlot(const ItemRules& rules, std::string_view item,
+                 std::vector<unsigned char>& scratch) {
+  if (rules.case_sensitive)
+    return rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
+                         : Utf8Slot(Bytes(item), item.size());
+  if (scratch.size() < item.size() * 3) scratch.resize(item.size() * 3 + 64);
+  const std::string_view key = ItemKey(rules, item, scratch.data());
+  return Utf8Slot(Bytes(key), key.size());
+}
+
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
 // copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
@@ -192,13 +204,8 @@ class BucketFeeder {
                   slot = rules.fold_yo
                              ? CheckedYoFoldedUtf8Slot(Bytes(item), item.size(), before, checked)
                              : CheckedUtf8Slot(Bytes(item), item.size(), before, checked);
-                } else if (rules.case_sensitive) {
-                  slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
-                                       : Utf8Slot(Bytes(item), item.size());
                 } else {
-                  if (folded.size() < item.size() * 3) folded.resize(item.size() * 3 + 64);
-                  const std::string_view key = ItemKey(rules, item, folded.data());
-                  slot = Utf8Slot(Bytes(key), key.size());
+                  slot = KeySlot(rules, item, folded);
                 }
                 buckets_.Add(part, slot, item, place,
                              static_cast<size_t>(around.data() + around.size() - item.data()));
@@ -238,15 +245,7 @@ class BucketFeeder {
         ++short_rows;
       }
       if (rules.trim) item = TrimmedItem(item);
-      uint32_t slot;
-      if (rules.case_sensitive) {
-        slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size())
-                             : Utf8Slot(Bytes(item), item.size());
-      } else {
-        if (scratch.size() < item.size() * 3) scratch.resize(item.size() * 3 + 64);
-        const std::string_view key = ItemKey(rules, item, scratch.data());
-        slot = Utf8Slot(Bytes(key), key.size());
-      }
+      const uint32_t slot = KeySlot(rules, item, scratch);
       const std::string_view record = rules.whole_rows ? row : item;
       // What may be read past the record: to the end of the piece, or of the values' copy.
       const bool copied = !record.empty() && record.data() >= values.data() &&

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "tests/support/byte_sink.h"
 #include "tests/support/naive_model.h"
 #include "tests/support/read_source.h"
+#include "tests/support/small_plans.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -52,16 +54,7 @@ TEST(ByteRunTest, GivesTheResultsOfTheModel) {
                                {u"x;", true},    {u"ab;\n\r", false}, {u"ж", false},
                                {u";ж", false},   {u"→", false},       {u"\U0001F600", false},
                                {u"жж", true},    {u"\xD83D", false},  {u"\xDE00", true}};
-  RunPlan plans[3];
-  plans[0].chunk_bytes = 7;
-  plans[1].threads = 2;
-  plans[1].piece_bytes = 16;
-  plans[1].chunk_bytes = 64;
-  plans[1].spill_from_start = true;
-  plans[2].threads = 3;
-  plans[2].piece_bytes = 1;
-  plans[2].memory_budget = 4096;  // spills part way through
-  plans[2].large_group = 64;      // and makes the groups in shares
+  const std::array<RunPlan, 3> plans = SmallPlans();
   ScratchDir scratch("byte-run");
   std::mt19937 rng(20261207);
   int cases = 0;

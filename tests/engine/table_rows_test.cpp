@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "engine/run_plan.h"
 #include "engine/run_steps.h"
 #include "tests/support/byte_sink.h"
+#include "tests/support/small_plans.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -132,16 +134,7 @@ std::string RandomTable(std::mt19937& rng) {
 // A table gives the same result read in runs of a few bytes, on several threads, spilled or
 // made in shares, as read whole at once: rows cut short at the end of a run go on in the next.
 TEST(TableRun, GivesTheSameResultWhateverThePlan) {
-  RunPlan plans[3];
-  plans[0].chunk_bytes = 7;
-  plans[1].threads = 2;
-  plans[1].piece_bytes = 16;
-  plans[1].chunk_bytes = 64;
-  plans[1].spill_from_start = true;
-  plans[2].threads = 3;
-  plans[2].piece_bytes = 1;
-  plans[2].memory_budget = 4096;
-  plans[2].large_group = 64;
+  const std::array<RunPlan, 3> plans = SmallPlans();
   ScratchDir scratch("table-run");
   std::mt19937 rng(20261209);
   auto run = [&](const RunRequest& request, const RunPlan* plan, std::string& bytes) {
@@ -178,7 +171,7 @@ TEST(TableRun, GivesTheSameResultWhateverThePlan) {
       for (const RunPlan& plan : plans) {
         std::string bytes;
         EXPECT_EQ(run(request, &plan, bytes), expected) << round;
-        ASSERT_EQ(bytes, whole) << "plan " << (&plan - plans) << ", round " << round
+        ASSERT_EQ(bytes, whole) << "plan " << (&plan - plans.data()) << ", round " << round
                                 << ", operation " << static_cast<int>(operation) << ", column "
                                 << column.number << (column.header ? ", header" : "")
                                 << (column.whole_rows ? ", rows" : "") << "\n"
