@@ -132,6 +132,8 @@ class BucketFeeder {
         buckets_(buckets),
         folded_(static_cast<size_t>(buckets.lanes())),
         values_(static_cast<size_t>(buckets.lanes())),
+        held_(static_cast<size_t>(buckets.lanes())),
+        arenas_(static_cast<size_t>(buckets.lanes())),
         check_(check) {}
 
   // The pieces a run is cut into for the threads.
@@ -142,6 +144,68 @@ class BucketFeeder {
   // False when the bytes are not well-formed UTF-8.
   bool Feed(std::string_view run, bool last) {
     return FeedPieces(run, CutPoints(run, Parts(run), sources_.separator), last, nullptr);
+  }
+  // Rows of a table cut at line ends without a look at its quotes first, each piece read on a
+  // core of its own and its rows held back; they go into the buckets only when every piece
+  // ended at the end of a row, which makes each line end the pieces begin after the end of a
+  // row too. A quoted field that holds the line end where a piece begins makes the piece before
+  // end inside quotes: then nothing was fed (Unsure), and the rows' quotes must tell the cuts.
+  // `whole`: the end of the last whole row, after which the rows a run cut short begin.
+  enum class Speculation { Fed, NotBytes, Unsure };
+  Speculation FeedRowsCutAtLineEnds(std::string_view rows, bool last, uint64_t offset, int source,
+                                    size_t& whole) {
+    source_ = source;
+    run_start_ = rows.data();
+    const std::vector<size_t> cuts = LineStarts(rows, Parts(rows));
+    std::vector<std::string_view> pieces;
+    size_t from = 0;
+    for (size_t cut : cuts) {
+      pieces.push_back(rows.substr(from, cut - from));
+      from = cut;
+    }
+    pieces.push_back(rows.substr(from));
+    const size_t parts = pieces.size();
+    std::vector<size_t> rests(parts, 0);
+    std::vector<uint64_t> shorts(parts, 0);
+    std::vector<char> well_formed(parts, 1);
+    const bool spread = rows.size() >= kWorthSpreading;
+    OnCores(
+        static_cast<int>(parts),
+        [&](int part) {
+          const size_t k = static_cast<size_t>(part);
+          const std::string_view bytes = pieces[k];
+          if (check_ && !IsWellFormedUtf8(Bytes(bytes), bytes.size())) {
+            well_formed[k] = 0;
+            return;
+          }
+          shorts[k] = ReadPieceOfRows(bytes, k + 1 == parts && last, part, rests[k]);
+        },
+        spread);
+    if (!std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; }))
+      return Speculation::NotBytes;
+    for (size_t k = 0; k + 1 < parts; ++k)
+      if (rests[k] != pieces[k].size()) return Speculation::Unsure;
+    whole = static_cast<size_t>(pieces.back().data() - rows.data()) + rests.back();
+    OnCores(
+        static_cast<int>(parts),
+        [&](int part) {
+          const size_t k = static_cast<size_t>(part);
+          const std::string_view bytes = pieces[k];
+          const std::string& arena = arenas_[k];
+          for (const HeldRow& held : held_[k]) {
+            const std::string_view record = held.copied
+                                                ? std::string_view(arena).substr(held.at, held.size)
+                                                : bytes.substr(held.at, held.size);
+            const size_t readable = held.copied ? arena.size() - held.at : bytes.size() - held.at;
+            buckets_.Add(part, held.slot, record, offset + held.place, held.size ? readable : 0);
+          }
+        },
+        spread);
+    buckets_.EndSegment();
+    uint64_t short_rows = 0;
+    for (uint64_t n : shorts) short_rows += n;
+    sources_.tables[source].rows_without_field += short_rows;
+    return Speculation::Fed;
   }
   // Rows of a table that start at `offset` in the source, cut at `cuts` (row starts).
   bool FeedRows(std::string_view rows, const std::vector<size_t>& cuts, bool last, uint64_t offset,
@@ -259,10 +323,67 @@ class BucketFeeder {
     return short_rows;
   }
 
+  // The rows of a piece read ahead, into held_[part], their place counted from the piece's run:
+  // each as a piece of the piece, or of arenas_[part] where its value was copied. Returns the
+  // rows too short to hold the field, and sets `rest` to where the rows the piece cut short begin.
+  uint64_t ReadPieceOfRows(std::string_view bytes, bool last, int part, size_t& rest) {
+    const size_t k = static_cast<size_t>(part);
+    const ItemRules& rules = sources_.rules;
+    std::vector<unsigned char>& scratch = folded_[k];
+    std::vector<char>& values = values_[k];
+    std::vector<HeldRow>& held = held_[k];
+    std::string& arena = arenas_[k];
+    held.clear();
+    arena.clear();
+    const uint64_t base = static_cast<uint64_t>(bytes.data() - run_start_);
+    RowCursor cursor(rules.fields[source_]);
+    cursor.Start(bytes, last);
+    std::string_view row;
+    RowField field;
+    bool found;
+    uint64_t short_rows = 0;
+    while (cursor.Next(row, field, found)) {
+      std::string_view item = row.substr(0, 0);
+      if (found) {
+        if (values.size() < field.raw.size()) values.resize(field.raw.size() * 2 + 64);
+        item = FieldValue(field, values.data());
+      } else {
+        ++short_rows;
+      }
+      if (rules.trim) item = TrimmedItem(item);
+      HeldRow h;
+      h.slot = KeySlot(rules, item, scratch);
+      h.place = base + cursor.row_start();
+      const std::string_view record = rules.whole_rows ? row : item;
+      h.size = record.size();
+      h.copied = !record.empty() &&
+                 (record.data() < bytes.data() || record.data() >= bytes.data() + bytes.size());
+      if (h.copied) {
+        h.at = arena.size();
+        arena.append(record);
+      } else {
+        h.at = record.empty() ? 0 : static_cast<size_t>(record.data() - bytes.data());
+      }
+      held.push_back(h);
+    }
+    rest = cursor.rest();
+    return short_rows;
+  }
+  struct HeldRow {
+    uint64_t place;
+    size_t at;
+    size_t size;
+    uint32_t slot;
+    bool copied;
+  };
+
   ByteSources& sources_;
   SlotBuckets& buckets_;
   std::vector<std::vector<unsigned char>> folded_;  // one a lane
   std::vector<std::vector<char>> values_;           // one a lane: fields with quotes taken out
+  std::vector<std::vector<HeldRow>> held_;          // one a lane: rows read ahead
+  std::vector<std::string> arenas_;                 // one a lane: their copied values
+  const char* run_start_ = nullptr;
   int source_ = 0;
   bool check_;
   uint64_t offset_ = 0;  // of the run in the source
@@ -298,6 +419,19 @@ class TableReading {
     if (!judged_) {
       if (!JudgeFieldSeparator(rows, last, place.separator)) return Hold(rows, 0);
       judged_ = true;
+    }
+    // Most runs are cut at line ends at once; only where that turns out to cut a quoted field do
+    // the rows' quotes tell where they are cut.
+    if (header_taken_) {
+      size_t whole = 0;
+      switch (feeder.FeedRowsCutAtLineEnds(rows, last, offset_, source_, whole)) {
+        case BucketFeeder::Speculation::Fed:
+          return Hold(rows, whole);
+        case BucketFeeder::Speculation::NotBytes:
+          return ByteLoad::NotBytes;
+        case BucketFeeder::Speculation::Unsure:
+          break;
+      }
     }
     std::vector<size_t> cuts;
     const size_t whole = WholeRows(rows, last, place.separator, feeder.Parts(rows), cuts);

@@ -209,6 +209,24 @@ class QuoteFinder {
   bool known_ = false;
 };
 
+// Cuts a stretch [from, to) of a run in which every line end ends a row at the first line end
+// after each target, the targets `step` apart (the first at `target`, which moves on), until
+// there are `wanted` cuts.
+void CutAtLineEnds(std::string_view run, size_t from, size_t to, size_t wanted, size_t& target,
+                   std::vector<size_t>& cuts) {
+  const size_t n = run.size();
+  const size_t step = wanted > 0 ? n / (wanted + 1) : 0;
+  while (cuts.size() < wanted && target < to) {
+    size_t cut = std::max(target, from);
+    while (cut < to && !IsLineEnd(run[cut])) ++cut;
+    if (cut >= to) break;
+    while (cut < n && IsLineEnd(run[cut])) ++cut;
+    if (cut >= n) break;
+    if (cuts.empty() || cut > cuts.back()) cuts.push_back(cut);
+    target = cut + step;
+  }
+}
+
 }  // namespace
 
 size_t WholeRows(std::string_view run, bool last, char separator, int parts,
@@ -218,18 +236,8 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
   const size_t wanted = parts > 1 ? static_cast<size_t>(parts) - 1 : 0;
   const size_t step = wanted > 0 ? n / static_cast<size_t>(parts) : 0;
   size_t target = step;
-  // A stretch [from, to) outside quotes: every line end in it ends a row. It is cut at the first
-  // line end after each target.
   auto outside = [&](size_t from, size_t to) {
-    while (cuts.size() < wanted && target < to) {
-      size_t cut = std::max(target, from);
-      while (cut < to && !IsLineEnd(run[cut])) ++cut;
-      if (cut >= to) break;
-      while (cut < n && IsLineEnd(run[cut])) ++cut;
-      if (cut >= n) break;
-      if (cuts.empty() || cut > cuts.back()) cuts.push_back(cut);
-      target = cut + step;
-    }
+    CutAtLineEnds(run, from, to, wanted, target, cuts);
   };
   // Only quotes change whether a line end ends a row, so only they are looked at: a quote that
   // begins a field opens a quoted stretch up to the quote that closes it.
@@ -272,6 +280,14 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
   }
   outside(from, n);
   return n;
+}
+
+std::vector<size_t> LineStarts(std::string_view run, int parts) {
+  std::vector<size_t> cuts;
+  const size_t wanted = parts > 1 ? static_cast<size_t>(parts) - 1 : 0;
+  size_t target = wanted > 0 ? run.size() / static_cast<size_t>(parts) : 0;
+  CutAtLineEnds(run, 0, run.size(), wanted, target, cuts);
+  return cuts;
 }
 
 bool JudgeFieldSeparator(std::string_view rows, bool last, char& separator) {

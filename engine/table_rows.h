@@ -89,6 +89,10 @@ std::vector<std::string> RowValues(std::string_view row, char separator);
 size_t WholeRows(std::string_view run, bool last, char separator, int parts,
                  std::vector<size_t>& cuts);
 
+// Where a run of whole lines would be cut into `parts` pieces of about equal size were every line
+// end a row end: the starts of lines, as WholeRows gives them for a run without quotes.
+std::vector<size_t> LineStarts(std::string_view run, int parts);
+
 // The field separator of a list from its first rows: of ';', ',' and tab the one that cuts every
 // row into the same number of fields, more than one (the most fields among several), else the
 // one under which most rows have as many fields as the first; kNoFieldSeparator when none cuts
