@@ -282,60 +282,16 @@ class BucketFeeder {
     return std::all_of(well_formed.begin(), well_formed.end(), [](char ok) { return ok != 0; });
   }
 
-  // The rows of a piece into lane `part`, each filed under the key of its field and held as that
-  // field's value or as the whole row. The piece is well-formed UTF-8. Returns the rows too short
-  // to hold the field.
-  //
-  // The piece holds whole rows, as the reading of its run found them: a quote that nothing in
-  // the piece closes is one that nothing closes at all, a plain character. So the piece is read
-  // as though the list ended with it.
-  uint64_t FeedPieceOfRows(std::string_view bytes, uint64_t base, int part) {
+  // The rows of a piece, read with lane `part`'s scratch: fn(record, slot, row_start, copied) for
+  // each, the record being the whole row or its field's value, and `copied` telling that the
+  // value lies in values_[part] (with room to read a short item past its end, as the buckets do)
+  // rather than in the piece. The piece is well-formed UTF-8. Returns the rows too short to hold
+  // the field, and sets `rest` to where the rows the piece cut short begin.
+  template <typename Fn>
+  uint64_t ForEachRowOfPiece(std::string_view bytes, bool last, int part, size_t& rest, Fn&& fn) {
     const ItemRules& rules = sources_.rules;
     std::vector<unsigned char>& scratch = folded_[static_cast<size_t>(part)];
     std::vector<char>& values = values_[static_cast<size_t>(part)];
-    RowCursor cursor(rules.fields[source_]);
-    cursor.Start(bytes, true);
-    std::string_view row;
-    RowField field;
-    bool found;
-    uint64_t short_rows = 0;
-    while (cursor.Next(row, field, found)) {
-      std::string_view item = row.substr(0, 0);
-      if (found) {
-        // Room to read a short item past its end, as the buckets do.
-        if (values.size() < field.raw.size() + 64) values.resize(field.raw.size() * 2 + 64);
-        item = FieldValue(field, values.data());
-      } else {
-        ++short_rows;
-      }
-      if (rules.trim) item = TrimmedItem(item);
-      const uint32_t slot = KeySlot(rules, item, scratch);
-      const std::string_view record = rules.whole_rows ? row : item;
-      // What may be read past the record: to the end of the piece, or of the values' copy.
-      const bool copied = !record.empty() && record.data() >= values.data() &&
-                          record.data() < values.data() + values.size();
-      const size_t readable =
-          record.empty() ? 0
-          : copied       ? static_cast<size_t>(values.data() + values.size() - record.data())
-                         : static_cast<size_t>(bytes.data() + bytes.size() - record.data());
-      buckets_.Add(part, slot, record, base + cursor.row_start(), readable);
-    }
-    return short_rows;
-  }
-
-  // The rows of a piece read ahead, into held_[part], their place counted from the piece's run:
-  // each as a piece of the piece, or of arenas_[part] where its value was copied. Returns the
-  // rows too short to hold the field, and sets `rest` to where the rows the piece cut short begin.
-  uint64_t ReadPieceOfRows(std::string_view bytes, bool last, int part, size_t& rest) {
-    const size_t k = static_cast<size_t>(part);
-    const ItemRules& rules = sources_.rules;
-    std::vector<unsigned char>& scratch = folded_[k];
-    std::vector<char>& values = values_[k];
-    std::vector<HeldRow>& held = held_[k];
-    std::string& arena = arenas_[k];
-    held.clear();
-    arena.clear();
-    const uint64_t base = static_cast<uint64_t>(bytes.data() - run_start_);
     RowCursor cursor(rules.fields[source_]);
     cursor.Start(bytes, last);
     std::string_view row;
@@ -345,29 +301,60 @@ class BucketFeeder {
     while (cursor.Next(row, field, found)) {
       std::string_view item = row.substr(0, 0);
       if (found) {
-        if (values.size() < field.raw.size()) values.resize(field.raw.size() * 2 + 64);
+        if (values.size() < field.raw.size() + 64) values.resize(field.raw.size() * 2 + 64);
         item = FieldValue(field, values.data());
       } else {
         ++short_rows;
       }
       if (rules.trim) item = TrimmedItem(item);
-      HeldRow h;
-      h.slot = KeySlot(rules, item, scratch);
-      h.place = base + cursor.row_start();
       const std::string_view record = rules.whole_rows ? row : item;
-      h.size = record.size();
-      h.copied = !record.empty() &&
-                 (record.data() < bytes.data() || record.data() >= bytes.data() + bytes.size());
-      if (h.copied) {
-        h.at = arena.size();
-        arena.append(record);
-      } else {
-        h.at = record.empty() ? 0 : static_cast<size_t>(record.data() - bytes.data());
-      }
-      held.push_back(h);
+      const bool copied = !record.empty() && record.data() >= values.data() &&
+                          record.data() < values.data() + values.size();
+      fn(record, KeySlot(rules, item, scratch), cursor.row_start(), copied);
     }
     rest = cursor.rest();
     return short_rows;
+  }
+
+  // The rows of a piece into lane `part`, each filed under the key of its field.
+  //
+  // The piece holds whole rows, as the reading of its run found them: a quote that nothing in
+  // the piece closes is one that nothing closes at all, a plain character. So the piece is read
+  // as though the list ended with it.
+  uint64_t FeedPieceOfRows(std::string_view bytes, uint64_t base, int part) {
+    const std::vector<char>& values = values_[static_cast<size_t>(part)];
+    size_t rest = 0;
+    return ForEachRowOfPiece(
+        bytes, true, part, rest,
+        [&](std::string_view record, uint32_t slot, size_t row_start, bool copied) {
+          // What may be read past the record: to the end of the piece, or of the values' copy.
+          const char* end = copied ? values.data() + values.size() : bytes.data() + bytes.size();
+          const size_t readable = record.empty() ? 0 : static_cast<size_t>(end - record.data());
+          buckets_.Add(part, slot, record, base + row_start, readable);
+        });
+  }
+
+  // The rows of a piece read ahead, into held_[part], their place counted from the piece's run:
+  // each as a piece of the piece, or of arenas_[part] where its value was copied.
+  uint64_t ReadPieceOfRows(std::string_view bytes, bool last, int part, size_t& rest) {
+    const size_t k = static_cast<size_t>(part);
+    std::vector<HeldRow>& held = held_[k];
+    std::string& arena = arenas_[k];
+    held.clear();
+    arena.clear();
+    const uint64_t base = static_cast<uint64_t>(bytes.data() - run_start_);
+    return ForEachRowOfPiece(
+        bytes, last, part, rest,
+        [&](std::string_view record, uint32_t slot, size_t row_start, bool copied) {
+          HeldRow h{base + row_start, 0, record.size(), slot, copied};
+          if (copied) {
+            h.at = arena.size();
+            arena.append(record);
+          } else if (!record.empty()) {
+            h.at = static_cast<size_t>(record.data() - bytes.data());
+          }
+          held.push_back(h);
+        });
   }
   struct HeldRow {
     uint64_t place;
