@@ -174,48 +174,12 @@ std::vector<std::string> RowValues(std::string_view row, char separator) {
 
 namespace {
 
-// The quotes of a run in order, found 64 bytes at a time: in a table they stand close together.
-class QuoteFinder {
- public:
-  explicit QuoteFinder(std::string_view run) : run_(run) {}
-  // The first quote at or after `at`, or npos.
-  size_t Next(size_t at) {
-    const size_t n = run_.size();
-    while (at < n) {
-      if (!known_ || at < block_ || at >= block_ + 64) {
-        block_ = at / 64 * 64;
-        known_ = true;
-        const auto* b = Bytes(run_) + block_;
-        if (n - block_ >= 64) {
-          const unsigned char quote = '"';
-          bits_ = SeparatorMask64(b, &quote, 1);
-        } else {
-          bits_ = 0;
-          for (size_t i = 0; i < n - block_; ++i)
-            if (b[i] == '"') bits_ |= uint64_t{1} << i;
-        }
-      }
-      const uint64_t bits = bits_ & (~uint64_t{0} << (at - block_));
-      if (bits != 0) return block_ + static_cast<size_t>(__builtin_ctzll(bits));
-      at = block_ + 64;
-    }
-    return kNone;
-  }
-
- private:
-  std::string_view run_;
-  size_t block_ = 0;
-  uint64_t bits_ = 0;
-  bool known_ = false;
-};
-
 // Cuts a stretch [from, to) of a run in which every line end ends a row at the first line end
 // after each target, the targets `step` apart (the first at `target`, which moves on), until
 // there are `wanted` cuts.
-void CutAtLineEnds(std::string_view run, size_t from, size_t to, size_t wanted, size_t& target,
-                   std::vector<size_t>& cuts) {
+void CutAtLineEnds(std::string_view run, size_t from, size_t to, size_t wanted, size_t step,
+                   size_t& target, std::vector<size_t>& cuts) {
   const size_t n = run.size();
-  const size_t step = wanted > 0 ? n / (wanted + 1) : 0;
   while (cuts.size() < wanted && target < to) {
     size_t cut = std::max(target, from);
     while (cut < to && !IsLineEnd(run[cut])) ++cut;
@@ -237,14 +201,13 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
   const size_t step = wanted > 0 ? n / static_cast<size_t>(parts) : 0;
   size_t target = step;
   auto outside = [&](size_t from, size_t to) {
-    CutAtLineEnds(run, from, to, wanted, target, cuts);
+    CutAtLineEnds(run, from, to, wanted, step, target, cuts);
   };
   // Only quotes change whether a line end ends a row, so only they are looked at: a quote that
   // begins a field opens a quoted stretch up to the quote that closes it.
   size_t from = 0;
-  QuoteFinder quotes(run);
   for (size_t at = 0;;) {
-    const size_t quote = quotes.Next(at);
+    const size_t quote = run.find('"', at);
     if (quote == kNone) break;
     at = quote + 1;
     const bool opens = quote == 0 || IsLineEnd(run[quote - 1]) ||
@@ -252,7 +215,7 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
     if (!opens) continue;
     size_t close = kNone;
     for (size_t k = quote + 1;;) {
-      const size_t q = quotes.Next(k);
+      const size_t q = run.find('"', k);
       if (q == kNone || (q + 1 == n && !last)) break;  // may close in the next run
       if (q + 1 < n && run[q + 1] == '"') {
         k = q + 2;
@@ -285,8 +248,9 @@ size_t WholeRows(std::string_view run, bool last, char separator, int parts,
 std::vector<size_t> LineStarts(std::string_view run, int parts) {
   std::vector<size_t> cuts;
   const size_t wanted = parts > 1 ? static_cast<size_t>(parts) - 1 : 0;
-  size_t target = wanted > 0 ? run.size() / static_cast<size_t>(parts) : 0;
-  CutAtLineEnds(run, 0, run.size(), wanted, target, cuts);
+  const size_t step = wanted > 0 ? run.size() / static_cast<size_t>(parts) : 0;
+  size_t target = step;
+  CutAtLineEnds(run, 0, run.size(), wanted, step, target, cuts);
   return cuts;
 }
 
