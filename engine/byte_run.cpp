@@ -121,6 +121,18 @@ uint32_t KeySlot(const ItemRules& rules, std::string_view item,
   return Utf8Slot(Bytes(key), key.size());
 }
 
+// The pieces of a run cut at `cuts` (ascending offsets inside it).
+std::vector<std::string_view> PiecesAt(std::string_view run, const std::vector<size_t>& cuts) {
+  std::vector<std::string_view> pieces;
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    pieces.push_back(run.substr(from, cut - from));
+    from = cut;
+  }
+  pieces.push_back(run.substr(from));
+  return pieces;
+}
+
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
 // copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
@@ -157,13 +169,7 @@ class BucketFeeder {
     source_ = source;
     run_start_ = rows.data();
     const std::vector<size_t> cuts = LineStarts(rows, Parts(rows));
-    std::vector<std::string_view> pieces;
-    size_t from = 0;
-    for (size_t cut : cuts) {
-      pieces.push_back(rows.substr(from, cut - from));
-      from = cut;
-    }
-    pieces.push_back(rows.substr(from));
+    const std::vector<std::string_view> pieces = PiecesAt(rows, cuts);
     const size_t parts = pieces.size();
     std::vector<size_t> rests(parts, 0);
     std::vector<uint64_t> shorts(parts, 0);
@@ -218,13 +224,7 @@ class BucketFeeder {
  private:
   bool FeedPieces(std::string_view run, const std::vector<size_t>& cuts, bool last,
                   ByteSources::TableSource* table) {
-    std::vector<std::string_view> pieces;
-    size_t from = 0;
-    for (size_t cut : cuts) {
-      pieces.push_back(run.substr(from, cut - from));
-      from = cut;
-    }
-    pieces.push_back(run.substr(from));
+    const std::vector<std::string_view> pieces = PiecesAt(run, cuts);
     std::vector<char> well_formed(pieces.size(), 1);
     OnCores(
         static_cast<int>(pieces.size()),
