@@ -174,8 +174,11 @@ bool MergeCursors(ItemOrder order, std::vector<std::unique_ptr<KeptCursor>>& cur
     const std::string_view line = cursors[top]->bytes;
     const size_t need = line.size() + separator.size();
     if (block.size() - used < need) {
-      if (used > 0 && !flush()) return true;
-      if (block.size() < need) block.resize(std::max(kBlock * 2, need));
+      // The block grows to its full size by doubling, so a short result costs a short block.
+      if (block.size() >= kBlock * 2 && used > 0 && !flush()) return true;
+      if (block.size() - used < need)
+        block.resize(
+            std::max(used + need, std::min(kBlock * 2, std::max<size_t>(4096, block.size() * 2))));
     }
     std::memcpy(block.data() + used, line.data(), line.size());
     std::memcpy(block.data() + used + line.size(), separator.data(), separator.size());
