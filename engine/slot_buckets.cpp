@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,7 @@ SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size
       spill_block_(spill_block),
       block_region_(block_region),
       lanes_(static_cast<size_t>(lanes)),
+      added_(static_cast<size_t>(lanes)),
       arenas_(static_cast<size_t>(lanes)) {
   for (auto& lane : lanes_) lane.resize(kGroups);
 }
@@ -87,14 +89,14 @@ SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size
 void SlotBuckets::EndSegment() {
   // A run that added nothing to a group in any lane needs no mark there: a short list leaves
   // most groups empty, and a list read in many small runs would mark each of them every time.
-  for (uint32_t g = 0; g < kGroups; ++g) {
-    bool added = false;
-    for (const auto& lane : lanes_) {
-      const Group& group = lane[g];
-      added = added || group.items != (group.segment_ends.empty() ? 0 : group.segment_ends.back());
-    }
-    if (added)
+  for (size_t word = 0; word < kGroups / 64; ++word) {
+    uint64_t added = 0;
+    for (AddedGroups& lane : added_) added |= std::exchange(lane.groups[word], 0);
+    for (; added != 0; added &= added - 1) {
+      const auto g =
+          static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(added)));
       for (auto& lane : lanes_) lane[g].segment_ends.push_back(lane[g].items);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 // groups go to temporary files and come back one at a time.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,9 @@ class SlotBuckets {
   // their order. Calls for distinct lanes may run at once. `readable`: how many bytes may be read
   // from the item's start (at least its size).
   void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence, size_t readable) {
-    Group& group = lanes_[lane][GroupOf(slot)];
+    const uint32_t g = GroupOf(slot);
+    added_[lane].groups[g / 64] |= uint64_t{1} << (g % 64);
+    Group& group = lanes_[lane][g];
     // Most items fit in the group's last block.
     if (!group.blocks.empty()) {
       Block& block = group.blocks.back();
@@ -167,6 +170,12 @@ class SlotBuckets {
   size_t spill_block_;
   size_t block_region_;
   std::vector<std::vector<Group>> lanes_;
+  // Which groups each lane added to since the last EndSegment, so that it marks only those. A
+  // lane's bits have a cache line of their own: the lanes add at once.
+  struct alignas(64) AddedGroups {
+    std::array<uint64_t, kGroups / 64> groups{};
+  };
+  std::vector<AddedGroups> added_;
   std::vector<Arena> arenas_;  // one a lane
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;
