@@ -567,14 +567,25 @@ namespace {
 // Makes the groups' results on one or two threads and hands them to `emit` in group order, on
 // this thread, as soon as each is ready. A group's memory is freed once its result is made, and
 // no result is made more than a few groups ahead of the one written last. An emit that returns
-// false stops the work, as a failure does.
+// false stops the work, as a failure does. Groups without items are passed over: emit hears of
+// each group that has any, with the number of groups done so far counting those before it.
 template <typename Emit>
 bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&& emit) {
-  constexpr uint32_t kGroups = SlotBuckets::kGroups;
+  std::vector<uint32_t> held;
+  uint64_t bytes = 0;
+  for (uint32_t g = 0; g < SlotBuckets::kGroups; ++g) {
+    size_t items = 0;
+    for (const auto& buckets : sources.buckets) {
+      items += buckets->GroupItems(g);
+      bytes += buckets->GroupBytes(g);
+    }
+    if (items > 0) held.push_back(g);
+  }
+  const auto groups = static_cast<uint32_t>(held.size());
   // Each thread may have a group in the making while the one next to write waits for its turn.
   const uint32_t ahead = static_cast<uint32_t>(sources.plan.threads) + 1;
-  std::vector<GroupResult> results(kGroups);
-  std::vector<char> ready(kGroups, 0);
+  std::vector<GroupResult> results(groups);
+  std::vector<char> ready(groups, 0);
   std::mutex mutex;
   std::condition_variable changed;
   uint32_t next = 0;     // the next group to take
@@ -582,7 +593,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   bool failed = false;
   // Result buffers written out are filled again: fresh memory costs more than the copying.
   std::vector<std::string> spare;
-  auto can_take = [&] { return next < kGroups && next < emitted + ahead; };
+  auto can_take = [&] { return next < groups && next < emitted + ahead; };
   // Makes the next group, the lock released meanwhile.
   auto make_next = [&](GroupMaker& worker, std::unique_lock<std::mutex>& lock) {
     const uint32_t g = next++;
@@ -592,7 +603,7 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
       spare.pop_back();
     }
     lock.unlock();
-    const bool made = worker.Run(g, result);
+    const bool made = worker.Run(held[g], result);
     lock.lock();
     if (!made) failed = true;
     results[g] = std::move(result);
@@ -606,9 +617,6 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
   };
   // Part 0 writes each group as soon as it is its turn, and makes groups while none is; the
   // other parts make groups. A part that fails stops the others before their next group.
-  uint64_t bytes = 0;
-  for (uint32_t g = 0; g < kGroups; ++g)
-    for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
   const bool spread = bytes >= kWorthSpreading;
   OnCores(
       sources.plan.threads,
@@ -617,14 +625,14 @@ bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&
           GroupMaker worker = new_worker();
           std::unique_lock lock(mutex);
           while (part != 0) {
-            changed.wait(lock, [&] { return failed || next >= kGroups || can_take(); });
-            if (failed || next >= kGroups) break;
+            changed.wait(lock, [&] { return failed || next >= groups || can_take(); });
+            if (failed || next >= groups) break;
             make_next(worker, lock);
           }
-          while (part == 0 && !failed && emitted < kGroups) {
+          while (part == 0 && !failed && emitted < groups) {
             if (ready[emitted]) {
               lock.unlock();
-              const bool go_on = emit(results[emitted]);
+              const bool go_on = emit(results[emitted], held[emitted] + 1);
               std::string out = std::move(results[emitted].out);
               out.clear();
               results[emitted].Free();
@@ -792,23 +800,24 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
   size_t kept_held = 0;
   KeptRuns kept_runs;
   std::vector<std::unique_ptr<KeptRuns>> share_runs;
-  uint32_t groups = 0;
-  const bool complete = ForEachGroupInOrder(sources, separator, [&](GroupResult& result) {
-    count += result.count;
-    if (!kept_order && !result.out.empty()) sink.AppendUtf8Block(result.out, separator);
-    // A temporary file that cannot be read back ends the run as a group that cannot.
-    if (result.large != nullptr && !result.large->WriteTo(sink, separator)) throw std::bad_alloc();
-    if (result.kept_runs != nullptr) share_runs.push_back(std::move(result.kept_runs));
-    if (kept_order && !result.kept.empty()) {
-      kept_held += result.out.capacity() + result.kept.capacity() * sizeof(KeptItem);
-      kept_on_disk = kept_on_disk || kept_held > kept_memory;
-      if (!kept_on_disk)
-        kept_groups.push_back(std::move(result));
-      else if (!kept_runs.Add(result.kept, result.out))
-        throw TemporarySpaceExhausted();
-    }
-    return GoOn(sources.progress, RunPhase::Working, ++groups, SlotBuckets::kGroups);
-  });
+  const bool complete =
+      ForEachGroupInOrder(sources, separator, [&](GroupResult& result, uint32_t groups) {
+        count += result.count;
+        if (!kept_order && !result.out.empty()) sink.AppendUtf8Block(result.out, separator);
+        // A temporary file that cannot be read back ends the run as a group that cannot.
+        if (result.large != nullptr && !result.large->WriteTo(sink, separator))
+          throw std::bad_alloc();
+        if (result.kept_runs != nullptr) share_runs.push_back(std::move(result.kept_runs));
+        if (kept_order && !result.kept.empty()) {
+          kept_held += result.out.capacity() + result.kept.capacity() * sizeof(KeptItem);
+          kept_on_disk = kept_on_disk || kept_held > kept_memory;
+          if (!kept_on_disk)
+            kept_groups.push_back(std::move(result));
+          else if (!kept_runs.Add(result.kept, result.out))
+            throw TemporarySpaceExhausted();
+        }
+        return GoOn(sources.progress, RunPhase::Working, groups, SlotBuckets::kGroups);
+      });
   if (stopped()) return -1;
   if (!complete) throw std::bad_alloc();  // a spilled group could not be read back
   if (kept_order) {
