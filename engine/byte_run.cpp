@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -564,6 +565,19 @@ ByteLoad LoadByteSource(ByteSources& sources, int source, std::shared_ptr<const 
 
 namespace {
 
+// The groups that hold records of either source, in order.
+std::vector<uint32_t> HeldGroups(const ByteSources& sources) {
+  SlotBuckets::GroupSet held{};
+  for (const auto& buckets : sources.buckets)
+    for (size_t word = 0; word < held.size(); ++word) held[word] |= buckets->held_groups()[word];
+  std::vector<uint32_t> groups;
+  for (size_t word = 0; word < held.size(); ++word)
+    for (uint64_t bits = held[word]; bits != 0; bits &= bits - 1)
+      groups.push_back(
+          static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits))));
+  return groups;
+}
+
 // Makes the groups' results on one or two threads and hands them to `emit` in group order, on
 // this thread, as soon as each is ready. A group's memory is freed once its result is made, and
 // no result is made more than a few groups ahead of the one written last. An emit that returns
@@ -571,16 +585,10 @@ namespace {
 // each group that has any, with the number of groups done so far counting those before it.
 template <typename Emit>
 bool ForEachGroupInOrder(ByteSources& sources, std::string_view separator, Emit&& emit) {
-  std::vector<uint32_t> held;
+  const std::vector<uint32_t> held = HeldGroups(sources);
   uint64_t bytes = 0;
-  for (uint32_t g = 0; g < SlotBuckets::kGroups; ++g) {
-    size_t items = 0;
-    for (const auto& buckets : sources.buckets) {
-      items += buckets->GroupItems(g);
-      bytes += buckets->GroupBytes(g);
-    }
-    if (items > 0) held.push_back(g);
-  }
+  for (uint32_t g : held)
+    for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
   const auto groups = static_cast<uint32_t>(held.size());
   // Each thread may have a group in the making while the one next to write waits for its turn.
   const uint32_t ahead = static_cast<uint32_t>(sources.plan.threads) + 1;
@@ -771,7 +779,7 @@ int32_t MakeByteResult(Operation operation, ByteSources& sources, TextView resul
   // made a share of its keys at a time.
   if (sources.plan.large_group > 0 && !sources.buckets[0]->spilled()) {
     uint64_t largest = 0;
-    for (uint32_t g = 0; g < SlotBuckets::kGroups; ++g) {
+    for (uint32_t g : HeldGroups(sources)) {
       uint64_t bytes = 0;
       for (const auto& buckets : sources.buckets) bytes += buckets->GroupBytes(g);
       largest = std::max(largest, bytes);

@@ -92,6 +92,7 @@ void SlotBuckets::EndSegment() {
   for (size_t word = 0; word < kGroups / 64; ++word) {
     uint64_t added = 0;
     for (AddedGroups& lane : added_) added |= std::exchange(lane.groups[word], 0);
+    held_groups_[word] |= added;
     for (; added != 0; added &= added - 1) {
       const auto g =
           static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(added)));

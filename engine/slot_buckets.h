@@ -93,6 +93,9 @@ class SlotBuckets {
   }
   // Marks the end of a run: its records come lane by lane, and all before those of the next run.
   void EndSegment();
+  // The groups that hold records as of the last EndSegment: bit g % 64 of word g / 64.
+  using GroupSet = std::array<uint64_t, kGroups / 64>;
+  const GroupSet& held_groups() const { return held_groups_; }
   int lanes() const { return static_cast<int>(lanes_.size()); }
   // Bytes held in memory by all groups.
   size_t held_bytes() const { return held_.load(std::memory_order_relaxed); }
@@ -176,6 +179,7 @@ class SlotBuckets {
     std::array<uint64_t, kGroups / 64> groups{};
   };
   std::vector<AddedGroups> added_;
+  GroupSet held_groups_{};
   std::vector<Arena> arenas_;  // one a lane
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;
