@@ -1,10 +1,14 @@
 // Runs on raw source bytes against the model: whatever the bytes (mark or none, well-formed
 // UTF-8 or not, zeros, separators in odd places), a run must give exactly the model's result on
-// the text a run reads each file as. The first byte picks the operation, the
+// the text each file reads as in the format judged for it. The first byte picks the operation, the
 // flags and the order, the second the plan; then come the read separator and the two sources'
 // bytes.
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/source_bytes.h"
+#include "core/source_format.h"
 #include "core/utf8.h"
 #include "engine/run_plan.h"
 #include "engine/run_steps.h"
@@ -12,13 +16,18 @@
 #include "tests/fuzz/memory_file.h"
 #include "tests/support/byte_sink.h"
 #include "tests/support/naive_model.h"
-#include "tests/support/read_source.h"
+#include "tests/support/source_model.h"
 
 namespace {
 
 MemoryFile& Source(int k) {
   static MemoryFile files[2];
   return files[k];
+}
+
+Text ModelText(std::string_view bytes) {
+  const std::unique_ptr<SourceBytes> source = SourceBytes::FromMemory(std::string(bytes));
+  return ModelSourceText(bytes, JudgeSourceFormat(*source, {}, UINT64_MAX).format);
 }
 
 }  // namespace
@@ -40,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (char c : field()) separator.push_back(static_cast<char16_t>(c & 0x7F ? c & 0x7F : ';'));
   // Assigned, not = u";": GCC 12 at -O3 warns falsely on a one-unit literal.
   if (separator.empty()) separator.assign(1, u';');
-  Source(0).Write(field());
-  Source(1).Write(field());
+  const std::string_view first = field(), second = field();
+  Source(0).Write(first);
+  Source(1).Write(second);
 
   const auto operation = static_cast<Operation>(flags % 9);
   RunRequest request;
@@ -71,21 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteSink got;
   const int32_t found = MakeResult(run, got).found;
 
-  // The texts as Merge reads them, on one core in one piece: a run's plan for the machine would
-  // reserve megabytes and start threads for a few bytes.
-  RunPlan reading;
-  reading.memory_budget = SIZE_MAX;
-  reading.chunk_bytes = 1 << 12;
-  OverrideRunPlan(&reading);
-  const ReadSource first = ReadThroughRun(request.first_field);
-  const ReadSource second =
-      UsesSecondSource(operation) ? ReadThroughRun(request.second_field) : ReadSource();
-  OverrideRunPlan(nullptr);
-  FUZZ_CHECK(first.error == InputError::None && second.error == InputError::None);
   const Text read = ExpandSeparatorEscapes(separator);
-  const NaiveResult expected =
-      NaiveRun({operation, first.text, second.text, read, u"|", request.whole_separator,
-                request.case_sensitive, request.trim, request.fold_yo, request.order});
+  const NaiveResult expected = NaiveRun(
+      {operation, ModelText(first), UsesSecondSource(operation) ? ModelText(second) : Text(), read,
+       u"|", request.whole_separator, request.case_sensitive, request.trim, request.fold_yo,
+       request.order});
   FUZZ_CHECK(got.bytes() == expected.bytes && found == expected.count);
   return 0;
 }

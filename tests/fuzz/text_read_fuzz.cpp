@@ -9,57 +9,16 @@
 #include <string>
 #include <utility>
 
-#include "core/code_pages.h"
 #include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/transcoder.h"
 #include "core/utf8.h"
 #include "engine/byte_source.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/source_model.h"
 #include "tests/support/utf_models.h"
 
 namespace {
-
-Text ModelCodePage(std::string_view b, CodePage page) {
-  Text text;
-  for (unsigned char byte : b)
-    text.push_back(byte < 0x80 ? byte : CodePageHighHalf(page)[byte - 0x80]);
-  return text;
-}
-
-// What a source without a mark reads as in the format it was judged to be in: every byte a
-// character of the code page, or each line (with its line end) as UTF-8 when it is well-formed
-// and in the code page when not; UTF-16 unit by unit.
-Text ModelJudged(const std::string& bytes, const SourceFormat& format) {
-  if (format.encoding == SourceEncoding::Utf16LE) return ModelUtf16(bytes, false);
-  if (format.encoding == SourceEncoding::Utf16BE) return ModelUtf16(bytes, true);
-  const std::string_view text(bytes.data(), std::min(bytes.size(), bytes.find('\0')));
-  if (format.encoding == SourceEncoding::CodePage) return ModelCodePage(text, format.page);
-  FUZZ_CHECK(format.encoding == SourceEncoding::Utf8OrCodePage);
-  Text decoded;
-  for (size_t start = 0; start < text.size();) {
-    // A line ends at LF or CR; a longer piece steps back before a character it would cut.
-    const size_t line_end = text.find_first_of("\r\n", start);
-    size_t end = line_end == std::string_view::npos ? text.size() : line_end + 1;
-    if (end - start > Utf8Transcoder::kLinePiece) {
-      end = start + Utf8Transcoder::kLinePiece;
-      for (size_t back = 1; back <= 3; ++back) {
-        const unsigned char c = static_cast<unsigned char>(text[end - back]);
-        if (c < 0x80) break;
-        if (c < 0xC0) continue;
-        if ((c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u) > back) end -= back;
-        break;
-      }
-    }
-    const std::string_view line = text.substr(start, end - start);
-    if (IsWellFormedUtf8(reinterpret_cast<const unsigned char*>(line.data()), line.size()))
-      decoded += TextFromUtf8(line);
-    else
-      decoded += ModelCodePage(line, format.page);
-    start = end;
-  }
-  return decoded;
-}
 
 const unsigned char* Bytes(std::string_view b) {
   return reinterpret_cast<const unsigned char*>(b.data());
@@ -151,8 +110,11 @@ void CheckJudged(const std::string& bytes) {
   std::string_view run;
   bool last = false;
   while (chunks.Next(run, last)) read += run;
+  const SourceEncoding judged_as = judged.format.encoding;
+  FUZZ_CHECK(UnitSize(judged_as) == 2 || judged_as == SourceEncoding::CodePage ||
+             judged_as == SourceEncoding::Utf8OrCodePage);
   FUZZ_CHECK(read ==
-             Utf8FromText(ModelJudged(bytes, judged.format), LoneHighSurrogate::ThreeBytes));
+             Utf8FromText(ModelSourceText(bytes, judged.format), LoneHighSurrogate::ThreeBytes));
 }
 
 }  // namespace
