@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plan.chunk_bytes = 1 + (plan_bits >> 3);
   plan.spill_from_start = (plan_bits & 2) != 0;
   plan.memory_budget = (plan_bits & 4) != 0 ? 64 : SIZE_MAX;
-  plan.large_group = (plan_bits & 4) != 0 ? 16 : 0;
+  plan.large_group = (plan_bits & 4) != 0 ? 32 : 0;
   OverrideRunPlan(&plan);
   LoadedRun run;
   const InputError error = LoadRun(request, run);
