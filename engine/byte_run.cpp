@@ -101,9 +101,11 @@ std::shared_ptr<ByteSources> NewByteSources(Operation operation, TextView read_s
   // table order only the source whose items are kept in their own spelling does.
   const bool by_place =
       sources->order == ItemOrder::OrderFirst || sources->order == ItemOrder::OrderCount;
+  // The second list's buckets of an operation that reads one list stay empty: one lane will do.
   for (int k = 0; k < 2; ++k)
     sources->buckets[k] =
-        std::make_unique<SlotBuckets>(by_place || KeptSource(operation, rules) == k, plan.threads,
+        std::make_unique<SlotBuckets>(by_place || KeptSource(operation, rules) == k,
+                                      k == 0 || UsesSecondSource(operation) ? plan.threads : 1,
                                       plan.spill_block, plan.block_region);
   return sources;
 }
