@@ -187,16 +187,15 @@ Found Search(const SourceBytes& source, uint64_t from, uint64_t limit, Scan&& sc
 }  // namespace
 
 JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice, uint64_t limit) {
-  // The head, in no more room than the source fills: most lists are short.
+  // The head, read into memory left as it was: most lists are short, and an empty one would
+  // otherwise pay for clearing all of it.
   const uint64_t size = source.expected_size();
-  std::vector<unsigned char> head(size > 0 && size < kUtf16JudgedBytes ? size + 1
-                                                                       : kUtf16JudgedBytes);
-  size_t head_size = ReadUpTo(source, 0, head.data(), head.size());
-  if (head_size == head.size() && head.size() < kUtf16JudgedBytes) {  // it grew since
-    head.resize(kUtf16JudgedBytes);
-    head_size += ReadUpTo(source, head_size, head.data() + head_size, head.size() - head_size);
-  }
-  const ByteOrderMark mark = FindByteOrderMark(head.data(), head_size);
+  const std::unique_ptr<unsigned char[]> head(new unsigned char[kUtf16JudgedBytes]);
+  const size_t first = size > 0 && size < kUtf16JudgedBytes ? size + 1 : kUtf16JudgedBytes;
+  size_t head_size = ReadUpTo(source, 0, head.get(), first);
+  if (head_size == first && first < kUtf16JudgedBytes)  // it grew since
+    head_size += ReadUpTo(source, head_size, head.get() + head_size, kUtf16JudgedBytes - head_size);
+  const ByteOrderMark mark = FindByteOrderMark(head.get(), head_size);
   JudgedFormat judged;
   SourceFormat& format = judged.format;
   format.mark_length = mark.length;
@@ -225,7 +224,7 @@ JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice,
     format.page = choice.page;
     return judged;
   }
-  if (const Utf16Order utf16 = JudgeUtf16(head.data(), head_size); utf16 != Utf16Order::None) {
+  if (const Utf16Order utf16 = JudgeUtf16(head.get(), head_size); utf16 != Utf16Order::None) {
     format.encoding =
         utf16 == Utf16Order::LittleEndian ? SourceEncoding::Utf16LE : SourceEncoding::Utf16BE;
     format.assumed = true;
