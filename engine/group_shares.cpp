@@ -69,6 +69,8 @@ GroupWorker::DealResult GroupWorker::Deal(int source, uint32_t g, uint64_t share
   constexpr size_t kHead = 24;
   const size_t buffer = std::clamp<size_t>(large_group_ / shares, 4 << 10, 64 << 10);
   std::vector<TemporaryWriter> pending;
+  pending.reserve(shares);
+  files.reserve(files.size() + shares);
   for (uint64_t k = 0; k < shares; ++k) {
     const int fd = UnnamedTemporaryFile();
     if (fd < 0) return DealResult::NoRoom;
