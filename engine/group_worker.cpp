@@ -8,10 +8,8 @@
 #include "engine/table_rows.h"
 
 bool GroupWorker::Run(uint32_t g, GroupResult& result) {
+  // Only groups that hold records come here: the result passes over the others.
   const bool two = UsesSecondSource(operation_);
-  // No items, no result: most groups of a short list are empty, and making their tables would
-  // cost a short run most of its time.
-  if (buckets_[0]->GroupItems(g) == 0 && (!two || buckets_[1]->GroupItems(g) == 0)) return true;
   uint64_t bytes = 0;
   bool spilled = false;
   for (int k = 0; k < (two ? 2 : 1); ++k) {

@@ -256,12 +256,6 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   return true;
 }
 
-size_t SlotBuckets::GroupItems(uint32_t g) const {
-  size_t items = 0;
-  for (const auto& lane : lanes_) items += lane[g].items;
-  return items;
-}
-
 uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
   uint64_t bytes = 0;
   for (const auto& lane : lanes_) {

@@ -111,8 +111,6 @@ class SlotBuckets {
 
   // The records of group g; false when a spilled group cannot be read back.
   bool Load(uint32_t g, GroupRecords& out) const;
-  // The items group g holds, in all lanes.
-  size_t GroupItems(uint32_t g) const;
   // The bytes group g holds, in memory and in the spill file.
   uint64_t GroupBytes(uint32_t g) const;
   // Calls fn(record, index) for each record of group g in the order of the source, its index
