@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <string>
 
+#include "core/code_pages.h"
 #include "core/transcoder.h"
 #include "core/utf8.h"
 #include "tests/support/utf_models.h"
+
+namespace {
 
 Text ModelCodePage(std::string_view b, CodePage page) {
   Text text;
@@ -13,6 +16,8 @@ Text ModelCodePage(std::string_view b, CodePage page) {
     text.push_back(byte < 0x80 ? byte : CodePageHighHalf(page)[byte - 0x80]);
   return text;
 }
+
+}  // namespace
 
 Text ModelSourceText(std::string_view bytes, const SourceFormat& format) {
   const std::string_view body = bytes.substr(std::min(format.mark_length, bytes.size()));

@@ -4,11 +4,8 @@
 
 #include <string_view>
 
-#include "core/code_pages.h"
 #include "core/source_format.h"
 #include "core/text.h"
-
-Text ModelCodePage(std::string_view b, CodePage page);
 
 // A text without a mark ends at its first zero byte, but in UTF-16. In UTF-8 with lines in a
 // code page, each line (with its line end) is UTF-8 when it is well-formed and in the code page
