@@ -82,8 +82,15 @@ SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size
       block_region_(block_region),
       lanes_(static_cast<size_t>(lanes)),
       added_(static_cast<size_t>(lanes)),
-      arenas_(static_cast<size_t>(lanes)) {
-  for (auto& lane : lanes_) lane.resize(kGroups);
+      arenas_(static_cast<size_t>(lanes)) {}
+
+const SlotBuckets::Group SlotBuckets::kNoGroup;
+
+SlotBuckets::Group& SlotBuckets::MakeGroup(size_t lane, uint32_t g) {
+  Lane& in = lanes_[lane];
+  in.made.push_back(std::make_unique<Group>());
+  in.groups[g] = in.made.back().get();
+  return *in.groups[g];
 }
 
 void SlotBuckets::EndSegment() {
@@ -96,14 +103,18 @@ void SlotBuckets::EndSegment() {
     for (; added != 0; added &= added - 1) {
       const auto g =
           static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(added)));
-      for (auto& lane : lanes_) lane[g].segment_ends.push_back(lane[g].items);
+      for (size_t k = 0; k < lanes_.size(); ++k) {
+        Group* group = lanes_[k].groups[g];
+        if (group == nullptr) group = &MakeGroup(k, g);
+        group->segment_ends.push_back(group->items);
+      }
     }
   }
 }
 
 SlotBuckets::~SlotBuckets() {
   if (spill_fd_ >= 0) close(spill_fd_);
-  for (auto& lane : lanes_) lane.clear();
+  lanes_.clear();  // the blocks before the arenas they were cut from
   DropArenas();
 }
 
@@ -170,8 +181,10 @@ bool SlotBuckets::Spill() {
   if (spill_fd_ >= 0) return true;
   spill_fd_ = UnnamedTemporaryFile();
   if (spill_fd_ < 0) return false;
-  for (auto& lane : lanes_) {
-    for (Group& group : lane) {
+  for (Lane& lane : lanes_) {
+    for (Group* made : lane.groups) {
+      if (made == nullptr) continue;
+      Group& group = *made;
       for (Block& block : group.blocks)
         if (!WriteOut(group, block)) return false;
       size_t freed = 0;
@@ -214,7 +227,7 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   out.lane_records.resize(lanes);
   size_t items = 0;
   for (size_t k = 0; k < lanes; ++k) {
-    const Group& group = lanes_[k][g];
+    const Group& group = GroupIn(k, g);
     items += group.items;
     ScratchVector<ByteRecord>& records = out.lane_records[k];
     records.clear();
@@ -239,11 +252,11 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   out.records.clear();
   ReserveScratch(out.records, items);
   std::vector<size_t> from(lanes, 0);
-  const size_t runs = lanes_[0][g].segment_ends.size();
+  const size_t runs = GroupIn(0, g).segment_ends.size();
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {
       const ScratchVector<ByteRecord>& records = out.lane_records[k];
-      const size_t end = lanes_[k][g].segment_ends[run];
+      const size_t end = GroupIn(k, g).segment_ends[run];
       out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
                          records.begin() + static_cast<std::ptrdiff_t>(end));
       from[k] = end;
@@ -258,9 +271,9 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
 
 uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
   uint64_t bytes = 0;
-  for (const auto& lane : lanes_) {
-    for (const Extent& extent : lane[g].extents) bytes += extent.size;
-    for (const Block& block : lane[g].blocks) bytes += block.size;
+  for (size_t k = 0; k < lanes_.size(); ++k) {
+    for (const Extent& extent : GroupIn(k, g).extents) bytes += extent.size;
+    for (const Block& block : GroupIn(k, g).blocks) bytes += block.size;
   }
   return bytes;
 }
@@ -277,7 +290,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
     size_t next = 0;
   };
   std::vector<LaneReader> readers(lanes_.size());
-  for (size_t k = 0; k < lanes_.size(); ++k) readers[k].group = &lanes_[k][g];
+  for (size_t k = 0; k < lanes_.size(); ++k) readers[k].group = &GroupIn(k, g);
   auto next_record = [&](LaneReader& r, const ByteRecord*& record) {
     while (r.next == r.records.size()) {
       r.records.clear();
@@ -305,10 +318,11 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
   size_t index = 0;
   std::vector<size_t> taken(lanes_.size(), 0);
   // Run by run, the records of each lane in turn; then what came after the last mark.
-  const size_t runs = lanes_[0][g].segment_ends.size();
+  const size_t runs = GroupIn(0, g).segment_ends.size();
   for (size_t run = 0; run <= runs; ++run) {
     for (size_t k = 0; k < lanes_.size(); ++k) {
-      const size_t end = run < runs ? lanes_[k][g].segment_ends[run] : lanes_[k][g].items;
+      const Group& group = GroupIn(k, g);
+      const size_t end = run < runs ? group.segment_ends[run] : group.items;
       for (; taken[k] < end; ++taken[k]) {
         const ByteRecord* record = nullptr;
         if (!next_record(readers[k], record) || record == nullptr) return false;
@@ -320,8 +334,9 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
 }
 
 void SlotBuckets::Release(uint32_t g) {
-  for (auto& lane : lanes_) {
-    Group& group = lane[g];
+  for (Lane& lane : lanes_) {
+    if (lane.groups[g] == nullptr) continue;
+    Group& group = *lane.groups[g];
     size_t freed = 0;
     for (const Block& block : group.blocks) freed += block.capacity;
     held_.fetch_sub(freed, std::memory_order_relaxed);

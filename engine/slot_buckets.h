@@ -59,7 +59,10 @@ class SlotBuckets {
   void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence, size_t readable) {
     const uint32_t g = GroupOf(slot);
     added_[lane].groups[g / 64] |= uint64_t{1} << (g % 64);
-    Group& group = lanes_[lane][g];
+    Group* made = lanes_[lane].groups[g];
+    if (made == nullptr) [[unlikely]]
+      made = &MakeGroup(static_cast<size_t>(lane), g);
+    Group& group = *made;
     // Most items fit in the group's last block.
     if (!group.blocks.empty()) {
       Block& block = group.blocks.back();
@@ -144,6 +147,19 @@ class SlotBuckets {
     size_t items = 0;
     std::vector<size_t> segment_ends;  // the item count at the end of each run
   };
+  // A lane makes a group when it first adds to it: a short list touches few of them, and making
+  // all of every lane cost a short run more than its items.
+  struct Lane {
+    std::array<Group*, kGroups> groups{};
+    std::vector<std::unique_ptr<Group>> made;
+  };
+  Group& MakeGroup(size_t lane, uint32_t g);
+  // Group g of a lane, or an empty one when the lane never made it.
+  const Group& GroupIn(size_t lane, uint32_t g) const {
+    const Group* group = lanes_[lane].groups[g];
+    return group != nullptr ? *group : kNoGroup;
+  }
+  static const Group kNoGroup;
   // A record: one byte with the item's size (or a mark that the 8 bytes after it hold the size)
   // above the slot's place in its group, the sequence when kept, then the bytes. Lists are mostly
   // short items: the head byte is a tenth of the memory a record takes, not more.
@@ -170,7 +186,7 @@ class SlotBuckets {
   bool keep_sequence_;
   size_t spill_block_;
   size_t block_region_;
-  std::vector<std::vector<Group>> lanes_;
+  std::vector<Lane> lanes_;
   // Which groups each lane added to since the last EndSegment, so that it marks only those. A
   // lane's bits have a cache line of their own: the lanes add at once.
   struct alignas(64) AddedGroups {
