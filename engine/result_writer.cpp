@@ -12,11 +12,15 @@
 #include <cstring>
 
 namespace {
+constexpr size_t kFirstChunkBytes = 1 << 12;
 constexpr size_t kChunkBytes = 1 << 18;
 }  // namespace
 
 Utf8FileSink::Utf8FileSink(TextFile& file)
-    : file_(file), bytes_(new char[kChunkBytes]), end_(bytes_.get()) {}
+    : file_(file),
+      bytes_(new char[kFirstChunkBytes]),
+      capacity_(kFirstChunkBytes),
+      end_(bytes_.get()) {}
 
 Utf8FileSink::~Utf8FileSink() {
   if (held_high_) PutRaw(std::string_view(reinterpret_cast<const char*>(held_), 3));
@@ -82,16 +86,31 @@ void Utf8FileSink::PutRaw(std::string_view bytes) {
     return;
   }
   while (!bytes.empty()) {
-    size_t room = static_cast<size_t>(bytes_.get() + kChunkBytes - end_);
+    size_t room = static_cast<size_t>(bytes_.get() + capacity_ - end_);
+    if (room < bytes.size() && capacity_ < kChunkBytes) {
+      Grow(bytes.size());
+      room = static_cast<size_t>(bytes_.get() + capacity_ - end_);
+    }
     if (room == 0) {
       Flush();
-      room = kChunkBytes;
+      room = capacity_;
     }
     const size_t n = std::min(room, bytes.size());
     std::memcpy(end_, bytes.data(), n);
     end_ += n;
     bytes.remove_prefix(n);
   }
+}
+
+void Utf8FileSink::Grow(size_t more) {
+  const auto used = static_cast<size_t>(end_ - bytes_.get());
+  size_t capacity = capacity_;
+  while (capacity < kChunkBytes && capacity - used < more) capacity *= 2;
+  std::unique_ptr<char[]> bytes(new char[capacity]);
+  std::memcpy(bytes.get(), bytes_.get(), used);
+  bytes_ = std::move(bytes);
+  capacity_ = capacity;
+  end_ = bytes_.get() + used;
 }
 
 void Utf8FileSink::Flush() {

@@ -21,11 +21,15 @@ class Utf8FileSink : public ResultSink {
   // The bytes with surrogate halves that meet across records joined.
   void Put(std::string_view bytes);
   void PutRaw(std::string_view bytes);
+  // Makes room for `more` bytes, doubling the buffer up to its full size.
+  void Grow(size_t more);
   std::string pending_bytes_;   // the final separator of the last block, in UTF-8
   unsigned char held_[3] = {};  // a high surrogate that ended the last bytes put
   bool held_high_ = false;
   TextFile& file_;
+  // Starts small: most results are short, and a full buffer cost a short run more than its work.
   std::unique_ptr<char[]> bytes_;
+  size_t capacity_;
   char* end_;  // where the next encoded byte goes
 };
 
