@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/simd.h"
@@ -187,14 +188,18 @@ Found Search(const SourceBytes& source, uint64_t from, uint64_t limit, Scan&& sc
 }  // namespace
 
 JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice, uint64_t limit) {
-  // The head, read into memory left as it was: most lists are short, and an empty one would
-  // otherwise pay for clearing all of it.
+  // The head, read into memory left as it was and no larger than the source: most lists are
+  // short, and an empty one would otherwise pay for all of it.
   const uint64_t size = source.expected_size();
-  const std::unique_ptr<unsigned char[]> head(new unsigned char[kUtf16JudgedBytes]);
   const size_t first = size > 0 && size < kUtf16JudgedBytes ? size + 1 : kUtf16JudgedBytes;
+  std::unique_ptr<unsigned char[]> head(new unsigned char[first]);
   size_t head_size = ReadUpTo(source, 0, head.get(), first);
-  if (head_size == first && first < kUtf16JudgedBytes)  // it grew since
+  if (head_size == first && first < kUtf16JudgedBytes) {  // it grew since
+    std::unique_ptr<unsigned char[]> whole(new unsigned char[kUtf16JudgedBytes]);
+    std::memcpy(whole.get(), head.get(), head_size);
+    head = std::move(whole);
     head_size += ReadUpTo(source, head_size, head.get() + head_size, kUtf16JudgedBytes - head_size);
+  }
   const ByteOrderMark mark = FindByteOrderMark(head.get(), head_size);
   JudgedFormat judged;
   SourceFormat& format = judged.format;
