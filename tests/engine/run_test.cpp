@@ -547,6 +547,25 @@ TEST(Report, CutSinksAgreeWithCuttingTheWholeText) {
   }
 }
 
+// The writer's buffer grows as the result does: blocks of every size around its steps keep all
+// their bytes, in order, and surrogate halves that meet across two blocks are joined there.
+TEST(Report, WriterKeepsEveryByteAcrossItsBufferSteps) {
+  const std::string high = "\xED\xA0\x80", low = "\xED\xB0\x80", joined = "\xF0\x90\x80\x80";
+  const size_t sizes[] = {1, 4092, 3, 4097, 8190, 70000, 300000, 7, 262144, 1};
+  ByteSink sink(false);
+  std::string expected;
+  char next = 'a';
+  for (const size_t size : sizes) {
+    std::string block(size, '\0');
+    for (char& c : block) c = next = next == 'z' ? 'a' : static_cast<char>(next + 1);
+    if (size == 4092) block = block.substr(0, size - 3) + high;  // ends where the buffer is full
+    if (size == 3) block = low;
+    sink.AppendUtf8Block(block, "");
+    expected += size == 4092 ? block.substr(0, size - 3) : size == 3 ? joined : block;
+  }
+  EXPECT_EQ(sink.bytes(), expected);
+}
+
 #if !defined(__SANITIZE_ADDRESS__)
 namespace {
 
