@@ -323,6 +323,11 @@ const char* CodePageName(CodePage page) {
   return "Latin-1";
 }
 
+void CodePageJudge::Add(const CodePageJudge& other) {
+  for (int page = 0; page < kCandidates; ++page) score_[page] += other.score_[page];
+  high_bytes_ += other.high_bytes_;
+}
+
 void CodePageJudge::AddLine(const unsigned char* b, size_t n) {
   const WeightTable& weights = Weights();
   for (size_t i = 0; i < n; ++i) high_bytes_ += b[i] >= 0x80;

@@ -23,6 +23,8 @@ const char* CodePageName(CodePage page);
 class CodePageJudge {
  public:
   void AddLine(const unsigned char* bytes, size_t n);
+  // Adds what another judge has seen, as though its lines had been added here.
+  void Add(const CodePageJudge& other);
   CodePage Best() const;
   // Bytes above 7F seen so far.
   size_t high_bytes() const { return high_bytes_; }

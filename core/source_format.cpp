@@ -252,12 +252,14 @@ JudgedFormat JudgeSourceFormat(const SourceBytes& source, EncodingChoice choice,
   size_t valid = 0, malformed = 0;
   CodePageJudge all_lines, malformed_lines;
   ForEachHighLine(window, [&](const unsigned char* line, size_t n) {
-    all_lines.AddLine(line, n);
+    CodePageJudge judged;  // a line is judged once, for both sums
+    judged.AddLine(line, n);
+    all_lines.Add(judged);
     if (IsWellFormedUtf8(line, n)) {
       ++valid;
     } else {
       ++malformed;
-      malformed_lines.AddLine(line, n);
+      malformed_lines.Add(judged);
     }
   });
   format.assumed = true;
