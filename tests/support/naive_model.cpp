@@ -106,20 +106,22 @@ struct Items {
   Text folded;
 };
 
-// The code points of a text, a surrogate without its partner standing for itself.
-std::vector<char32_t> CodePoints(TextView text) {
-  std::vector<char32_t> points;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t u = text[i];
-    if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      points.push_back(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      points.push_back(u);
-    }
+// The code point at text[i], a surrogate without its partner standing for itself; i moves past it.
+char32_t NextCodePoint(TextView text, size_t& i) {
+  const char16_t u = text[i++];
+  if (u >= 0xD800 && u < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000)
+    return 0x10000 + ((u - 0xD800) << 10) + (text[i++] - 0xDC00);
+  return u;
+}
+
+// Whether x comes before y in code point order.
+bool CodePointsBefore(TextView x, TextView y) {
+  size_t i = 0, j = 0;
+  while (i < x.size() && j < y.size()) {
+    const char32_t a = NextCodePoint(x, i), b = NextCodePoint(y, j);
+    if (a != b) return a < b;
   }
-  return points;
+  return j < y.size();
 }
 
 // A line of the result with what its order goes by.
@@ -143,8 +145,7 @@ void PutInOrder(std::vector<Line>& lines, ItemOrder order) {
       break;
     case ItemOrder::OrderSorted:
       std::sort(lines.begin(), lines.end(), [&](const Line& x, const Line& y) {
-        const std::vector<char32_t> a = CodePoints(x.item), b = CodePoints(y.item);
-        if (a != b) return a < b;
+        if (x.item != y.item) return CodePointsBefore(x.item, y.item);
         return first_seen(x, y);
       });
       break;
