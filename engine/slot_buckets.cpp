@@ -19,7 +19,7 @@ namespace {
 
 // Blocks start small (most groups of a short list hold little) and grow to this size; a spilled
 // group writes a block each time it fills.
-constexpr size_t kFirstBlock = size_t{4} << 10;
+constexpr size_t kFirstBlock = 512;
 constexpr size_t kLastBlock = size_t{32} << 10;
 
 }  // namespace
@@ -88,9 +88,10 @@ const SlotBuckets::Group SlotBuckets::kNoGroup;
 
 SlotBuckets::Group& SlotBuckets::MakeGroup(size_t lane, uint32_t g) {
   Lane& in = lanes_[lane];
-  in.made.push_back(std::make_unique<Group>());
-  in.groups[g] = in.made.back().get();
-  return *in.groups[g];
+  Group& group = in.made.emplace_back();
+  group.segment_ends.assign(marks_[g], 0);
+  in.groups[g] = &group;
+  return group;
 }
 
 void SlotBuckets::EndSegment() {
@@ -103,11 +104,10 @@ void SlotBuckets::EndSegment() {
     for (; added != 0; added &= added - 1) {
       const auto g =
           static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(added)));
-      for (size_t k = 0; k < lanes_.size(); ++k) {
-        Group* group = lanes_[k].groups[g];
-        if (group == nullptr) group = &MakeGroup(k, g);
-        group->segment_ends.push_back(group->items);
-      }
+      for (Lane& lane : lanes_)
+        if (Group* group = lane.groups[g]; group != nullptr)
+          group->segment_ends.push_back(group->items);
+      ++marks_[g];
     }
   }
 }
@@ -252,11 +252,11 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   out.records.clear();
   ReserveScratch(out.records, items);
   std::vector<size_t> from(lanes, 0);
-  const size_t runs = GroupIn(0, g).segment_ends.size();
+  const size_t runs = marks_[g];
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {
       const ScratchVector<ByteRecord>& records = out.lane_records[k];
-      const size_t end = GroupIn(k, g).segment_ends[run];
+      const size_t end = SegmentEnd(k, g, run);
       out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
                          records.begin() + static_cast<std::ptrdiff_t>(end));
       from[k] = end;
@@ -318,11 +318,10 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
   size_t index = 0;
   std::vector<size_t> taken(lanes_.size(), 0);
   // Run by run, the records of each lane in turn; then what came after the last mark.
-  const size_t runs = GroupIn(0, g).segment_ends.size();
+  const size_t runs = marks_[g];
   for (size_t run = 0; run <= runs; ++run) {
     for (size_t k = 0; k < lanes_.size(); ++k) {
-      const Group& group = GroupIn(k, g);
-      const size_t end = run < runs ? group.segment_ends[run] : group.items;
+      const size_t end = run < runs ? SegmentEnd(k, g, run) : GroupIn(k, g).items;
       for (; taken[k] < end; ++taken[k]) {
         const ByteRecord* record = nullptr;
         if (!next_record(readers[k], record) || record == nullptr) return false;
@@ -334,6 +333,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
 }
 
 void SlotBuckets::Release(uint32_t g) {
+  marks_[g] = 0;
   for (Lane& lane : lanes_) {
     if (lane.groups[g] == nullptr) continue;
     Group& group = *lane.groups[g];

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -148,10 +149,11 @@ class SlotBuckets {
     std::vector<size_t> segment_ends;  // the item count at the end of each run
   };
   // A lane makes a group when it first adds to it: a short list touches few of them, and making
-  // all of every lane cost a short run more than its items.
+  // all of every lane cost a short run more than its items. A group made after some runs were
+  // marked holds nothing of them.
   struct Lane {
     std::array<Group*, kGroups> groups{};
-    std::vector<std::unique_ptr<Group>> made;
+    std::deque<Group> made;
   };
   Group& MakeGroup(size_t lane, uint32_t g);
   // Group g of a lane, or an empty one when the lane never made it.
@@ -160,6 +162,11 @@ class SlotBuckets {
     return group != nullptr ? *group : kNoGroup;
   }
   static const Group kNoGroup;
+  // The lane's item count in group g at the end of a marked run.
+  size_t SegmentEnd(size_t lane, uint32_t g, size_t run) const {
+    const Group* group = lanes_[lane].groups[g];
+    return group != nullptr ? group->segment_ends[run] : 0;
+  }
   // A record: one byte with the item's size (or a mark that the 8 bytes after it hold the size)
   // above the slot's place in its group, the sequence when kept, then the bytes. Lists are mostly
   // short items: the head byte is a tenth of the memory a record takes, not more.
@@ -194,7 +201,8 @@ class SlotBuckets {
   };
   std::vector<AddedGroups> added_;
   GroupSet held_groups_{};
-  std::vector<Arena> arenas_;  // one a lane
+  std::array<size_t, kGroups> marks_{};  // the runs marked in each group
+  std::vector<Arena> arenas_;            // one a lane
   std::atomic<size_t> held_{0};
   int spill_fd_ = -1;
   std::atomic<uint64_t> spill_end_{0};
