@@ -88,7 +88,13 @@ const SlotBuckets::Group SlotBuckets::kNoGroup;
 
 SlotBuckets::Group& SlotBuckets::MakeGroup(size_t lane, uint32_t g) {
   Lane& in = lanes_[lane];
-  Group& group = in.made.emplace_back();
+  if (in.left == 0) {
+    in.made.push_back(std::make_unique<Group[]>(kGroupChunk));
+    in.left = kGroupChunk;
+  }
+  Group& group = in.made.back()[kGroupChunk - in.left--];
+  // Room for the marks of a few runs: a short list is read in few.
+  group.segment_ends.reserve(marks_[g] + 8);
   group.segment_ends.assign(marks_[g], 0);
   in.groups[g] = &group;
   return group;
@@ -251,7 +257,8 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   // Run by run, the records of each lane in turn.
   out.records.clear();
   ReserveScratch(out.records, items);
-  std::vector<size_t> from(lanes, 0);
+  std::vector<size_t>& from = out.lane_taken;
+  from.assign(lanes, 0);
   const size_t runs = marks_[g];
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +33,7 @@ struct GroupRecords {
   size_t bytes = 0;                                      // of the items together
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
   std::vector<ScratchVector<ByteRecord>> lane_records;   // scratch: each lane's records
+  std::vector<size_t> lane_taken;                        // scratch: of each lane's records
 };
 
 class SlotBuckets {
@@ -153,8 +153,10 @@ class SlotBuckets {
   // marked holds nothing of them.
   struct Lane {
     std::array<Group*, kGroups> groups{};
-    std::deque<Group> made;
+    std::vector<std::unique_ptr<Group[]>> made;  // in chunks of kGroupChunk
+    size_t left = 0;                             // groups not yet taken from the last chunk
   };
+  static constexpr size_t kGroupChunk = 16;
   Group& MakeGroup(size_t lane, uint32_t g);
   // Group g of a lane, or an empty one when the lane never made it.
   const Group& GroupIn(size_t lane, uint32_t g) const {
