@@ -136,6 +136,12 @@ std::vector<std::string_view> PiecesAt(std::string_view run, const std::vector<s
   return pieces;
 }
 
+// Piece k of those.
+std::string_view PieceAt(std::string_view run, const std::vector<size_t>& cuts, size_t k) {
+  const size_t from = k == 0 ? 0 : cuts[k - 1];
+  return run.substr(from, (k < cuts.size() ? cuts[k] : run.size()) - from);
+}
+
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and
 // copied side by side, each on a core of its own and into its own lane of the buckets.
 class BucketFeeder {
@@ -227,12 +233,13 @@ class BucketFeeder {
  private:
   bool FeedPieces(std::string_view run, const std::vector<size_t>& cuts, bool last,
                   ByteSources::TableSource* table) {
-    const std::vector<std::string_view> pieces = PiecesAt(run, cuts);
-    std::vector<char> well_formed(pieces.size(), 1);
+    const size_t pieces = cuts.size() + 1;
+    std::vector<char>& well_formed = well_formed_;
+    well_formed.assign(pieces, 1);
     OnCores(
-        static_cast<int>(pieces.size()),
+        static_cast<int>(pieces),
         [&](int part) {
-          const std::string_view bytes = pieces[static_cast<size_t>(part)];
+          const std::string_view bytes = PieceAt(run, cuts, static_cast<size_t>(part));
           // With case, the hash checks each item's bytes as it goes; the rest of a run is the
           // separator's own well-formed bytes, and so is the white space that trimming cuts off.
           // Case folding wants them checked first, and so does a separator with a surrogate half:
@@ -248,7 +255,7 @@ class BucketFeeder {
           }
           bool checked = true;
           // The source's last item is the final piece of the run's last piece.
-          const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces.size();
+          const bool final_piece = last && static_cast<size_t>(part) + 1 == pieces;
           std::vector<unsigned char>& folded = folded_[static_cast<size_t>(part)];
           // An item's place in the source is its first byte's offset: what orders the kept items of
           // only-in-second and only-in-first when keys are folded.
@@ -373,6 +380,7 @@ class BucketFeeder {
   std::vector<std::vector<char>> values_;           // one a lane: fields with quotes taken out
   std::vector<std::vector<HeldRow>> held_;          // one a lane: rows read ahead
   std::vector<std::string> arenas_;                 // one a lane: their copied values
+  std::vector<char> well_formed_;                   // of each piece of the run being fed
   const char* run_start_ = nullptr;
   int source_ = 0;
   bool check_;
