@@ -128,7 +128,7 @@ void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::stri
                                 uint64_t sequence) {
   const bool wide = item.size() >= kWideSize;
   const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
-  Block* block = group.blocks.empty() ? nullptr : &group.blocks.back();
+  Block* block = group.last.capacity > 0 ? &group.last : nullptr;
   if (block == nullptr || block->capacity - block->size < record) {
     const bool spilled = spill_fd_ >= 0;
     // Spilled, a group holds one block: when full it goes to the file and is filled again.
@@ -139,19 +139,20 @@ void SlotBuckets::AddToNewBlock(int lane, Group& group, uint32_t slot, std::stri
       if (capacity < record) capacity = record;
       if (spilled && block != nullptr) {
         held_.fetch_sub(block->capacity, std::memory_order_relaxed);
-        group.blocks.pop_back();
+        group.last = Block();
       }
+      Block fresh;
       if (!spilled && block_region_ > 0) {
-        Block borrowed;
-        borrowed.bytes = TakeFromArena(lane, capacity);
-        if (borrowed.bytes == nullptr) throw std::bad_alloc();
-        borrowed.capacity = capacity;
-        borrowed.borrowed = true;
-        group.blocks.push_back(std::move(borrowed));
+        fresh.bytes = TakeFromArena(lane, capacity);
+        if (fresh.bytes == nullptr) throw std::bad_alloc();
+        fresh.capacity = capacity;
+        fresh.borrowed = true;
       } else {
-        group.blocks.emplace_back(capacity);
+        fresh = Block(capacity);
       }
-      block = &group.blocks.back();
+      if (group.last.capacity > 0) group.full.push_back(std::move(group.last));
+      group.last = std::move(fresh);
+      block = &group.last;
       held_.fetch_add(capacity, std::memory_order_relaxed);
     }
   }
@@ -191,12 +192,16 @@ bool SlotBuckets::Spill() {
     for (Group* made : lane.groups) {
       if (made == nullptr) continue;
       Group& group = *made;
-      for (Block& block : group.blocks)
-        if (!WriteOut(group, block)) return false;
+      bool written = true;
       size_t freed = 0;
-      for (const Block& block : group.blocks) freed += block.capacity;
+      ForEachBlock(group, [&](Block& block) {
+        written = written && WriteOut(group, block);
+        freed += block.capacity;
+      });
+      if (!written) return false;
       held_.fetch_sub(freed, std::memory_order_relaxed);
-      group.blocks.clear();
+      group.full.clear();
+      group.last = Block();
     }
   }
   DropArenas();
@@ -251,8 +256,9 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
       }
       ParseInto(g, out.loaded[k].get(), spilled, records, out.bytes);
     }
-    for (const Block& block : group.blocks)
+    ForEachBlock(group, [&](const Block& block) {
       ParseInto(g, block.bytes, block.size, records, out.bytes);
+    });
   }
   // Run by run, the records of each lane in turn.
   out.records.clear();
@@ -280,7 +286,7 @@ uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
   uint64_t bytes = 0;
   for (size_t k = 0; k < lanes_.size(); ++k) {
     for (const Extent& extent : GroupIn(k, g).extents) bytes += extent.size;
-    for (const Block& block : GroupIn(k, g).blocks) bytes += block.size;
+    ForEachBlock(GroupIn(k, g), [&](const Block& block) { bytes += block.size; });
   }
   return bytes;
 }
@@ -311,8 +317,8 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
         ParseInto(g, r.buffer.get(), extent.size, r.records, unused);
-      } else if (r.block < r.group->blocks.size()) {
-        const Block& block = r.group->blocks[r.block++];
+      } else if (r.block < BlockCount(*r.group)) {
+        const Block& block = BlockAt(*r.group, r.block++);
         ParseInto(g, block.bytes, block.size, r.records, unused);
       } else {
         record = nullptr;
@@ -345,9 +351,10 @@ void SlotBuckets::Release(uint32_t g) {
     if (lane.groups[g] == nullptr) continue;
     Group& group = *lane.groups[g];
     size_t freed = 0;
-    for (const Block& block : group.blocks) freed += block.capacity;
+    ForEachBlock(group, [&](const Block& block) { freed += block.capacity; });
     held_.fetch_sub(freed, std::memory_order_relaxed);
-    std::vector<Block>().swap(group.blocks);
+    std::vector<Block>().swap(group.full);
+    group.last = Block();
     std::vector<Extent>().swap(group.extents);
     std::vector<size_t>().swap(group.segment_ends);
   }

@@ -65,8 +65,8 @@ class SlotBuckets {
       made = &MakeGroup(static_cast<size_t>(lane), g);
     Group& group = *made;
     // Most items fit in the group's last block.
-    if (!group.blocks.empty()) {
-      Block& block = group.blocks.back();
+    {
+      Block& block = group.last;
       const bool wide = item.size() >= kWideSize;
       const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
       if (block.capacity - block.size >= record) {
@@ -143,7 +143,10 @@ class SlotBuckets {
     size_t size;
   };
   struct Group {
-    std::vector<Block> blocks;
+    // The blocks in order: those filled, then the one being filled (none before the first item).
+    // Most groups of a short list never fill their first.
+    std::vector<Block> full;
+    Block last;
     std::vector<Extent> extents;  // in the spill file, in order, before the blocks
     size_t items = 0;
     std::vector<size_t> segment_ends;  // the item count at the end of each run
@@ -158,6 +161,22 @@ class SlotBuckets {
   };
   static constexpr size_t kGroupChunk = 16;
   Group& MakeGroup(size_t lane, uint32_t g);
+  static size_t BlockCount(const Group& group) {
+    return group.full.size() + (group.last.capacity > 0 ? 1 : 0);
+  }
+  static const Block& BlockAt(const Group& group, size_t k) {
+    return k < group.full.size() ? group.full[k] : group.last;
+  }
+  template <typename Fn>
+  static void ForEachBlock(Group& group, Fn&& fn) {
+    for (Block& block : group.full) fn(block);
+    if (group.last.capacity > 0) fn(group.last);
+  }
+  template <typename Fn>
+  static void ForEachBlock(const Group& group, Fn&& fn) {
+    for (const Block& block : group.full) fn(block);
+    if (group.last.capacity > 0) fn(group.last);
+  }
   // Group g of a lane, or an empty one when the lane never made it.
   const Group& GroupIn(size_t lane, uint32_t g) const {
     const Group* group = lanes_[lane].groups[g];
