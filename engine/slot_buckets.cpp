@@ -94,8 +94,10 @@ SlotBuckets::Group& SlotBuckets::MakeGroup(size_t lane, uint32_t g) {
   }
   Group& group = in.made.back()[kGroupChunk - in.left--];
   // Room for the marks of a few runs: a short list is read in few.
-  group.segment_ends.reserve(marks_[g] + 8);
-  group.segment_ends.assign(marks_[g], 0);
+  if (lanes_.size() > 1) {
+    group.segment_ends.reserve(marks_[g] + 8);
+    group.segment_ends.assign(marks_[g], 0);
+  }
   in.groups[g] = &group;
   return group;
 }
@@ -107,6 +109,7 @@ void SlotBuckets::EndSegment() {
     uint64_t added = 0;
     for (AddedGroups& lane : added_) added |= std::exchange(lane.groups[word], 0);
     held_groups_[word] |= added;
+    if (lanes_.size() == 1) continue;  // one lane holds its records in order already
     for (; added != 0; added &= added - 1) {
       const auto g =
           static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(added)));
