@@ -113,7 +113,6 @@ bool GroupWorker::TakeShare(int source, int fd) {
   records.bytes = 0;
   places_[source].clear();
   ShareBytes& kept = share_bytes_[source];
-  kept.Clear();
   const off_t size = lseek(fd, 0, SEEK_END);
   if (size < 0) return false;
   unsigned char* bytes = kept.Take(static_cast<size_t>(size));

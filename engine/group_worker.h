@@ -154,14 +154,25 @@ class GroupWorker {
   // The bytes of a share read back, which its records point into.
   class ShareBytes {
    public:
+    // Room for a share, the last one's kept when it is large enough: a group is dealt into
+    // shares of about one size.
     unsigned char* Take(size_t size) {
-      bytes_.reset(new unsigned char[std::max<size_t>(size, 1)]);
+      size = std::max<size_t>(size, 1);
+      if (size > capacity_) {
+        bytes_.reset();  // before the larger one is taken
+        bytes_.reset(new unsigned char[size]);
+        capacity_ = size;
+      }
       return bytes_.get();
     }
-    void Clear() { bytes_.reset(); }
+    void Clear() {
+      bytes_.reset();
+      capacity_ = 0;
+    }
 
    private:
     std::unique_ptr<unsigned char[]> bytes_;
+    size_t capacity_ = 0;
   };
 
   Operation operation_;
