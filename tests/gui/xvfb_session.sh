@@ -3,7 +3,8 @@
 # the accessibility bus (for AT-SPI), and, with --wm, the openbox window manager.
 # The session has a /tmp of its own (an empty tmpfs in a mount namespace of its own), so that the
 # window's runs never touch the result file of a user's window on the same machine, nor another
-# session's. Where no such /tmp can be had, the command is skipped (exit 77).
+# session's. A checkout (or build) that itself lives under /tmp is bound back into the new one at
+# the same place. Where no such /tmp can be had, the command is skipped (exit 77).
 # Usage: xvfb_session.sh [--wm] [--size WxHxD] -- command args...
 set -euo pipefail
 
@@ -14,8 +15,22 @@ if [ -z "${LISTWISE_PRIVATE_TMP:-}" ]; then
     # shellcheck disable=SC2086
     if unshare $how --mount --propagation private true 2>/dev/null; then
       # shellcheck disable=SC2086
-      exec unshare $how --mount --propagation private -- bash -c \
-        'mount -t tmpfs -o mode=1777,size=2g listwise-tmp /tmp && exec "$@"' bash "$0" "$@"
+      exec unshare $how --mount --propagation private -- bash -c '
+        # The directories under /tmp that the session needs: where this script ($1), the current
+        # directory and the paths the command names lie. Fd 9 keeps the /tmp beneath reachable
+        # (and mount must not resolve the path it is given through the new /tmp).
+        keep=$(for p in "$(realpath "$1")" "$PWD" "$@"; do
+                 case "$p" in /tmp/?*) p=${p#/tmp/}; echo "${p%%/*}" ;; esac
+               done | sort -u)
+        exec 9</tmp
+        mount -t tmpfs -o mode=1777,size=2g listwise-tmp /tmp || exit 1
+        for dir in $keep; do
+          [ -d "/proc/self/fd/9/$dir" ] || continue
+          mkdir -p "/tmp/$dir" && mount -c --bind "/proc/self/fd/9/$dir" "/tmp/$dir" || exit 1
+        done
+        exec 9<&-
+        cd "$PWD" 2>/dev/null || true
+        exec "$@"' bash "$0" "$@"
     fi
   done
   echo "skipped: no private /tmp for the X session (needs root or user namespaces)"
