@@ -31,7 +31,17 @@ NAMESPACE_SCRIPT = r"""
 set -e
 bus=$1; shift
 [ -z "$bus" ] || mount --bind "$bus" "$SCRATCH/bus"
+exec 9</tmp
 mount -t tmpfs -o size=$TMP_SIZE,mode=1777 listwise-messages /tmp
+# A checkout under /tmp: the test's directory and the program's bound back where they were,
+# through fd 9 (the /tmp beneath), with what is mounted inside them.
+for p in "$SCRATCH" "$1"; do
+  case "$p" in /tmp/?*)
+    d=${p#/tmp/}; d=${d%%/*}
+    [ -d "/tmp/$d" ] || { mkdir "/tmp/$d"; mount -c --rbind "/proc/self/fd/9/$d" "/tmp/$d"; } ;;
+  esac
+done
+exec 9<&-
 if [ -n "$bus" ]; then touch "$bus"; mount --bind "$SCRATCH/bus" "$bus"; fi
 PATH=$PROGRAM_PATH exec "$@"
 """
@@ -49,7 +59,8 @@ def russian_locale():
 
 class Session:
     def __init__(self, binary):
-        # Everything of the test's own lies outside /tmp, which the program does not see.
+        # Everything of the test's own lies outside the program's /tmp (a checkout under /tmp is
+        # bound into it).
         self.dir = tempfile.mkdtemp(prefix="listwise-messages-", dir=os.getcwd())
         open(os.path.join(self.dir, "bus"), "w").close()
         self.lists = os.path.join(self.dir, "lists")
