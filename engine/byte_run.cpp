@@ -124,22 +124,17 @@ uint32_t KeySlot(const ItemRules& rules, std::string_view item,
   return Utf8Slot(Bytes(key), key.size());
 }
 
-// The pieces of a run cut at `cuts` (ascending offsets inside it).
-std::vector<std::string_view> PiecesAt(std::string_view run, const std::vector<size_t>& cuts) {
-  std::vector<std::string_view> pieces;
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    pieces.push_back(run.substr(from, cut - from));
-    from = cut;
-  }
-  pieces.push_back(run.substr(from));
-  return pieces;
-}
-
-// Piece k of those.
+// Piece k of a run cut at `cuts` (ascending offsets inside it), of cuts.size() + 1.
 std::string_view PieceAt(std::string_view run, const std::vector<size_t>& cuts, size_t k) {
   const size_t from = k == 0 ? 0 : cuts[k - 1];
   return run.substr(from, (k < cuts.size() ? cuts[k] : run.size()) - from);
+}
+
+// All the pieces of such a run.
+std::vector<std::string_view> PiecesAt(std::string_view run, const std::vector<size_t>& cuts) {
+  std::vector<std::string_view> pieces;
+  for (size_t k = 0; k <= cuts.size(); ++k) pieces.push_back(PieceAt(run, cuts, k));
+  return pieces;
 }
 
 // Cuts a run of whole items into the buckets: the run's pieces are split, checked, hashed and

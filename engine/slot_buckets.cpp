@@ -288,8 +288,9 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
 uint64_t SlotBuckets::GroupBytes(uint32_t g) const {
   uint64_t bytes = 0;
   for (size_t k = 0; k < lanes_.size(); ++k) {
-    for (const Extent& extent : GroupIn(k, g).extents) bytes += extent.size;
-    ForEachBlock(GroupIn(k, g), [&](const Block& block) { bytes += block.size; });
+    const Group& group = GroupIn(k, g);
+    for (const Extent& extent : group.extents) bytes += extent.size;
+    ForEachBlock(group, [&](const Block& block) { bytes += block.size; });
   }
   return bytes;
 }

@@ -64,34 +64,32 @@ class SlotBuckets {
     if (made == nullptr) [[unlikely]]
       made = &MakeGroup(static_cast<size_t>(lane), g);
     Group& group = *made;
-    // Most items fit in the group's last block.
-    {
-      Block& block = group.last;
-      const bool wide = item.size() >= kWideSize;
-      const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
-      if (block.capacity - block.size >= record) {
-        unsigned char* at = block.bytes + block.size;
-        *at++ = static_cast<unsigned char>((wide ? kWideSize : item.size()) << 1 | (slot & 1));
-        if (wide) {
-          const uint64_t size = item.size();
-          std::memcpy(at, &size, 8);
-          at += 8;
-        }
-        if (keep_sequence_) {
-          std::memcpy(at, &sequence, 8);
-          at += 8;
-        }
-        // A short item is copied as a whole block of fixed size, in a few moves rather than a
-        // call; what follows it in the block is overwritten by the next record or never read.
-        if (item.size() <= kShortItem && readable >= kShortItem &&
-            block.capacity - block.size >= record + kShortItem)
-          std::memcpy(at, item.data(), kShortItem);
-        else
-          std::memcpy(at, item.data(), item.size());
-        block.size += record;
-        ++group.items;
-        return;
+    // Most items fit in the group's last block (a group with none yet has no room).
+    Block& block = group.last;
+    const bool wide = item.size() >= kWideSize;
+    const size_t record = 1 + (wide ? 8 : 0) + (keep_sequence_ ? 8 : 0) + item.size();
+    if (block.capacity - block.size >= record) {
+      unsigned char* at = block.bytes + block.size;
+      *at++ = static_cast<unsigned char>((wide ? kWideSize : item.size()) << 1 | (slot & 1));
+      if (wide) {
+        const uint64_t size = item.size();
+        std::memcpy(at, &size, 8);
+        at += 8;
       }
+      if (keep_sequence_) {
+        std::memcpy(at, &sequence, 8);
+        at += 8;
+      }
+      // A short item is copied as a whole block of fixed size, in a few moves rather than a
+      // call; what follows it in the block is overwritten by the next record or never read.
+      if (item.size() <= kShortItem && readable >= kShortItem &&
+          block.capacity - block.size >= record + kShortItem)
+        std::memcpy(at, item.data(), kShortItem);
+      else
+        std::memcpy(at, item.data(), item.size());
+      block.size += record;
+      ++group.items;
+      return;
     }
     AddToNewBlock(lane, group, slot, item, sequence);
   }
@@ -167,14 +165,10 @@ class SlotBuckets {
   static const Block& BlockAt(const Group& group, size_t k) {
     return k < group.full.size() ? group.full[k] : group.last;
   }
-  template <typename Fn>
-  static void ForEachBlock(Group& group, Fn&& fn) {
-    for (Block& block : group.full) fn(block);
-    if (group.last.capacity > 0) fn(group.last);
-  }
-  template <typename Fn>
-  static void ForEachBlock(const Group& group, Fn&& fn) {
-    for (const Block& block : group.full) fn(block);
+  // fn(block) for each block of a group, const or not, in order.
+  template <typename G, typename Fn>
+  static void ForEachBlock(G& group, Fn&& fn) {
+    for (auto& block : group.full) fn(block);
     if (group.last.capacity > 0) fn(group.last);
   }
   // Group g of a lane, or an empty one when the lane never made it.
