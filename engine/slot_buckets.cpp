@@ -81,7 +81,6 @@ SlotBuckets::SlotBuckets(bool keep_sequence, int lanes, size_t spill_block, size
       spill_block_(spill_block),
       block_region_(block_region),
       lanes_(static_cast<size_t>(lanes)),
-      added_(static_cast<size_t>(lanes)),
       arenas_(static_cast<size_t>(lanes)) {}
 
 const SlotBuckets::Group SlotBuckets::kNoGroup;
@@ -99,15 +98,25 @@ SlotBuckets::Group& SlotBuckets::MakeGroup(size_t lane, uint32_t g) {
     group.segment_ends.assign(marks_[g], 0);
   }
   in.groups[g] = &group;
+  in.made_groups.push_back(g);
   return group;
 }
 
 void SlotBuckets::EndSegment() {
   // A run that added nothing to a group in any lane needs no mark there: a short list leaves
   // most groups empty, and a list read in many small runs would mark each of them every time.
+  // Which groups a run added to is told by their counts, not noted at every item.
+  GroupSet added_groups{};
+  for (Lane& lane : lanes_) {
+    for (uint32_t g : lane.made_groups) {
+      Group& group = *lane.groups[g];
+      if (group.items == group.items_marked) continue;
+      group.items_marked = group.items;
+      added_groups[g / 64] |= uint64_t{1} << (g % 64);
+    }
+  }
   for (size_t word = 0; word < kGroups / 64; ++word) {
-    uint64_t added = 0;
-    for (AddedGroups& lane : added_) added |= std::exchange(lane.groups[word], 0);
+    uint64_t added = added_groups[word];
     held_groups_[word] |= added;
     if (lanes_.size() == 1) continue;  // one lane holds its records in order already
     for (; added != 0; added &= added - 1) {

@@ -59,7 +59,6 @@ class SlotBuckets {
   // from the item's start (at least its size).
   void Add(int lane, uint32_t slot, std::string_view item, uint64_t sequence, size_t readable) {
     const uint32_t g = GroupOf(slot);
-    added_[lane].groups[g / 64] |= uint64_t{1} << (g % 64);
     Group* made = lanes_[lane].groups[g];
     if (made == nullptr) [[unlikely]]
       made = &MakeGroup(static_cast<size_t>(lane), g);
@@ -147,6 +146,7 @@ class SlotBuckets {
     Block last;
     std::vector<Extent> extents;  // in the spill file, in order, before the blocks
     size_t items = 0;
+    size_t items_marked = 0;           // as of the last EndSegment
     std::vector<size_t> segment_ends;  // the item count at the end of each run
   };
   // A lane makes a group when it first adds to it: a short list touches few of them, and making
@@ -156,6 +156,7 @@ class SlotBuckets {
     std::array<Group*, kGroups> groups{};
     std::vector<std::unique_ptr<Group[]>> made;  // in chunks of kGroupChunk
     size_t left = 0;                             // groups not yet taken from the last chunk
+    std::vector<uint32_t> made_groups;           // which, in the order made
   };
   static constexpr size_t kGroupChunk = 16;
   Group& MakeGroup(size_t lane, uint32_t g);
@@ -209,12 +210,6 @@ class SlotBuckets {
   size_t spill_block_;
   size_t block_region_;
   std::vector<Lane> lanes_;
-  // Which groups each lane added to since the last EndSegment, so that it marks only those. A
-  // lane's bits have a cache line of their own: the lanes add at once.
-  struct alignas(64) AddedGroups {
-    std::array<uint64_t, kGroups / 64> groups{};
-  };
-  std::vector<AddedGroups> added_;
   GroupSet held_groups_{};
   std::array<size_t, kGroups> marks_{};  // the runs marked in each group
   std::vector<Arena> arenas_;            // one a lane
