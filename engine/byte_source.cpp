@@ -52,6 +52,30 @@ inline __m128i Weighed(__m128i bytes, size_t unit) {
 // decoded one by one anyway, and the ASCII blocks pay nothing for it.
 template <bool kCheck, bool kYo>
 uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
+#if defined(__SSE2__)
+  // Most items are ASCII of at most 48 bytes: three blocks that end with the item, those bytes
+  // before it masked off, weighed without a branch on the length. Units 16 apart share weights.
+  if (n <= 48 && before + n >= 48) {
+    const auto keep = [](size_t k) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + std::min<size_t>(k, 16)));
+    };
+    const auto block = [&](size_t back) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
+    };
+    const __m128i last = _mm_and_si128(block(16), keep(n));
+    const __m128i middle = _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0));
+    const __m128i first = _mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0));
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, middle), last)) == 0) {
+      // Lane k of each block is unit n - 16 + k, less a multiple of 16.
+      __m128i blocks = _mm_add_epi32(Weighed(first, n), Weighed(middle, n));
+      blocks = _mm_add_epi32(blocks, Weighed(last, n));
+      blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
+      blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
+      const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
+      return sum * kPower[(n - 1) & 7] % 512;
+    }
+  }
+#endif
   uint32_t sum = 0;  // mod 2^32, a multiple of 512
   size_t i = 0;
   size_t unit = 0;  // units so far
@@ -84,22 +108,24 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
     sum += static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
     if (i >= n) break;
 #endif
-    // Up to the first character outside ASCII, and that character.
+    // Up to the first character outside ASCII, then it and those outside ASCII right after it:
+    // a word of Cyrillic is weighed here whole, not a block tried at every letter.
     for (; i < n && b[i] < 0x80; ++i, ++unit) sum += b[i] * uint32_t{kWeight[unit & 7]};
-    if (i >= n) break;
-    if (kCheck && WellFormedLength(b + i, n - i) == 0) {
-      well_formed = false;
-      return 0;
-    }
-    uint32_t cp;
-    i += DecodeUtf8At(b + i, cp);
-    if (kYo) cp = cp == u'ё' ? u'е' : cp == u'Ё' ? u'Е' : cp;
-    if (cp < 0x10000) {
-      sum += cp * kWeight[unit++ & 7];
-    } else {
-      cp -= 0x10000;
-      sum += (0xD800 + (cp >> 10)) * kWeight[unit++ & 7];
-      sum += (0xDC00 + (cp & 0x3FF)) * kWeight[unit++ & 7];
+    while (i < n && b[i] >= 0x80) {
+      if (kCheck && WellFormedLength(b + i, n - i) == 0) {
+        well_formed = false;
+        return 0;
+      }
+      uint32_t cp;
+      i += DecodeUtf8At(b + i, cp);
+      if (kYo) cp = cp == u'ё' ? u'е' : cp == u'Ё' ? u'Е' : cp;
+      if (cp < 0x10000) {
+        sum += cp * kWeight[unit++ & 7];
+      } else {
+        cp -= 0x10000;
+        sum += (0xD800 + (cp >> 10)) * kWeight[unit++ & 7];
+        sum += (0xDC00 + (cp & 0x3FF)) * kWeight[unit++ & 7];
+      }
     }
   }
   return sum * kPower[(unit - 1) & 7] % 512;
