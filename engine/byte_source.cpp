@@ -13,36 +13,11 @@
 
 namespace {
 
-// The slot of the text the bytes stand for is its StringHash mod 512. As 65599 = 63 (mod 512) and
-// 63^8 = 1 (mod 512), that is 63^(n-1) * sum(u[j] * 63^-j) mod 512 over the text's n UTF-16 units:
-// each unit is weighed by a pattern that repeats every 8 units, so no product waits for another
-// and 16 ASCII bytes are weighed at once.
-constexpr uint32_t kPower[8] = {1, 63, 385, 191, 257, 319, 129, 447};   // 63^k mod 512
-constexpr uint16_t kWeight[8] = {1, 447, 129, 319, 257, 191, 385, 63};  // 63^-k mod 512
-
+using slot_detail::kPower;
+using slot_detail::kWeight;
 #if defined(__SSE2__)
-// The weights of 16 units from unit j on, by j mod 8.
-struct alignas(16) WeightRows {
-  uint16_t row[8][8];
-};
-constexpr WeightRows MakeWeightRows() {
-  WeightRows rows{};
-  for (int r = 0; r < 8; ++r)
-    for (int k = 0; k < 8; ++k) rows.row[r][k] = kWeight[(r + k) % 8];
-  return rows;
-}
-constexpr WeightRows kWeightRows = MakeWeightRows();
-// 16 bytes from kKeep + k keep the last k of 16 bytes.
-alignas(16) constexpr unsigned char kKeep[32] = {
-    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-inline __m128i Weighed(__m128i bytes, size_t unit) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(kWeightRows.row[unit & 7]));
-  return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), w),
-                       _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), w));
-}
+using slot_detail::kKeep;
+using slot_detail::Weighed;
 #endif
 
 // With kCheck each character outside ASCII is checked first, and well_formed is cleared at the
@@ -52,30 +27,6 @@ inline __m128i Weighed(__m128i bytes, size_t unit) {
 // decoded one by one anyway, and the ASCII blocks pay nothing for it.
 template <bool kCheck, bool kYo>
 uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
-#if defined(__SSE2__)
-  // Most items are ASCII of at most 48 bytes: three blocks that end with the item, those bytes
-  // before it masked off, weighed without a branch on the length. Units 16 apart share weights.
-  if (n <= 48 && before + n >= 48) {
-    const auto keep = [](size_t k) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + std::min<size_t>(k, 16)));
-    };
-    const auto block = [&](size_t back) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
-    };
-    const __m128i last = _mm_and_si128(block(16), keep(n));
-    const __m128i middle = _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0));
-    const __m128i first = _mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0));
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, middle), last)) == 0) {
-      // Lane k of each block is unit n - 16 + k, less a multiple of 16.
-      __m128i blocks = _mm_add_epi32(Weighed(first, n), Weighed(middle, n));
-      blocks = _mm_add_epi32(blocks, Weighed(last, n));
-      blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
-      blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
-      const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
-      return sum * kPower[(n - 1) & 7] % 512;
-    }
-  }
-#endif
   uint32_t sum = 0;  // mod 2^32, a multiple of 512
   size_t i = 0;
   size_t unit = 0;  // units so far
@@ -138,7 +89,8 @@ uint32_t Utf8Slot(const unsigned char* b, size_t n) {
   return SlotOfUtf8<false, false>(b, n, 0, unused);
 }
 
-uint32_t CheckedUtf8Slot(const unsigned char* b, size_t n, size_t before, bool& well_formed) {
+uint32_t slot_detail::CheckedUtf8SlotOfAny(const unsigned char* b, size_t n, size_t before,
+                                           bool& well_formed) {
   return SlotOfUtf8<true, false>(b, n, before, well_formed);
 }
 
@@ -147,8 +99,8 @@ uint32_t YoFoldedUtf8Slot(const unsigned char* b, size_t n) {
   return SlotOfUtf8<false, true>(b, n, 0, unused);
 }
 
-uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* b, size_t n, size_t before,
-                                 bool& well_formed) {
+uint32_t slot_detail::CheckedYoFoldedUtf8SlotOfAny(const unsigned char* b, size_t n, size_t before,
+                                                   bool& well_formed) {
   return SlotOfUtf8<true, true>(b, n, before, well_formed);
 }
 

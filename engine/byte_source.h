@@ -11,22 +11,105 @@
 #include <string_view>
 
 #include "core/huge_memory.h"
+#include "core/simd.h"
 #include "core/source_bytes.h"
 #include "core/source_format.h"
 #include "core/text.h"
 #include "core/transcoder.h"
 #include "engine/separators.h"
 
+namespace slot_detail {
+
+// The slot of the text the bytes stand for is its StringHash mod 512. As 65599 = 63 (mod 512) and
+// 63^8 = 1 (mod 512), that is 63^(n-1) * sum(u[j] * 63^-j) mod 512 over the text's n UTF-16 units:
+// each unit is weighed by a pattern that repeats every 8 units, so no product waits for another
+// and 16 ASCII bytes are weighed at once.
+inline constexpr uint32_t kPower[8] = {1, 63, 385, 191, 257, 319, 129, 447};   // 63^k mod 512
+inline constexpr uint16_t kWeight[8] = {1, 447, 129, 319, 257, 191, 385, 63};  // 63^-k mod 512
+
+#if defined(__SSE2__)
+// The weights of 16 units from unit j on, by j mod 8.
+struct alignas(16) WeightRows {
+  uint16_t row[8][8];
+};
+constexpr WeightRows MakeWeightRows() {
+  WeightRows rows{};
+  for (int r = 0; r < 8; ++r)
+    for (int k = 0; k < 8; ++k) rows.row[r][k] = kWeight[(r + k) % 8];
+  return rows;
+}
+inline constexpr WeightRows kWeightRows = MakeWeightRows();
+// 16 bytes from kKeep + k keep the last k of 16 bytes.
+alignas(16) inline constexpr unsigned char kKeep[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline __m128i Weighed(__m128i bytes, size_t unit) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(kWeightRows.row[unit & 7]));
+  return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), w),
+                       _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), w));
+}
+#endif
+
+// The slot of bytes b[0, n) that are ASCII, when `before` readable bytes stand before them and
+// n is at most 48: most items of most lists. False for any other item.
+inline bool ShortAsciiSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot) {
+#if defined(__SSE2__)
+  // Three blocks that end with the item, those bytes before it masked off, weighed without a
+  // branch on the length: units 16 apart share their weights.
+  if (n > 48 || before + n < 48) return false;
+  const auto keep = [](size_t k) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + (k < 16 ? k : 16)));
+  };
+  const auto block = [&](size_t back) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
+  };
+  const __m128i last = _mm_and_si128(block(16), keep(n));
+  const __m128i middle = _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0));
+  const __m128i first = _mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0));
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, middle), last)) != 0) return false;
+  // Lane k of each block is unit n - 16 + k, less a multiple of 16.
+  __m128i blocks = _mm_add_epi32(Weighed(first, n), Weighed(middle, n));
+  blocks = _mm_add_epi32(blocks, Weighed(last, n));
+  blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
+  blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
+  const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
+  slot = sum * kPower[(n - 1) & 7] % 512;
+  return true;
+#else
+  (void)b, (void)n, (void)before, (void)slot;
+  return false;
+#endif
+}
+
+uint32_t CheckedUtf8SlotOfAny(const unsigned char* bytes, size_t n, size_t before,
+                              bool& well_formed);
+uint32_t CheckedYoFoldedUtf8SlotOfAny(const unsigned char* bytes, size_t n, size_t before,
+                                      bool& well_formed);
+
+}  // namespace slot_detail
+
 // The slot in a 512-slot table (StringHash mod 512) of the text the UTF-8 bytes stand for; the
 // bytes must be well-formed.
 uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
-// `before`: how many readable bytes stand just before `bytes` (0 when unknown).
-uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before, bool& well_formed);
+// `before`: how many readable bytes stand just before `bytes` (0 when unknown). Inline, as it
+// is taken for every item read: the short ASCII item costs no call.
+inline uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
+                                bool& well_formed) {
+  uint32_t slot;
+  if (slot_detail::ShortAsciiSlot(bytes, n, before, slot)) return slot;
+  return slot_detail::CheckedUtf8SlotOfAny(bytes, n, before, well_formed);
+}
 // The same two of the text with ё as е and Ё as Е (FoldYo), without folding the bytes first.
 uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n);
-uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
-                                 bool& well_formed);
+inline uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
+                                        bool& well_formed) {
+  uint32_t slot;
+  if (slot_detail::ShortAsciiSlot(bytes, n, before, slot)) return slot;
+  return slot_detail::CheckedYoFoldedUtf8SlotOfAny(bytes, n, before, well_formed);
+}
 
 // Case folding on bytes: each UTF-16 unit of the text the bytes stand for lowered as LowerUnit
 // does, and with fold_yo then ё written as е (Ё lowers to ё). Writes the folded item to out (room
