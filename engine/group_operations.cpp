@@ -7,30 +7,31 @@
 // An operation writes every line of its result through Write or WriteShown: the order asked for
 // comes from there, so a new operation needs nothing but its case here.
 void GroupWorker::Make(uint32_t g, GroupResult& result) {
+  first_slot_ = g * SlotBuckets::kSlotsPerGroup;
   switch (operation_) {
     case Operation::ModeOnlyInSecond:
-      OnlyInOne(g, 1, result);
+      OnlyInOne(1, result);
       break;
     case Operation::ModeInBoth:
-      InBoth(g, result);
+      InBoth(result);
       break;
     case Operation::ModeDeduplicate:
-      Deduplicate(g, result);
+      Deduplicate(result);
       break;
     case Operation::ModeCountUnique:
-      CountUnique(g, result);
+      CountUnique(result);
       break;
     case Operation::ModeOnlyInFirst:
-      OnlyInOne(g, 0, result);
+      OnlyInOne(0, result);
       break;
     case Operation::ModeUnion:
-      InEither(g, false, result);
+      InEither(false, result);
       break;
     case Operation::ModeSymmetric:
-      InEither(g, true, result);
+      InEither(true, result);
       break;
     case Operation::ModeDuplicates:
-      Duplicates(g, result);
+      Duplicates(result);
       break;
     default:
       break;
@@ -76,7 +77,7 @@ void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, si
   } else if (lines_ != nullptr) {
     // A table that takes both lists takes all of the first's records before the second's.
     const uint64_t place = places_[source][e.added] + (source == 1 ? first_records_ : 0);
-    lines_->push_back({start, result.out.size() - start, e.slot, 0, place});
+    lines_->push_back({start, result.out.size() - start, first_slot_ + e.second_slot, 0, place});
   }
   result.out.append(separator_);
   ++result.count;
@@ -128,48 +129,48 @@ void GroupWorker::AddAll(int source) {
   }
 }
 
-void GroupWorker::Deduplicate(uint32_t g, GroupResult& result) {
+void GroupWorker::Deduplicate(GroupResult& result) {
   table_.Reset(keys_[0].size());
   AddAll(0);
-  table_.Walk(g, [&](const GroupEntry& e) {
+  table_.Walk([&](const GroupEntry& e) {
     if (e.size != 0) WriteShown(result, e);  // an empty item never reaches the result
   });
 }
 
-void GroupWorker::CountUnique(uint32_t g, GroupResult& result) {
+void GroupWorker::CountUnique(GroupResult& result) {
   const ScratchVector<GroupKey>& keys = keys_[0];
   const ScratchVector<ByteRecord>& records = records_[0].records;
   table_.Reset(keys.size());
   bool added;
   for (size_t i = 0; i < keys.size(); ++i)
     ++table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).count;
-  table_.Walk(g, [&](const GroupEntry& e) { WriteCounted(result, e); });
+  table_.Walk([&](const GroupEntry& e) { WriteCounted(result, e); });
 }
 
 // The items that occur more than once, each shown as dedupe shows it; never the empty item,
 // which a list's blank lines and its final line end repeat.
-void GroupWorker::Duplicates(uint32_t g, GroupResult& result) {
+void GroupWorker::Duplicates(GroupResult& result) {
   table_.Reset(keys_[0].size());
   AddAll(0);
-  table_.Walk(g, [&](const GroupEntry& e) {
+  table_.Walk([&](const GroupEntry& e) {
     if (e.count > 1 && e.size != 0) WriteShown(result, e);
   });
 }
 
-void GroupWorker::InBoth(uint32_t g, GroupResult& result) {
+void GroupWorker::InBoth(GroupResult& result) {
   if (keys_[1].empty()) return;
   table_.Reset(keys_[0].size());
   AddAll(0);
   for (const GroupKey& key : keys_[1])
     if (GroupEntry* e = table_.Find(key)) e->mark = true;
-  table_.Walk(g, [&](const GroupEntry& e) {
+  table_.Walk([&](const GroupEntry& e) {
     if (e.mark) WriteShown(result, e);
   });
 }
 
 // Only-in-second (source 1) and its mirror only-in-first (source 0): the keys of the source that
 // the other lacks, in the walk of a table of their own, each written as at its first occurrence.
-void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
+void GroupWorker::OnlyInOne(int source, GroupResult& result) {
   const ScratchVector<GroupKey>& keys = keys_[source];
   const ScratchVector<ByteRecord>& records = records_[source].records;
   if (keys.empty()) return;
@@ -203,7 +204,7 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
   }
   if (keep_spelling) return;
   // The spelling of an item's first occurrence in its source.
-  found_.Walk(g, [&](const GroupEntry& e) {
+  found_.Walk([&](const GroupEntry& e) {
     const ByteRecord& r = records[e.added];
     Write(result, e, source, result.out.size(), r.data, r.size);
   });
@@ -213,11 +214,11 @@ void GroupWorker::OnlyInOne(uint32_t g, int source, GroupResult& result) {
 // first's added before the second's. A key keeps the spelling of its last occurrence in the list
 // that brought it first, as dedupe and in-both keep the first list's. The empty item never
 // reaches the result, as in dedupe.
-void GroupWorker::InEither(uint32_t g, bool in_one_only, GroupResult& result) {
+void GroupWorker::InEither(bool in_one_only, GroupResult& result) {
   table_.Reset(keys_[0].size() + keys_[1].size());
   AddAll(0);
   AddAll(1);
-  table_.Walk(g, [&](const GroupEntry& e) {
+  table_.Walk([&](const GroupEntry& e) {
     if (e.size != 0 && !(in_one_only && e.mark)) WriteShown(result, e);
   });
 }

@@ -22,11 +22,11 @@ struct GroupKey {
   uint64_t hash;
 };
 
+// 32 bytes: a group's entries are read all over as it is made, and the fewer cache lines they
+// take the fewer of those reads miss. The key's hash is in the index (see GroupTable).
 struct GroupEntry {
   const unsigned char* key;
   size_t size;
-  uint64_t hash;
-  uint32_t slot;
   uint32_t shown;  // the record whose spelling is written, when keys are folded
   uint32_t added;  // the record that added the entry
   int32_t count;
@@ -34,11 +34,17 @@ struct GroupEntry {
   uint8_t source = 0;  // whose records `shown` and `added` are: the first list's or the second's
   // The spelling shown is the key's own bytes: with ё folding alone, that of most entries.
   bool shown_as_key = false;
+  uint8_t second_slot = 0;  // 1 when the key's slot is the group's second
 };
+static_assert(sizeof(GroupEntry) == 32);
 
 // The table of one group: entries in the order they were added, found by an open-addressing
 // index on the seeded key hash. Its walk is that of the slots of a 512-slot table: slots
 // ascending, the newest entry of a slot first.
+//
+// A place in the index holds the entry's number (from 1; 0 is an empty place) and, above it, the
+// low half of the key's hash: a probe passes over the entries of other keys without reading
+// them, which in a group larger than the caches is a miss each.
 class GroupTable {
  public:
   void Reset(size_t keys) {
@@ -52,12 +58,11 @@ class GroupTable {
   GroupEntry* Find(const GroupKey& key) {
     const size_t mask = index_.size() - 1;
     for (size_t at = Position(key.hash);; at = (at + 1) & mask) {
-      const uint32_t e = index_[at];
-      if (e == 0) return nullptr;
-      GroupEntry& entry = entries[e - 1];
-      if (entry.hash == key.hash && entry.size == key.size &&
-          std::memcmp(entry.key, key.data, key.size) == 0)
-        return &entry;
+      const uint64_t place = index_[at];
+      if (place == 0) return nullptr;
+      if (place >> 32 != Tag(key.hash)) continue;
+      GroupEntry& entry = entries[static_cast<uint32_t>(place) - 1];
+      if (entry.size == key.size && std::memcmp(entry.key, key.data, key.size) == 0) return &entry;
     }
   }
   // The entry of the key, added by `record` when it is not there (then `added` is set).
@@ -65,17 +70,19 @@ class GroupTable {
     const size_t mask = index_.size() - 1;
     size_t at = Position(key.hash);
     for (;; at = (at + 1) & mask) {
-      const uint32_t e = index_[at];
-      if (e == 0) break;
-      GroupEntry& entry = entries[e - 1];
-      if (entry.hash == key.hash && entry.size == key.size &&
-          std::memcmp(entry.key, key.data, key.size) == 0) {
+      const uint64_t place = index_[at];
+      if (place == 0) break;
+      if (place >> 32 != Tag(key.hash)) continue;
+      GroupEntry& entry = entries[static_cast<uint32_t>(place) - 1];
+      if (entry.size == key.size && std::memcmp(entry.key, key.data, key.size) == 0) {
         added = false;
         return entry;
       }
     }
-    entries.push_back({key.data, key.size, key.hash, slot, 0, record, 0, false});
-    index_[at] = static_cast<uint32_t>(entries.size());
+    static_assert(SlotBuckets::kSlotsPerGroup == 2);
+    entries.push_back(
+        {key.data, key.size, 0, record, 0, false, 0, false, static_cast<uint8_t>(slot & 1)});
+    index_[at] = Tag(key.hash) << 32 | entries.size();
     added = true;
     return entries.back();
   }
@@ -83,16 +90,14 @@ class GroupTable {
   // that are put in another order afterwards take the entries as they were added instead, which
   // for the order of first occurrence is that order already.
   template <typename Fn>
-  void Walk(uint32_t group, Fn&& fn) {
+  void Walk(Fn&& fn) {
     if (walk_as_added) {
       for (const GroupEntry& e : entries) fn(e);
       return;
     }
-    static_assert(SlotBuckets::kSlotsPerGroup == 2);
-    const uint32_t first = group * SlotBuckets::kSlotsPerGroup;
     second_slot_.clear();
     for (size_t i = entries.size(); i-- > 0;) {
-      if (entries[i].slot == first)
+      if (entries[i].second_slot == 0)
         fn(entries[i]);
       else
         second_slot_.push_back(static_cast<uint32_t>(i));
@@ -105,7 +110,8 @@ class GroupTable {
 
  private:
   size_t Position(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
-  ScratchVector<uint32_t> index_;
+  static uint64_t Tag(uint64_t hash) { return hash & 0xFFFFFFFF; }
+  ScratchVector<uint64_t> index_;
   ScratchVector<uint32_t> second_slot_;
   int shift_ = 58;
 };
@@ -144,12 +150,12 @@ class GroupWorker {
              const unsigned char* data, size_t size);
   void WriteShown(GroupResult& result, const GroupEntry& e);
   void WriteCounted(GroupResult& result, const GroupEntry& e);
-  void Deduplicate(uint32_t g, GroupResult& result);
-  void CountUnique(uint32_t g, GroupResult& result);
-  void Duplicates(uint32_t g, GroupResult& result);
-  void InBoth(uint32_t g, GroupResult& result);
-  void OnlyInOne(uint32_t g, int source, GroupResult& result);
-  void InEither(uint32_t g, bool in_one_only, GroupResult& result);
+  void Deduplicate(GroupResult& result);
+  void CountUnique(GroupResult& result);
+  void Duplicates(GroupResult& result);
+  void InBoth(GroupResult& result);
+  void OnlyInOne(int source, GroupResult& result);
+  void InEither(bool in_one_only, GroupResult& result);
 
   // The bytes of a share read back, which its records point into.
   class ShareBytes {
@@ -187,6 +193,7 @@ class GroupWorker {
   std::vector<uint64_t> places_[2];
   // The records of the first list in the group: the second's come after them in its walk.
   uint64_t first_records_ = 0;
+  uint32_t first_slot_ = 0;  // of the group being made
   ShareBytes share_bytes_[2];
   GroupRecords records_[2];
   ScratchVector<GroupKey> keys_[2];
