@@ -261,7 +261,9 @@ class BucketFeeder {
           }
           ForEachByteItem(
               bytes, sources_.separator, final_piece,
-              [&](std::string_view item, const ByteItemCursor& cursor) {
+              // Inline: the call and its spills cost a short item more than its copy.
+              [&](std::string_view item,
+                  const ByteItemCursor& cursor) __attribute__((always_inline)) {
                 const uint64_t place = base + cursor.OffsetOf(item);
                 if (rules.trim) item = TrimmedItem(item);
                 // The item may be the cursor's copy rather than part of the run.
