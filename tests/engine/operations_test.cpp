@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "engine/group_worker.h"
 #include "tests/support/byte_sink.h"
 #include "tests/support/naive_model.h"
 #include "tests/support/operation_texts.h"
@@ -292,4 +293,22 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
   in_first.erase(u"");
   EXPECT_EQ(RunGiven(Operation::ModeDeduplicate, first, u"", u"\n", u"\n", false, true).found,
             static_cast<int32_t>(in_first.size()));
+}
+
+// Keys are compared as words that may overlap: a change at any byte of a key of any length must
+// still tell it apart.
+TEST(SameBytes, TellsKeysApartAtEveryByteOfEveryLength) {
+  for (size_t n = 0; n <= 40; ++n) {
+    std::string a(n, 'k');
+    for (size_t i = 0; i < n; ++i) a[i] = static_cast<char>('a' + i % 26);
+    const std::string b = a;
+    const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+    EXPECT_TRUE(SameBytes(x, reinterpret_cast<const unsigned char*>(b.data()), n)) << n;
+    for (size_t i = 0; i < n; ++i) {
+      std::string c = a;
+      c[i] = static_cast<char>(c[i] ^ 0x40);
+      EXPECT_FALSE(SameBytes(x, reinterpret_cast<const unsigned char*>(c.data()), n))
+          << n << " " << i;
+    }
+  }
 }
