@@ -86,6 +86,9 @@ class SlotBuckets {
         std::memcpy(at, item.data(), kShortItem);
       else
         std::memcpy(at, item.data(), item.size());
+      // The group's next records go a few cache lines on: fresh memory, and with 256 groups
+      // filled at once no prefetcher follows them. Asked for now, the lines are there by then.
+      __builtin_prefetch(at + kFetchAhead, 1);
       block.size += record;
       ++group.items;
       return;
@@ -189,6 +192,7 @@ class SlotBuckets {
   static_assert(kSlotsPerGroup == 2);
   static constexpr size_t kWideSize = 127;
   static constexpr size_t kShortItem = 32;
+  static constexpr size_t kFetchAhead = 256;
 
   void AddToNewBlock(int lane, Group& group, uint32_t slot, std::string_view item,
                      uint64_t sequence);
