@@ -17,6 +17,7 @@ using slot_detail::kPower;
 using slot_detail::kWeight;
 #if defined(__SSE2__)
 using slot_detail::kKeep;
+using slot_detail::kKeepFirst;
 using slot_detail::Weighed;
 #endif
 
@@ -48,9 +49,20 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
       } else {
         break;
       }
-      if (_mm_movemask_epi8(v) != 0) break;
       // Lane k of a tail block is unit (unit + left - 16 + k): the same weight row as unit + left.
-      blocks = _mm_add_epi32(blocks, Weighed(v, step == 16 ? unit : unit + left));
+      const size_t row = step == 16 ? unit : unit + left;
+      if (const int wide = _mm_movemask_epi8(v); wide != 0) {
+        // The ASCII bytes before the first that is not, weighed here too: lane `first` on waits.
+        const auto first = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(wide)));
+        const __m128i keep =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepFirst + 16 - first));
+        blocks = _mm_add_epi32(blocks, Weighed(_mm_and_si128(v, keep), row));
+        const size_t ascii = first - (16 - step);
+        i += ascii;
+        unit += ascii;
+        break;
+      }
+      blocks = _mm_add_epi32(blocks, Weighed(v, row));
       i += step;
       unit += step;
     }
@@ -63,12 +75,18 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
     // a word of Cyrillic is weighed here whole, not a block tried at every letter.
     for (; i < n && b[i] < 0x80; ++i, ++unit) sum += b[i] * uint32_t{kWeight[unit & 7]};
     while (i < n && b[i] >= 0x80) {
-      if (kCheck && WellFormedLength(b + i, n - i) == 0) {
-        well_formed = false;
-        return 0;
-      }
       uint32_t cp;
-      i += DecodeUtf8At(b + i, cp);
+      if (b[i] >= 0xC2 && b[i] < 0xE0 && i + 1 < n && (b[i + 1] & 0xC0) == 0x80) {
+        // Two bytes, well-formed as they stand: Cyrillic, and most letters beyond ASCII.
+        cp = (uint32_t{b[i]} & 0x1F) << 6 | (b[i + 1] & 0x3F);
+        i += 2;
+      } else {
+        if (kCheck && WellFormedLength(b + i, n - i) == 0) {
+          well_formed = false;
+          return 0;
+        }
+        i += DecodeUtf8At(b + i, cp);
+      }
       if (kYo) cp = cp == u'ё' ? u'е' : cp == u'Ё' ? u'Е' : cp;
       if (cp < 0x10000) {
         sum += cp * kWeight[unit++ & 7];

@@ -44,6 +44,11 @@ alignas(16) inline constexpr unsigned char kKeep[32] = {
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
+// 16 bytes from kKeepFirst + 16 - k keep the first k of 16 bytes.
+alignas(16) inline constexpr unsigned char kKeepFirst[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+
 inline __m128i Weighed(__m128i bytes, size_t unit) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(kWeightRows.row[unit & 7]));
