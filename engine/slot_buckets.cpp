@@ -220,41 +220,55 @@ bool SlotBuckets::Spill() {
   return true;
 }
 
-void SlotBuckets::ParseInto(uint32_t g, const unsigned char* bytes, size_t size,
+void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
                             ScratchVector<ByteRecord>& out, size_t& total) const {
   const uint32_t first_slot = g * kSlotsPerGroup;
-  const unsigned char* at = bytes;
-  const unsigned char* end = bytes + size;
-  while (at < end) {
-    const unsigned head = *at++;
-    uint64_t n = head >> 1;
-    if (n == kWideSize) {
-      std::memcpy(&n, at, sizeof n);
-      at += sizeof n;
+  for (; count > 0 && spans.next < spans.spans.size(); ++spans.next, spans.at = 0) {
+    const auto [bytes, size] = spans.spans[spans.next];
+    const unsigned char* at = bytes + spans.at;
+    const unsigned char* end = bytes + size;
+    for (; count > 0 && at < end; --count) {
+      const unsigned head = *at++;
+      uint64_t n = head >> 1;
+      if (n == kWideSize) {
+        std::memcpy(&n, at, sizeof n);
+        at += sizeof n;
+      }
+      uint64_t sequence = 0;
+      if (keep_sequence_) {
+        std::memcpy(&sequence, at, sizeof sequence);
+        at += sizeof sequence;
+      }
+      out.push_back({at, n, first_slot + (head & 1), sequence});
+      total += n;
+      at += n;
     }
-    uint64_t sequence = 0;
-    if (keep_sequence_) {
-      std::memcpy(&sequence, at, sizeof sequence);
-      at += sizeof sequence;
+    if (at < end) {  // the count was reached within the span
+      spans.at = static_cast<size_t>(at - bytes);
+      return;
     }
-    out.push_back({at, n, first_slot + (head & 1), sequence});
-    total += n;
-    at += n;
   }
+}
+
+void SlotBuckets::ParseAll(uint32_t g, const unsigned char* bytes, size_t size,
+                           ScratchVector<ByteRecord>& out, size_t& total) const {
+  GroupRecords::RecordSpans one;
+  one.spans.emplace_back(bytes, size);
+  ParseInto(g, one, SIZE_MAX, out, total);
 }
 
 bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   const size_t lanes = lanes_.size();
   out.bytes = 0;
   out.loaded.resize(lanes);
-  out.lane_records.resize(lanes);
+  out.lane_spans.resize(lanes);
   size_t items = 0;
   for (size_t k = 0; k < lanes; ++k) {
     const Group& group = GroupIn(k, g);
     items += group.items;
-    ScratchVector<ByteRecord>& records = out.lane_records[k];
-    records.clear();
-    ReserveScratch(records, group.items);
+    GroupRecords::RecordSpans& spans = out.lane_spans[k];
+    spans.spans.clear();
+    spans.next = spans.at = 0;
     size_t spilled = 0;
     for (const Extent& extent : group.extents) spilled += extent.size;
     out.loaded[k].reset();
@@ -266,13 +280,12 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
           return false;
         at += extent.size;
       }
-      ParseInto(g, out.loaded[k].get(), spilled, records, out.bytes);
+      spans.spans.emplace_back(out.loaded[k].get(), spilled);
     }
-    ForEachBlock(group, [&](const Block& block) {
-      ParseInto(g, block.bytes, block.size, records, out.bytes);
-    });
+    ForEachBlock(group,
+                 [&](const Block& block) { spans.spans.emplace_back(block.bytes, block.size); });
   }
-  // Run by run, the records of each lane in turn.
+  // Run by run, the records of each lane in turn, each lane read on from where it stopped.
   out.records.clear();
   ReserveScratch(out.records, items);
   std::vector<size_t>& from = out.lane_taken;
@@ -280,17 +293,13 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   const size_t runs = marks_[g];
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {
-      const ScratchVector<ByteRecord>& records = out.lane_records[k];
       const size_t end = SegmentEnd(k, g, run);
-      out.records.insert(out.records.end(), records.begin() + static_cast<std::ptrdiff_t>(from[k]),
-                         records.begin() + static_cast<std::ptrdiff_t>(end));
+      ParseInto(g, out.lane_spans[k], end - from[k], out.records, out.bytes);
       from[k] = end;
     }
   }
   for (size_t k = 0; k < lanes; ++k)  // records after the last mark, were there any
-    out.records.insert(out.records.end(),
-                       out.lane_records[k].begin() + static_cast<std::ptrdiff_t>(from[k]),
-                       out.lane_records[k].end());
+    ParseInto(g, out.lane_spans[k], SIZE_MAX, out.records, out.bytes);
   return true;
 }
 
@@ -329,10 +338,10 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer_size = extent.size;
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
-        ParseInto(g, r.buffer.get(), extent.size, r.records, unused);
+        ParseAll(g, r.buffer.get(), extent.size, r.records, unused);
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
-        ParseInto(g, block.bytes, block.size, r.records, unused);
+        ParseAll(g, block.bytes, block.size, r.records, unused);
       } else {
         record = nullptr;
         return true;

@@ -32,8 +32,14 @@ struct GroupRecords {
   ScratchVector<ByteRecord> records;
   size_t bytes = 0;                                      // of the items together
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
-  std::vector<ScratchVector<ByteRecord>> lane_records;   // scratch: each lane's records
-  std::vector<size_t> lane_taken;                        // scratch: of each lane's records
+  // Scratch: the bytes of each lane's records, block by block, and how far they were read.
+  struct RecordSpans {
+    std::vector<std::pair<const unsigned char*, size_t>> spans;
+    size_t next = 0;  // the span being read
+    size_t at = 0;    // in it
+  };
+  std::vector<RecordSpans> lane_spans;
+  std::vector<size_t> lane_taken;  // scratch: of each lane's records
 };
 
 class SlotBuckets {
@@ -207,8 +213,12 @@ class SlotBuckets {
   unsigned char* TakeFromArena(int lane, size_t bytes);
   void DropArenas();
   bool WriteOut(Group& group, Block& block);
-  void ParseInto(uint32_t g, const unsigned char* bytes, size_t size,
+  // The next `count` records of a lane's spans (fewer when they end) onto `out`.
+  void ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
                  ScratchVector<ByteRecord>& out, size_t& total) const;
+  // All the records of one block of bytes.
+  void ParseAll(uint32_t g, const unsigned char* bytes, size_t size, ScratchVector<ByteRecord>& out,
+                size_t& total) const;
 
   bool keep_sequence_;
   size_t spill_block_;
