@@ -260,7 +260,7 @@ void ByteChunks::Grow(size_t capacity) {
   capacity_ = capacity;
 }
 
-bool ByteChunks::ReadSource(char* into, size_t n, size_t& got) {
+bool ByteChunks::ReadSource(char* into, size_t n, size_t& got, size_t* zero) {
   got = 0;
   const uint64_t left = length_ == kWhole ? kWhole : length_ - (offset_ - start_);
   const size_t want = static_cast<size_t>(std::min<uint64_t>(n, left));
@@ -276,16 +276,29 @@ bool ByteChunks::ReadSource(char* into, size_t n, size_t& got) {
   if (parts > 1) {
     const size_t step = want / static_cast<size_t>(parts);
     std::vector<ssize_t> got(static_cast<size_t>(parts), -1);
+    // Each piece is searched for a zero by the thread that read it, while it is in its cache.
+    std::vector<size_t> zeros(static_cast<size_t>(parts), SIZE_MAX);
     OnCores(parts, [&](int part) {
-      const size_t at = step * static_cast<size_t>(part);
+      const auto k = static_cast<size_t>(part);
+      const size_t at = step * k;
       const size_t n = part + 1 == parts ? want - at : step;
-      got[static_cast<size_t>(part)] = source_.Read(offset_ + at, into + at, n);
+      got[k] = source_.Read(offset_ + at, into + at, n);
+      if (zero != nullptr && got[k] > 0)
+        if (const void* found = std::memchr(into + at, 0, static_cast<size_t>(got[k])))
+          zeros[k] = static_cast<size_t>(static_cast<const char*>(found) - into);
     });
     read = got[0];
-    for (int part = 1; part < parts && read == static_cast<ssize_t>(step * part); ++part)
+    size_t first_zero = zeros[0];
+    for (int part = 1; part < parts && read == static_cast<ssize_t>(step * part); ++part) {
       if (got[static_cast<size_t>(part)] > 0) read += got[static_cast<size_t>(part)];
+      first_zero = std::min(first_zero, zeros[static_cast<size_t>(part)]);
+    }
+    if (zero != nullptr) *zero = first_zero;
   } else {
     read = source_.Read(offset_, into, want);
+    if (zero != nullptr && read > 0)
+      if (const void* found = std::memchr(into, 0, static_cast<size_t>(read)))
+        *zero = static_cast<size_t>(static_cast<const char*>(found) - into);
   }
   if (read < 0) {
     failed_ = true;
@@ -315,15 +328,15 @@ bool ByteChunks::Fill() {
   if (end_ == capacity_) Grow(NextCapacity(end_ + 1));
   while (end_ < capacity_ && !at_end_) {
     size_t got = 0;
-    if (!ReadSource(buffer_.get() + end_, capacity_ - end_, got)) return false;
+    size_t zero = SIZE_MAX;  // where the first zero read is, from end_
+    if (!ReadSource(buffer_.get() + end_, capacity_ - end_, got, &zero)) return false;
     if (source_done_) {
       at_end_ = true;
       break;
     }
-    const void* zero = std::memchr(buffer_.get() + end_, 0, got);
-    if (zero != nullptr) {
-      const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - buffer_.get());
-      offset_ -= got - (at - end_);  // only the bytes before the zero count as read
+    if (zero < got) {
+      const size_t at = end_ + zero;
+      offset_ -= got - zero;  // only the bytes before the zero count as read
       end_ = at;
       at_end_ = ended_at_zero_ = true;
       break;

@@ -165,8 +165,9 @@ class ByteChunks {
   // Converts the source bytes held to the end of the buffer; returns the bytes taken.
   size_t ConvertHeld(size_t& written);
   // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
-  // than length_. Sets source_done_ at the end.
-  bool ReadSource(char* into, size_t n, size_t& got);
+  // than length_. Sets source_done_ at the end. With `zero`, sets it to the offset of the first
+  // zero byte of those read (leaves it when there is none).
+  bool ReadSource(char* into, size_t n, size_t& got, size_t* zero = nullptr);
   // The next buffer size with room for `needed` bytes: a chunk or twice the present size, but
   // no more than the source is expected to fill.
   size_t NextCapacity(size_t needed) const;

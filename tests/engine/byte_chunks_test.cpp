@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/transcoder.h"
+#include "core/utf8.h"
 #include "engine/byte_source.h"
 #include "tests/support/test_files.h"
 
@@ -125,6 +126,39 @@ TEST(ByteChunks, ConversionOnThreadsIsTheWholeConversion) {
         EXPECT_EQ(chunks.ended_at_zero(), whole.ended_at_zero());
         EXPECT_EQ(chunks.lone_surrogate(), whole.lone_surrogate());
       }
+    }
+  }
+}
+
+// A file is read in pieces on several threads, each searched for a zero by its reader: the text
+// ends at the first zero, whichever piece holds it, and at none when there is none.
+TEST(ByteChunks, FileReadOnThreadsEndsAtItsFirstZero) {
+  ScratchDir scratch("zero-pieces");
+  ASSERT_FALSE(scratch.path().empty());
+  ByteSeparator separator;
+  ASSERT_TRUE(MakeByteSeparator(u"\n", false, separator));
+  std::string lines;
+  for (int i = 0; lines.size() < (size_t{6} << 20); ++i)
+    lines += "line " + std::to_string(i) + "\n";
+  const size_t none = lines.size();
+  for (const size_t zero_at : {size_t{10}, size_t{1} << 20, size_t{4} << 20, none - 1, none}) {
+    std::string bytes = lines;
+    if (zero_at < none) bytes[zero_at] = '\0';
+    if (zero_at + 2 < none) bytes[zero_at + 2] = '\0';  // a second zero, after the first
+    std::unique_ptr<SourceBytes> source;
+    ASSERT_EQ(SourceBytes::Open(TextFromUtf8(scratch.Put("list.txt", bytes)), false, source),
+              SourceBytes::Opened::Yes);
+    for (int threads : {1, 2, 3}) {
+      ByteChunks chunks(*source, SourceFormat(), separator);
+      chunks.UseThreads(threads);
+      std::string joined;
+      std::string_view run;
+      bool last = false;
+      while (chunks.Next(run, last)) joined += run;
+      EXPECT_TRUE(joined == std::string_view(bytes).substr(0, zero_at))
+          << zero_at << " threads " << threads << " got " << joined.size();
+      EXPECT_EQ(chunks.bytes_read(), zero_at);
+      EXPECT_EQ(chunks.ended_at_zero(), zero_at < none);
     }
   }
 }
