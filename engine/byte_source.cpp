@@ -100,6 +100,86 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
   return sum * kPower[(unit - 1) & 7] % 512;
 }
 
+#if defined(__SSE2__)
+// The slot of an item of at most 48 bytes of ASCII and two-byte characters (Cyrillic), read as
+// ShortAsciiSlot reads an ASCII one: three blocks that end with it. False for any other item,
+// malformed ones included, which the loop above then takes.
+//
+// The byte at offset q of the item stands in unit j = q - P(q), P(q) the continuation bytes up to
+// it and with it: a lead and its continuation weigh alike, the lead's bits 6 places up. As
+// 63^-1 = -(1 + 64) and 64^2 = 0 (mod 512), unit j weighs (-1)^j * (1 + 64 j): no table. Only
+// the sum mod 512 counts, so 16-bit lanes that wrap hold it.
+bool TwoByteSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot) {
+  if (n > 48 || before + n < 48) return false;
+  const auto keep = [](size_t k) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + (k < 16 ? k : 16)));
+  };
+  const auto block = [&](size_t back) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
+  };
+  const __m128i blocks[3] = {_mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0)),
+                             _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0)),
+                             _mm_and_si128(block(16), keep(n))};
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi16(1);
+  // Lane k of each block is byte n - 16 + k of the item less a multiple of 16: n + k mod 8.
+  const auto m = static_cast<short>(n);
+  const __m128i q_low = _mm_setr_epi16(m, m + 1, m + 2, m + 3, m + 4, m + 5, m + 6, m + 7);
+  const __m128i q_high = _mm_add_epi16(q_low, _mm_set1_epi16(8));
+  __m128i sum = zero;
+  int continuations = 0;     // in the blocks before
+  bool lead_before = false;  // the block before ends with a lead
+  // Blocks before the item hold nothing of it: the loop starts at the first that does.
+  for (size_t k = n > 32 ? 0 : n > 16 ? 1 : 2; k < 3; ++k) {
+    const __m128i v = blocks[k];
+    const __m128i cont = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(-64)), _mm_set1_epi8(-128));
+    const __m128i from_c2 = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)));
+    const __m128i lead = _mm_cmpeq_epi8(_mm_min_epu8(from_c2, _mm_set1_epi8(0x1D)), from_c2);
+    const __m128i ascii = _mm_cmpgt_epi8(v, _mm_set1_epi8(-1));
+    // Each byte ASCII, a lead of two bytes or a continuation, and each continuation after a lead.
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ascii, lead), cont)) != 0xFFFF) return false;
+    const __m128i after_lead =
+        _mm_or_si128(_mm_slli_si128(lead, 1), _mm_cvtsi32_si128(lead_before ? 0xFF : 0));
+    if (_mm_movemask_epi8(_mm_xor_si128(cont, after_lead)) != 0) return false;
+    lead_before = (_mm_movemask_epi8(lead) & 0x8000) != 0;
+    // P(q) in each lane: the continuations so far, the lane's own counted.
+    __m128i p = _mm_and_si128(cont, _mm_set1_epi8(1));
+    p = _mm_add_epi8(p, _mm_slli_si128(p, 1));
+    p = _mm_add_epi8(p, _mm_slli_si128(p, 2));
+    p = _mm_add_epi8(p, _mm_slli_si128(p, 4));
+    p = _mm_add_epi8(p, _mm_slli_si128(p, 8));
+    p = _mm_add_epi8(p, _mm_set1_epi8(static_cast<char>(continuations)));
+    continuations = _mm_extract_epi16(p, 7) >> 8;  // the last lane's count
+    // The bits each byte gives its unit: all of ASCII, five of a lead, six of a continuation.
+    const __m128i bits =
+        _mm_or_si128(ascii, _mm_or_si128(_mm_and_si128(lead, _mm_set1_epi8(0x1F)),
+                                         _mm_and_si128(cont, _mm_set1_epi8(0x3F))));
+    const __m128i value = _mm_and_si128(v, bits);
+    const auto weigh = [&](__m128i value16, __m128i p16, __m128i lead16, __m128i q16) {
+      const __m128i j = _mm_sub_epi16(q16, p16);
+      const __m128i odd = _mm_sub_epi16(zero, _mm_and_si128(j, one));  // all ones when odd
+      __m128i w = _mm_add_epi16(one, _mm_slli_epi16(j, 6));
+      w = _mm_sub_epi16(_mm_xor_si128(w, odd), odd);
+      // A lead's bits stand 6 places up.
+      value16 = _mm_or_si128(_mm_andnot_si128(lead16, value16),
+                             _mm_and_si128(lead16, _mm_slli_epi16(value16, 6)));
+      sum = _mm_add_epi16(sum, _mm_mullo_epi16(value16, w));
+    };
+    weigh(_mm_unpacklo_epi8(value, zero), _mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(lead, lead),
+          q_low);
+    weigh(_mm_unpackhi_epi8(value, zero), _mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(lead, lead),
+          q_high);
+  }
+  if (lead_before) return false;  // the item ends with a lead
+  __m128i total = _mm_madd_epi16(sum, one);
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, _MM_SHUFFLE(1, 0, 3, 2)));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, _MM_SHUFFLE(2, 3, 0, 1)));
+  const size_t units = n - static_cast<size_t>(continuations);
+  slot = static_cast<uint32_t>(_mm_cvtsi128_si32(total)) * kPower[(units - 1) & 7] % 512;
+  return true;
+}
+#endif
+
 }  // namespace
 
 uint32_t Utf8Slot(const unsigned char* b, size_t n) {
@@ -109,6 +189,10 @@ uint32_t Utf8Slot(const unsigned char* b, size_t n) {
 
 uint32_t slot_detail::CheckedUtf8SlotOfAny(const unsigned char* b, size_t n, size_t before,
                                            bool& well_formed) {
+#if defined(__SSE2__)
+  uint32_t slot;
+  if (TwoByteSlot(b, n, before, slot)) return slot;
+#endif
   return SlotOfUtf8<true, false>(b, n, before, well_formed);
 }
 

@@ -218,7 +218,19 @@ TEST(ByteRunTest, SlotsAreThoseOfTheTable) {
     EXPECT_TRUE(well_formed);
     EXPECT_EQ(Utf8Slot(bytes, item.size()), expected) << item;
   }
-  bool well_formed = true;
-  CheckedUtf8Slot(reinterpret_cast<const unsigned char*>("abc\xD0"), 4, 0, well_formed);
-  EXPECT_FALSE(well_formed);
+  // Malformed bytes anywhere in an item of letters from two scripts, the blocks before it
+  // readable or not: each is found.
+  for (const std::string bad : {"\xD0", "\xB0", "\xC0\x80", "\xD0\xB0\xB0", "\xE0\x80"}) {
+    for (size_t at = 0; at <= 42; ++at) {
+      std::string item = "\xD0\xB0" + std::string(40, 'x');
+      item.insert(at, bad);
+      for (const size_t before : {size_t{0}, size_t{64}}) {
+        const std::string padded = std::string(before, 'x') + item + "\n";
+        bool well_formed = true;
+        CheckedUtf8Slot(reinterpret_cast<const unsigned char*>(padded.data()) + before, item.size(),
+                        before, well_formed);
+        EXPECT_FALSE(well_formed) << at << " " << before;
+      }
+    }
+  }
 }
