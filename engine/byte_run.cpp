@@ -270,11 +270,14 @@ class BucketFeeder {
                 const std::string_view around = cursor.Around();
                 // Equal keys must meet in one group: the slot is the key's.
                 uint32_t slot;
+                const size_t before = static_cast<size_t>(item.data() - around.data());
                 if (rules.case_sensitive && check_ && !check_piece) {
-                  const size_t before = static_cast<size_t>(item.data() - around.data());
                   slot = rules.fold_yo
                              ? CheckedYoFoldedUtf8Slot(Bytes(item), item.size(), before, checked)
                              : CheckedUtf8Slot(Bytes(item), item.size(), before, checked);
+                } else if (rules.case_sensitive) {  // converted, or checked already
+                  slot = rules.fold_yo ? YoFoldedUtf8Slot(Bytes(item), item.size(), before)
+                                       : Utf8Slot(Bytes(item), item.size(), before);
                 } else {
                   slot = KeySlot(rules, item, folded);
                 }

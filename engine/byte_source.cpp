@@ -187,6 +187,15 @@ uint32_t Utf8Slot(const unsigned char* b, size_t n) {
   return SlotOfUtf8<false, false>(b, n, 0, unused);
 }
 
+uint32_t slot_detail::Utf8SlotOfAny(const unsigned char* b, size_t n, size_t before) {
+#if defined(__SSE2__)
+  uint32_t slot;
+  if (TwoByteSlot(b, n, before, slot)) return slot;
+#endif
+  bool unused = true;
+  return SlotOfUtf8<false, false>(b, n, before, unused);
+}
+
 uint32_t slot_detail::CheckedUtf8SlotOfAny(const unsigned char* b, size_t n, size_t before,
                                            bool& well_formed) {
 #if defined(__SSE2__)

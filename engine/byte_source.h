@@ -88,6 +88,7 @@ inline bool ShortAsciiSlot(const unsigned char* b, size_t n, size_t before, uint
 #endif
 }
 
+uint32_t Utf8SlotOfAny(const unsigned char* bytes, size_t n, size_t before);
 uint32_t CheckedUtf8SlotOfAny(const unsigned char* bytes, size_t n, size_t before,
                               bool& well_formed);
 uint32_t CheckedYoFoldedUtf8SlotOfAny(const unsigned char* bytes, size_t n, size_t before,
@@ -98,6 +99,13 @@ uint32_t CheckedYoFoldedUtf8SlotOfAny(const unsigned char* bytes, size_t n, size
 // The slot in a 512-slot table (StringHash mod 512) of the text the UTF-8 bytes stand for; the
 // bytes must be well-formed.
 uint32_t Utf8Slot(const unsigned char* bytes, size_t n);
+// The same, `before` readable bytes standing just before `bytes`: inline, as for CheckedUtf8Slot
+// below, for the items of converted sources.
+inline uint32_t Utf8Slot(const unsigned char* bytes, size_t n, size_t before) {
+  uint32_t slot;
+  if (slot_detail::ShortAsciiSlot(bytes, n, before, slot)) return slot;
+  return slot_detail::Utf8SlotOfAny(bytes, n, before);
+}
 // The same of bytes not yet checked: clears well_formed when they are not well-formed UTF-8.
 // `before`: how many readable bytes stand just before `bytes` (0 when unknown). Inline, as it
 // is taken for every item read: the short ASCII item costs no call.
@@ -109,6 +117,11 @@ inline uint32_t CheckedUtf8Slot(const unsigned char* bytes, size_t n, size_t bef
 }
 // The same two of the text with ё as е and Ё as Е (FoldYo), without folding the bytes first.
 uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n);
+inline uint32_t YoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before) {
+  uint32_t slot;
+  if (slot_detail::ShortAsciiSlot(bytes, n, before, slot)) return slot;
+  return YoFoldedUtf8Slot(bytes, n);
+}
 inline uint32_t CheckedYoFoldedUtf8Slot(const unsigned char* bytes, size_t n, size_t before,
                                         bool& well_formed) {
   uint32_t slot;

@@ -217,6 +217,7 @@ TEST(ByteRunTest, SlotsAreThoseOfTheTable) {
     EXPECT_EQ(CheckedUtf8Slot(bytes, item.size(), before, well_formed), expected) << item;
     EXPECT_TRUE(well_formed);
     EXPECT_EQ(Utf8Slot(bytes, item.size()), expected) << item;
+    EXPECT_EQ(Utf8Slot(bytes, item.size(), before), expected) << item;
   }
   // Malformed bytes anywhere in an item of letters from two scripts, the blocks before it
   // readable or not: each is found.
