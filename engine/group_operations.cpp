@@ -132,6 +132,22 @@ void GroupWorker::AddAll(int source) {
 void GroupWorker::Deduplicate(GroupResult& result) {
   table_.Reset(keys_[0].size());
   AddAll(0);
+  if (WritesInPlace()) {
+    // Each entry shows one record of its own: their bytes and a separator each bound the lines.
+    LineWriter lines(result.out, records_[0].bytes + table_.entries.size() * separator_.size());
+    table_.Walk([&](const GroupEntry& e) {
+      if (e.size == 0) return;  // an empty item never reaches the result
+      if (!folds_ || e.shown_as_key) {
+        lines.Put(e.key, e.size);
+      } else {
+        const ByteRecord& r = records_[e.source].records[e.shown];
+        lines.Put(r.data, r.size);
+      }
+      lines.Put(separator_);
+      ++result.count;
+    });
+    return;
+  }
   table_.Walk([&](const GroupEntry& e) {
     if (e.size != 0) WriteShown(result, e);  // an empty item never reaches the result
   });
@@ -144,6 +160,28 @@ void GroupWorker::CountUnique(GroupResult& result) {
   bool added;
   for (size_t i = 0; i < keys.size(); ++i)
     ++table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).count;
+  if (WritesInPlace()) {
+    // A key of its own for each entry, a count of at most ten digits and a space, a separator.
+    size_t most = 0;
+    for (const GroupEntry& e : table_.entries) most += e.size;
+    LineWriter lines(result.out, most + table_.entries.size() * (11 + separator_.size()));
+    table_.Walk([&](const GroupEntry& e) {
+      char digits[16];
+      char* end = digits + sizeof digits;
+      char* at = end;
+      *--at = ' ';
+      uint32_t n = static_cast<uint32_t>(e.count);
+      do {
+        *--at = static_cast<char>('0' + n % 10);
+        n /= 10;
+      } while (n != 0);
+      lines.Put(std::string_view(at, static_cast<size_t>(end - at)));
+      lines.Put(e.key, e.size);
+      lines.Put(separator_);
+      ++result.count;
+    });
+    return;
+  }
   table_.Walk([&](const GroupEntry& e) { WriteCounted(result, e); });
 }
 

@@ -34,6 +34,49 @@ inline bool SameBytes(const unsigned char* a, const unsigned char* b, size_t n) 
   return true;
 }
 
+// Copies n bytes from b to p as words that may overlap, without a call for up to 32 bytes.
+inline void CopyBytes(char* p, const unsigned char* b, size_t n) {
+  const auto move = [&](size_t at) {
+    uint64_t v;
+    std::memcpy(&v, b + at, sizeof v);
+    std::memcpy(p + at, &v, sizeof v);
+  };
+  if (n > 32) {
+    std::memcpy(p, b, n);
+  } else if (n >= 16) {
+    move(0), move(8), move(n - 16), move(n - 8);
+  } else if (n >= 8) {
+    move(0), move(n - 8);
+  } else {
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<char>(b[i]);
+  }
+}
+
+// Lines written straight into the end of a string: room for at most `most` bytes is made at
+// once, each line copied without a call, and the room not used given back at the end.
+class LineWriter {
+ public:
+  LineWriter(std::string& out, size_t most) : out_(out), from_(out.size()) {
+    out.resize(from_ + most);
+    at_ = out.data() + from_;
+  }
+  ~LineWriter() { out_.resize(static_cast<size_t>(at_ - out_.data())); }
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
+  void Put(const unsigned char* b, size_t n) {
+    CopyBytes(at_, b, n);
+    at_ += n;
+  }
+  void Put(std::string_view bytes) {
+    Put(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  }
+
+ private:
+  std::string& out_;
+  size_t from_;
+  char* at_;
+};
+
 struct GroupKey {
   const unsigned char* data;
   size_t size;
@@ -168,6 +211,8 @@ class GroupWorker {
              const unsigned char* data, size_t size);
   void WriteShown(GroupResult& result, const GroupEntry& e);
   void WriteCounted(GroupResult& result, const GroupEntry& e);
+  // Lines in the table's order, whose places nothing keeps: written without Write.
+  bool WritesInPlace() const { return order_ == ItemOrder::OrderTable && lines_ == nullptr; }
   void Deduplicate(GroupResult& result);
   void CountUnique(GroupResult& result);
   void Duplicates(GroupResult& result);

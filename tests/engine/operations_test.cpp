@@ -295,8 +295,8 @@ TEST(Operations, LargeListsAgreeWithASimpleModel) {
             static_cast<int32_t>(in_first.size()));
 }
 
-// Keys are compared as words that may overlap: a change at any byte of a key of any length must
-// still tell it apart.
+// Keys are compared and lines copied as words that may overlap: a change at any byte of a key of
+// any length must still tell it apart, and a copy must take each byte and nothing past them.
 TEST(SameBytes, TellsKeysApartAtEveryByteOfEveryLength) {
   for (size_t n = 0; n <= 40; ++n) {
     std::string a(n, 'k');
@@ -310,5 +310,8 @@ TEST(SameBytes, TellsKeysApartAtEveryByteOfEveryLength) {
       EXPECT_FALSE(SameBytes(x, reinterpret_cast<const unsigned char*>(c.data()), n))
           << n << " " << i;
     }
+    std::string copy(n + 8, '-');
+    CopyBytes(copy.data(), x, n);
+    EXPECT_EQ(copy, a + std::string(8, '-')) << n;
   }
 }
