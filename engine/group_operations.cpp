@@ -84,28 +84,40 @@ void GroupWorker::Write(GroupResult& result, const GroupEntry& e, int source, si
 }
 
 // What an entry shows: its key, or with folded keys its kept spelling.
-void GroupWorker::WriteShown(GroupResult& result, const GroupEntry& e) {
-  if (!folds_ || e.shown_as_key) {
-    Write(result, e, e.source, result.out.size(), e.key, e.size);
-  } else {
-    const ByteRecord& r = records_[e.source].records[e.shown];
-    Write(result, e, e.source, result.out.size(), r.data, r.size);
-  }
+std::string_view GroupWorker::Shown(const GroupEntry& e) const {
+  if (!folds_ || e.shown_as_key) return {reinterpret_cast<const char*>(e.key), e.size};
+  const ByteRecord& r = records_[e.source].records[e.shown];
+  return {reinterpret_cast<const char*>(r.data), r.size};
 }
 
-// The counter in decimal and one space, then the key (folded when keys are folded).
-void GroupWorker::WriteCounted(GroupResult& result, const GroupEntry& e) {
-  const size_t start = result.out.size();
-  char digits[16];
+void GroupWorker::WriteShown(GroupResult& result, const GroupEntry& e) {
+  const std::string_view shown = Shown(e);
+  Write(result, e, e.source, result.out.size(),
+        reinterpret_cast<const unsigned char*>(shown.data()), shown.size());
+}
+
+namespace {
+
+// The counter in decimal and one space, written into the end of `digits` (at most ten digits).
+std::string_view CountPrefix(int32_t count, char (&digits)[16]) {
   char* end = digits + sizeof digits;
   char* at = end;
   *--at = ' ';
-  uint32_t n = static_cast<uint32_t>(e.count);
+  uint32_t n = static_cast<uint32_t>(count);
   do {
     *--at = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n != 0);
-  result.out.append(at, static_cast<size_t>(end - at));
+  return {at, static_cast<size_t>(end - at)};
+}
+
+}  // namespace
+
+// The counter and its space, then the key (folded when keys are folded).
+void GroupWorker::WriteCounted(GroupResult& result, const GroupEntry& e) {
+  const size_t start = result.out.size();
+  char digits[16];
+  result.out.append(CountPrefix(e.count, digits));
   Write(result, e, 0, start, e.key, e.size);
 }
 
@@ -137,12 +149,7 @@ void GroupWorker::Deduplicate(GroupResult& result) {
     LineWriter lines(result.out, records_[0].bytes + table_.entries.size() * separator_.size());
     table_.Walk([&](const GroupEntry& e) {
       if (e.size == 0) return;  // an empty item never reaches the result
-      if (!folds_ || e.shown_as_key) {
-        lines.Put(e.key, e.size);
-      } else {
-        const ByteRecord& r = records_[e.source].records[e.shown];
-        lines.Put(r.data, r.size);
-      }
+      lines.Put(Shown(e));
       lines.Put(separator_);
       ++result.count;
     });
@@ -167,15 +174,7 @@ void GroupWorker::CountUnique(GroupResult& result) {
     LineWriter lines(result.out, most + table_.entries.size() * (11 + separator_.size()));
     table_.Walk([&](const GroupEntry& e) {
       char digits[16];
-      char* end = digits + sizeof digits;
-      char* at = end;
-      *--at = ' ';
-      uint32_t n = static_cast<uint32_t>(e.count);
-      do {
-        *--at = static_cast<char>('0' + n % 10);
-        n /= 10;
-      } while (n != 0);
-      lines.Put(std::string_view(at, static_cast<size_t>(end - at)));
+      lines.Put(CountPrefix(e.count, digits));
       lines.Put(e.key, e.size);
       lines.Put(separator_);
       ++result.count;

@@ -209,6 +209,7 @@ class GroupWorker {
   // it shows named: in any order but the table's, the line is kept to be put in order.
   void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,
              const unsigned char* data, size_t size);
+  std::string_view Shown(const GroupEntry& e) const;
   void WriteShown(GroupResult& result, const GroupEntry& e);
   void WriteCounted(GroupResult& result, const GroupEntry& e);
   // Lines in the table's order, whose places nothing keeps: written without Write.
