@@ -111,15 +111,8 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
 // the sum mod 512 counts, so 16-bit lanes that wrap hold it.
 bool TwoByteSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot) {
   if (n > 48 || before + n < 48) return false;
-  const auto keep = [](size_t k) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + (k < 16 ? k : 16)));
-  };
-  const auto block = [&](size_t back) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
-  };
-  const __m128i blocks[3] = {_mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0)),
-                             _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0)),
-                             _mm_and_si128(block(16), keep(n))};
+  __m128i blocks[3];
+  slot_detail::BlocksEndingWith(b, n, blocks);
   const __m128i zero = _mm_setzero_si128();
   const __m128i one = _mm_set1_epi16(1);
   // Lane k of each block is byte n - 16 + k of the item less a multiple of 16: n + k mod 8.

@@ -55,31 +55,39 @@ inline __m128i Weighed(__m128i bytes, size_t unit) {
   return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), w),
                        _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), w));
 }
-#endif
 
-// The slot of bytes b[0, n) that are ASCII, when `before` readable bytes stand before them and
-// n is at most 48: most items of most lists. False for any other item.
-inline bool ShortAsciiSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot) {
-#if defined(__SSE2__)
-  // Three blocks that end with the item, those bytes before it masked off, weighed without a
-  // branch on the length: units 16 apart share their weights.
-  if (n > 48 || before + n < 48) return false;
+// The three blocks of 16 bytes that end with b[0, n), n at most 48 and 48 bytes readable back
+// from b + n, the bytes before b masked off: read without a branch on the length.
+inline void BlocksEndingWith(const unsigned char* b, size_t n, __m128i (&blocks)[3]) {
   const auto keep = [](size_t k) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep + (k < 16 ? k : 16)));
   };
   const auto block = [&](size_t back) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - back));
   };
-  const __m128i last = _mm_and_si128(block(16), keep(n));
-  const __m128i middle = _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0));
-  const __m128i first = _mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0));
-  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, middle), last)) != 0) return false;
+  blocks[0] = _mm_and_si128(block(48), keep(n > 32 ? n - 32 : 0));
+  blocks[1] = _mm_and_si128(block(32), keep(n > 16 ? n - 16 : 0));
+  blocks[2] = _mm_and_si128(block(16), keep(n));
+}
+#endif
+
+// The slot of bytes b[0, n) that are ASCII, when `before` readable bytes stand before them and
+// n is at most 48: most items of most lists. False for any other item.
+inline bool ShortAsciiSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot) {
+#if defined(__SSE2__)
+  // Three blocks that end with the item, weighed without a branch on the length: units 16 apart
+  // share their weights.
+  if (n > 48 || before + n < 48) return false;
+  __m128i blocks[3];
+  BlocksEndingWith(b, n, blocks);
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(blocks[0], blocks[1]), blocks[2])) != 0)
+    return false;
   // Lane k of each block is unit n - 16 + k, less a multiple of 16.
-  __m128i blocks = _mm_add_epi32(Weighed(first, n), Weighed(middle, n));
-  blocks = _mm_add_epi32(blocks, Weighed(last, n));
-  blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
-  blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
-  const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
+  __m128i sums = _mm_add_epi32(Weighed(blocks[0], n), Weighed(blocks[1], n));
+  sums = _mm_add_epi32(sums, Weighed(blocks[2], n));
+  sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+  sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
+  const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
   slot = sum * kPower[(n - 1) & 7] % 512;
   return true;
 #else
