@@ -220,41 +220,40 @@ bool SlotBuckets::Spill() {
   return true;
 }
 
+const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* at,
+                                               const unsigned char* end, size_t& count,
+                                               ScratchVector<ByteRecord>& out,
+                                               size_t& total) const {
+  const uint32_t first_slot = g * kSlotsPerGroup;
+  for (; count > 0 && at < end; --count) {
+    const unsigned head = *at++;
+    uint64_t n = head >> 1;
+    if (n == kWideSize) {
+      std::memcpy(&n, at, sizeof n);
+      at += sizeof n;
+    }
+    uint64_t sequence = 0;
+    if (keep_sequence_) {
+      std::memcpy(&sequence, at, sizeof sequence);
+      at += sizeof sequence;
+    }
+    out.push_back({at, n, first_slot + (head & 1), sequence});
+    total += n;
+    at += n;
+  }
+  return at;
+}
+
 void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
                             ScratchVector<ByteRecord>& out, size_t& total) const {
-  const uint32_t first_slot = g * kSlotsPerGroup;
   for (; count > 0 && spans.next < spans.spans.size(); ++spans.next, spans.at = 0) {
     const auto [bytes, size] = spans.spans[spans.next];
-    const unsigned char* at = bytes + spans.at;
-    const unsigned char* end = bytes + size;
-    for (; count > 0 && at < end; --count) {
-      const unsigned head = *at++;
-      uint64_t n = head >> 1;
-      if (n == kWideSize) {
-        std::memcpy(&n, at, sizeof n);
-        at += sizeof n;
-      }
-      uint64_t sequence = 0;
-      if (keep_sequence_) {
-        std::memcpy(&sequence, at, sizeof sequence);
-        at += sizeof sequence;
-      }
-      out.push_back({at, n, first_slot + (head & 1), sequence});
-      total += n;
-      at += n;
-    }
-    if (at < end) {  // the count was reached within the span
+    const unsigned char* at = ParseRecords(g, bytes + spans.at, bytes + size, count, out, total);
+    if (at < bytes + size) {  // the count was reached within the span
       spans.at = static_cast<size_t>(at - bytes);
       return;
     }
   }
-}
-
-void SlotBuckets::ParseAll(uint32_t g, const unsigned char* bytes, size_t size,
-                           ScratchVector<ByteRecord>& out, size_t& total) const {
-  GroupRecords::RecordSpans one;
-  one.spans.emplace_back(bytes, size);
-  ParseInto(g, one, SIZE_MAX, out, total);
 }
 
 bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
@@ -331,6 +330,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
       r.records.clear();
       r.next = 0;
       size_t unused = 0;
+      size_t all = SIZE_MAX;  // a block's records, however many
       if (r.extent < r.group->extents.size()) {
         const Extent& extent = r.group->extents[r.extent++];
         if (extent.size > r.buffer_size) {
@@ -338,10 +338,10 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer_size = extent.size;
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
-        ParseAll(g, r.buffer.get(), extent.size, r.records, unused);
+        ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all, r.records, unused);
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
-        ParseAll(g, block.bytes, block.size, r.records, unused);
+        ParseRecords(g, block.bytes, block.bytes + block.size, all, r.records, unused);
       } else {
         record = nullptr;
         return true;

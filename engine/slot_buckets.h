@@ -216,9 +216,11 @@ class SlotBuckets {
   // The next `count` records of a lane's spans (fewer when they end) onto `out`.
   void ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
                  ScratchVector<ByteRecord>& out, size_t& total) const;
-  // All the records of one block of bytes.
-  void ParseAll(uint32_t g, const unsigned char* bytes, size_t size, ScratchVector<ByteRecord>& out,
-                size_t& total) const;
+  // The records in [at, end), `count` of them at most (less those taken), onto `out`; returns
+  // where the next record starts.
+  const unsigned char* ParseRecords(uint32_t g, const unsigned char* at, const unsigned char* end,
+                                    size_t& count, ScratchVector<ByteRecord>& out,
+                                    size_t& total) const;
 
   bool keep_sequence_;
   size_t spill_block_;
