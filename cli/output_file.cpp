@@ -162,7 +162,7 @@ bool OutputFile::Commit(std::string& problem) {
     return false;
   }
   if (temp_name_.empty()) return true;
-  if (std::rename(temp_name_.c_str(), target_.c_str()) != 0) {
+  if (!ReplaceFile(temp_name_, target_)) {
     problem = SystemError(errno);
     return false;
   }

@@ -93,6 +93,22 @@ TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& c
   return MakeFile(stream, true);
 }
 
+bool ReplaceFile(const std::string& fresh, const std::string& target) {
+#if defined(RENAME_EXCHANGE)
+  struct stat st;
+  const auto swap = [&] {
+    return renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0;
+  };
+  if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && swap()) {
+    if (unlink(fresh.c_str()) == 0) return true;
+    // What was swapped out cannot be removed (a directory put there meanwhile): it goes back,
+    // and the rename below tells why the fresh file cannot take its place.
+    if (!swap()) return false;
+  }
+#endif
+  return std::rename(fresh.c_str(), target.c_str()) == 0;
+}
+
 int TextFileDescriptor(const TextFile& file) {
   return fileno(file.stream);
 }

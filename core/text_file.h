@@ -29,6 +29,12 @@ TextFilePtr WrapForWriting(std::FILE* stream, bool owns_stream);
 // Creates a new file with a unique name next to path_prefix (exclusive create, mode 0600) and
 // reports its name; the caller renames it into place when it is complete.
 TextFilePtr CreateFreshForWriting(const std::string& path_prefix, std::string& created_name);
+// Puts the file named `fresh` in place of `target`, as a rename does; false with errno telling
+// why not (`fresh` is then left as it was). A regular file in the way is swapped with the fresh
+// one and then removed: a rename over an existing file makes ext4 start writing the new file's
+// data back before it returns, which for a result of a few hundred megabytes takes a tenth of a
+// second or more, while the swap and the removal take a few milliseconds.
+bool ReplaceFile(const std::string& fresh, const std::string& target);
 // The descriptor under the file's stream, for what only the system can do to an open file
 // (its mode and owner); the TextFile keeps owning it.
 int TextFileDescriptor(const TextFile& file);

@@ -161,12 +161,12 @@ bool ResultFile::Commit() {
     unlink(temp_name_.c_str());
     return false;
   }
-  if (std::rename(temp_name_.c_str(), path_.c_str()) == 0) return true;
+  if (ReplaceFile(temp_name_, path_)) return true;
   // The first user's result stays in /tmp, whose sticky bit lets no one else replace it; were
   // that the end, no other user would get a result until it went. A name of the user's own lies
   // in the same directory, so the finished file only changes its name once more.
   path_ = PersonalResultPath(path_);
-  if (std::rename(temp_name_.c_str(), path_.c_str()) == 0) return true;
+  if (ReplaceFile(temp_name_, path_)) return true;
   error_ = errno;
   unlink(temp_name_.c_str());
   return false;

@@ -181,3 +181,43 @@ TEST_F(TextFileTest, FreshFilesAreNewPrivateAndNeverReplaceAnything) {
   CloseTextFile(std::move(second));
   EXPECT_EQ(CreateFreshForWriting(dir_ + "/no-such-dir/result", first_name), nullptr);
 }
+
+TEST_F(TextFileTest, ReplacingPutsTheFreshFileInPlaceOfWhatever) {
+  enum class Target { None, File, Directory, Link };
+  const struct {
+    Target target;
+    bool replaced;
+  } cases[] = {
+      {Target::None, true},
+      {Target::File, true},
+      {Target::Directory, false},
+      {Target::Link, true},  // the link itself is replaced; the file it named stays
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    const std::string n = std::to_string(round++);
+    SCOPED_TRACE(n);
+    const std::string target = dir_ + "/target" + n;
+    const std::string fresh = scratch_.Put("fresh" + n, "new");
+    const std::string named = scratch_.Put("named" + n, "named");
+    if (c.target == Target::File) scratch_.Put("target" + n, "old");
+    if (c.target == Target::Directory) {
+      ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    }
+    if (c.target == Target::Link) {
+      ASSERT_EQ(symlink(named.c_str(), target.c_str()), 0);
+    }
+    EXPECT_EQ(ReplaceFile(fresh, target), c.replaced);
+    struct stat st;
+    ASSERT_EQ(lstat(target.c_str(), &st), 0);
+    if (c.replaced) {
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(ReadWholeFile(target), "new");
+      EXPECT_NE(access(fresh.c_str(), F_OK), 0);
+    } else {
+      EXPECT_TRUE(S_ISDIR(st.st_mode));
+      EXPECT_EQ(ReadWholeFile(fresh), "new");
+    }
+    EXPECT_EQ(ReadWholeFile(named), "named");
+  }
+}
