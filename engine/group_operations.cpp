@@ -7,6 +7,11 @@
 // An operation writes every line of its result through Write or WriteShown: the order asked for
 // comes from there, so a new operation needs nothing but its case here.
 void GroupWorker::Make(uint32_t g, GroupResult& result) {
+  Operate(g, result);
+  PutKeptInOrder(result);
+}
+
+void GroupWorker::Operate(uint32_t g, GroupResult& result) {
   first_slot_ = g * SlotBuckets::kSlotsPerGroup;
   switch (operation_) {
     case Operation::ModeOnlyInSecond:
@@ -36,7 +41,10 @@ void GroupWorker::Make(uint32_t g, GroupResult& result) {
     default:
       break;
   }
-  // The group's part of the order, to be merged with the others'.
+}
+
+// The group's part of the order, to be merged with the others'.
+void GroupWorker::PutKeptInOrder(GroupResult& result) {
   if (result.kept.size() > 1) {
     auto before = [&](const KeptItem& x, const KeptItem& y) {
       return KeptBefore(order_, result.out, x, y);

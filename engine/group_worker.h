@@ -204,7 +204,10 @@ class GroupWorker {
   // The entries of a source's keys in table_, counted, the last spelling of each kept.
   void AddAll(int source);
 
+  // The operation on group g's records, then its kept lines put in order.
   void Make(uint32_t g, GroupResult& result);
+  void Operate(uint32_t g, GroupResult& result);
+  void PutKeptInOrder(GroupResult& result);
   // Every line of every operation is written here, the entry and the source whose occurrence
   // it shows named: in any order but the table's, the line is kept to be put in order.
   void Write(GroupResult& result, const GroupEntry& e, int source, size_t start,

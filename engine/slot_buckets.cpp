@@ -222,8 +222,7 @@ bool SlotBuckets::Spill() {
 
 const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* at,
                                                const unsigned char* end, size_t& count,
-                                               ScratchVector<ByteRecord>& out,
-                                               size_t& total) const {
+                                               const RecordsOut& out) const {
   const uint32_t first_slot = g * kSlotsPerGroup;
   for (; count > 0 && at < end; --count) {
     const unsigned head = *at++;
@@ -237,18 +236,18 @@ const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* 
       std::memcpy(&sequence, at, sizeof sequence);
       at += sizeof sequence;
     }
-    out.push_back({at, n, first_slot + (head & 1), sequence});
-    total += n;
+    out.records[head & 1]->push_back({at, n, first_slot + (head & 1), sequence});
+    *out.bytes[head & 1] += n;
     at += n;
   }
   return at;
 }
 
 void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
-                            ScratchVector<ByteRecord>& out, size_t& total) const {
+                            const RecordsOut& out) const {
   for (; count > 0 && spans.next < spans.spans.size(); ++spans.next, spans.at = 0) {
     const auto [bytes, size] = spans.spans[spans.next];
-    const unsigned char* at = ParseRecords(g, bytes + spans.at, bytes + size, count, out, total);
+    const unsigned char* at = ParseRecords(g, bytes + spans.at, bytes + size, count, out);
     if (at < bytes + size) {  // the count was reached within the span
       spans.at = static_cast<size_t>(at - bytes);
       return;
@@ -256,7 +255,7 @@ void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t
   }
 }
 
-bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
+bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart) const {
   const size_t lanes = lanes_.size();
   out.bytes = 0;
   out.loaded.resize(lanes);
@@ -287,18 +286,23 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out) const {
   // Run by run, the records of each lane in turn, each lane read on from where it stopped.
   out.records.clear();
   ReserveScratch(out.records, items);
+  out.second_slot.clear();
+  out.second_bytes = 0;
+  ScratchVector<ByteRecord>* second = slots_apart ? &out.second_slot : &out.records;
+  const RecordsOut to{{&out.records, second},
+                      {&out.bytes, slots_apart ? &out.second_bytes : &out.bytes}};
   std::vector<size_t>& from = out.lane_taken;
   from.assign(lanes, 0);
   const size_t runs = marks_[g];
   for (size_t run = 0; run < runs; ++run) {
     for (size_t k = 0; k < lanes; ++k) {
       const size_t end = SegmentEnd(k, g, run);
-      ParseInto(g, out.lane_spans[k], end - from[k], out.records, out.bytes);
+      ParseInto(g, out.lane_spans[k], end - from[k], to);
       from[k] = end;
     }
   }
   for (size_t k = 0; k < lanes; ++k)  // records after the last mark, were there any
-    ParseInto(g, out.lane_spans[k], SIZE_MAX, out.records, out.bytes);
+    ParseInto(g, out.lane_spans[k], SIZE_MAX, to);
   return true;
 }
 
@@ -338,10 +342,12 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer_size = extent.size;
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
-        ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all, r.records, unused);
+        ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all,
+                     {{&r.records, &r.records}, {&unused, &unused}});
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
-        ParseRecords(g, block.bytes, block.bytes + block.size, all, r.records, unused);
+        ParseRecords(g, block.bytes, block.bytes + block.size, all,
+                     {{&r.records, &r.records}, {&unused, &unused}});
       } else {
         record = nullptr;
         return true;

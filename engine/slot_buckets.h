@@ -30,7 +30,11 @@ struct ByteRecord {
 // The records of one group, in the order of the source; valid while the object lives.
 struct GroupRecords {
   ScratchVector<ByteRecord> records;
-  size_t bytes = 0;                                      // of the items together
+  size_t bytes = 0;  // of the items together
+  // Loaded with the slots apart, the records of the group's second slot, and `records` those of
+  // its first.
+  ScratchVector<ByteRecord> second_slot;
+  size_t second_bytes = 0;
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
   // Scratch: the bytes of each lane's records, block by block, and how far they were read.
   struct RecordSpans {
@@ -119,8 +123,9 @@ class SlotBuckets {
   // A write to the spill file failed: the records are incomplete.
   bool failed() const { return failed_.load(); }
 
-  // The records of group g; false when a spilled group cannot be read back.
-  bool Load(uint32_t g, GroupRecords& out) const;
+  // The records of group g; false when a spilled group cannot be read back. With `slots_apart`
+  // those of its second slot go to out.second_slot.
+  bool Load(uint32_t g, GroupRecords& out, bool slots_apart = false) const;
   // The bytes group g holds, in memory and in the spill file.
   uint64_t GroupBytes(uint32_t g) const;
   // Calls fn(record, index) for each record of group g in the order of the source, its index
@@ -213,14 +218,19 @@ class SlotBuckets {
   unsigned char* TakeFromArena(int lane, size_t bytes);
   void DropArenas();
   bool WriteOut(Group& group, Block& block);
+  // Where parsed records go, by the group's slot they are in (both may be one vector), and the
+  // bytes of their items counted.
+  struct RecordsOut {
+    ScratchVector<ByteRecord>* records[2];
+    size_t* bytes[2];
+  };
   // The next `count` records of a lane's spans (fewer when they end) onto `out`.
   void ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
-                 ScratchVector<ByteRecord>& out, size_t& total) const;
+                 const RecordsOut& out) const;
   // The records in [at, end), `count` of them at most (less those taken), onto `out`; returns
   // where the next record starts.
   const unsigned char* ParseRecords(uint32_t g, const unsigned char* at, const unsigned char* end,
-                                    size_t& count, ScratchVector<ByteRecord>& out,
-                                    size_t& total) const;
+                                    size_t& count, const RecordsOut& out) const;
 
   bool keep_sequence_;
   size_t spill_block_;
