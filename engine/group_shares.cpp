@@ -110,6 +110,7 @@ GroupWorker::DealResult GroupWorker::Deal(int source, uint32_t g, uint64_t share
 bool GroupWorker::TakeShare(int source, int fd) {
   GroupRecords& records = records_[source];
   records.records.clear();
+  records.keys.clear();
   records.bytes = 0;
   places_[source].clear();
   ShareBytes& kept = share_bytes_[source];

@@ -35,8 +35,8 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   // half a group's keys and entries stay in the core's cache where all of them would not. Equal
   // keys are always in one slot.
   const bool apart = order_ == ItemOrder::OrderTable;
-  if (!buckets_[0]->Load(g, records_[0], apart)) return false;
-  if (two && !buckets_[1]->Load(g, records_[1], apart)) return false;
+  if (!buckets_[0]->Load(g, records_[0], apart, !folds_)) return false;
+  if (two && !buckets_[1]->Load(g, records_[1], apart, !folds_)) return false;
   // Room for the longest result the group can have, so that writing never copies it. The items
   // that only-in-second and only-in-first keep in their spelling take no separators.
   const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
@@ -61,6 +61,7 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
       for (GroupRecords& source : records_) {
         std::swap(source.records, source.second_slot);
         std::swap(source.bytes, source.second_bytes);
+        std::swap(source.keys, source.second_keys);
       }
     }
     MakeKeys(0);
@@ -73,8 +74,13 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
 }
 
 void GroupWorker::MakeKeys(int source) {
-  const GroupRecords& records = records_[source];
+  GroupRecords& records = records_[source];
   ScratchVector<GroupKey>& keys = keys_[source];
+  // The items as keys, hashed as Load parsed them: taken over, and the buffer given back.
+  if (!folds_ && records.keys.size() == records.records.size()) {
+    std::swap(keys, records.keys);
+    return;
+  }
   keys.clear();
   ReserveScratch(keys, records.records.size());
   const KeyHashSeed& seed = ProcessKeyHashSeed();

@@ -77,12 +77,6 @@ class LineWriter {
   char* at_;
 };
 
-struct GroupKey {
-  const unsigned char* data;
-  size_t size;
-  uint64_t hash;
-};
-
 // 32 bytes: a group's entries are read all over as it is made, and the fewer cache lines they
 // take the fewer of those reads miss. The key's hash is in the index (see GroupTable).
 struct GroupEntry {

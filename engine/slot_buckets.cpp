@@ -12,6 +12,7 @@
 #include <new>
 #include <utility>
 
+#include "core/key_hash.h"
 #include "core/memory_advice.h"
 #include "engine/temporary_space.h"
 
@@ -224,6 +225,8 @@ const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* 
                                                const unsigned char* end, size_t& count,
                                                const RecordsOut& out) const {
   const uint32_t first_slot = g * kSlotsPerGroup;
+  const KeyHashSeed& seed = ProcessKeyHashSeed();
+  const bool keys = out.keys[0] != nullptr;
   for (; count > 0 && at < end; --count) {
     const unsigned head = *at++;
     uint64_t n = head >> 1;
@@ -238,6 +241,7 @@ const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* 
     }
     out.records[head & 1]->push_back({at, n, first_slot + (head & 1), sequence});
     *out.bytes[head & 1] += n;
+    if (keys) out.keys[head & 1]->push_back({at, n, key_hash_detail::MixHash(at, n, seed)});
     at += n;
   }
   return at;
@@ -255,7 +259,7 @@ void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t
   }
 }
 
-bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart) const {
+bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart, bool keys) const {
   const size_t lanes = lanes_.size();
   out.bytes = 0;
   out.loaded.resize(lanes);
@@ -288,9 +292,14 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart) const {
   ReserveScratch(out.records, items);
   out.second_slot.clear();
   out.second_bytes = 0;
+  out.keys.clear();
+  out.second_keys.clear();
+  if (keys) ReserveScratch(out.keys, items);
   ScratchVector<ByteRecord>* second = slots_apart ? &out.second_slot : &out.records;
+  ScratchVector<GroupKey>* second_keys = slots_apart ? &out.second_keys : &out.keys;
   const RecordsOut to{{&out.records, second},
-                      {&out.bytes, slots_apart ? &out.second_bytes : &out.bytes}};
+                      {&out.bytes, slots_apart ? &out.second_bytes : &out.bytes},
+                      {keys ? &out.keys : nullptr, keys ? second_keys : nullptr}};
   std::vector<size_t>& from = out.lane_taken;
   from.assign(lanes, 0);
   const size_t runs = marks_[g];
@@ -343,11 +352,11 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
         ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}});
+                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}});
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
         ParseRecords(g, block.bytes, block.bytes + block.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}});
+                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}});
       } else {
         record = nullptr;
         return true;

@@ -27,6 +27,13 @@ struct ByteRecord {
   uint64_t sequence;  // the item's place in its source, when the buckets keep it
 };
 
+// A record's key, and its seeded hash.
+struct GroupKey {
+  const unsigned char* data;
+  size_t size;
+  uint64_t hash;
+};
+
 // The records of one group, in the order of the source; valid while the object lives.
 struct GroupRecords {
   ScratchVector<ByteRecord> records;
@@ -35,6 +42,9 @@ struct GroupRecords {
   // its first.
   ScratchVector<ByteRecord> second_slot;
   size_t second_bytes = 0;
+  // Loaded with keys, each record's item as its key, for `records` and for `second_slot`.
+  ScratchVector<GroupKey> keys;
+  ScratchVector<GroupKey> second_keys;
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
   // Scratch: the bytes of each lane's records, block by block, and how far they were read.
   struct RecordSpans {
@@ -124,8 +134,9 @@ class SlotBuckets {
   bool failed() const { return failed_.load(); }
 
   // The records of group g; false when a spilled group cannot be read back. With `slots_apart`
-  // those of its second slot go to out.second_slot.
-  bool Load(uint32_t g, GroupRecords& out, bool slots_apart = false) const;
+  // those of its second slot go to out.second_slot. With `keys` each item is hashed as its key
+  // as it is parsed, its bytes just read.
+  bool Load(uint32_t g, GroupRecords& out, bool slots_apart = false, bool keys = false) const;
   // The bytes group g holds, in memory and in the spill file.
   uint64_t GroupBytes(uint32_t g) const;
   // Calls fn(record, index) for each record of group g in the order of the source, its index
@@ -223,6 +234,7 @@ class SlotBuckets {
   struct RecordsOut {
     ScratchVector<ByteRecord>* records[2];
     size_t* bytes[2];
+    ScratchVector<GroupKey>* keys[2];  // none: no keys
   };
   // The next `count` records of a lane's spans (fewer when they end) onto `out`.
   void ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
