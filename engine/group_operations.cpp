@@ -137,12 +137,13 @@ void GroupWorker::AddAll(int source) {
   const ScratchVector<ByteRecord>& records = records_[source].records;
   bool added;
   for (size_t i = 0; i < keys.size(); ++i) {
-    GroupEntry& e = table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
+    GroupEntry& e = table_.Ensure(keys[i], SlotOf(records, i), static_cast<uint32_t>(i), added);
     ++e.count;
     if (added) e.source = static_cast<uint8_t>(source);
     if (e.source == source) {
       e.shown = static_cast<uint32_t>(i);
-      e.shown_as_key = keys[i].data == records[i].data && keys[i].size == records[i].size;
+      e.shown_as_key =
+          keys_only_ || (keys[i].data == records[i].data && keys[i].size == records[i].size);
     } else {
       e.mark = true;
     }
@@ -174,7 +175,7 @@ void GroupWorker::CountUnique(GroupResult& result) {
   table_.Reset(keys.size());
   bool added;
   for (size_t i = 0; i < keys.size(); ++i)
-    ++table_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added).count;
+    ++table_.Ensure(keys[i], SlotOf(records, i), static_cast<uint32_t>(i), added).count;
   if (WritesInPlace()) {
     // A key of its own for each entry, a count of at most ten digits and a space, a separator.
     size_t most = 0;
@@ -230,7 +231,7 @@ void GroupWorker::OnlyInOne(int source, GroupResult& result) {
   for (size_t i = 0; i < keys.size(); ++i) {
     // An empty item always counts as present in the other list.
     if (keys[i].size == 0 || table_.Find(keys[i]) != nullptr) continue;
-    GroupEntry& e = found_.Ensure(keys[i], records[i].slot, static_cast<uint32_t>(i), added);
+    GroupEntry& e = found_.Ensure(keys[i], SlotOf(records, i), static_cast<uint32_t>(i), added);
     if (!added) continue;
     e.source = static_cast<uint8_t>(source);
     if (keep_spelling) {
@@ -250,6 +251,10 @@ void GroupWorker::OnlyInOne(int source, GroupResult& result) {
   if (keep_spelling) return;
   // The spelling of an item's first occurrence in its source.
   found_.Walk([&](const GroupEntry& e) {
+    if (keys_only_) {
+      Write(result, e, source, result.out.size(), keys[e.added].data, keys[e.added].size);
+      return;
+    }
     const ByteRecord& r = records[e.added];
     Write(result, e, source, result.out.size(), r.data, r.size);
   });

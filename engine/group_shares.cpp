@@ -111,6 +111,7 @@ bool GroupWorker::TakeShare(int source, int fd) {
   GroupRecords& records = records_[source];
   records.records.clear();
   records.keys.clear();
+  records.keyed = false;
   records.bytes = 0;
   places_[source].clear();
   ShareBytes& kept = share_bytes_[source];

@@ -18,6 +18,7 @@ bool GroupWorker::Run(uint32_t g, GroupResult& result) {
   }
   // Folded keys take room of their own, up to three bytes a byte of the items.
   const uint64_t room = folds_ ? bytes * 4 : bytes;
+  keys_only_ = false;
   const bool made = large_group_ > 0 && spilled && room > large_group_
                         ? MakeInShares(g, bytes, result)
                         : MakeWhole(g, result);
@@ -35,8 +36,12 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   // half a group's keys and entries stay in the core's cache where all of them would not. Equal
   // keys are always in one slot.
   const bool apart = order_ == ItemOrder::OrderTable;
-  if (!buckets_[0]->Load(g, records_[0], apart, !folds_)) return false;
-  if (two && !buckets_[1]->Load(g, records_[1], apart, !folds_)) return false;
+  // Keys that are the items themselves, in a slot of their own, are all an operation needs in
+  // the table's order: the records are not made.
+  keys_only_ = apart && !folds_;
+  const LoadAs as{apart, !folds_, !keys_only_};
+  if (!buckets_[0]->Load(g, records_[0], as)) return false;
+  if (two && !buckets_[1]->Load(g, records_[1], as)) return false;
   // Room for the longest result the group can have, so that writing never copies it. The items
   // that only-in-second and only-in-first keep in their spelling take no separators.
   const bool both = operation_ == Operation::ModeUnion || operation_ == Operation::ModeSymmetric;
@@ -47,7 +52,9 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
   for (int k = 0; k < 2; ++k) {
     const bool shown = both || (k == 1) == (operation_ == Operation::ModeOnlyInSecond);
     if (shown && (k == 0 || two)) {
-      const size_t count = records_[k].records.size() + records_[k].second_slot.size();
+      const GroupRecords& source = records_[k];
+      const size_t count = keys_only_ ? source.keys.size() + source.second_keys.size()
+                                      : source.records.size() + source.second_slot.size();
       room += records_[k].bytes + records_[k].second_bytes;
       if (!kept) room += count * (separator_.size() + 12);
       lines += count;
@@ -64,6 +71,7 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
         std::swap(source.keys, source.second_keys);
       }
     }
+    part_slot_ = g * SlotBuckets::kSlotsPerGroup + static_cast<uint32_t>(slot);
     MakeKeys(0);
     if (two) MakeKeys(1);
     first_records_ = records_[0].records.size();
@@ -77,7 +85,7 @@ void GroupWorker::MakeKeys(int source) {
   GroupRecords& records = records_[source];
   ScratchVector<GroupKey>& keys = keys_[source];
   // The items as keys, hashed as Load parsed them: taken over, and the buffer given back.
-  if (!folds_ && records.keys.size() == records.records.size()) {
+  if (!folds_ && records.keyed) {
     std::swap(keys, records.keys);
     return;
   }

@@ -255,6 +255,12 @@ class GroupWorker {
   // The records of the first list in the group: the second's come after them in its walk.
   uint64_t first_records_ = 0;
   uint32_t first_slot_ = 0;  // of the group being made
+  // The records were not made, only the keys, which are the items: all of one slot, part_slot_.
+  bool keys_only_ = false;
+  uint32_t part_slot_ = 0;
+  uint32_t SlotOf(const ScratchVector<ByteRecord>& records, size_t i) const {
+    return keys_only_ ? part_slot_ : records[i].slot;
+  }
   ShareBytes share_bytes_[2];
   GroupRecords records_[2];
   ScratchVector<GroupKey> keys_[2];

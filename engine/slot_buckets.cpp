@@ -227,6 +227,7 @@ const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* 
   const uint32_t first_slot = g * kSlotsPerGroup;
   const KeyHashSeed& seed = ProcessKeyHashSeed();
   const bool keys = out.keys[0] != nullptr;
+  const bool records = out.with_records;
   for (; count > 0 && at < end; --count) {
     const unsigned head = *at++;
     uint64_t n = head >> 1;
@@ -239,7 +240,7 @@ const unsigned char* SlotBuckets::ParseRecords(uint32_t g, const unsigned char* 
       std::memcpy(&sequence, at, sizeof sequence);
       at += sizeof sequence;
     }
-    out.records[head & 1]->push_back({at, n, first_slot + (head & 1), sequence});
+    if (records) out.records[head & 1]->push_back({at, n, first_slot + (head & 1), sequence});
     *out.bytes[head & 1] += n;
     if (keys) out.keys[head & 1]->push_back({at, n, key_hash_detail::MixHash(at, n, seed)});
     at += n;
@@ -259,7 +260,8 @@ void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t
   }
 }
 
-bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart, bool keys) const {
+bool SlotBuckets::Load(uint32_t g, GroupRecords& out, LoadAs as) const {
+  const bool slots_apart = as.slots_apart, keys = as.keys;
   const size_t lanes = lanes_.size();
   out.bytes = 0;
   out.loaded.resize(lanes);
@@ -289,17 +291,19 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out, bool slots_apart, bool key
   }
   // Run by run, the records of each lane in turn, each lane read on from where it stopped.
   out.records.clear();
-  ReserveScratch(out.records, items);
+  if (as.records || !keys) ReserveScratch(out.records, items);
   out.second_slot.clear();
   out.second_bytes = 0;
   out.keys.clear();
   out.second_keys.clear();
+  out.keyed = keys;
   if (keys) ReserveScratch(out.keys, items);
   ScratchVector<ByteRecord>* second = slots_apart ? &out.second_slot : &out.records;
   ScratchVector<GroupKey>* second_keys = slots_apart ? &out.second_keys : &out.keys;
   const RecordsOut to{{&out.records, second},
                       {&out.bytes, slots_apart ? &out.second_bytes : &out.bytes},
-                      {keys ? &out.keys : nullptr, keys ? second_keys : nullptr}};
+                      {keys ? &out.keys : nullptr, keys ? second_keys : nullptr},
+                      as.records || !keys};
   std::vector<size_t>& from = out.lane_taken;
   from.assign(lanes, 0);
   const size_t runs = marks_[g];
@@ -352,11 +356,11 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
         ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}});
+                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}, true});
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
         ParseRecords(g, block.bytes, block.bytes + block.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}});
+                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}, true});
       } else {
         record = nullptr;
         return true;

@@ -42,9 +42,11 @@ struct GroupRecords {
   // its first.
   ScratchVector<ByteRecord> second_slot;
   size_t second_bytes = 0;
-  // Loaded with keys, each record's item as its key, for `records` and for `second_slot`.
+  // Loaded with keys, each record's item as its key, for `records` and for `second_slot` (both
+  // empty when the records were left out).
   ScratchVector<GroupKey> keys;
   ScratchVector<GroupKey> second_keys;
+  bool keyed = false;                                    // loaded with keys
   std::vector<std::unique_ptr<unsigned char[]>> loaded;  // a spilled group's bytes, per lane
   // Scratch: the bytes of each lane's records, block by block, and how far they were read.
   struct RecordSpans {
@@ -54,6 +56,13 @@ struct GroupRecords {
   };
   std::vector<RecordSpans> lane_spans;
   std::vector<size_t> lane_taken;  // scratch: of each lane's records
+};
+
+// What SlotBuckets::Load makes of a group's records.
+struct LoadAs {
+  bool slots_apart = false;  // those of the group's second slot to GroupRecords::second_slot
+  bool keys = false;         // each item hashed as its key as it is parsed, its bytes just read
+  bool records = true;       // with keys, the records may be left out
 };
 
 class SlotBuckets {
@@ -133,10 +142,8 @@ class SlotBuckets {
   // A write to the spill file failed: the records are incomplete.
   bool failed() const { return failed_.load(); }
 
-  // The records of group g; false when a spilled group cannot be read back. With `slots_apart`
-  // those of its second slot go to out.second_slot. With `keys` each item is hashed as its key
-  // as it is parsed, its bytes just read.
-  bool Load(uint32_t g, GroupRecords& out, bool slots_apart = false, bool keys = false) const;
+  // The records of group g, made as `as` says; false when a spilled group cannot be read back.
+  bool Load(uint32_t g, GroupRecords& out, LoadAs as = {}) const;
   // The bytes group g holds, in memory and in the spill file.
   uint64_t GroupBytes(uint32_t g) const;
   // Calls fn(record, index) for each record of group g in the order of the source, its index
@@ -235,6 +242,7 @@ class SlotBuckets {
     ScratchVector<ByteRecord>* records[2];
     size_t* bytes[2];
     ScratchVector<GroupKey>* keys[2];  // none: no keys
+    bool with_records;                 // with keys, or only those
   };
   // The next `count` records of a lane's spans (fewer when they end) onto `out`.
   void ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t count,
