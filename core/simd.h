@@ -97,8 +97,9 @@ inline void NarrowAscii(const char16_t* u, size_t n, char* out) {
   for (; i < n; ++i) out[i] = static_cast<char>(u[i]);
 }
 
-// Narrows the UTF-16 units of b[0, n), 8 at a time, while all 8 are ASCII but zero; returns the
-// bytes of b taken (a multiple of 16), whose units are then in out.
+// Narrows the UTF-16 units of b[0, n), 8 at a time, while all 8 are ASCII but zero, and then the
+// ASCII units of the next 8 before the first that is not (or is zero); returns the bytes of b
+// taken, whose units are then in out. Up to 8 bytes of out past those may be written.
 inline size_t NarrowAsciiUtf16(const unsigned char* b, size_t n, bool big, unsigned char* out) {
   size_t i = 0;
 #if defined(__SSE2__)
@@ -107,10 +108,11 @@ inline size_t NarrowAsciiUtf16(const unsigned char* b, size_t n, bool big, unsig
   for (; i + 16 <= n; i += 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
     if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
-    const __m128i outside = _mm_cmpeq_epi16(_mm_and_si128(v, above), zero);
-    if (_mm_movemask_epi8(outside) != 0xFFFF || _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)) != 0)
-      break;
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, above), zero);
+    const unsigned others = (_mm_movemask_epi8(ascii) ^ 0xFFFFu) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i / 2), _mm_packus_epi16(v, v));
+    if (others != 0) return i + static_cast<size_t>(__builtin_ctz(others));  // two bits a unit
   }
 #else
   (void)b, (void)n, (void)big, (void)out;

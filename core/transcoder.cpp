@@ -100,6 +100,18 @@ size_t Utf8Transcoder::ConvertUtf16(const unsigned char* in, size_t n, bool fina
       *written = static_cast<size_t>(at - out);
       return i + 2;
     }
+    // A unit of two bytes (Cyrillic), and those after it up to the next ASCII one: a word is
+    // converted here whole, not a block tried at every letter.
+    if (u >= 0x80 && u < 0x800) {
+      uint32_t v = u;
+      do {
+        at[0] = static_cast<unsigned char>(0xC0 | v >> 6);
+        at[1] = static_cast<unsigned char>(0x80 | (v & 0x3F));
+        at += 2;
+        i += 2;
+      } while (i + 2 <= n && (v = unit_at(i)) >= 0x80 && v < 0x800);
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDFFF) {
       if (u <= 0xDBFF && i + 4 > n && !final) break;  // its partner may come with the next bytes
       const uint32_t next = i + 4 <= n ? unit_at(i + 2) : 0;

@@ -185,3 +185,34 @@ TEST(Utf8Transcoder, LenientUtf8ReadsByTheRulesOfOld) {
     }
   }
 }
+
+// ASCII runs and words of two-byte letters at every place against the blocks of 8 units that
+// ASCII is narrowed in, with a zero unit or a four-byte character among them or not.
+TEST(Utf8Transcoder, MixedUtf16LinesAtEveryAlignment) {
+  auto units = [](const std::u16string& text, bool big) {
+    std::string bytes;
+    for (char16_t u : text) {
+      const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+      bytes += big ? high : low;
+      bytes += big ? low : high;
+    }
+    return bytes;
+  };
+  const std::u16string tails[] = {
+      u"", u"где", u"x", std::u16string(1, u'\0') + u"zz", u"\U0001F600ab", u"щ\n"};
+  for (bool big : {false, true}) {
+    for (size_t lead = 0; lead < 20; ++lead) {
+      for (const std::u16string& tail : tails) {
+        const std::u16string text = std::u16string(lead, u'a') + u"Ёж" +
+                                    std::u16string(lead % 9, u'b') + tail + u"abcdefghijklmnop" +
+                                    u"ы";
+        const std::string input = units(text, big);
+        const std::string expected =
+            Utf8FromText(ModelUtf16(input, big), LoneHighSurrogate::ThreeBytes);
+        EXPECT_EQ(Convert(big ? SourceEncoding::Utf16BE : SourceEncoding::Utf16LE, input).bytes,
+                  expected)
+            << big << " " << lead << " " << testing::PrintToString(input);
+      }
+    }
+  }
+}
