@@ -18,6 +18,7 @@ using slot_detail::kWeight;
 #if defined(__SSE2__)
 using slot_detail::kKeep;
 using slot_detail::kKeepFirst;
+using slot_detail::SumOfLanes;
 using slot_detail::Weighed;
 #endif
 
@@ -66,9 +67,7 @@ uint32_t SlotOfUtf8(const unsigned char* b, size_t n, size_t before, bool& well_
       i += step;
       unit += step;
     }
-    blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(1, 0, 3, 2)));
-    blocks = _mm_add_epi32(blocks, _mm_shuffle_epi32(blocks, _MM_SHUFFLE(2, 3, 0, 1)));
-    sum += static_cast<uint32_t>(_mm_cvtsi128_si32(blocks));
+    sum += SumOfLanes(blocks);
     if (i >= n) break;
 #endif
     // Up to the first character outside ASCII, then it and those outside ASCII right after it:
@@ -164,11 +163,8 @@ bool TwoByteSlot(const unsigned char* b, size_t n, size_t before, uint32_t& slot
           q_high);
   }
   if (lead_before) return false;  // the item ends with a lead
-  __m128i total = _mm_madd_epi16(sum, one);
-  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, _MM_SHUFFLE(1, 0, 3, 2)));
-  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, _MM_SHUFFLE(2, 3, 0, 1)));
   const size_t units = n - static_cast<size_t>(continuations);
-  slot = static_cast<uint32_t>(_mm_cvtsi128_si32(total)) * kPower[(units - 1) & 7] % 512;
+  slot = SumOfLanes(_mm_madd_epi16(sum, one)) * kPower[(units - 1) & 7] % 512;
   return true;
 }
 #endif
@@ -346,6 +342,18 @@ void ByteChunks::Grow(size_t capacity) {
   capacity_ = capacity;
 }
 
+namespace {
+
+// Where the first zero of the `got` bytes read at into + at stands, from `into`; SIZE_MAX when
+// there is none (or nothing was read).
+size_t ZeroAfter(const char* into, size_t at, ssize_t got) {
+  if (got <= 0) return SIZE_MAX;
+  const void* found = std::memchr(into + at, 0, static_cast<size_t>(got));
+  return found == nullptr ? SIZE_MAX : static_cast<size_t>(static_cast<const char*>(found) - into);
+}
+
+}  // namespace
+
 bool ByteChunks::ReadSource(char* into, size_t n, size_t& got, size_t* zero) {
   got = 0;
   const uint64_t left = length_ == kWhole ? kWhole : length_ - (offset_ - start_);
@@ -369,9 +377,7 @@ bool ByteChunks::ReadSource(char* into, size_t n, size_t& got, size_t* zero) {
       const size_t at = step * k;
       const size_t n = part + 1 == parts ? want - at : step;
       got[k] = source_.Read(offset_ + at, into + at, n);
-      if (zero != nullptr && got[k] > 0)
-        if (const void* found = std::memchr(into + at, 0, static_cast<size_t>(got[k])))
-          zeros[k] = static_cast<size_t>(static_cast<const char*>(found) - into);
+      if (zero != nullptr) zeros[k] = ZeroAfter(into, at, got[k]);
     });
     read = got[0];
     size_t first_zero = zeros[0];
@@ -382,9 +388,7 @@ bool ByteChunks::ReadSource(char* into, size_t n, size_t& got, size_t* zero) {
     if (zero != nullptr) *zero = first_zero;
   } else {
     read = source_.Read(offset_, into, want);
-    if (zero != nullptr && read > 0)
-      if (const void* found = std::memchr(into, 0, static_cast<size_t>(read)))
-        *zero = static_cast<size_t>(static_cast<const char*>(found) - into);
+    if (zero != nullptr) *zero = ZeroAfter(into, 0, read);
   }
   if (read < 0) {
     failed_ = true;

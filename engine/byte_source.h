@@ -49,6 +49,13 @@ alignas(16) inline constexpr unsigned char kKeepFirst[32] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
 
+// The sum of the four 32-bit lanes, mod 2^32.
+inline uint32_t SumOfLanes(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+}
+
 inline __m128i Weighed(__m128i bytes, size_t unit) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(kWeightRows.row[unit & 7]));
@@ -85,10 +92,7 @@ inline bool ShortAsciiSlot(const unsigned char* b, size_t n, size_t before, uint
   // Lane k of each block is unit n - 16 + k, less a multiple of 16.
   __m128i sums = _mm_add_epi32(Weighed(blocks[0], n), Weighed(blocks[1], n));
   sums = _mm_add_epi32(sums, Weighed(blocks[2], n));
-  sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
-  sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
-  const auto sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
-  slot = sum * kPower[(n - 1) & 7] % 512;
+  slot = SumOfLanes(sums) * kPower[(n - 1) & 7] % 512;
   return true;
 #else
   (void)b, (void)n, (void)before, (void)slot;
@@ -187,7 +191,7 @@ class ByteChunks {
   size_t ConvertHeld(size_t& written);
   // Reads up to n bytes at offset_, within length_; false on a read error or a source shorter
   // than length_. Sets source_done_ at the end. With `zero`, sets it to the offset of the first
-  // zero byte of those read (leaves it when there is none).
+  // zero byte of those read (SIZE_MAX when there is none).
   bool ReadSource(char* into, size_t n, size_t& got, size_t* zero = nullptr);
   // The next buffer size with room for `needed` bytes: a chunk or twice the present size, but
   // no more than the source is expected to fill.

@@ -55,7 +55,7 @@ bool GroupWorker::MakeWhole(uint32_t g, GroupResult& result) {
       const GroupRecords& source = records_[k];
       const size_t count = keys_only_ ? source.keys.size() + source.second_keys.size()
                                       : source.records.size() + source.second_slot.size();
-      room += records_[k].bytes + records_[k].second_bytes;
+      room += source.bytes + source.second_bytes;
       if (!kept) room += count * (separator_.size() + 12);
       lines += count;
     }

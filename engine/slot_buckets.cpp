@@ -262,6 +262,7 @@ void SlotBuckets::ParseInto(uint32_t g, GroupRecords::RecordSpans& spans, size_t
 
 bool SlotBuckets::Load(uint32_t g, GroupRecords& out, LoadAs as) const {
   const bool slots_apart = as.slots_apart, keys = as.keys;
+  const bool records = as.records || !keys;  // records are left out only for keys
   const size_t lanes = lanes_.size();
   out.bytes = 0;
   out.loaded.resize(lanes);
@@ -291,7 +292,7 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out, LoadAs as) const {
   }
   // Run by run, the records of each lane in turn, each lane read on from where it stopped.
   out.records.clear();
-  if (as.records || !keys) ReserveScratch(out.records, items);
+  if (records) ReserveScratch(out.records, items);
   out.second_slot.clear();
   out.second_bytes = 0;
   out.keys.clear();
@@ -303,7 +304,7 @@ bool SlotBuckets::Load(uint32_t g, GroupRecords& out, LoadAs as) const {
   const RecordsOut to{{&out.records, second},
                       {&out.bytes, slots_apart ? &out.second_bytes : &out.bytes},
                       {keys ? &out.keys : nullptr, keys ? second_keys : nullptr},
-                      as.records || !keys};
+                      records};
   std::vector<size_t>& from = out.lane_taken;
   from.assign(lanes, 0);
   const size_t runs = marks_[g];
@@ -348,6 +349,7 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
       r.next = 0;
       size_t unused = 0;
       size_t all = SIZE_MAX;  // a block's records, however many
+      const RecordsOut to{{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}, true};
       if (r.extent < r.group->extents.size()) {
         const Extent& extent = r.group->extents[r.extent++];
         if (extent.size > r.buffer_size) {
@@ -355,12 +357,10 @@ bool SlotBuckets::ForEachRecord(uint32_t g,
           r.buffer_size = extent.size;
         }
         if (!ReadWholeAt(spill_fd_, r.buffer.get(), extent.size, extent.offset)) return false;
-        ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}, true});
+        ParseRecords(g, r.buffer.get(), r.buffer.get() + extent.size, all, to);
       } else if (r.block < BlockCount(*r.group)) {
         const Block& block = BlockAt(*r.group, r.block++);
-        ParseRecords(g, block.bytes, block.bytes + block.size, all,
-                     {{&r.records, &r.records}, {&unused, &unused}, {nullptr, nullptr}, true});
+        ParseRecords(g, block.bytes, block.bytes + block.size, all, to);
       } else {
         record = nullptr;
         return true;
